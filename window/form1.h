@@ -1,0 +1,51 @@
+// The program's only window. Each control event has one handler named after it; the handlers
+// share nothing but StopFlag. Closing takes two stages: the first request is refused, raises
+// StopFlag (so a running combine stops at its next pixel) and starts Timer1, whose tick closes
+// the window for good. The window is never deleted on close; it lives until main() returns, so a
+// handler still on the stack below a yield can always go on using it.
+#pragma once
+
+#include "color_value.h"
+
+#include <QWidget>
+
+#include <cstdint>
+
+class PictureSurface;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+class Form1 : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr const char *kTitle = "Duoptica";
+
+    explicit Form1(QWidget *parent = nullptr);
+
+    // The stop request of a running combine: raised by "&Stop" and by closing, cleared by "&Go!".
+    duoptica::Boolean16 StopFlag = duoptica::kFalse16;
+
+    void Command4_Click();
+    void Form_Unload(std::int16_t &Cancel);
+    void Timer1_Timer();
+    void Form_Terminate();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    QPushButton *const Command2;
+    QPushButton *const Command3;
+    QPushButton *const Command1;
+    QPushButton *const Command4;
+    QPushButton *const Command5;
+    QRadioButton *const Option1;
+    QRadioButton *const Option2;
+    QRadioButton *const Option3;
+    PictureSurface *const Picture3;
+    PictureSurface *const Picture2;
+    PictureSurface *const Picture1;
+    QTimer *const Timer1;
+};
