@@ -9,6 +9,8 @@ int main(int argc, char *argv[])
     duoptica::beginDisplayGuard("duoptica");
     QApplication app(argc, argv);
     duoptica::endDisplayGuard();
+    // Lets the desktop match the window to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.duoptica.Duoptica"));
 
     Form1 form;
     form.show();

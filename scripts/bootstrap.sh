@@ -4,7 +4,7 @@
 #   bootstrap.sh test    that, plus what the test suite needs
 set -euo pipefail
 
-build_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-dejavu-core)
+build_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libx11-dev fonts-dejavu-core)
 test_packages=(xvfb xauth xdotool x11-utils imagemagick desktop-file-utils appstream dpkg-dev file)
 
 case "${1:-build}" in

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds the Debian package with CPack and checks what it holds, what it depends on, and that
+# those dependencies can all be met from Debian 12 on a machine with nothing installed yet.
+#   check_package.sh BUILD-DIR OUTPUT-DIR PROGRAM...
+# The package is left in OUTPUT-DIR for the test that starts it.
+set -euo pipefail
+source "$(dirname "$0")/xsession.sh"
+
+build_dir=$1 output_dir=$2
+shift 2
+rm -rf "$output_dir"
+mkdir -p "$output_dir"
+(cd "$build_dir" && cpack -G DEB -B "$output_dir" >"$workdir/cpack.log" 2>&1) ||
+    { cat "$workdir/cpack.log" >&2; fail "cpack could not build the package"; }
+package=$(find "$output_dir" -maxdepth 1 -name 'duoptica_*.deb')
+[ -f "$package" ] || fail "cpack made no duoptica_*.deb"
+
+depends=$(dpkg-deb --field "$package" Depends)
+echo "Depends: $depends"
+depended_on=$(tr ',|' '\n\n' <<<"$depends" | awk '{print $1}')
+# What the programs link (found by dpkg-shlibdeps) and what Qt loads at run time.
+for needed in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins \
+    fonts-dejavu-core; do
+    grep -qxF "$needed" <<<"$depended_on" || fail "the package does not depend on $needed"
+done
+
+files=$(dpkg-deb --contents "$package" | awk '{print $6}')
+for path in ./usr/share/applications/org.duoptica.Duoptica.desktop \
+    ./usr/share/icons/hicolor/scalable/apps/org.duoptica.Duoptica.svg \
+    ./usr/share/metainfo/org.duoptica.Duoptica.metainfo.xml "${@/#/./usr/bin/}"; do
+    grep -qx -- "$path" <<<"$files" || fail "the package lacks $path"
+done
+
+root="$workdir/root"
+dpkg-deb --extract "$package" "$root"
+for program in "$@"; do
+    if readelf --dynamic "$root/usr/bin/$program" | grep -Eq 'RPATH|RUNPATH'; then
+        fail "usr/bin/$program carries an RPATH"
+    fi
+done
+
+# A fresh Debian 12 machine: apt is told that nothing at all is installed, and must find every
+# package the .deb needs, down to libc, in the archive this machine uses.
+compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null ||
+    skip "the package was built and checked, but apt has no package lists to resolve its dependencies against (run apt-get update)"
+: >"$workdir/nothing-installed"
+apt-get --simulate --no-install-recommends -o Dir::State::status="$workdir/nothing-installed" \
+    -o Debug::NoLocking=1 install "$package" >"$workdir/apt.log" 2>&1 ||
+    { cat "$workdir/apt.log" >&2; fail "apt cannot install the package on a bare Debian system"; }
+for needed in duoptica libqt6widgets6 qt6-qpa-plugins fonts-dejavu-core; do
+    grep -q "^Inst $needed " "$workdir/apt.log" || fail "apt's plan for a bare system lacks $needed"
+done
+echo "$(basename "$package"): installable on a bare system with $(grep -c '^Inst ' "$workdir/apt.log") packages"
