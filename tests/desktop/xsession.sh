@@ -28,15 +28,22 @@ skip() {
     exit "$SKIP"
 }
 
-# Polls a command until it succeeds; fails the test after the given number of seconds.
+# Polls a command until it succeeds; false once the given number of seconds have passed.
+poll_for() {
+    local seconds=$1
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.05
+    done
+}
+
+# The same, but failing the test on time-out.
 wait_until() {
     local seconds=$1 what=$2
     shift 2
-    local deadline=$((SECONDS + seconds))
-    until "$@"; do
-        ((SECONDS < deadline)) || fail "timed out after ${seconds}s waiting for $what"
-        sleep 0.05
-    done
+    poll_for "$seconds" "$@" || fail "timed out after ${seconds}s waiting for $what"
 }
 
 # Starts Xvfb on a display number it picks itself and exports DISPLAY. Where no X server can be

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# A person's session with Duoptica on a real X server, driven only through X input events: load
+# two pictures through the file dialog, run "Red-Blue", save the result and compare it with the
+# combining rule; then stop a run, and close the window in the middle of one.
+#   e2e.sh PROGRAM SEND-CLOSE-REQUEST EXPECT-COMBINED [SCREENSHOT.png]
+# With a screenshot path, the window after the "Red-Blue" run is saved there as PNG.
+set -euo pipefail
+source "$(dirname "$0")/xsession.sh"
+
+program=$1 send_close_request=$2 expect_combined=$3 screenshot=${4:-}
+for tool in xdotool convert import; do
+    command -v "$tool" >/dev/null || fail "$tool is missing; ./scripts/bootstrap.sh test installs it"
+done
+
+# A stereo pair: the same scene, its nearer shapes shifted further between left and right. The
+# right one is a GIF, so both readers the dialog offers besides JPEG are exercised.
+scene() {
+    local shift=$1 file=$2
+    convert -size 600x384 gradient:'#9fd3f0'-'#3c7a4a' \
+        -fill '#f2c14e' -draw "circle $((470 + shift / 3)),90 $((470 + shift / 3)),50" \
+        -fill '#c0392b' -draw "rectangle $((70 + shift)),200 $((230 + shift)),340" \
+        -fill '#2e86de' -draw "polygon $((300 + shift / 2)),340 $((380 + shift / 2)),150 $((460 + shift / 2)),340" \
+        -fill '#f5f5f5' -draw "ellipse $((150 + shift / 3)),70 60,22 0,360" \
+        "$file"
+}
+left="$workdir/left.bmp" right="$workdir/right.gif" saved="$workdir/red-blue.bmp"
+scene 0 "BMP3:$left"
+scene -18 "$right"
+
+# Where the controls sit in the window (pixels from its top left corner).
+readonly red_blue_x=470 red_blue_y=22 save_x=344 save_y=20
+
+press() {
+    xdotool windowfocus --sync "$main_window"
+    xdotool key --clearmodifiers "$1"
+}
+
+click() {
+    xdotool mousemove --sync --window "$main_window" "$1" "$2" click 1
+}
+
+find_dialog() {
+    dialog=$(visible_windows | grep -vx "$main_window" | head -n 1 || true)
+    [ -n "$dialog" ]
+}
+
+dialog_closed() {
+    ! visible_windows | grep -qx "$dialog"
+}
+
+# Types a path into the file dialog that has just been asked for and accepts it. A Return may
+# first only close the file name completer's list, so it is pressed again while the dialog stays.
+choose_in_dialog() {
+    local path=$1
+    wait_until 30 "a file dialog" find_dialog
+    xdotool windowfocus --sync "$dialog"
+    xdotool key --clearmodifiers ctrl+a
+    xdotool type --clearmodifiers --delay 15 "$path"
+    local attempt
+    for attempt in 1 2 3; do
+        xdotool key --clearmodifiers Return
+        poll_for 3 dialog_closed && return 0
+    done
+    program_log
+    fail "the file dialog did not take $path"
+}
+
+# Waits for a progress title between 1% and 99%: a run that is well under way.
+wait_for_progress() {
+    wait_for_title "$main_window" '^[1-9][0-9]?%$' 60
+}
+
+start_xvfb
+start_program "$program"
+wait_for_main_window Duoptica
+echo "window $main_window on $DISPLAY"
+
+press alt+l
+choose_in_dialog "$left"
+press alt+r
+choose_in_dialog "$right"
+click "$red_blue_x" "$red_blue_y"
+press alt+g
+wait_for_title "$main_window" '^Done!$' 120
+echo "Red-Blue run: Done!"
+if [ -n "$screenshot" ]; then
+    import -window "$main_window" "$screenshot"
+    echo "screenshot: $screenshot"
+fi
+
+click "$save_x" "$save_y"
+choose_in_dialog "$saved"
+
+# A run stopped with Alt+S. That this run starts at all also proves the Save handler has
+# returned, so the saved file is complete by now.
+press alt+g
+wait_for_progress
+[ -f "$saved" ] || fail "Save wrote no file at $saved"
+"$expect_combined" Red-Blue "$left" "$right" "$saved" >"$workdir/expect.log" 2>&1 ||
+    { cat "$workdir/expect.log" >&2; fail "the saved picture is not the Red-Blue combination"; }
+grep -q ' 600 x 384 pixels' "$workdir/expect.log" ||
+    { cat "$workdir/expect.log" >&2; fail "the saved picture is not the output's 600 x 384 pixels"; }
+cat "$workdir/expect.log"
+press alt+s
+wait_for_title "$main_window" '^Canceled by user at [0-9]+%$' 30
+echo "stopped run: $last_title"
+[[ $last_title =~ at\ ([0-9]+)% ]] && ((BASH_REMATCH[1] < 100)) ||
+    fail "the stop came after the run had finished: $last_title"
+
+# A close request in the middle of a run ends the process within a second, with status 0.
+press alt+g
+wait_for_progress
+started_ns=$(date +%s%N)
+"$send_close_request" "$main_window" || fail "the window refused the close request"
+wait_for_exit 10
+elapsed_ms=$((($(date +%s%N) - started_ns) / 1000000))
+[ "$exit_status" -eq 0 ] || { program_log; fail "closing during a run ended the program with status $exit_status"; }
+((elapsed_ms <= 1000)) || fail "closing during a run took ${elapsed_ms} ms to end the program"
+echo "closed during a run at $last_title: ended with status 0 after ${elapsed_ms} ms"
