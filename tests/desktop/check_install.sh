@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # `cmake --install` into a scratch prefix: the programs land in bin/, and the desktop entry, the
 # icon and the AppStream metainfo land where desktops look, valid and naming each other.
-#   check_install.sh BUILD-DIR VERSION PROGRAM...
+#   check_install.sh BUILD-DIR VERSION "PROGRAM..."
 set -euo pipefail
 source "$(dirname "$0")/xsession.sh"
 
 build_dir=$1 version=$2
-shift 2
+read -ra programs <<<"$3"
 prefix="$workdir/prefix"
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 
@@ -15,7 +15,7 @@ desktop_entry="$prefix/share/applications/$app_id.desktop"
 icon="$prefix/share/icons/hicolor/scalable/apps/$app_id.svg"
 metainfo="$prefix/share/metainfo/$app_id.metainfo.xml"
 
-for program in "$@"; do
+for program in "${programs[@]}"; do
     [ -x "$prefix/bin/$program" ] || fail "bin/$program was not installed"
 done
 for file in "$desktop_entry" "$icon" "$metainfo"; do
@@ -36,4 +36,4 @@ newest_release=$(grep -o '<release version="[^"]*"' "$metainfo" | head -n 1 | cu
     fail "the metainfo's newest release is $newest_release, the project's version is $version"
 file --brief --mime-type "$icon" | grep -qx 'image/svg+xml' || fail "the icon is not an SVG picture"
 
-echo "installed and valid: ${*/#/bin/} and the desktop entry, icon and metainfo of $app_id"
+echo "installed and valid: ${programs[*]/#/bin/} and the desktop entry, icon and metainfo of $app_id"

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Debian package with CPack and checks what it holds, what it depends on, and that
 # those dependencies can all be met from Debian 12 on a machine with nothing installed yet.
-#   check_package.sh BUILD-DIR OUTPUT-DIR PROGRAM...
+#   check_package.sh BUILD-DIR OUTPUT-DIR "PROGRAM..."
 # The package is left in OUTPUT-DIR for the test that starts it.
 set -euo pipefail
 source "$(dirname "$0")/xsession.sh"
 
 build_dir=$1 output_dir=$2
-shift 2
+read -ra programs <<<"$3"
 rm -rf "$output_dir"
 mkdir -p "$output_dir"
 (cd "$build_dir" && cpack -G DEB -B "$output_dir" >"$workdir/cpack.log" 2>&1) ||
@@ -27,13 +27,13 @@ done
 files=$(dpkg-deb --contents "$package" | awk '{print $6}')
 for path in ./usr/share/applications/org.duoptica.Duoptica.desktop \
     ./usr/share/icons/hicolor/scalable/apps/org.duoptica.Duoptica.svg \
-    ./usr/share/metainfo/org.duoptica.Duoptica.metainfo.xml "${@/#/./usr/bin/}"; do
+    ./usr/share/metainfo/org.duoptica.Duoptica.metainfo.xml "${programs[@]/#/./usr/bin/}"; do
     grep -qx -- "$path" <<<"$files" || fail "the package lacks $path"
 done
 
 root="$workdir/root"
 dpkg-deb --extract "$package" "$root"
-for program in "$@"; do
+for program in "${programs[@]}"; do
     if readelf --dynamic "$root/usr/bin/$program" | grep -Eq 'RPATH|RUNPATH'; then
         fail "usr/bin/$program carries an RPATH"
     fi
