@@ -12,8 +12,8 @@ for tool in xdotool convert import; do
     command -v "$tool" >/dev/null || fail "$tool is missing; ./scripts/bootstrap.sh test installs it"
 done
 
-# A stereo pair: the same scene, its nearer shapes shifted further between left and right. The
-# right one is a GIF, so both readers the dialog offers besides JPEG are exercised.
+# A stereo pair: the same scene, its nearer shapes shifted further between left and right. A JPEG
+# and a GIF, so both of the readers Qt loads as plugins are exercised; saving writes the BMP.
 scene() {
     local shift=$1 file=$2
     convert -size 600x384 gradient:'#a8d0f4'-'#2c5a80' \
@@ -23,8 +23,8 @@ scene() {
         -fill '#f5f5f5' -draw "ellipse $((150 + shift / 3)),70 60,22 0,360" \
         "$file"
 }
-left="$workdir/left.bmp" right="$workdir/right.gif" saved="$workdir/red-blue.bmp"
-scene 0 "BMP3:$left"
+left="$workdir/left.jpg" right="$workdir/right.gif" saved="$workdir/red-blue.bmp"
+scene 0 "$left"
 scene -18 "$right"
 
 # Where the controls sit in the window (pixels from its top left corner).
