@@ -6,10 +6,11 @@ readonly SKIP=77 # CTest's SKIP_RETURN_CODE for these tests
 workdir=$(mktemp -d "${TMPDIR:-/tmp}/duoptica-desktop.XXXXXX")
 started_pids=()
 
+# The newest first, so that the program goes before its X server.
 stop_started() {
-    local pid
-    for pid in "${started_pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
+    local i pid
+    for ((i = ${#started_pids[@]} - 1; i >= 0; i--)); do
+        kill "${started_pids[i]}" 2>/dev/null || true
     done
     for pid in "${started_pids[@]}"; do
         wait "$pid" 2>/dev/null || true
