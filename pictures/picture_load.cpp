@@ -1,0 +1,70 @@
+#include "decoder_input.h"
+#include "picture_file.h"
+
+#include <QCoreApplication>
+#include <QImageReader>
+#include <QRect>
+
+namespace duoptica {
+
+namespace {
+
+QString reason(const char *text) {
+    return QCoreApplication::translate("PictureFile", text);
+}
+
+bool isSupportedFormat(const QByteArray &format) {
+    return format == "bmp" || format == "jpeg" || format == "gif";
+}
+
+// The BMP decoder asks for exactly the bytes it needs, so a request reaching past the end means
+// rows the file never held (Qt hands them back uninitialised). The JPEG and GIF decoders read
+// ahead in chunks; only a request that finds nothing left means they ran out (Qt fills the rest
+// with grey or black and reports success).
+bool decoderRanShort(const QByteArray &format, const DecoderInput &input) {
+    return format == "bmp" ? input.askedPastEnd() : input.ranDry();
+}
+
+} // namespace
+
+PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits) {
+    if (fileName.isEmpty())
+        return {};
+
+    DecoderInput input;
+    if (QString refusal = input.openFile(fileName); !refusal.isEmpty())
+        return {{}, refusal};
+    if (input.size() == 0)
+        return {{}, reason("The file is empty.")};
+
+    // The format comes from the content alone: the name's extension says nothing reliable.
+    QImageReader reader(&input);
+    const QByteArray format = reader.format();
+    if (!isSupportedFormat(format))
+        return {{}, reason("It is not a BMP, JPEG or GIF picture.")};
+
+    const QSize size = reader.size();
+    if (size.isEmpty())
+        return {{}, reason("Its header is damaged.")};
+    if (qint64(size.width()) * size.height() > limits.maxPixels)
+        return {{},
+                reason("The picture is too large: %1 × %2 pixels, more than %3 megapixels.")
+                    .arg(size.width())
+                    .arg(size.height())
+                    .arg(limits.maxPixels / 1'000'000)};
+
+    // Shown as stored, as the clip rectangle is given in stored orientation.
+    reader.setAutoTransform(false);
+    if (!limits.visibleArea.isEmpty())
+        reader.setClipRect(QRect({0, 0}, limits.visibleArea).intersected(QRect({0, 0}, size)));
+
+    input.forgetRequests();
+    QImage picture = reader.read();
+    if (picture.isNull())
+        return {{}, reason("It cannot be decoded: %1.").arg(reader.errorString())};
+    if (decoderRanShort(format, input))
+        return {{}, reason("The file is truncated.")};
+    return {picture, {}};
+}
+
+} // namespace duoptica
