@@ -5,6 +5,8 @@
 #include <QImageReader>
 #include <QRect>
 
+#include <cstdlib>
+
 namespace duoptica {
 
 namespace {
@@ -43,7 +45,9 @@ PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits) {
     if (!isSupportedFormat(format))
         return {{}, reason("It is not a BMP, JPEG or GIF picture.")};
 
-    const QSize size = reader.size();
+    QSize size = reader.size();
+    // Qt 6.4 reports the height of a top-down BMP as negative, yet decodes it the right way up.
+    size.setHeight(std::abs(size.height()));
     if (size.isEmpty())
         return {{}, reason("Its header is damaged.")};
     if (qint64(size.width()) * size.height() > limits.maxPixels)
@@ -60,10 +64,10 @@ PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits) {
 
     input.forgetRequests();
     QImage picture = reader.read();
-    if (picture.isNull())
-        return {{}, reason("It cannot be decoded: %1.").arg(reader.errorString())};
     if (decoderRanShort(format, input))
         return {{}, reason("The file is truncated.")};
+    if (picture.isNull())
+        return {{}, reason("It cannot be decoded: %1.").arg(reader.errorString())};
     return {picture, {}};
 }
 
