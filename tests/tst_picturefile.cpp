@@ -1,6 +1,7 @@
 // Loading and saving picture files: every BMP layout, GIF and JPEG load; only the visible area is
 // kept; damaged and hostile files are refused with a reason; a save is a 24-bit BMP under exactly
 // the name given, and a failed save leaves an existing file as it was.
+#include "file_size_limit.h"
 #include "picture_file.h"
 #include "picture_fixtures.h"
 
@@ -9,35 +10,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <optional>
 
 using duoptica::LoadPicture;
 using duoptica::SavePicture;
 using fixtures::BmpLayout;
 
 namespace {
-
-// Lowers the limit on the size of the files this process writes, as a full disk would, and
-// restores it when it goes. Writing past the limit then fails instead of raising SIGXFSZ.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = saved_;
-        lowered.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*previousHandler_)(int) = nullptr;
-};
 
 quint32 little32(const QByteArray &bytes, int at) {
     return quint32(quint8(bytes[at])) | quint32(quint8(bytes[at + 1])) << 8 |
