@@ -27,6 +27,31 @@ bool decoderRanShort(const QByteArray &format, const DecoderInput &input) {
     return format == "bmp" ? input.askedPastEnd() : input.ranDry();
 }
 
+// Each scan of a progressive JPEG makes the decoder pass over the whole picture again, so a small
+// file of thousands of tiny scans takes minutes to decode. Encoders write ten or so.
+constexpr int kMaxJpegScans = 100;
+
+bool looksLikeJpeg(QIODevice &input) {
+    return input.peek(2) == QByteArrayLiteral("\xFF\xD8");
+}
+
+// In entropy-coded data a 0xFF byte is always followed by 0x00 or a restart marker, so each
+// 0xFF 0xDA pair starts a scan (at worst one of an embedded thumbnail, or a chance pair in
+// metadata, which the generous limit absorbs).
+int countJpegScans(QIODevice &input) {
+    int scans = 0;
+    char previous = 0;
+    QByteArray chunk;
+    while (!(chunk = input.read(1 << 16)).isEmpty())
+        for (const char byte : std::as_const(chunk)) {
+            if (previous == '\xFF' && byte == '\xDA')
+                ++scans;
+            previous = byte;
+        }
+    input.seek(0);
+    return scans;
+}
+
 } // namespace
 
 PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits) {
@@ -38,6 +63,12 @@ PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits) {
         return {{}, refusal};
     if (input.size() == 0)
         return {{}, reason("The file is empty.")};
+
+    if (looksLikeJpeg(input)) {
+        if (const int scans = countJpegScans(input); scans > kMaxJpegScans)
+            return {{},
+                    reason("The JPEG has %1 scans, more than %2.").arg(scans).arg(kMaxJpegScans)};
+    }
 
     // The format comes from the content alone: the name's extension says nothing reliable.
     QImageReader reader(&input);

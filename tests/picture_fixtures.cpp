@@ -149,6 +149,15 @@ QByteArray jpegDeclaring(QSize size) {
     return bytes;
 }
 
+// A progressive JPEG whose last scan is repeated until the file holds `scans` of them.
+QByteArray jpegWithScans(int scans) {
+    const QByteArray bytes = jpegBytes(smoothPicture({64, 48}), true);
+    const qsizetype lastScan = bytes.lastIndexOf("\xFF\xDA");
+    const QByteArray scan = bytes.mid(lastScan, bytes.size() - 2 - lastScan);
+    return bytes.left(bytes.size() - 2) + scan.repeated(scans - int(bytes.count("\xFF\xDA"))) +
+           bytes.right(2);
+}
+
 QByteArray bmpHeaderDeclaring(QSize size) {
     QByteArray bytes = bmpBytes(patternPicture({4, 4}, 8), BmpLayout::Rgb24).left(54);
     QDataStream stream(&bytes, QIODevice::ReadWrite);
@@ -355,6 +364,7 @@ QList<BadInput> makeBadInputs(const QString &folder) {
          bmpHeaderDeclaring({0x7FFFFFFF, 0x7FFFFFFF}), "header");
     file("JPEG declaring 65000 x 65000 pixels", "huge.jpg", jpegDeclaring({65000, 65000}),
          "too large");
+    file("progressive JPEG of 5000 scans", "scans.jpg", jpegWithScans(5000), "5000 scans");
     QByteArray hugeGif = gifHeader(65535, 65535) + QByteArray(768, '\0');
     hugeGif += QByteArray("\x2C\0\0\0\0\xFF\xFF\xFF\xFF\0\x08\x02\x00\x01\x00\x3B", 16);
     file("GIF declaring 65535 x 65535 pixels", "huge.gif", hugeGif, "too large");
