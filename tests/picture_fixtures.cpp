@@ -223,7 +223,7 @@ QByteArray bmpBytes(const QImage &picture, BmpLayout layout) {
         break;
     }
     const QList<QRgb> palette = bits <= 8 ? distinctColours(picture) : QList<QRgb>();
-    Q_ASSERT(palette.size() <= (1 << bits) || bits > 8);
+    Q_ASSERT(bits > 8 || palette.size() <= (1 << bits));
     const bool topDown = layout == BmpLayout::Rgb24TopDown;
 
     QByteArray pixels;
