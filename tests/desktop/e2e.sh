@@ -30,13 +30,20 @@ scene -18 "$right"
 # Where the controls sit in the window (pixels from its top left corner).
 readonly red_blue_x=470 red_blue_y=22 save_x=344 save_y=20
 
+# xdotool's --sync waits without end; a focus or pointer move that never happens must fail.
+focus() {
+    timeout 10 xdotool windowfocus --sync "$1" || fail "window $1 never took the keyboard focus"
+}
+
 press() {
-    xdotool windowfocus --sync "$main_window"
+    focus "$main_window"
     xdotool key --clearmodifiers "$1"
 }
 
 click() {
-    xdotool mousemove --sync --window "$main_window" "$1" "$2" click 1
+    timeout 10 xdotool mousemove --sync --window "$main_window" "$1" "$2" ||
+        fail "the pointer never reached ($1, $2) in the window"
+    xdotool click 1
 }
 
 find_dialog() {
@@ -53,7 +60,7 @@ dialog_closed() {
 choose_in_dialog() {
     local path=$1
     wait_until 30 "a file dialog" find_dialog
-    xdotool windowfocus --sync "$dialog"
+    focus "$dialog"
     xdotool key --clearmodifiers ctrl+a
     xdotool type --clearmodifiers --delay 15 "$path"
     local attempt
