@@ -1,0 +1,119 @@
+#include "combine_pictures.h"
+
+#include "combine_span.h"
+#include "picture_file.h"
+
+#include <QFileInfo>
+#include <QFuture>
+#include <QPainter>
+#include <QtConcurrentMap>
+#include <QtConcurrentRun>
+
+#include <algorithm>
+#include <vector>
+
+namespace duoptica {
+
+namespace {
+
+// The background colour of the window's picture surfaces.
+constexpr QRgb kSurfaceBackground = 0xFF404040;
+
+// Large enough to amortise handing a chunk to a thread, small enough to spread a picture of a
+// few megapixels over every core.
+constexpr qsizetype kChunkPixels = qsizetype(1) << 16;
+
+QString sizeText(QSize size) {
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+bool isSameFile(const QString &a, const QString &b) {
+    const QString canonicalA = QFileInfo(a).canonicalFilePath();
+    return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
+}
+
+Outcome unreadable(const QString &file, const QString &reason) {
+    return {ExitCode::UnreadableInput,
+            QStringLiteral("%1: cannot read: %2")
+                .arg(file, reason.isEmpty() ? QStringLiteral("no picture in the file") : reason)};
+}
+
+} // namespace
+
+QImage asSourceBitmap(QImage picture) {
+    if (!picture.hasAlphaChannel()) {
+        picture.convertTo(QImage::Format_RGB32);
+        return picture;
+    }
+    QImage bitmap(picture.size(), QImage::Format_RGB32);
+    bitmap.fill(kSurfaceBackground);
+    QPainter painter(&bitmap);
+    painter.drawImage(0, 0, picture);
+    return bitmap;
+}
+
+QImage combinePictures(QImage left, const QImage &right, CombineMode mode, Threads threads) {
+    left = asSourceBitmap(std::move(left));
+    const QImage rightBitmap = asSourceBitmap(right);
+    // 32-bit rows are padding-free, so the picture is one span of width x height words.
+    auto *output = reinterpret_cast<PackedPixel *>(left.bits());
+    const auto *leftPixels = output;
+    const auto *rightPixels = reinterpret_cast<const PackedPixel *>(rightBitmap.constBits());
+    const qsizetype count = qsizetype(left.width()) * left.height();
+
+    const auto combineChunk = [=](qsizetype first) {
+        const qsizetype length = std::min(kChunkPixels, count - first);
+        combineSpan(leftPixels + first, rightPixels + first, output + first,
+                    static_cast<std::size_t>(length), mode);
+    };
+    if (threads == Threads::One || count <= kChunkPixels) {
+        for (qsizetype first = 0; first < count; first += kChunkPixels)
+            combineChunk(first);
+    } else {
+        std::vector<qsizetype> chunks;
+        for (qsizetype first = 0; first < count; first += kChunkPixels)
+            chunks.push_back(first);
+        QtConcurrent::blockingMap(chunks, combineChunk);
+    }
+    return left;
+}
+
+Outcome combinePairFiles(const PairJob &job, Threads threads) {
+    for (const QString &input : {job.leftFile, job.rightFile}) {
+        if (isSameFile(job.outputFile, input))
+            return {ExitCode::Usage,
+                    QStringLiteral("%1: the output would overwrite an input").arg(job.outputFile)};
+    }
+
+    PictureLoad left;
+    PictureLoad right;
+    if (threads == Threads::All) {
+        // Decoding is most of the work for large pictures: read both at once.
+        QFuture<PictureLoad> rightLoad =
+            QtConcurrent::run([file = job.rightFile] { return LoadPicture(file); });
+        left = LoadPicture(job.leftFile);
+        right = rightLoad.result();
+    } else {
+        left = LoadPicture(job.leftFile);
+        right = LoadPicture(job.rightFile);
+    }
+    if (left.picture.isNull())
+        return unreadable(job.leftFile, left.error);
+    if (right.picture.isNull())
+        return unreadable(job.rightFile, right.error);
+    if (left.picture.size() != right.picture.size())
+        return {ExitCode::SizeMismatch,
+                QStringLiteral("Pictures not equal size! %1 is %2, %3 is %4")
+                    .arg(job.leftFile, sizeText(left.picture.size()), job.rightFile,
+                         sizeText(right.picture.size()))};
+
+    const QImage output =
+        combinePictures(std::move(left.picture), std::move(right.picture), job.mode, threads);
+    const QString error = SavePicture(output, job.outputFile, job.format);
+    if (!error.isEmpty())
+        return {ExitCode::WriteFailure,
+                QStringLiteral("%1: cannot write: %2").arg(job.outputFile, error)};
+    return {};
+}
+
+} // namespace duoptica
