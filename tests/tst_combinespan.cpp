@@ -1,66 +1,16 @@
 // Whole rows combined at once must give, pixel for pixel, what the literal rule gives.
 #include "combine_span.h"
+#include "test_pixels.h"
 
 #include <QTest>
 
 #include <array>
-#include <random>
 #include <vector>
 
 using duoptica::CombineMode;
 using duoptica::PackedPixel;
 
 Q_DECLARE_METATYPE(CombineMode)
-
-namespace {
-
-// The packed word of the rule's answer for two packed words, through the literal form.
-PackedPixel referencePixel(PackedPixel left, PackedPixel right, CombineMode mode) {
-    const auto toColor = [](PackedPixel p) -> duoptica::ColorValue {
-        return static_cast<duoptica::ColorValue>(((p >> 16) & 0xFF) | (p & 0xFF00) |
-                                                 ((p & 0xFF) << 16));
-    };
-    const duoptica::ColorValue c =
-        duoptica::combinePixelByText(toColor(left), toColor(right), mode);
-    return 0xFF000000u |
-           static_cast<PackedPixel>((c & 0xFF) << 16 | (c & 0xFF00) | ((c >> 16) & 0xFF));
-}
-
-// Random pixels biased towards what the rule treats specially: ties for the largest channel,
-// the extremes 0 and 255, odd sums that round, and junk in the alpha byte.
-class PixelSource {
-public:
-    explicit PixelSource(unsigned seed)
-        : engine_(seed) {}
-
-    PackedPixel next() {
-        static constexpr std::array<int, 8> special{0, 1, 2, 3, 127, 128, 254, 255};
-        std::array<int, 3> c{};
-        for (int &channel : c)
-            channel = pick(4) == 0 ? special[pick(special.size())] : pick(256);
-        switch (pick(4)) {
-        case 0:
-            c[pick(3)] = c[pick(3)]; // often a tie, sometimes for the largest value
-            break;
-        case 1:
-            c = {c[0], c[0], c[0]};
-            break;
-        default:
-            break;
-        }
-        const PackedPixel alpha = static_cast<PackedPixel>(pick(256)) << 24;
-        return alpha | static_cast<PackedPixel>(c[0] << 16 | c[1] << 8 | c[2]);
-    }
-
-private:
-    int pick(std::size_t bound) {
-        return std::uniform_int_distribution<int>(0, int(bound) - 1)(engine_);
-    }
-
-    std::mt19937 engine_;
-};
-
-} // namespace
 
 class CombineSpanTest : public QObject {
     Q_OBJECT
@@ -91,7 +41,7 @@ void CombineSpanTest::matchesTheRuleForEveryPixel_data() {
 void CombineSpanTest::matchesTheRuleForEveryPixel() {
     QFETCH(CombineMode, mode);
     QFETCH(int, length);
-    PixelSource source(unsigned(length) * 7 + unsigned(mode));
+    RandomPixels source(unsigned(length) * 7 + unsigned(mode));
     std::vector<PackedPixel> left(length), right(length);
     for (int i = 0; i < length; ++i) {
         left[i] = source.next();
@@ -123,7 +73,7 @@ void CombineSpanTest::combinesInPlace_data() {
 
 void CombineSpanTest::combinesInPlace() {
     QFETCH(bool, intoLeft);
-    PixelSource source(99);
+    RandomPixels source(99);
     std::vector<PackedPixel> left(1000), right(1000);
     for (std::size_t i = 0; i < left.size(); ++i) {
         left[i] = source.next();
