@@ -4,8 +4,7 @@
 
 #include <QApplication>
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     duoptica::beginDisplayGuard("duoptica");
     QApplication app(argc, argv);
     duoptica::endDisplayGuard();

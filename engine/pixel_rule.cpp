@@ -11,17 +11,22 @@ namespace duoptica {
 
 namespace {
 
-float toSingle(const std::string &text) { return std::strtof(text.c_str(), nullptr); }
+float toSingle(const std::string &text) {
+    return std::strtof(text.c_str(), nullptr);
+}
 
 // nearbyint under the default rounding mode sends halves to the even neighbour.
-float roundHalfEven(float value) { return std::nearbyint(value); }
+float roundHalfEven(float value) {
+    return std::nearbyint(value);
+}
 
-std::int16_t toInteger16(float wholeValue) { return static_cast<std::int16_t>(wholeValue); }
+std::int16_t toInteger16(float wholeValue) {
+    return static_cast<std::int16_t>(wholeValue);
+}
 
 } // namespace
 
-ColorValue combinePixelByText(ColorValue left, ColorValue right, CombineMode mode)
-{
+ColorValue combinePixelByText(ColorValue left, ColorValue right, CombineMode mode) {
     const bool anaglyph = mode == CombineMode::RedBlue || mode == CombineMode::RedGreen;
 
     float leftRed = toSingle(Module2::GetRed(left));

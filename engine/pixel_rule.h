@@ -18,17 +18,17 @@ struct Channels {
     int blue = 0;
 };
 
-constexpr Channels channelsOf(ColorValue color)
-{
+constexpr Channels channelsOf(ColorValue color) {
     return {color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF};
 }
 
-constexpr ColorValue colorOf(Channels c) { return c.red + 256 * c.green + 65536 * c.blue; }
+constexpr ColorValue colorOf(Channels c) {
+    return c.red + 256 * c.green + 65536 * c.blue;
+}
 
 // A channel is dominant only when it is strictly greater than both others.
 // The left picture's dominant channel drives red; on a tie red keeps its own value.
-constexpr int collapseLeft(Channels c)
-{
+constexpr int collapseLeft(Channels c) {
     if (c.green > c.red && c.green > c.blue)
         return c.green;
     if (c.blue > c.red && c.blue > c.green)
@@ -37,8 +37,7 @@ constexpr int collapseLeft(Channels c)
 }
 
 // The right picture's dominant channel drives blue; on a tie blue keeps its own value.
-constexpr int collapseRight(Channels c)
-{
+constexpr int collapseRight(Channels c) {
     if (c.red > c.green && c.red > c.blue)
         return c.red;
     if (c.green > c.red && c.green > c.blue)
@@ -47,14 +46,12 @@ constexpr int collapseRight(Channels c)
 }
 
 // (a + b) / 2 rounded to a whole number, a half going to the even neighbour.
-constexpr int halfEvenMean(int a, int b)
-{
+constexpr int halfEvenMean(int a, int b) {
     const int sum = a + b;
     return (sum + ((sum >> 1) & 1)) >> 1;
 }
 
-constexpr Channels combineChannels(Channels left, Channels right, CombineMode mode)
-{
+constexpr Channels combineChannels(Channels left, Channels right, CombineMode mode) {
     switch (mode) {
     case CombineMode::Normal:
         return {halfEvenMean(left.red, right.red), halfEvenMean(left.green, right.green),
@@ -67,8 +64,7 @@ constexpr Channels combineChannels(Channels left, Channels right, CombineMode mo
     return {};
 }
 
-constexpr ColorValue combinePixel(ColorValue left, ColorValue right, CombineMode mode)
-{
+constexpr ColorValue combinePixel(ColorValue left, ColorValue right, CombineMode mode) {
     return colorOf(combineChannels(channelsOf(left), channelsOf(right), mode));
 }
 

@@ -19,8 +19,7 @@ private slots:
     void cleanup();
 };
 
-void Form1Test::startsIdleWithNormalSelected()
-{
+void Form1Test::startsIdleWithNormalSelected() {
     Form1 form;
     QCOMPARE(form.windowTitle(), QStringLiteral("Duoptica"));
     QVERIFY(form.findChild<QRadioButton *>("Option1")->isChecked());
@@ -35,8 +34,7 @@ void Form1Test::startsIdleWithNormalSelected()
     QVERIFY(!form.findChild<QRadioButton *>("Option1")->isChecked());
 }
 
-void Form1Test::stopRaisesTheFlagOnly()
-{
+void Form1Test::stopRaisesTheFlagOnly() {
     Form1 form;
     form.Command4_Click();
     QCOMPARE(form.StopFlag, duoptica::kTrue16);
@@ -44,8 +42,7 @@ void Form1Test::stopRaisesTheFlagOnly()
     QVERIFY(!form.findChild<QPushButton *>("Command4")->isEnabled());
 }
 
-void Form1Test::firstCloseIsRefusedAndTheTickCloses()
-{
+void Form1Test::firstCloseIsRefusedAndTheTickCloses() {
     Form1 form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -62,8 +59,7 @@ void Form1Test::firstCloseIsRefusedAndTheTickCloses()
     QVERIFY(!timer->isActive());
 }
 
-void Form1Test::closeRequestAfterTheTimerStartedGoesThrough()
-{
+void Form1Test::closeRequestAfterTheTimerStartedGoesThrough() {
     Form1 form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -79,8 +75,7 @@ void Form1Test::closeRequestAfterTheTimerStartedGoesThrough()
     QCOMPARE(form.StopFlag, duoptica::kTrue16); // raised again as the window goes
 }
 
-void Form1Test::closingEndsTheEventLoopWithExitCodeZero()
-{
+void Form1Test::closingEndsTheEventLoopWithExitCodeZero() {
     Form1 form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -91,7 +86,9 @@ void Form1Test::closingEndsTheEventLoopWithExitCodeZero()
     QVERIFY(!form.isVisible());
 }
 
-void Form1Test::cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
+void Form1Test::cleanup() {
+    QVERIFY(QApplication::topLevelWidgets().isEmpty());
+}
 
 QTEST_MAIN(Form1Test)
 #include "tst_form1.moc"

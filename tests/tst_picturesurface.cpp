@@ -12,8 +12,7 @@ namespace {
 
 constexpr ColorValue kBackgroundColor = 0x404040;
 
-QImage filledImage(QSize size, QRgb rgb)
-{
+QImage filledImage(QSize size, QRgb rgb) {
     QImage image(size, QImage::Format_RGB32);
     image.fill(rgb);
     return image;
@@ -25,8 +24,7 @@ public:
     int count = 0;
 
 protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
+    bool eventFilter(QObject *, QEvent *event) override {
         if (event->type() == QEvent::Paint)
             ++count;
         return false;
@@ -55,8 +53,7 @@ private:
     QWidget parent;
 };
 
-void PictureSurfaceTest::readsOutsideTheBitmapAnswerMinusOne_data()
-{
+void PictureSurfaceTest::readsOutsideTheBitmapAnswerMinusOne_data() {
     QTest::addColumn<int>("x");
     QTest::addColumn<int>("y");
     QTest::addColumn<bool>("inside");
@@ -69,8 +66,7 @@ void PictureSurfaceTest::readsOutsideTheBitmapAnswerMinusOne_data()
     QTest::newRow("far away") << 100000 << -100000 << false;
 }
 
-void PictureSurfaceTest::readsOutsideTheBitmapAnswerMinusOne()
-{
+void PictureSurfaceTest::readsOutsideTheBitmapAnswerMinusOne() {
     QFETCH(int, x);
     QFETCH(int, y);
     QFETCH(bool, inside);
@@ -79,8 +75,7 @@ void PictureSurfaceTest::readsOutsideTheBitmapAnswerMinusOne()
     QCOMPARE(surface.pixel(x, y), inside ? kBackgroundColor : -1);
 }
 
-void PictureSurfaceTest::writesOutsideTheBitmapChangeNothing()
-{
+void PictureSurfaceTest::writesOutsideTheBitmapChangeNothing() {
     PictureSurface surface({0, 0, 600, 384}, &parent);
     const QImage before = surface.Image();
     for (const QPoint p : {QPoint(-1, 0), QPoint(600, 0), QPoint(0, -1), QPoint(0, 384)}) {
@@ -93,8 +88,7 @@ void PictureSurfaceTest::writesOutsideTheBitmapChangeNothing()
     QCOMPARE(surface.pixel(599, 383), 0x123456);
 }
 
-void PictureSurfaceTest::colorValuesKeepRedInTheLowByte()
-{
+void PictureSurfaceTest::colorValuesKeepRedInTheLowByte() {
     PictureSurface surface({0, 0, 4, 4}, &parent);
     surface.setPixel(1, 2, 0x0000FF); // pure red
     QCOMPARE(surface.Image().pixel(1, 2), qRgb(255, 0, 0));
@@ -108,8 +102,7 @@ void PictureSurfaceTest::colorValuesKeepRedInTheLowByte()
     QCOMPARE(surface.pixel(3, 3), 10 + 20 * 256 + 30 * 65536);
 }
 
-void PictureSurfaceTest::smallerPictureLeavesBackgroundAround()
-{
+void PictureSurfaceTest::smallerPictureLeavesBackgroundAround() {
     PictureSurface surface({0, 0, 600, 384}, &parent);
     surface.setPicture(filledImage({100, 50}, qRgb(200, 100, 0)));
     QCOMPARE(surface.pixel(99, 49), 200 + 100 * 256);
@@ -120,8 +113,7 @@ void PictureSurfaceTest::smallerPictureLeavesBackgroundAround()
     QCOMPARE(surface.ScaleHeight(), 384.0f);
 }
 
-void PictureSurfaceTest::largerPictureIsCutOff()
-{
+void PictureSurfaceTest::largerPictureIsCutOff() {
     QImage picture = filledImage({700, 500}, qRgb(1, 2, 3));
     picture.setPixel(599, 383, qRgb(9, 8, 7));
     PictureSurface surface({0, 0, 600, 384}, &parent);
@@ -133,16 +125,14 @@ void PictureSurfaceTest::largerPictureIsCutOff()
     QCOMPARE(surface.Height(), 5760.0f);
 }
 
-void PictureSurfaceTest::emptyPictureLeavesOnlyBackground()
-{
+void PictureSurfaceTest::emptyPictureLeavesOnlyBackground() {
     PictureSurface surface({0, 0, 20, 10}, &parent);
     surface.setPicture(filledImage({20, 10}, qRgb(255, 255, 255)));
     surface.setPicture(QImage());
     QCOMPARE(surface.Image(), filledImage({20, 10}, PictureSurface::kBackground));
 }
 
-void PictureSurfaceTest::clsRestoresBackgroundAndPicture()
-{
+void PictureSurfaceTest::clsRestoresBackgroundAndPicture() {
     PictureSurface surface({0, 0, 30, 20}, &parent);
     surface.setPicture(filledImage({10, 10}, qRgb(0, 0, 255)));
     const QImage loaded = surface.Image();
@@ -155,8 +145,7 @@ void PictureSurfaceTest::clsRestoresBackgroundAndPicture()
     QCOMPARE(surface.pixel(25, 15), kBackgroundColor);
 }
 
-void PictureSurfaceTest::writesReachTheScreenOnlyAtRefresh()
-{
+void PictureSurfaceTest::writesReachTheScreenOnlyAtRefresh() {
     QWidget window;
     window.resize(40, 40);
     auto *surface = new PictureSurface({0, 0, 40, 40}, &window);
@@ -178,8 +167,7 @@ void PictureSurfaceTest::writesReachTheScreenOnlyAtRefresh()
     QCOMPARE(surface->grab().toImage().pixel(3, 3), qRgb(255, 0, 0));
 }
 
-void PictureSurfaceTest::widthAndHeightResizeSurfaceAndBitmap()
-{
+void PictureSurfaceTest::widthAndHeightResizeSurfaceAndBitmap() {
     PictureSurface surface({0, 0, 600, 384}, &parent);
     surface.setPixel(10, 10, 0x00FF00);
     surface.setWidth(1500);
@@ -199,8 +187,7 @@ void PictureSurfaceTest::widthAndHeightResizeSurfaceAndBitmap()
     QCOMPARE(surface.pixel(599, 0), kBackgroundColor);
 }
 
-void PictureSurfaceTest::hiddenSurfaceResizesItsBitmapToo()
-{
+void PictureSurfaceTest::hiddenSurfaceResizesItsBitmapToo() {
     PictureSurface surface({0, 0, 600, 384}, &parent);
     surface.hide();
     surface.setHeight(300);

@@ -10,16 +10,14 @@ private slots:
     void withoutDisplaySaysSoInOneLine();
 };
 
-void StartupTest::withoutDisplaySaysSoInOneLine_data()
-{
+void StartupTest::withoutDisplaySaysSoInOneLine_data() {
     QTest::addColumn<QString>("display");
     QTest::addColumn<QString>("platform");
     QTest::newRow("no DISPLAY at all") << QString() << QString();
     QTest::newRow("DISPLAY names no server") << QStringLiteral(":97") << QStringLiteral("xcb");
 }
 
-void StartupTest::withoutDisplaySaysSoInOneLine()
-{
+void StartupTest::withoutDisplaySaysSoInOneLine() {
     QFETCH(QString, display);
     QFETCH(QString, platform);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "combine_run.h"
 #include "picture_surface.h"
 
 #include <QButtonGroup>
@@ -11,24 +12,21 @@
 namespace {
 
 // Geometry of every control in pixels of the client area (15 twips each).
-QPushButton *makeButton(const char *name, const QString &caption, QRect geometry, QWidget *form)
-{
+QPushButton *makeButton(const char *name, const QString &caption, QRect geometry, QWidget *form) {
     auto *button = new QPushButton(caption, form);
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(geometry);
     return button;
 }
 
-QRadioButton *makeOption(const char *name, const QString &caption, QRect geometry, QWidget *form)
-{
+QRadioButton *makeOption(const char *name, const QString &caption, QRect geometry, QWidget *form) {
     auto *option = new QRadioButton(caption, form);
     option->setObjectName(QString::fromLatin1(name));
     option->setGeometry(geometry);
     return option;
 }
 
-PictureSurface *makeSurface(const char *name, QRect geometry, QWidget *form)
-{
+PictureSurface *makeSurface(const char *name, QRect geometry, QWidget *form) {
     auto *surface = new PictureSurface(geometry, form);
     surface->setObjectName(QString::fromLatin1(name));
     surface->setFocusPolicy(Qt::StrongFocus);
@@ -45,16 +43,20 @@ Form1::Form1(QWidget *parent)
     , Command4(makeButton("Command4", tr("&Stop"), {240, 8, 65, 25}, this))
     , Command5(makeButton("Command5", tr("Save"), {312, 8, 65, 25}, this))
     , Option1(makeOption("Option1", tr("Normal"), {384, 16, 65, 13}, this))
-    , Option2(makeOption("Option2", tr("Red-Blue"), {448, 16, 65, 13}, this))
-    , Option3(makeOption("Option3", tr("Red-Green"), {520, 16, 73, 13}, this))
+    // The last two option buttons reach to the next control so their captions are not cut off.
+    , Option2(makeOption("Option2", tr("Red-Blue"), {448, 16, 72, 13}, this))
+    , Option3(makeOption("Option3", tr("Red-Green"), {520, 16, 88, 13}, this))
     , Picture3(makeSurface("Picture3", {8, 40, 600, 384}, this))
     , Picture2(makeSurface("Picture2", {240, 536, 600, 384}, this))
     , Picture1(makeSurface("Picture1", {40, 632, 600, 384}, this))
-    , Timer1(new QTimer(this))
-{
+    , Timer1(new QTimer(this)) {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QString::fromLatin1(kTitle));
+    setWindowTitle(QString::fromStdString(duoptica::kProgramCaption));
     setFixedSize(616, 432);
+    // The layout was drawn for a classic 8-point interface font.
+    QFont classic = font();
+    classic.setPointSize(8);
+    setFont(classic);
 
     auto *options = new QButtonGroup(this);
     options->addButton(Option1);
@@ -75,14 +77,16 @@ Form1::Form1(QWidget *parent)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1);
 
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
 }
 
-void Form1::Command4_Click() { StopFlag = duoptica::kTrue16; }
+void Form1::Command4_Click() {
+    StopFlag = duoptica::kTrue16;
+}
 
-void Form1::Form_Unload(std::int16_t &Cancel)
-{
+void Form1::Form_Unload(std::int16_t &Cancel) {
     if (!Timer1->isActive()) {
         StopFlag = duoptica::kTrue16;
         Timer1->start();
@@ -91,12 +95,15 @@ void Form1::Form_Unload(std::int16_t &Cancel)
 }
 
 // The tick does not stop the timer itself; the unload that follows takes it down with the window.
-void Form1::Timer1_Timer() { close(); }
+void Form1::Timer1_Timer() {
+    close();
+}
 
-void Form1::Form_Terminate() { StopFlag = duoptica::kTrue16; }
+void Form1::Form_Terminate() {
+    StopFlag = duoptica::kTrue16;
+}
 
-void Form1::closeEvent(QCloseEvent *event)
-{
+void Form1::closeEvent(QCloseEvent *event) {
     std::int16_t Cancel = 0;
     Form_Unload(Cancel);
     if (Cancel != 0) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "color_value.h"
+#include "run_host.h"
 
 #include <QWidget>
 
@@ -16,17 +17,16 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 
-class Form1 : public QWidget {
+class Form1 : public QWidget, private duoptica::RunHost {
     Q_OBJECT
 
 public:
-    static constexpr const char *kTitle = "Duoptica";
-
     explicit Form1(QWidget *parent = nullptr);
 
     // The stop request of a running combine: raised by "&Stop" and by closing, cleared by "&Go!".
     duoptica::Boolean16 StopFlag = duoptica::kFalse16;
 
+    void Command1_Click();
     void Command4_Click();
     void Form_Unload(std::int16_t &Cancel);
     void Timer1_Timer();
@@ -36,6 +36,19 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // What the combine run uses of the window; see form1_run.cpp.
+    duoptica::RunSurface &leftSurface() override;
+    duoptica::RunSurface &rightSurface() override;
+    duoptica::RunSurface &outputSurface() override;
+    std::string caption() const override;
+    void setCaption(const std::string &text) override;
+    duoptica::Boolean16 stopFlag() const override;
+    void setStopFlag(duoptica::Boolean16 value) override;
+    duoptica::CombineMode selectedMode() const override;
+    void setControlEnabled(duoptica::Control control, bool enabled) override;
+    void showMessage(const std::string &prompt, const std::string &title) override;
+    void doEvents() override;
+
     QPushButton *const Command2;
     QPushButton *const Command3;
     QPushButton *const Command1;
