@@ -46,6 +46,9 @@ QImage asSourceBitmap(QImage picture) {
         return picture;
     }
     QImage bitmap(picture.size(), QImage::Format_RGB32);
+    // The output keeps the left picture's resolution, whichever way it was made.
+    bitmap.setDotsPerMeterX(picture.dotsPerMeterX());
+    bitmap.setDotsPerMeterY(picture.dotsPerMeterY());
     bitmap.fill(kSurfaceBackground);
     QPainter painter(&bitmap);
     painter.drawImage(0, 0, picture);
