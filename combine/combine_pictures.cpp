@@ -1,6 +1,5 @@
 #include "combine_pictures.h"
 
-#include "combine_span.h"
 #include "picture_file.h"
 
 #include <QFileInfo>
@@ -55,29 +54,31 @@ QImage asSourceBitmap(QImage picture) {
     return bitmap;
 }
 
-QImage combinePictures(QImage left, const QImage &right, CombineMode mode, Threads threads) {
-    left = asSourceBitmap(std::move(left));
-    const QImage rightBitmap = asSourceBitmap(right);
-    // 32-bit rows are padding-free, so the picture is one span of width x height words.
-    auto *output = reinterpret_cast<PackedPixel *>(left.bits());
-    const auto *leftPixels = output;
-    const auto *rightPixels = reinterpret_cast<const PackedPixel *>(rightBitmap.constBits());
-    const qsizetype count = qsizetype(left.width()) * left.height();
-
+void combinePixels(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
+                   qsizetype count, CombineMode mode, Threads threads) {
     const auto combineChunk = [=](qsizetype first) {
         const qsizetype length = std::min(kChunkPixels, count - first);
-        combineSpan(leftPixels + first, rightPixels + first, output + first,
-                    static_cast<std::size_t>(length), mode);
+        combineSpan(left + first, right + first, output + first, static_cast<std::size_t>(length),
+                    mode);
     };
     if (threads == Threads::One || count <= kChunkPixels) {
         for (qsizetype first = 0; first < count; first += kChunkPixels)
             combineChunk(first);
-    } else {
-        std::vector<qsizetype> chunks;
-        for (qsizetype first = 0; first < count; first += kChunkPixels)
-            chunks.push_back(first);
-        QtConcurrent::blockingMap(chunks, combineChunk);
+        return;
     }
+    std::vector<qsizetype> chunks;
+    for (qsizetype first = 0; first < count; first += kChunkPixels)
+        chunks.push_back(first);
+    QtConcurrent::blockingMap(chunks, combineChunk);
+}
+
+QImage combinePictures(QImage left, const QImage &right, CombineMode mode, Threads threads) {
+    left = asSourceBitmap(std::move(left));
+    const QImage rightBitmap = asSourceBitmap(right);
+    // 32-bit rows are padding-free, so a picture is one span of width x height words.
+    auto *output = reinterpret_cast<PackedPixel *>(left.bits());
+    combinePixels(output, reinterpret_cast<const PackedPixel *>(rightBitmap.constBits()), output,
+                  qsizetype(left.width()) * left.height(), mode, threads);
     return left;
 }
 

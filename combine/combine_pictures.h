@@ -1,6 +1,7 @@
 // The combining rule applied to whole decoded pictures, and to one pair of picture files.
 #pragma once
 
+#include "combine_span.h"
 #include "exit_code.h"
 #include "pixel_rule.h"
 
@@ -15,6 +16,11 @@ namespace duoptica {
 QImage asSourceBitmap(QImage picture);
 
 enum class Threads { All, One };
+
+// output[i] := the combination of left[i] and right[i] for i below count, spread over every
+// core when asked to. output may be left or right itself.
+void combinePixels(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
+                   qsizetype count, CombineMode mode, Threads threads);
 
 // left and right must be the same size. The result reuses left's pixels when it can.
 QImage combinePictures(QImage left, const QImage &right, CombineMode mode,
