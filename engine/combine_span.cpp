@@ -5,10 +5,12 @@ namespace duoptica {
 namespace {
 
 // The mode is a template argument so that, once combineChannels() is inlined, its switch folds
-// away and the loop body is straight-line integer code the compiler can vectorise.
+// away and the loop body is straight-line integer code the compiler can vectorise. The loops are
+// inlined into combineSpan() so that each of its builds (AVX2 and baseline) vectorises them for
+// its own instruction set.
 template <CombineMode Mode>
-void combineRow(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
-                std::size_t count) {
+[[gnu::always_inline]] inline void combineRow(const PackedPixel *left, const PackedPixel *right,
+                                              PackedPixel *output, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         output[i] =
             packedOf(combineChannels(channelsOfPacked(left[i]), channelsOfPacked(right[i]), Mode));
@@ -16,8 +18,9 @@ void combineRow(const PackedPixel *left, const PackedPixel *right, PackedPixel *
 
 } // namespace
 
-void combineSpan(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
-                 std::size_t count, CombineMode mode) {
+__attribute__((target_clones("avx2", "default"))) void
+combineSpan(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
+            std::size_t count, CombineMode mode) {
     switch (mode) {
     case CombineMode::Normal:
         return combineRow<CombineMode::Normal>(left, right, output, count);
