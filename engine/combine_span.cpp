@@ -18,6 +18,7 @@ template <CombineMode Mode>
 
 } // namespace
 
+// Twice the lanes of the x86-64 baseline where the processor has them, chosen once at load time.
 __attribute__((target_clones("avx2", "default"))) void
 combineSpan(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
             std::size_t count, CombineMode mode) {
