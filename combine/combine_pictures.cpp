@@ -75,6 +75,9 @@ void combinePixels(const PackedPixel *left, const PackedPixel *right, PackedPixe
 QImage combinePictures(QImage left, const QImage &right, CombineMode mode, Threads threads) {
     left = asSourceBitmap(std::move(left));
     const QImage rightBitmap = asSourceBitmap(right);
+    // A conversion that ran out of memory gives a null picture, with no pixels to read.
+    if (left.isNull() || rightBitmap.isNull() || left.size() != rightBitmap.size())
+        return {};
     // 32-bit rows are padding-free, so a picture is one span of width x height words.
     auto *output = reinterpret_cast<PackedPixel *>(left.bits());
     combinePixels(output, reinterpret_cast<const PackedPixel *>(rightBitmap.constBits()), output,
@@ -111,8 +114,13 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
                     .arg(job.leftFile, sizeText(left.picture.size()), job.rightFile,
                          sizeText(right.picture.size()))};
 
+    const QSize size = left.picture.size();
     const QImage output =
         combinePictures(std::move(left.picture), std::move(right.picture), job.mode, threads);
+    if (output.isNull())
+        return {ExitCode::UnreadableInput,
+                QStringLiteral("%1: not enough memory to combine two pictures of %2")
+                    .arg(job.leftFile, sizeText(size))};
     const QString error = SavePicture(output, job.outputFile, job.format);
     if (!error.isEmpty())
         return {ExitCode::WriteFailure,

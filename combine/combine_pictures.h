@@ -22,7 +22,8 @@ enum class Threads { All, One };
 void combinePixels(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
                    qsizetype count, CombineMode mode, Threads threads);
 
-// left and right must be the same size. The result reuses left's pixels when it can.
+// The result reuses left's pixels when it can. It is null when the two differ in size or
+// memory runs out.
 QImage combinePictures(QImage left, const QImage &right, CombineMode mode,
                        Threads threads = Threads::All);
 
