@@ -14,8 +14,8 @@ int twipsToPixels(float twips) {
 } // namespace
 
 PictureSurface::PictureSurface(const QRect &geometry, QWidget *parent)
-    : QWidget(parent)
-    , bitmap_(blankBitmap(geometry.size())) {
+    : QWidget(parent) {
+    adoptBitmap(blankBitmap(geometry.size()));
     setGeometry(geometry);
     // The bitmap covers every pixel, so Qt need not clear the widget before painting it.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -31,9 +31,17 @@ QImage PictureSurface::blankBitmap(QSize size) const {
     return bitmap;
 }
 
+// The bitmap is written through the device context's pointer from now on, so it must own its
+// pixels alone.
+void PictureSurface::adoptBitmap(QImage bitmap) {
+    bitmap_ = std::move(bitmap);
+    deviceContext_ = {reinterpret_cast<QRgb *>(bitmap_.bits()), bitmap_.width(), bitmap_.height(),
+                      bitmap_.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb))};
+}
+
 void PictureSurface::setPicture(const QImage &picture) {
     picture_ = picture;
-    bitmap_ = blankBitmap(size());
+    adoptBitmap(blankBitmap(size()));
     update();
 }
 
@@ -63,7 +71,7 @@ float PictureSurface::ScaleHeight() const {
 }
 
 duoptica::ColorValue PictureSurface::pixel(std::int32_t x, std::int32_t y) const {
-    return Module1::GetPixel(const_cast<QImage *>(&bitmap_), x, y);
+    return Module1::GetPixel(hDC(), x, y);
 }
 
 void PictureSurface::setPixel(std::int32_t x, std::int32_t y, duoptica::ColorValue color) {
@@ -71,7 +79,7 @@ void PictureSurface::setPixel(std::int32_t x, std::int32_t y, duoptica::ColorVal
 }
 
 void PictureSurface::Cls() {
-    bitmap_ = blankBitmap(size());
+    adoptBitmap(blankBitmap(size()));
 }
 
 void PictureSurface::Refresh() {
@@ -95,6 +103,6 @@ void PictureSurface::fitBitmapToSize() {
     QPainter painter(&resized);
     painter.drawImage(0, 0, bitmap_);
     painter.end();
-    bitmap_ = resized;
+    adoptBitmap(resized);
     update();
 }

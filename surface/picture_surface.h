@@ -19,12 +19,13 @@ public:
     // Geometry in pixels of the parent; the bitmap starts at that size.
     PictureSurface(const QRect &geometry, QWidget *parent);
 
-    Module1::HDC hDC() { return &bitmap_; }
+    Module1::HDC hDC() const { return &deviceContext_; }
 
     QImage Picture() const { return picture_; }
     // Shows the new picture over a fresh background; an empty image leaves only the background.
     void setPicture(const QImage &picture);
-    QImage Image() const { return bitmap_; }
+    // A copy: the bitmap keeps changing under the device context.
+    QImage Image() const { return bitmap_.copy(); }
 
     // RunSurface
     float Width() const override;
@@ -44,10 +45,12 @@ protected:
 
 private:
     QImage blankBitmap(QSize size) const;
+    void adoptBitmap(QImage bitmap);
     // Resize events reach a hidden widget only when it is shown, so size changes are applied
     // to the bitmap here as they happen.
     void fitBitmapToSize();
 
     QImage picture_;
     QImage bitmap_;
+    Module1::DeviceContext deviceContext_;
 };
