@@ -20,8 +20,6 @@ private slots:
     void matchesTheRuleForEveryPixel();
     void combinesInPlace_data();
     void combinesInPlace();
-    void knownPixels_data();
-    void knownPixels();
 };
 
 void CombineSpanTest::matchesTheRuleForEveryPixel_data() {
@@ -86,41 +84,6 @@ void CombineSpanTest::combinesInPlace() {
 
     for (std::size_t i = 0; i < left.size(); ++i)
         QCOMPARE(output[i], referencePixel(leftBefore[i], rightBefore[i], CombineMode::RedBlue));
-}
-
-void CombineSpanTest::knownPixels_data() {
-    QTest::addColumn<CombineMode>("mode");
-    QTest::addColumn<PackedPixel>("left");
-    QTest::addColumn<PackedPixel>("right");
-    QTest::addColumn<PackedPixel>("expected");
-    QTest::newRow("normal: white and black meet at 128")
-        << CombineMode::Normal << PackedPixel(0xFFFFFFFF) << PackedPixel(0xFF000000)
-        << PackedPixel(0xFF808080);
-    QTest::newRow("normal: 2.5 goes down to 2, 1.5 up to 2")
-        << CombineMode::Normal << PackedPixel(0xFF020102) << PackedPixel(0xFF030203)
-        << PackedPixel(0xFF020202);
-    QTest::newRow("red-blue: green left, red right")
-        << CombineMode::RedBlue << PackedPixel(0xFF00C800) << PackedPixel(0xFFB40000)
-        << PackedPixel(0xFF64005A);
-    QTest::newRow("red-green: the right side lands in green")
-        << CombineMode::RedGreen << PackedPixel(0xFF00C800) << PackedPixel(0xFFB40000)
-        << PackedPixel(0xFF645A00);
-    QTest::newRow("red-blue: ties keep the home channels")
-        << CombineMode::RedBlue << PackedPixel(0xFF0AC8C8) << PackedPixel(0xFFC8C80A)
-        << PackedPixel(0xFF050005);
-    QTest::newRow("red-blue: the alpha byte counts for nothing")
-        << CombineMode::RedBlue << PackedPixel(0x00FF0000) << PackedPixel(0x7F0000FF)
-        << PackedPixel(0xFF800080);
-}
-
-void CombineSpanTest::knownPixels() {
-    QFETCH(CombineMode, mode);
-    QFETCH(PackedPixel, left);
-    QFETCH(PackedPixel, right);
-    QFETCH(PackedPixel, expected);
-    PackedPixel output = 0;
-    duoptica::combineSpan(&left, &right, &output, 1, mode);
-    QCOMPARE(output, expected);
 }
 
 QTEST_GUILESS_MAIN(CombineSpanTest)
