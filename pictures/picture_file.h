@@ -1,4 +1,5 @@
-// Reading and writing picture files, shared by the window and the command-line tool.
+// Loading pictures from BMP, JPEG and GIF files and writing them, with every failure turned into
+// a short reason for the user instead of a crash, a hang or a picture of garbage.
 #pragma once
 
 #include <QByteArray>
@@ -8,18 +9,32 @@
 
 namespace duoptica {
 
+// Pictures declaring more pixels than this are refused before anything is decoded. A 50-megapixel
+// camera picture loads; at 4 bytes a pixel the largest accepted one needs about 400 MB.
+inline constexpr qint64 kMaxPicturePixels = 100'000'000;
+
+// Qt's limit for one decoded image (QImageReader::setAllocationLimit), which each program sets in
+// main(). Qt's own default of 128 MiB would refuse anything above 32 megapixels; this leaves room
+// for the largest picture accepted above.
+inline constexpr int kImageAllocationLimitMiB = 512;
+
 struct PictureLoad {
-    QImage picture;
-    QString error; // empty on success
+    QImage picture; // empty for an empty file name, which is a success
+    QString error;  // empty on success; otherwise a short reason, without the file name
 };
 
 struct LoadLimits {
-    QSize visibleArea; // empty: decode the whole picture
+    // Empty: decode the whole picture. Otherwise only the top-left area of this size is needed,
+    // and JPEG decodes only the rows it covers.
+    QSize visibleArea;
+    qint64 maxPixels = kMaxPicturePixels;
 };
 
 PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits = {});
 
-// Writes atomically through QSaveFile; returns an empty string on success, else the reason.
+// Writes atomically through QSaveFile, so that a failed write never leaves an existing file
+// truncated; BMP is written with 24 bits a pixel. The name is used exactly as given. Returns an
+// empty string on success, else the reason.
 QString SavePicture(const QImage &picture, const QString &fileName,
                     const QByteArray &format = "BMP");
 

@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "combine_run.h"
+#include "common_dialog.h"
 #include "picture_surface.h"
 
 #include <QButtonGroup>
@@ -49,7 +50,8 @@ Form1::Form1(QWidget *parent)
     , Picture3(makeSurface("Picture3", {8, 40, 600, 384}, this))
     , Picture2(makeSurface("Picture2", {240, 536, 600, 384}, this))
     , Picture1(makeSurface("Picture1", {40, 632, 600, 384}, this))
-    , Timer1(new QTimer(this)) {
+    , Timer1(new QTimer(this))
+    , CD1(new CommonDialog(this)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromStdString(duoptica::kProgramCaption));
     setFixedSize(616, 432);
@@ -78,7 +80,10 @@ Form1::Form1(QWidget *parent)
     Timer1->setInterval(1);
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
 }
 

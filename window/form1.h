@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+class CommonDialog;
 class PictureSurface;
 class QPushButton;
 class QRadioButton;
@@ -27,7 +28,10 @@ public:
     duoptica::Boolean16 StopFlag = duoptica::kFalse16;
 
     void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
     void Command4_Click();
+    void Command5_Click();
     void Form_Unload(std::int16_t &Cancel);
     void Timer1_Timer();
     void Form_Terminate();
@@ -61,4 +65,5 @@ private:
     PictureSurface *const Picture2;
     PictureSurface *const Picture1;
     QTimer *const Timer1;
+    CommonDialog *const CD1;
 };

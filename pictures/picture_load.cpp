@@ -1,0 +1,105 @@
+#include "decoder_input.h"
+#include "picture_file.h"
+
+#include <QCoreApplication>
+#include <QImageReader>
+#include <QRect>
+
+#include <cstdlib>
+
+namespace duoptica {
+
+namespace {
+
+QString reason(const char *text) {
+    return QCoreApplication::translate("PictureFile", text);
+}
+
+bool isSupportedFormat(const QByteArray &format) {
+    return format == "bmp" || format == "jpeg" || format == "gif";
+}
+
+// The BMP decoder asks for exactly the bytes it needs, so a request reaching past the end means
+// rows the file never held (Qt hands them back uninitialised). The JPEG and GIF decoders read
+// ahead in chunks; only a request that finds nothing left means they ran out (Qt fills the rest
+// with grey or black and reports success).
+bool decoderRanShort(const QByteArray &format, const DecoderInput &input) {
+    return format == "bmp" ? input.askedPastEnd() : input.ranDry();
+}
+
+// Each scan of a progressive JPEG makes the decoder pass over the whole picture again, so a small
+// file of thousands of tiny scans takes minutes to decode. Encoders write ten or so.
+constexpr int kMaxJpegScans = 100;
+
+bool looksLikeJpeg(QIODevice &input) {
+    return input.peek(2) == QByteArrayLiteral("\xFF\xD8");
+}
+
+// In entropy-coded data a 0xFF byte is always followed by 0x00 or a restart marker, so each
+// 0xFF 0xDA pair starts a scan (at worst one of an embedded thumbnail, or a chance pair in
+// metadata, which the generous limit absorbs).
+int countJpegScans(QIODevice &input) {
+    int scans = 0;
+    char previous = 0;
+    QByteArray chunk;
+    while (!(chunk = input.read(1 << 16)).isEmpty())
+        for (const char byte : std::as_const(chunk)) {
+            if (previous == '\xFF' && byte == '\xDA')
+                ++scans;
+            previous = byte;
+        }
+    input.seek(0);
+    return scans;
+}
+
+} // namespace
+
+PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits) {
+    if (fileName.isEmpty())
+        return {};
+
+    DecoderInput input;
+    if (QString refusal = input.openFile(fileName); !refusal.isEmpty())
+        return {{}, refusal};
+    if (input.size() == 0)
+        return {{}, reason("The file is empty.")};
+
+    if (looksLikeJpeg(input)) {
+        if (const int scans = countJpegScans(input); scans > kMaxJpegScans)
+            return {{},
+                    reason("The JPEG has %1 scans, more than %2.").arg(scans).arg(kMaxJpegScans)};
+    }
+
+    // The format comes from the content alone: the name's extension says nothing reliable.
+    QImageReader reader(&input);
+    const QByteArray format = reader.format();
+    if (!isSupportedFormat(format))
+        return {{}, reason("It is not a BMP, JPEG or GIF picture.")};
+
+    QSize size = reader.size();
+    // Qt 6.4 reports the height of a top-down BMP as negative, yet decodes it the right way up.
+    size.setHeight(std::abs(size.height()));
+    if (size.isEmpty())
+        return {{}, reason("Its header is damaged.")};
+    if (qint64(size.width()) * size.height() > limits.maxPixels)
+        return {{},
+                reason("The picture is too large: %1 × %2 pixels, more than %3 megapixels.")
+                    .arg(size.width())
+                    .arg(size.height())
+                    .arg(limits.maxPixels / 1'000'000)};
+
+    // Shown as stored, as the clip rectangle is given in stored orientation.
+    reader.setAutoTransform(false);
+    if (!limits.visibleArea.isEmpty())
+        reader.setClipRect(QRect({0, 0}, limits.visibleArea).intersected(QRect({0, 0}, size)));
+
+    input.forgetRequests();
+    QImage picture = reader.read();
+    if (decoderRanShort(format, input))
+        return {{}, reason("The file is truncated.")};
+    if (picture.isNull())
+        return {{}, reason("It cannot be decoded: %1.").arg(reader.errorString())};
+    return {picture, {}};
+}
+
+} // namespace duoptica

@@ -1,0 +1,385 @@
+#include "picture_fixtures.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QImageWriter>
+
+#include <sys/stat.h>
+
+namespace fixtures {
+
+namespace {
+
+QList<QRgb> distinctColours(const QImage &picture) {
+    QList<QRgb> colours;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (const QRgb rgb = picture.pixel(x, y) | 0xFF000000u; !colours.contains(rgb))
+                colours << rgb;
+    return colours;
+}
+
+QList<int> indexes(const QImage &picture, const QList<QRgb> &palette, int y) {
+    QList<int> row;
+    for (int x = 0; x < picture.width(); ++x)
+        row << int(palette.indexOf(picture.pixel(x, y) | 0xFF000000u));
+    return row;
+}
+
+// Pixel bytes of one uncompressed BMP row, padded to four bytes.
+QByteArray bmpRow(const QImage &picture, const QList<QRgb> &palette, int y, int bits) {
+    QByteArray row;
+    if (bits <= 8) {
+        const QList<int> index = indexes(picture, palette, y);
+        const int perByte = 8 / bits;
+        for (int x = 0; x < picture.width(); x += perByte) {
+            int byte = 0;
+            for (int i = 0; i < perByte; ++i)
+                byte = (byte << bits) | (x + i < picture.width() ? index[x + i] : 0);
+            row += char(byte);
+        }
+    } else {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb rgb = picture.pixel(x, y);
+            if (bits == 16) {
+                const int value =
+                    (qRed(rgb) >> 3) << 10 | (qGreen(rgb) >> 3) << 5 | qBlue(rgb) >> 3;
+                row += char(value & 0xFF);
+                row += char(value >> 8);
+            } else {
+                row += char(qBlue(rgb));
+                row += char(qGreen(rgb));
+                row += char(qRed(rgb));
+                if (bits == 32)
+                    row += char(0);
+            }
+        }
+    }
+    while (row.size() % 4 != 0)
+        row += char(0);
+    return row;
+}
+
+// One RLE row: runs of one index, each a count and the index (twice, for 4 bits), then the
+// end-of-line mark.
+QByteArray rleRow(const QImage &picture, const QList<QRgb> &palette, int y, int bits) {
+    const QList<int> index = indexes(picture, palette, y);
+    QByteArray row;
+    for (int x = 0; x < index.size();) {
+        int run = 1;
+        while (x + run < index.size() && run < 255 && index[x + run] == index[x])
+            ++run;
+        row += char(run);
+        row += char(bits == 4 ? (index[x] << 4 | index[x]) : index[x]);
+        x += run;
+    }
+    row += char(0);
+    row += char(0);
+    return row;
+}
+
+// LZW codes written least significant bit first, cut into sub-blocks of at most 255 bytes.
+class GifCodeWriter {
+public:
+    void put(int code, int width) {
+        bits_ |= quint32(code) << count_;
+        count_ += width;
+        while (count_ >= 8) {
+            bytes_ += char(bits_ & 0xFF);
+            bits_ >>= 8;
+            count_ -= 8;
+        }
+    }
+    QByteArray subBlocks() {
+        if (count_ > 0)
+            bytes_ += char(bits_ & 0xFF);
+        QByteArray blocks;
+        for (qsizetype i = 0; i < bytes_.size(); i += 255) {
+            const QByteArray block = bytes_.mid(i, 255);
+            blocks += char(block.size());
+            blocks += block;
+        }
+        return blocks + char(0);
+    }
+
+private:
+    QByteArray bytes_;
+    quint32 bits_ = 0;
+    int count_ = 0;
+};
+
+QList<int> gifRowOrder(int height, bool interlaced) {
+    QList<int> order;
+    if (!interlaced) {
+        for (int y = 0; y < height; ++y)
+            order << y;
+        return order;
+    }
+    for (const auto &[start, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
+        for (int y = start; y < height; y += step)
+            order << y;
+    return order;
+}
+
+void putLittle16(QByteArray &bytes, int value) {
+    bytes += char(value & 0xFF);
+    bytes += char((value >> 8) & 0xFF);
+}
+
+QByteArray gifHeader(int width, int height) {
+    QByteArray bytes("GIF89a");
+    putLittle16(bytes, width);
+    putLittle16(bytes, height);
+    bytes += char(0xF7); // a global colour table of 256 entries
+    bytes += char(0);
+    bytes += char(0);
+    return bytes;
+}
+
+// A JPEG of a small picture whose frame header claims another size.
+QByteArray jpegDeclaring(QSize size) {
+    QByteArray bytes = jpegBytes(smoothPicture({64, 48}));
+    const qsizetype frame = bytes.indexOf("\xFF\xC0");
+    bytes[frame + 5] = char(size.height() >> 8);
+    bytes[frame + 6] = char(size.height() & 0xFF);
+    bytes[frame + 7] = char(size.width() >> 8);
+    bytes[frame + 8] = char(size.width() & 0xFF);
+    return bytes;
+}
+
+// A progressive JPEG whose last scan is repeated until the file holds `scans` of them.
+QByteArray jpegWithScans(int scans) {
+    const QByteArray bytes = jpegBytes(smoothPicture({64, 48}), true);
+    const qsizetype lastScan = bytes.lastIndexOf("\xFF\xDA");
+    const QByteArray scan = bytes.mid(lastScan, bytes.size() - 2 - lastScan);
+    return bytes.left(bytes.size() - 2) + scan.repeated(scans - int(bytes.count("\xFF\xDA"))) +
+           bytes.right(2);
+}
+
+QByteArray bmpHeaderDeclaring(QSize size) {
+    QByteArray bytes = bmpBytes(patternPicture({4, 4}, 8), BmpLayout::Rgb24).left(54);
+    QDataStream stream(&bytes, QIODevice::ReadWrite);
+    stream.setByteOrder(QDataStream::LittleEndian);
+    stream.device()->seek(18);
+    stream << qint32(size.width()) << qint32(size.height());
+    return bytes;
+}
+
+} // namespace
+
+QImage patternPicture(QSize size, int colours) {
+    QList<QRgb> palette;
+    for (int i = 0; i < colours; ++i)
+        palette << (colours <= 8 ? qRgb(i & 1 ? 255 : 0, i & 2 ? 255 : 0, i & 4 ? 255 : 0)
+                                 : qRgb(i * 37 % 256, i * 91 % 256, i * 53 % 256));
+    QImage picture(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            picture.setPixel(x, y, palette[(x * 3 + y * 7 + (x * y) % 5) % colours]);
+    return picture;
+}
+
+QImage smoothPicture(QSize size) {
+    QImage picture(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            picture.setPixel(x, y,
+                             qRgb(x * 255 / size.width(), y * 255 / size.height(),
+                                  (x + y) * 127 / (size.width() + size.height()) + 64));
+    return picture;
+}
+
+QByteArray bmpBytes(const QImage &picture, BmpLayout layout) {
+    int bits = 24;
+    int compression = 0;
+    switch (layout) {
+    case BmpLayout::Palette1:
+        bits = 1;
+        break;
+    case BmpLayout::Palette4:
+        bits = 4;
+        break;
+    case BmpLayout::Rle4:
+        bits = 4;
+        compression = 2;
+        break;
+    case BmpLayout::Palette8:
+        bits = 8;
+        break;
+    case BmpLayout::Rle8:
+        bits = 8;
+        compression = 1;
+        break;
+    case BmpLayout::Rgb16:
+        bits = 16;
+        break;
+    case BmpLayout::Rgb24:
+    case BmpLayout::Rgb24TopDown:
+        break;
+    case BmpLayout::Rgb32:
+        bits = 32;
+        break;
+    }
+    const QList<QRgb> palette = bits <= 8 ? distinctColours(picture) : QList<QRgb>();
+    Q_ASSERT(bits > 8 || palette.size() <= (1 << bits));
+    const bool topDown = layout == BmpLayout::Rgb24TopDown;
+
+    QByteArray pixels;
+    for (int row = 0; row < picture.height(); ++row) {
+        const int y = topDown ? row : picture.height() - 1 - row;
+        pixels +=
+            compression ? rleRow(picture, palette, y, bits) : bmpRow(picture, palette, y, bits);
+    }
+    if (compression)
+        pixels += QByteArray("\0\1", 2); // end of bitmap
+
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream.setByteOrder(QDataStream::LittleEndian);
+    const quint32 offset = 14 + 40 + 4 * quint32(palette.size());
+    stream.writeRawData("BM", 2);
+    stream << quint32(offset + pixels.size()) << quint32(0) << offset;
+    stream << quint32(40) << qint32(picture.width())
+           << qint32(topDown ? -picture.height() : picture.height()) << quint16(1) << quint16(bits)
+           << quint32(compression) << quint32(pixels.size()) << qint32(2835) << qint32(2835)
+           << quint32(palette.size()) << quint32(0);
+    for (const QRgb rgb : palette)
+        stream << quint8(qBlue(rgb)) << quint8(qGreen(rgb)) << quint8(qRed(rgb)) << quint8(0);
+    stream.writeRawData(pixels.constData(), int(pixels.size()));
+    return bytes;
+}
+
+QByteArray gifBytes(const QImage &picture, bool interlaced) {
+    const QList<QRgb> palette = distinctColours(picture);
+    Q_ASSERT(palette.size() <= 256);
+    QByteArray bytes = gifHeader(picture.width(), picture.height());
+    for (int i = 0; i < 256; ++i) {
+        const QRgb rgb = i < palette.size() ? palette[i] : 0;
+        bytes += char(qRed(rgb));
+        bytes += char(qGreen(rgb));
+        bytes += char(qBlue(rgb));
+    }
+    bytes += char(0x2C);
+    putLittle16(bytes, 0);
+    putLittle16(bytes, 0);
+    putLittle16(bytes, picture.width());
+    putLittle16(bytes, picture.height());
+    bytes += char(interlaced ? 0x40 : 0);
+    bytes += char(8); // minimum code size: 256 literals, clear 256, end 257
+
+    constexpr int kClear = 256, kEnd = 257, kWidth = 9;
+    GifCodeWriter codes;
+    int sinceClear = 100;
+    for (const int y : gifRowOrder(picture.height(), interlaced))
+        for (const int index : indexes(picture, palette, y)) {
+            if (sinceClear == 100) {
+                codes.put(kClear, kWidth);
+                sinceClear = 0;
+            }
+            codes.put(index, kWidth);
+            ++sinceClear;
+        }
+    codes.put(kEnd, kWidth);
+    return bytes + codes.subBlocks() + char(0x3B);
+}
+
+QByteArray jpegBytes(const QImage &picture, bool progressive) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "JPEG");
+    writer.setQuality(95);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(picture);
+    return buffer.data();
+}
+
+QByteArray pngBytes(const QImage &picture) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    return buffer.data();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+int largestChannelDifference(const QImage &a, const QImage &b) {
+    if (a.size() != b.size())
+        return 256;
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            largest = std::max({largest, std::abs(qRed(p) - qRed(q)),
+                                std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+        }
+    return largest;
+}
+
+QList<BadInput> makeBadInputs(const QString &folder) {
+    const QDir dir(folder);
+    const QImage picture = patternPicture({120, 90}, 8);
+    const QByteArray bmp = bmpBytes(picture, BmpLayout::Rgb24);
+    const QByteArray rle = bmpBytes(picture, BmpLayout::Rle8);
+    const QByteArray gif = gifBytes(picture);
+    const QByteArray jpeg = jpegBytes(smoothPicture({640, 480}));
+    const QByteArray progressive = jpegBytes(smoothPicture({640, 480}), true);
+    const int bmpRow = 120 * 3 + 0; // 360 bytes, already a multiple of four
+
+    QList<BadInput> inputs;
+    auto file = [&](const char *row, const char *name, const QByteArray &bytes, const char *why) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        if (!writeFile(path, bytes))
+            qFatal("cannot write %s", qPrintable(path));
+        inputs << BadInput{QString::fromLatin1(row), path, QString::fromLatin1(why)};
+    };
+    file("zero bytes", "empty.bmp", {}, "empty");
+    file("text named .jpg", "notes.jpg", "These are notes, not a picture.\n",
+         "not a BMP, JPEG or GIF");
+    file("PNG named .bmp", "png.bmp", pngBytes(picture), "not a BMP, JPEG or GIF");
+    file("BMP cut inside its header", "header.bmp", bmp.left(30), "header");
+    file("BMP cut in the middle of a row", "midrow.bmp", bmp.left(54 + 40 * bmpRow + 100),
+         "truncated");
+    file("BMP cut at the end of a row", "rowend.bmp", bmp.left(54 + 40 * bmpRow), "truncated");
+    file("BMP with its header only", "nodata.bmp", bmp.left(54), "cannot be decoded");
+    file("RLE BMP cut short", "rle.bmp", rle.left(rle.size() / 2), "truncated");
+    file("GIF cut short", "cut.gif", gif.left(gif.size() / 2), "truncated");
+    file("JPEG cut short", "cut.jpg", jpeg.left(jpeg.size() / 2), "truncated");
+    file("progressive JPEG cut short", "cutp.jpg", progressive.left(progressive.size() * 9 / 10),
+         "truncated");
+    file("BMP declaring 12000 x 9000 pixels", "huge.bmp", bmpHeaderDeclaring({12000, 9000}),
+         "too large");
+    // Qt refuses these itself.
+    file("BMP declaring 2^31 - 1 pixels square", "huger.bmp",
+         bmpHeaderDeclaring({0x7FFFFFFF, 0x7FFFFFFF}), "header");
+    file("JPEG declaring 65000 x 65000 pixels", "huge.jpg", jpegDeclaring({65000, 65000}),
+         "too large");
+    file("progressive JPEG of 5000 scans", "scans.jpg", jpegWithScans(5000), "5000 scans");
+    QByteArray hugeGif = gifHeader(65535, 65535) + QByteArray(768, '\0');
+    hugeGif += QByteArray("\x2C\0\0\0\0\xFF\xFF\xFF\xFF\0\x08\x02\x00\x01\x00\x3B", 16);
+    file("GIF declaring 65535 x 65535 pixels", "huge.gif", hugeGif, "too large");
+
+    const QString folderPath = dir.filePath(QStringLiteral("folder.bmp"));
+    dir.mkdir(QStringLiteral("folder.bmp"));
+    inputs << BadInput{QStringLiteral("folder named .bmp"), folderPath, QStringLiteral("folder")};
+    inputs << BadInput{QStringLiteral("missing file"), dir.filePath(QStringLiteral("missing.bmp")),
+                       QStringLiteral("does not exist")};
+    const QString fifo = dir.filePath(QStringLiteral("fifo.bmp"));
+    if (::mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0)
+        qFatal("cannot make a FIFO");
+    inputs << BadInput{QStringLiteral("FIFO named .bmp"), fifo,
+                       QStringLiteral("not a regular file")};
+    return inputs;
+}
+
+} // namespace fixtures

@@ -1,0 +1,55 @@
+// Picture files made by the tests themselves: every BMP layout the loader must read, GIF (which
+// Qt cannot write), JPEG, and a table of damaged and hostile inputs.
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QSize>
+#include <QString>
+
+namespace fixtures {
+
+// A picture of `colours` colours in a pattern that differs from row to row and column to column,
+// so that a flipped, shifted or mis-padded decode shows. Up to eight colours use channels of 0 and
+// 255 only, which every BMP layout, 16-bit included, stores exactly.
+QImage patternPicture(QSize size, int colours);
+// Smooth colour gradients, which JPEG keeps close to the original.
+QImage smoothPicture(QSize size);
+
+enum class BmpLayout {
+    Palette1,
+    Palette4,
+    Palette8,
+    Rle4,
+    Rle8,
+    Rgb16,
+    Rgb24,
+    Rgb24TopDown,
+    Rgb32
+};
+// Written by hand, since Qt writes only the 1-, 8- and 24-bit bottom-up layouts.
+QByteArray bmpBytes(const QImage &picture, BmpLayout layout);
+// A GIF of a picture with at most 256 colours, its LZW data kept uncompressed (a clear code
+// every 100 codes keeps the code width at 9 bits), which any decoder must read.
+QByteArray gifBytes(const QImage &picture, bool interlaced = false);
+QByteArray jpegBytes(const QImage &picture, bool progressive = false);
+QByteArray pngBytes(const QImage &picture);
+
+bool writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path);
+
+// The largest difference of any channel between two pictures of the same size, or 256 when
+// the sizes differ.
+int largestChannelDifference(const QImage &a, const QImage &b);
+
+struct BadInput {
+    QString name;   // the table row's name
+    QString path;   // made in the folder given
+    QString reason; // a fragment of the reason the loader must give
+};
+// Damaged and hostile files: empty, not a picture, truncated, absurd declared sizes, a folder,
+// a missing file, a FIFO.
+QList<BadInput> makeBadInputs(const QString &folder);
+
+} // namespace fixtures

@@ -1,0 +1,261 @@
+// Loading and saving picture files: every BMP layout, GIF and JPEG load; only the visible area is
+// kept; damaged and hostile files are refused with a reason; a save is a 24-bit BMP under exactly
+// the name given, and a failed save leaves an existing file as it was.
+#include "file_size_limit.h"
+#include "picture_file.h"
+#include "picture_fixtures.h"
+
+#include <QDir>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <optional>
+
+using duoptica::LoadPicture;
+using duoptica::SavePicture;
+using fixtures::BmpLayout;
+
+namespace {
+
+quint32 little32(const QByteArray &bytes, int at) {
+    return quint32(quint8(bytes[at])) | quint32(quint8(bytes[at + 1])) << 8 |
+           quint32(quint8(bytes[at + 2])) << 16 | quint32(quint8(bytes[at + 3])) << 24;
+}
+
+} // namespace
+
+class PictureFileTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void loadsEveryLayout_data();
+    void loadsEveryLayout();
+    void emptyNameLoadsAnEmptyPicture();
+    void keepsOnlyTheVisibleArea_data();
+    void keepsOnlyTheVisibleArea();
+    void jpegCutBelowTheVisibleAreaStillLoads();
+    void fiftyMegapixelPicturesLoadUnderTheProgramsLimit_data();
+    void fiftyMegapixelPicturesLoadUnderTheProgramsLimit();
+    void refusesBadInput_data();
+    void refusesBadInput();
+    void savesA24BitBmpUnderExactlyTheNameGiven_data();
+    void savesA24BitBmpUnderExactlyTheNameGiven();
+    void failedSaveLeavesTheOldFileIntact_data();
+    void failedSaveLeavesTheOldFileIntact();
+    void refusesToSaveWithoutPictureOrName();
+
+private:
+    QString file(const QString &name, const QByteArray &bytes);
+    QTemporaryDir dir_;
+};
+
+QString PictureFileTest::file(const QString &name, const QByteArray &bytes) {
+    const QString path = dir_.filePath(name);
+    if (!fixtures::writeFile(path, bytes))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+void PictureFileTest::loadsEveryLayout_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QImage>("expected");
+    QTest::addColumn<int>("tolerance");
+    // Odd sizes, so that rows need padding and 4-bit rows end in half a byte.
+    const QImage two = fixtures::patternPicture({37, 23}, 2);
+    const QImage eight = fixtures::patternPicture({37, 23}, 8);
+    const QImage many = fixtures::patternPicture({37, 23}, 200);
+    const QImage smooth = fixtures::smoothPicture({161, 97});
+    using fixtures::bmpBytes;
+    QTest::newRow("BMP 1-bit palette") << bmpBytes(two, BmpLayout::Palette1) << two << 0;
+    QTest::newRow("BMP 4-bit palette") << bmpBytes(eight, BmpLayout::Palette4) << eight << 0;
+    QTest::newRow("BMP 8-bit palette") << bmpBytes(many, BmpLayout::Palette8) << many << 0;
+    QTest::newRow("BMP 4-bit RLE") << bmpBytes(eight, BmpLayout::Rle4) << eight << 0;
+    QTest::newRow("BMP 8-bit RLE") << bmpBytes(many, BmpLayout::Rle8) << many << 0;
+    // Qt widens 5-bit channels by a shift: 31 becomes 248.
+    QTest::newRow("BMP 16-bit") << bmpBytes(eight, BmpLayout::Rgb16) << eight << 7;
+    QTest::newRow("BMP 24-bit") << bmpBytes(smooth, BmpLayout::Rgb24) << smooth << 0;
+    QTest::newRow("BMP 24-bit top-down")
+        << bmpBytes(smooth, BmpLayout::Rgb24TopDown) << smooth << 0;
+    QTest::newRow("BMP 32-bit") << bmpBytes(smooth, BmpLayout::Rgb32) << smooth << 0;
+    QTest::newRow("GIF") << fixtures::gifBytes(many) << many << 0;
+    QTest::newRow("GIF interlaced") << fixtures::gifBytes(many, true) << many << 0;
+    QTest::newRow("JPEG baseline") << fixtures::jpegBytes(smooth) << smooth << 12;
+    QTest::newRow("JPEG progressive") << fixtures::jpegBytes(smooth, true) << smooth << 12;
+}
+
+void PictureFileTest::loadsEveryLayout() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QImage, expected);
+    QFETCH(int, tolerance);
+    // The extension says nothing: the content decides.
+    const duoptica::PictureLoad load = LoadPicture(file(QStringLiteral("picture.dat"), bytes));
+    QCOMPARE(load.error, QString());
+    QCOMPARE(load.picture.size(), expected.size());
+    QVERIFY2(
+        fixtures::largestChannelDifference(load.picture, expected) <= tolerance,
+        qPrintable(QString::number(fixtures::largestChannelDifference(load.picture, expected))));
+}
+
+void PictureFileTest::emptyNameLoadsAnEmptyPicture() {
+    const duoptica::PictureLoad load = LoadPicture(QString(), {.visibleArea = {600, 384}});
+    QVERIFY(load.picture.isNull());
+    QCOMPARE(load.error, QString());
+}
+
+void PictureFileTest::keepsOnlyTheVisibleArea_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QImage>("source");
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<QSize>("expectedSize");
+    QTest::addColumn<int>("tolerance");
+    const QImage large = fixtures::smoothPicture({1000, 700});
+    const QImage small = fixtures::patternPicture({100, 50}, 200);
+    QTest::newRow("JPEG larger than the area")
+        << fixtures::jpegBytes(large) << large << QSize(600, 384) << QSize(600, 384) << 12;
+    QTest::newRow("progressive JPEG larger than the area")
+        << fixtures::jpegBytes(large, true) << large << QSize(600, 384) << QSize(600, 384) << 12;
+    QTest::newRow("BMP larger than the area") << fixtures::bmpBytes(large, BmpLayout::Rgb24)
+                                              << large << QSize(600, 384) << QSize(600, 384) << 0;
+    QTest::newRow("GIF smaller than the area")
+        << fixtures::gifBytes(small) << small << QSize(600, 384) << QSize(100, 50) << 0;
+    QTest::newRow("JPEG wider than the area, not as high")
+        << fixtures::jpegBytes(large) << large << QSize(600, 900) << QSize(600, 700) << 12;
+    QTest::newRow("no area: the whole JPEG")
+        << fixtures::jpegBytes(large) << large << QSize() << QSize(1000, 700) << 12;
+}
+
+void PictureFileTest::keepsOnlyTheVisibleArea() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QImage, source);
+    QFETCH(QSize, area);
+    QFETCH(QSize, expectedSize);
+    QFETCH(int, tolerance);
+    const duoptica::PictureLoad load =
+        LoadPicture(file(QStringLiteral("large"), bytes), {.visibleArea = area});
+    QCOMPARE(load.error, QString());
+    QCOMPARE(load.picture.size(), expectedSize);
+    QVERIFY(fixtures::largestChannelDifference(
+                load.picture, source.copy(QRect({0, 0}, expectedSize))) <= tolerance);
+}
+
+void PictureFileTest::jpegCutBelowTheVisibleAreaStillLoads() {
+    // Every row shown was in the file, so nothing is made up.
+    const QImage large = fixtures::smoothPicture({1000, 2000});
+    const QByteArray jpeg = fixtures::jpegBytes(large);
+    const QString path = file(QStringLiteral("cut.jpg"), jpeg.left(jpeg.size() * 3 / 4));
+    const duoptica::PictureLoad visible = LoadPicture(path, {.visibleArea = {600, 384}});
+    QCOMPARE(visible.error, QString());
+    QVERIFY(fixtures::largestChannelDifference(visible.picture, large.copy(0, 0, 600, 384)) <= 12);
+
+    QVERIFY(LoadPicture(path).error.contains(QStringLiteral("truncated")));
+}
+
+void PictureFileTest::fiftyMegapixelPicturesLoadUnderTheProgramsLimit_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    const QImage photo = fixtures::patternPicture({8660, 5774}, 8);
+    QTest::newRow("BMP") << fixtures::bmpBytes(photo, BmpLayout::Rgb24);
+    QTest::newRow("JPEG") << fixtures::jpegBytes(photo);
+    QTest::newRow("GIF") << fixtures::gifBytes(photo);
+}
+
+void PictureFileTest::fiftyMegapixelPicturesLoadUnderTheProgramsLimit() {
+    QFETCH(QByteArray, bytes);
+    const int qtDefault = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(duoptica::kImageAllocationLimitMiB);
+    const duoptica::PictureLoad load = LoadPicture(file(QStringLiteral("photo"), bytes));
+    QImageReader::setAllocationLimit(qtDefault);
+    QCOMPARE(load.error, QString());
+    QCOMPARE(load.picture.size(), QSize(8660, 5774));
+}
+
+void PictureFileTest::refusesBadInput_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("reason");
+    for (const fixtures::BadInput &input : fixtures::makeBadInputs(dir_.path()))
+        QTest::newRow(qPrintable(input.name)) << input.path << input.reason;
+}
+
+void PictureFileTest::refusesBadInput() {
+    QFETCH(QString, path);
+    QFETCH(QString, reason);
+    const duoptica::PictureLoad load = LoadPicture(path, {.visibleArea = {600, 384}});
+    QVERIFY(load.picture.isNull());
+    QVERIFY2(load.error.contains(reason), qPrintable(load.error));
+    QVERIFY(!load.error.contains(path)); // the message box names the file, not the reason
+}
+
+void PictureFileTest::savesA24BitBmpUnderExactlyTheNameGiven_data() {
+    QTest::addColumn<QImage>("picture");
+    const QImage picture = fixtures::patternPicture({601, 383}, 200);
+    QTest::newRow("32-bit picture") << picture;
+    QTest::newRow("indexed picture") << picture.convertToFormat(QImage::Format_Indexed8);
+    QTest::newRow("picture with alpha") << picture.convertToFormat(QImage::Format_ARGB32);
+}
+
+void PictureFileTest::savesA24BitBmpUnderExactlyTheNameGiven() {
+    QFETCH(QImage, picture);
+    const QString path = dir_.filePath(QStringLiteral("combined"));
+    QFile::remove(path);
+    QCOMPARE(SavePicture(picture, path), QString());
+
+    QVERIFY(!QFile::exists(path + QStringLiteral(".bmp")));
+    const QByteArray bytes = fixtures::readFile(path);
+    QCOMPARE(bytes.left(2), QByteArray("BM"));
+    QCOMPARE(little32(bytes, 2), quint32(bytes.size()));
+    QCOMPARE(little32(bytes, 18), quint32(601));
+    QCOMPARE(little32(bytes, 22), quint32(383)); // positive: bottom-up rows
+    QCOMPARE(quint8(bytes[28]), quint8(24));
+    QCOMPARE(little32(bytes, 30), quint32(0)); // uncompressed
+    const duoptica::PictureLoad reloaded = LoadPicture(path);
+    QCOMPARE(reloaded.error, QString());
+    QCOMPARE(fixtures::largestChannelDifference(reloaded.picture, picture), 0);
+    QCOMPARE(QDir(dir_.path()).entryList({QStringLiteral("combined*")}, QDir::Files).size(), 1);
+}
+
+void PictureFileTest::failedSaveLeavesTheOldFileIntact_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("fileSizeLimit");
+    QTest::newRow("folder missing") << "no such folder/out.bmp" << QSize(600, 384) << 0;
+    // The small picture fits the write buffer: only its flush meets the full disk.
+    QTest::newRow("disk full, small picture") << "small.bmp" << QSize(4, 4) << 60;
+    QTest::newRow("disk full, large picture") << "large.bmp" << QSize(600, 384) << 4096;
+}
+
+void PictureFileTest::failedSaveLeavesTheOldFileIntact() {
+    QFETCH(QString, name);
+    QFETCH(QSize, size);
+    QFETCH(int, fileSizeLimit);
+    const QString path = dir_.filePath(name);
+    const QByteArray old("the picture saved last week");
+    const bool hasOldFile = fileSizeLimit > 0;
+    if (hasOldFile)
+        QVERIFY(fixtures::writeFile(path, old));
+    const QStringList before = QDir(dir_.path()).entryList(QDir::Files);
+
+    QString error;
+    {
+        std::optional<FileSizeLimit> limit;
+        if (fileSizeLimit > 0)
+            limit.emplace(fileSizeLimit);
+        error = SavePicture(fixtures::patternPicture(size, 8), path);
+    }
+
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!error.contains(path));
+    QCOMPARE(QFile::exists(path), hasOldFile);
+    if (hasOldFile)
+        QCOMPARE(fixtures::readFile(path), old);
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files), before); // no temporary file left
+}
+
+void PictureFileTest::refusesToSaveWithoutPictureOrName() {
+    const QString path = dir_.filePath(QStringLiteral("nothing.bmp"));
+    QVERIFY(!SavePicture(QImage(), path).isEmpty());
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(!SavePicture(fixtures::patternPicture({4, 4}, 2), QString()).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(PictureFileTest)
+#include "tst_picturefile.moc"
