@@ -15,6 +15,9 @@ namespace duoptica {
 
 namespace {
 
+// Whole pictures, and PNG as well as what the window reads.
+const LoadLimits kToolLimits{.visibleArea = {}, .maxPixels = kMaxPicturePixels, .acceptPng = true};
+
 // The background colour of the window's picture surfaces.
 constexpr QRgb kSurfaceBackground = 0xFF404040;
 
@@ -97,12 +100,12 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
     if (threads == Threads::All) {
         // Decoding is most of the work for large pictures: read both at once.
         QFuture<PictureLoad> rightLoad =
-            QtConcurrent::run([file = job.rightFile] { return LoadPicture(file); });
-        left = LoadPicture(job.leftFile);
+            QtConcurrent::run([file = job.rightFile] { return LoadPicture(file, kToolLimits); });
+        left = LoadPicture(job.leftFile, kToolLimits);
         right = rightLoad.result();
     } else {
-        left = LoadPicture(job.leftFile);
-        right = LoadPicture(job.rightFile);
+        left = LoadPicture(job.leftFile, kToolLimits);
+        right = LoadPicture(job.rightFile, kToolLimits);
     }
     if (left.picture.isNull())
         return unreadable(job.leftFile, left.error);
