@@ -23,11 +23,9 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-
-extern char **environ;
+#include <unistd.h>
 
 using duoptica::CombineMode;
 using duoptica::PackedPixel;
@@ -76,15 +74,18 @@ ProcessRun runProcess(const QStringList &command) {
         argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    // fork, not posix_spawn: a child that shares this process's memory until it execs would
+    // report this process's peak as its own.
     const auto start = std::chrono::steady_clock::now();
-    pid_t child = 0;
-    const int failed = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed)
+    const pid_t child = fork();
+    if (child < 0)
         return {};
+    if (child == 0) {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);
@@ -241,18 +242,21 @@ int main(int argc, char *argv[]) {
     parser.process(app);
     const int runCount = std::max(1, parser.value(runs).toInt());
 
-    const QImage left = randomPicture(parser.value(width).toInt(), parser.value(height).toInt(), 1);
-    const QImage right = randomPicture(left.width(), left.height(), 2);
-    benchCombineStep(left, right, runCount);
-
+    const int pictureWidth = parser.value(width).toInt();
+    const int pictureHeight = parser.value(height).toInt();
     QTemporaryDir dir;
-    if (!left.save(dir.filePath(QStringLiteral("L.bmp"))) ||
-        !right.save(dir.filePath(QStringLiteral("R.bmp")))) {
-        std::fprintf(stderr, "cannot write the pictures into %s\n", qPrintable(dir.path()));
-        return 1;
+    // The pictures are made one at a time and let go before any command runs, so that this
+    // process stays small beside the commands it measures.
+    for (const auto &[name, seed] : {std::pair{"L.bmp", 1u}, std::pair{"R.bmp", 2u}}) {
+        if (!randomPicture(pictureWidth, pictureHeight, seed).save(dir.filePath(name))) {
+            std::fprintf(stderr, "cannot write the pictures into %s\n", qPrintable(dir.path()));
+            return 1;
+        }
     }
     benchWholeRuns(parser.value(tool), QDir(dir.path()), runCount);
     benchBatch(parser.value(tool), QDir(dir.path()), parser.value(pairs).toInt(),
                std::max(1, runCount / 2));
+    benchCombineStep(randomPicture(pictureWidth, pictureHeight, 1),
+                     randomPicture(pictureWidth, pictureHeight, 2), runCount);
     return 0;
 }
