@@ -28,6 +28,8 @@ struct LoadLimits {
     // and JPEG decodes only the rows it covers.
     QSize visibleArea;
     qint64 maxPixels = kMaxPicturePixels;
+    // PNG files too: the command-line tool reads them; the window offers BMP, JPEG and GIF only.
+    bool acceptPng = false;
 };
 
 PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits = {});

@@ -15,12 +15,13 @@ QString reason(const char *text) {
     return QCoreApplication::translate("PictureFile", text);
 }
 
-bool isSupportedFormat(const QByteArray &format) {
-    return format == "bmp" || format == "jpeg" || format == "gif";
+bool isSupportedFormat(const QByteArray &format, const LoadLimits &limits) {
+    return format == "bmp" || format == "jpeg" || format == "gif" ||
+           (limits.acceptPng && format == "png");
 }
 
 // The BMP decoder asks for exactly the bytes it needs, so a request reaching past the end means
-// rows the file never held (Qt hands them back uninitialised). The JPEG and GIF decoders read
+// rows the file never held (Qt hands them back uninitialised). The JPEG, GIF and PNG decoders read
 // ahead in chunks; only a request that finds nothing left means they ran out (Qt fills the rest
 // with grey or black and reports success).
 bool decoderRanShort(const QByteArray &format, const DecoderInput &input) {
@@ -73,8 +74,10 @@ PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits) {
     // The format comes from the content alone: the name's extension says nothing reliable.
     QImageReader reader(&input);
     const QByteArray format = reader.format();
-    if (!isSupportedFormat(format))
-        return {{}, reason("It is not a BMP, JPEG or GIF picture.")};
+    if (!isSupportedFormat(format, limits))
+        return {{},
+                limits.acceptPng ? reason("It is not a BMP, JPEG, GIF or PNG picture.")
+                                 : reason("It is not a BMP, JPEG or GIF picture.")};
 
     QSize size = reader.size();
     // Qt 6.4 reports the height of a top-down BMP as negative, yet decodes it the right way up.

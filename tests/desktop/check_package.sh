@@ -39,6 +39,17 @@ for program in "${programs[@]}"; do
     fi
 done
 
+# The packaged command-line tool runs from the package and reads JPEG and GIF through the same
+# Qt plugins the window uses.
+if [ -x "$root/usr/bin/duoptica-combine" ]; then
+    convert -size 40x30 gradient:red-blue "$workdir/left.jpg"
+    convert -size 40x30 gradient:green-white "$workdir/right.gif"
+    "$root/usr/bin/duoptica-combine" --mode red-blue "$workdir/left.jpg" "$workdir/right.gif" \
+        "$workdir/out.bmp" || fail "the packaged duoptica-combine could not combine a JPEG and a GIF"
+    [[ $(identify -format '%m %wx%h' "$workdir/out.bmp") =~ ^BMP[0-9]?\ 40x30$ ]] ||
+        fail "the packaged duoptica-combine wrote no 40 x 30 BMP"
+fi
+
 # A fresh Debian 12 machine: apt is told that nothing at all is installed, and must find every
 # package the .deb needs, down to libc, in the archive this machine uses.
 compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null ||

@@ -1,0 +1,262 @@
+// Prints how fast duoptica-combine is: the combining step against a plain memory copy of the
+// same bytes, whole runs against ImageMagick on the same pair, peak memory, and a batch against
+// the same pairs combined one by one. It measures and prints; it judges nothing.
+#include "combine_pictures.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtConcurrentMap>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using duoptica::CombineMode;
+using duoptica::PackedPixel;
+using duoptica::Threads;
+
+namespace {
+
+struct Figures {
+    double medianSeconds = 0;
+    double minSeconds = 0;
+    double maxSeconds = 0;
+    long peakKiB = 0;
+    int exitCode = 0;
+};
+
+Figures summarise(std::vector<double> seconds, long peakKiB = 0, int exitCode = 0) {
+    std::sort(seconds.begin(), seconds.end());
+    return {seconds[seconds.size() / 2], seconds.front(), seconds.back(), peakKiB, exitCode};
+}
+
+Figures timeInProcess(int runs, const std::function<void()> &work) {
+    work(); // warm-up: caches, pages, thread pool
+    std::vector<double> seconds;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        seconds.push_back(double(timer.nsecsElapsed()) / 1e9);
+    }
+    return summarise(seconds);
+}
+
+// One run of a whole command: wall seconds, the child's peak memory and its exit status.
+struct ProcessRun {
+    double seconds = -1;
+    long peakKiB = 0;
+    int exitCode = -1;
+};
+
+ProcessRun runProcess(const QStringList &command) {
+    std::vector<QByteArray> arguments;
+    for (const QString &part : command)
+        arguments.push_back(QFile::encodeName(part));
+    std::vector<char *> argv;
+    for (QByteArray &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    // fork, not posix_spawn: a child that shares this process's memory until it execs would
+    // report this process's peak as its own.
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child < 0)
+        return {};
+    if (child == 0) {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    return {elapsed.count(), usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// Runs the commands in turn, a b a b ..., so that a drift in the machine's speed hits both.
+std::vector<Figures> timeCommands(int runs, const std::vector<QStringList> &commands) {
+    std::vector<std::vector<double>> seconds(commands.size());
+    std::vector<long> peaks(commands.size(), 0);
+    std::vector<int> exitCodes(commands.size(), 0);
+    for (int i = -1; i < runs; ++i) { // run -1 is a warm-up
+        for (std::size_t c = 0; c < commands.size(); ++c) {
+            const ProcessRun run = runProcess(commands[c]);
+            exitCodes[c] = std::max(exitCodes[c], run.exitCode);
+            if (i < 0)
+                continue;
+            seconds[c].push_back(run.seconds);
+            peaks[c] = std::max(peaks[c], run.peakKiB);
+        }
+    }
+    std::vector<Figures> figures;
+    for (std::size_t c = 0; c < commands.size(); ++c)
+        figures.push_back(summarise(seconds[c], peaks[c], exitCodes[c]));
+    return figures;
+}
+
+void printRow(const char *what, const Figures &f, double bytes = 0) {
+    std::printf("  %-44s median %8.3f s  (min %.3f, max %.3f)", what, f.medianSeconds, f.minSeconds,
+                f.maxSeconds);
+    if (bytes > 0)
+        std::printf("  %6.2f GB/s", bytes / f.medianSeconds / 1e9);
+    if (f.peakKiB > 0)
+        std::printf("  peak %6.1f MiB", double(f.peakKiB) / 1024);
+    if (f.exitCode != 0)
+        std::printf("  EXIT STATUS %d", f.exitCode);
+    std::printf("\n");
+}
+
+QImage randomPicture(int width, int height, unsigned seed) {
+    QImage picture(width, height, QImage::Format_RGB32);
+    std::mt19937 random(seed);
+    auto *pixels = reinterpret_cast<PackedPixel *>(picture.bits());
+    for (qsizetype i = 0, n = qsizetype(width) * height; i < n; ++i)
+        pixels[i] = random() | 0xFF000000u;
+    return picture;
+}
+
+void benchCombineStep(const QImage &left, const QImage &right, int runs) {
+    const qsizetype count = qsizetype(left.width()) * left.height();
+    const double pictureBytes = double(count) * sizeof(PackedPixel);
+    std::vector<PackedPixel> output(std::size_t(count), 0); // touched, so no page faults are timed
+    const auto *l = reinterpret_cast<const PackedPixel *>(left.constBits());
+    const auto *r = reinterpret_cast<const PackedPixel *>(right.constBits());
+
+    std::printf("\nThe combining step alone, %dx%d (%.0f MiB a picture), on %d threads; GB/s "
+                "counts one picture's bytes\n",
+                left.width(), left.height(), pictureBytes / (1 << 20), QThread::idealThreadCount());
+    printRow("memcpy of one picture, 1 thread",
+             timeInProcess(runs, [&] { std::memcpy(output.data(), l, std::size_t(pictureBytes)); }),
+             pictureBytes);
+    // The same copy cut into the same chunks as the combination, over every core.
+    std::vector<qsizetype> chunks;
+    constexpr qsizetype chunk = qsizetype(1) << 16;
+    for (qsizetype first = 0; first < count; first += chunk)
+        chunks.push_back(first);
+    const Figures copyAll = timeInProcess(runs, [&] {
+        QtConcurrent::blockingMap(chunks, [&](qsizetype first) {
+            std::memcpy(output.data() + first, l + first,
+                        std::size_t(std::min(chunk, count - first)) * sizeof(PackedPixel));
+        });
+    });
+    printRow("memcpy of one picture, all cores", copyAll, pictureBytes);
+    for (const auto &[name, mode] :
+         {std::pair{"normal", CombineMode::Normal}, std::pair{"red-blue", CombineMode::RedBlue},
+          std::pair{"red-green", CombineMode::RedGreen}}) {
+        const Figures one = timeInProcess(
+            runs, [&] { duoptica::combinePixels(l, r, output.data(), count, mode, Threads::One); });
+        const Figures all = timeInProcess(
+            runs, [&] { duoptica::combinePixels(l, r, output.data(), count, mode, Threads::All); });
+        printRow(qPrintable(QStringLiteral("combine %1, 1 thread").arg(name)), one, pictureBytes);
+        printRow(qPrintable(QStringLiteral("combine %1, all cores").arg(name)), all, pictureBytes);
+        std::printf("  %-44s %.2fx the copy on all cores\n", "",
+                    all.medianSeconds / copyAll.medianSeconds);
+    }
+}
+
+void benchWholeRuns(const QString &tool, const QDir &dir, int runs) {
+    const QString left = dir.filePath(QStringLiteral("L.bmp"));
+    const QString right = dir.filePath(QStringLiteral("R.bmp"));
+    std::printf("\nWhole runs on one BMP pair, %d runs each, alternating\n", runs);
+    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    std::vector<QStringList> commands{{tool, left, right, dir.filePath(QStringLiteral("out.bmp"))}};
+    if (!convert.isEmpty())
+        commands.push_back({convert, left, right, QStringLiteral("-evaluate-sequence"),
+                            QStringLiteral("mean"), dir.filePath(QStringLiteral("magick.bmp"))});
+    const std::vector<Figures> figures = timeCommands(runs, commands);
+    printRow("duoptica-combine L.bmp R.bmp out.bmp", figures[0]);
+    if (convert.isEmpty()) {
+        std::printf("  ImageMagick's convert not found: comparison skipped\n");
+        return;
+    }
+    printRow("convert L.bmp R.bmp -evaluate-sequence mean", figures[1]);
+    std::printf("  %-44s %.2fx faster than ImageMagick\n", "duoptica-combine",
+                figures[1].medianSeconds / figures[0].medianSeconds);
+}
+
+void benchBatch(const QString &tool, const QDir &dir, int pairs, int runs) {
+    QDir(dir.path()).mkpath(QStringLiteral("batch-in"));
+    const QDir in(dir.filePath(QStringLiteral("batch-in")));
+    QStringList oneByOne;
+    for (int i = 0; i < pairs; ++i) {
+        const QString name = QStringLiteral("pair%1").arg(i, 2, 10, QChar(u'0'));
+        // Links: the pairs cost no disk space, and every read still decodes a whole file.
+        QFile::link(dir.filePath(QStringLiteral("L.bmp")), in.filePath(name + "_L.bmp"));
+        QFile::link(dir.filePath(QStringLiteral("R.bmp")), in.filePath(name + "_R.bmp"));
+        oneByOne << QStringLiteral("\"%1\" \"%2\" \"%3\" \"%4\"")
+                        .arg(tool, in.filePath(name + "_L.bmp"), in.filePath(name + "_R.bmp"),
+                             dir.filePath(QStringLiteral("single-") + name + ".bmp"));
+    }
+    std::printf("\nA batch of %d pairs against the same pairs one command at a time, %d runs "
+                "each\n",
+                pairs, runs);
+    const std::vector<Figures> figures = timeCommands(
+        runs,
+        {{tool, QStringLiteral("--batch"), in.path(), dir.filePath(QStringLiteral("batch-out"))},
+         {QStringLiteral("sh"), QStringLiteral("-ec"), oneByOne.join(u'\n')}});
+    printRow("duoptica-combine --batch", figures[0]);
+    printRow("duoptica-combine once per pair", figures[1]);
+    std::printf("  %-44s %.2fx faster than one by one\n", "the batch",
+                figures[1].medianSeconds / figures[0].medianSeconds);
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Prints duoptica-combine's speed figures."));
+    parser.addHelpOption();
+    const QCommandLineOption width(QStringLiteral("width"), QStringLiteral("Picture width."),
+                                   QStringLiteral("pixels"), QStringLiteral("6000"));
+    const QCommandLineOption height(QStringLiteral("height"), QStringLiteral("Picture height."),
+                                    QStringLiteral("pixels"), QStringLiteral("4000"));
+    const QCommandLineOption runs(QStringLiteral("runs"), QStringLiteral("Timed runs of each."),
+                                  QStringLiteral("count"), QStringLiteral("5"));
+    const QCommandLineOption pairs(QStringLiteral("pairs"), QStringLiteral("Pairs in the batch."),
+                                   QStringLiteral("count"), QStringLiteral("20"));
+    const QCommandLineOption tool(QStringLiteral("tool"),
+                                  QStringLiteral("duoptica-combine to run."),
+                                  QStringLiteral("path"), QStringLiteral(DUOPTICA_COMBINE));
+    parser.addOptions({width, height, runs, pairs, tool});
+    parser.process(app);
+    const int runCount = std::max(1, parser.value(runs).toInt());
+
+    const int pictureWidth = parser.value(width).toInt();
+    const int pictureHeight = parser.value(height).toInt();
+    QTemporaryDir dir;
+    // The pictures are made one at a time and let go before any command runs, so that this
+    // process stays small beside the commands it measures.
+    for (const auto &[name, seed] : {std::pair{"L.bmp", 1u}, std::pair{"R.bmp", 2u}}) {
+        if (!randomPicture(pictureWidth, pictureHeight, seed).save(dir.filePath(name))) {
+            std::fprintf(stderr, "cannot write the pictures into %s\n", qPrintable(dir.path()));
+            return 1;
+        }
+    }
+    benchWholeRuns(parser.value(tool), QDir(dir.path()), runCount);
+    benchBatch(parser.value(tool), QDir(dir.path()), parser.value(pairs).toInt(),
+               std::max(1, runCount / 2));
+    benchCombineStep(randomPicture(pictureWidth, pictureHeight, 1),
+                     randomPicture(pictureWidth, pictureHeight, 2), runCount);
+    return 0;
+}

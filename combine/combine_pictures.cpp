@@ -1,0 +1,134 @@
+#include "combine_pictures.h"
+
+#include "picture_file.h"
+
+#include <QFileInfo>
+#include <QFuture>
+#include <QPainter>
+#include <QtConcurrentMap>
+#include <QtConcurrentRun>
+
+#include <algorithm>
+#include <vector>
+
+namespace duoptica {
+
+namespace {
+
+// Whole pictures, and PNG as well as what the window reads.
+const LoadLimits kToolLimits{.visibleArea = {}, .maxPixels = kMaxPicturePixels, .acceptPng = true};
+
+// The background colour of the window's picture surfaces.
+constexpr QRgb kSurfaceBackground = 0xFF404040;
+
+// Large enough to amortise handing a chunk to a thread, small enough to spread a picture of a
+// few megapixels over every core.
+constexpr qsizetype kChunkPixels = qsizetype(1) << 16;
+
+QString sizeText(QSize size) {
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+bool isSameFile(const QString &a, const QString &b) {
+    const QString canonicalA = QFileInfo(a).canonicalFilePath();
+    return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
+}
+
+Outcome unreadable(const QString &file, const QString &reason) {
+    return {ExitCode::UnreadableInput,
+            QStringLiteral("%1: cannot read: %2")
+                .arg(file, reason.isEmpty() ? QStringLiteral("no picture in the file") : reason)};
+}
+
+} // namespace
+
+QImage asSourceBitmap(QImage picture) {
+    if (!picture.hasAlphaChannel()) {
+        picture.convertTo(QImage::Format_RGB32);
+        return picture;
+    }
+    QImage bitmap(picture.size(), QImage::Format_RGB32);
+    // The output keeps the left picture's resolution, whichever way it was made.
+    bitmap.setDotsPerMeterX(picture.dotsPerMeterX());
+    bitmap.setDotsPerMeterY(picture.dotsPerMeterY());
+    bitmap.fill(kSurfaceBackground);
+    QPainter painter(&bitmap);
+    painter.drawImage(0, 0, picture);
+    return bitmap;
+}
+
+void combinePixels(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
+                   qsizetype count, CombineMode mode, Threads threads) {
+    const auto combineChunk = [=](qsizetype first) {
+        const qsizetype length = std::min(kChunkPixels, count - first);
+        combineSpan(left + first, right + first, output + first, static_cast<std::size_t>(length),
+                    mode);
+    };
+    if (threads == Threads::One || count <= kChunkPixels) {
+        for (qsizetype first = 0; first < count; first += kChunkPixels)
+            combineChunk(first);
+        return;
+    }
+    std::vector<qsizetype> chunks;
+    for (qsizetype first = 0; first < count; first += kChunkPixels)
+        chunks.push_back(first);
+    QtConcurrent::blockingMap(chunks, combineChunk);
+}
+
+QImage combinePictures(QImage left, const QImage &right, CombineMode mode, Threads threads) {
+    left = asSourceBitmap(std::move(left));
+    const QImage rightBitmap = asSourceBitmap(right);
+    // A conversion that ran out of memory gives a null picture, with no pixels to read.
+    if (left.isNull() || rightBitmap.isNull() || left.size() != rightBitmap.size())
+        return {};
+    // 32-bit rows are padding-free, so a picture is one span of width x height words.
+    auto *output = reinterpret_cast<PackedPixel *>(left.bits());
+    combinePixels(output, reinterpret_cast<const PackedPixel *>(rightBitmap.constBits()), output,
+                  qsizetype(left.width()) * left.height(), mode, threads);
+    return left;
+}
+
+Outcome combinePairFiles(const PairJob &job, Threads threads) {
+    for (const QString &input : {job.leftFile, job.rightFile}) {
+        if (isSameFile(job.outputFile, input))
+            return {ExitCode::Usage,
+                    QStringLiteral("%1: the output would overwrite an input").arg(job.outputFile)};
+    }
+
+    PictureLoad left;
+    PictureLoad right;
+    if (threads == Threads::All) {
+        // Decoding is most of the work for large pictures: read both at once.
+        QFuture<PictureLoad> rightLoad =
+            QtConcurrent::run([file = job.rightFile] { return LoadPicture(file, kToolLimits); });
+        left = LoadPicture(job.leftFile, kToolLimits);
+        right = rightLoad.result();
+    } else {
+        left = LoadPicture(job.leftFile, kToolLimits);
+        right = LoadPicture(job.rightFile, kToolLimits);
+    }
+    if (left.picture.isNull())
+        return unreadable(job.leftFile, left.error);
+    if (right.picture.isNull())
+        return unreadable(job.rightFile, right.error);
+    if (left.picture.size() != right.picture.size())
+        return {ExitCode::SizeMismatch,
+                QStringLiteral("Pictures not equal size! %1 is %2, %3 is %4")
+                    .arg(job.leftFile, sizeText(left.picture.size()), job.rightFile,
+                         sizeText(right.picture.size()))};
+
+    const QSize size = left.picture.size();
+    const QImage output =
+        combinePictures(std::move(left.picture), std::move(right.picture), job.mode, threads);
+    if (output.isNull())
+        return {ExitCode::UnreadableInput,
+                QStringLiteral("%1: not enough memory to combine two pictures of %2")
+                    .arg(job.leftFile, sizeText(size))};
+    const QString error = SavePicture(output, job.outputFile, job.format);
+    if (!error.isEmpty())
+        return {ExitCode::WriteFailure,
+                QStringLiteral("%1: cannot write: %2").arg(job.outputFile, error)};
+    return {};
+}
+
+} // namespace duoptica

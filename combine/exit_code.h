@@ -1,0 +1,20 @@
+// The exit statuses of duoptica-combine: one for each kind of failure, so scripts can tell them
+// apart.
+#pragma once
+
+namespace duoptica {
+
+enum class ExitCode : int {
+    Success = 0,
+    Usage = 2,             // the command line is wrong; nothing was read or written
+    UnreadableInput = 3,   // a picture or the input folder could not be read or decoded
+    SizeMismatch = 4,      // the two pictures differ in size
+    WriteFailure = 5,      // the output could not be written
+    BatchPartlyFailed = 6, // some pairs of a batch failed; the others were written
+};
+
+constexpr int exitStatus(ExitCode code) {
+    return static_cast<int>(code);
+}
+
+} // namespace duoptica

@@ -1,0 +1,142 @@
+// What duoptica-combine makes of its command line.
+#include "combine_options.h"
+
+#include <QTest>
+
+using duoptica::CombineMode;
+using duoptica::ParsedCommandLine;
+using Action = ParsedCommandLine::Action;
+
+Q_DECLARE_METATYPE(CombineMode)
+Q_DECLARE_METATYPE(Action)
+
+class CombineOptionsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void understandsOnePair_data();
+    void understandsOnePair();
+    void understandsABatch_data();
+    void understandsABatch();
+    void refusesWhatItCannotDo_data();
+    void refusesWhatItCannotDo();
+    void helpAndVersionWinOverTheRest_data();
+    void helpAndVersionWinOverTheRest();
+};
+
+static QStringList commandLine(const QString &arguments) {
+    return QStringList{QStringLiteral("duoptica-combine")} +
+           arguments.split(u' ', Qt::SkipEmptyParts);
+}
+
+void CombineOptionsTest::understandsOnePair_data() {
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<CombineMode>("mode");
+    QTest::addColumn<QByteArray>("format");
+    QTest::newRow("normal by default, bmp")
+        << "l.bmp r.jpg out.bmp" << CombineMode::Normal << QByteArray("bmp");
+    QTest::newRow("red-blue to png")
+        << "--mode red-blue l.gif r.png out.png" << CombineMode::RedBlue << QByteArray("png");
+    QTest::newRow("red-green after the files, upper-case jpg")
+        << "l.bmp r.bmp OUT.JPG --mode=red-green" << CombineMode::RedGreen << QByteArray("jpg");
+    QTest::newRow("jpeg is jpg") << "--mode normal l.bmp r.bmp out.jpeg" << CombineMode::Normal
+                                 << QByteArray("jpg");
+}
+
+void CombineOptionsTest::understandsOnePair() {
+    QFETCH(QString, arguments);
+    QFETCH(CombineMode, mode);
+    QFETCH(QByteArray, format);
+    const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
+    QCOMPARE(parsed.action, Action::Run);
+    QVERIFY(!parsed.options.batch);
+    QCOMPARE(parsed.options.mode, mode);
+    QCOMPARE(parsed.options.format, format);
+    const QStringList files = commandLine(arguments).filter(QStringLiteral("."));
+    QCOMPARE(parsed.options.leftFile, files[0]);
+    QCOMPARE(parsed.options.rightFile, files[1]);
+    QCOMPARE(parsed.options.outputFile, files[2]);
+}
+
+void CombineOptionsTest::understandsABatch_data() {
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<CombineMode>("mode");
+    QTest::addColumn<QByteArray>("format");
+    QTest::newRow("bmp by default") << "--batch in out" << CombineMode::Normal << QByteArray("bmp");
+    QTest::newRow("png, red-green") << "--mode red-green --format png --batch in out"
+                                    << CombineMode::RedGreen << QByteArray("png");
+    QTest::newRow("jpg, flag after the folders")
+        << "in out --format JPG --batch" << CombineMode::Normal << QByteArray("jpg");
+}
+
+void CombineOptionsTest::understandsABatch() {
+    QFETCH(QString, arguments);
+    QFETCH(CombineMode, mode);
+    QFETCH(QByteArray, format);
+    const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
+    QCOMPARE(parsed.action, Action::Run);
+    QVERIFY(parsed.options.batch);
+    QCOMPARE(parsed.options.mode, mode);
+    QCOMPARE(parsed.options.format, format);
+    QCOMPARE(parsed.options.inputDir, QStringLiteral("in"));
+    QCOMPARE(parsed.options.outputDir, QStringLiteral("out"));
+}
+
+void CombineOptionsTest::refusesWhatItCannotDo_data() {
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("errorMentions");
+    QTest::newRow("nothing at all") << ""
+                                    << "LEFT RIGHT OUTPUT";
+    QTest::newRow("two files") << "l.bmp r.bmp"
+                               << "LEFT RIGHT OUTPUT";
+    QTest::newRow("four files") << "l.bmp r.bmp o.bmp x.bmp"
+                                << "LEFT RIGHT OUTPUT";
+    QTest::newRow("output of an unknown type") << "l.bmp r.bmp out.tif"
+                                               << "out.tif";
+    QTest::newRow("output without extension") << "l.bmp r.bmp out"
+                                              << ".bmp, .png or .jpg";
+    QTest::newRow("gif cannot be written") << "l.bmp r.bmp out.gif"
+                                           << "out.gif";
+    QTest::newRow("unknown mode") << "--mode sepia l.bmp r.bmp o.bmp"
+                                  << "sepia";
+    QTest::newRow("mode without value") << "l.bmp r.bmp o.bmp --mode"
+                                        << "mode";
+    QTest::newRow("two modes") << "--mode normal --mode red-blue l.bmp r.bmp o.bmp"
+                               << "mode";
+    QTest::newRow("format for one pair") << "--format png l.bmp r.bmp o.bmp"
+                                         << "--batch";
+    QTest::newRow("batch with one folder") << "--batch in"
+                                           << "folder";
+    QTest::newRow("batch with three folders") << "--batch in out more"
+                                              << "folder";
+    QTest::newRow("batch to gif") << "--format gif --batch in out"
+                                  << "gif";
+    QTest::newRow("unknown option") << "--fast l.bmp r.bmp o.bmp"
+                                    << "fast";
+}
+
+void CombineOptionsTest::refusesWhatItCannotDo() {
+    QFETCH(QString, arguments);
+    QFETCH(QString, errorMentions);
+    const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
+    QCOMPARE(parsed.action, Action::Fail);
+    QVERIFY2(parsed.error.contains(errorMentions), qPrintable(parsed.error));
+    QVERIFY(!parsed.error.contains(u'\n'));
+}
+
+void CombineOptionsTest::helpAndVersionWinOverTheRest_data() {
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<Action>("action");
+    QTest::newRow("--help alone") << "--help" << Action::ShowHelp;
+    QTest::newRow("-h with a wrong command line") << "-h l.bmp" << Action::ShowHelp;
+    QTest::newRow("--version with files") << "--version l.bmp r.bmp o.bmp" << Action::ShowVersion;
+}
+
+void CombineOptionsTest::helpAndVersionWinOverTheRest() {
+    QFETCH(QString, arguments);
+    QFETCH(Action, action);
+    QCOMPARE(duoptica::parseCommandLine(commandLine(arguments)).action, action);
+}
+
+QTEST_GUILESS_MAIN(CombineOptionsTest)
+#include "tst_combineoptions.moc"

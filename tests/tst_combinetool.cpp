@@ -1,0 +1,337 @@
+// duoptica-combine as a user runs it: files in, files out, messages and exit statuses.
+#include "exit_code.h"
+#include "test_pixels.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using duoptica::CombineMode;
+using duoptica::ExitCode;
+
+Q_DECLARE_METATYPE(CombineMode)
+Q_DECLARE_METATYPE(ExitCode)
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run runTool(const QStringList &arguments) {
+    QProcess tool;
+    tool.start(QStringLiteral(DUOPTICA_COMBINE), arguments);
+    if (!tool.waitForFinished(120000) || tool.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {tool.exitCode(), tool.readAllStandardOutput(), tool.readAllStandardError()};
+}
+
+QImage randomPicture(QSize size, unsigned seed) {
+    RandomPixels pixels(seed);
+    QImage picture(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            row[x] = pixels.next() | 0xFF000000u;
+    }
+    return picture;
+}
+
+// Empty when every pixel of output is the rule's for left and right, else the first that is not.
+QString differenceFromRule(const QImage &left, const QImage &right, const QImage &output,
+                           CombineMode mode) {
+    if (output.size() != left.size())
+        return QStringLiteral("output is %1x%2").arg(output.width()).arg(output.height());
+    const QImage l = left.convertToFormat(QImage::Format_RGB32);
+    const QImage r = right.convertToFormat(QImage::Format_RGB32);
+    const QImage o = output.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < o.height(); ++y) {
+        for (int x = 0; x < o.width(); ++x) {
+            const QRgb want = referencePixel(l.pixel(x, y), r.pixel(x, y), mode);
+            if (o.pixel(x, y) != want)
+                return QStringLiteral("(%1, %2) is %3, the rule says %4")
+                    .arg(x)
+                    .arg(y)
+                    .arg(o.pixel(x, y), 8, 16)
+                    .arg(want, 8, 16);
+        }
+    }
+    return {};
+}
+
+QByteArray fileBytes(const QString &fileName) {
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class CombineToolTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void combinesEveryPixelByTheRule_data();
+    void combinesEveryPixelByTheRule();
+    void showsTransparentPartsAsTheWindowDoes();
+    void reportsEachFailureInOneLine_data();
+    void reportsEachFailureInOneLine();
+    void batchSkipsBadPairsAndReportsUnpairedFiles_data();
+    void batchSkipsBadPairsAndReportsUnpairedFiles();
+    void batchRefusesWhatItCannotStart_data();
+    void batchRefusesWhatItCannotStart();
+    void helpListsTheExitStatuses();
+    void readsPicturesLargerThanQtAllowsByDefault();
+
+private:
+    QString path(const QString &name) const { return dir_->filePath(name); }
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+void CombineToolTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+}
+
+void CombineToolTest::combinesEveryPixelByTheRule_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<CombineMode>("rule");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("default mode to bmp") << QString() << CombineMode::Normal << "out.bmp";
+    QTest::newRow("normal to png") << "normal" << CombineMode::Normal << "out.png";
+    QTest::newRow("red-blue to bmp") << "red-blue" << CombineMode::RedBlue << "out.bmp";
+    QTest::newRow("red-green to png") << "red-green" << CombineMode::RedGreen << "out.PNG";
+}
+
+void CombineToolTest::combinesEveryPixelByTheRule() {
+    QFETCH(QString, mode);
+    QFETCH(CombineMode, rule);
+    QFETCH(QString, output);
+    // Odd sizes leave a tail that does not fill a vector or a thread's chunk.
+    const QImage left = randomPicture({613, 407}, 1);
+    const QImage right = randomPicture({613, 407}, 2);
+    QVERIFY(left.save(path("left.bmp")));
+    QVERIFY(right.save(path("right.png")));
+
+    QStringList arguments{path("left.bmp"), path("right.png"), path(output)};
+    if (!mode.isEmpty())
+        arguments = QStringList{QStringLiteral("--mode"), mode} + arguments;
+    const Run run = runTool(arguments);
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    const QString difference = differenceFromRule(left, right, QImage(path(output)), rule);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files).size(), 3); // no temporary file left
+}
+
+void CombineToolTest::showsTransparentPartsAsTheWindowDoes() {
+    // Transparent pixels show the surfaces' background colour 0x404040 in the window.
+    QImage left(4, 1, QImage::Format_ARGB32);
+    left.setPixel(0, 0, 0x00FFFFFF);
+    left.setPixel(1, 0, 0xFF102030);
+    left.setPixel(2, 0, 0x00000000);
+    left.setPixel(3, 0, 0xFFFFFFFF);
+    QImage right(4, 1, QImage::Format_RGB32);
+    right.fill(0xFF000000);
+    QVERIFY(left.save(path("left.png")));
+    QVERIFY(right.save(path("right.bmp")));
+
+    const Run run = runTool({path("left.png"), path("right.bmp"), path("out.bmp")});
+
+    QCOMPARE(run.exitCode, 0);
+    const QImage output(path("out.bmp"));
+    QCOMPARE(output.pixel(0, 0), 0xFF202020u);
+    QCOMPARE(output.pixel(1, 0), 0xFF081018u);
+    QCOMPARE(output.pixel(2, 0), 0xFF202020u);
+    QCOMPARE(output.pixel(3, 0), 0xFF808080u);
+}
+
+void CombineToolTest::reportsEachFailureInOneLine_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<ExitCode>("code");
+    QTest::addColumn<QStringList>("messageMentions");
+    QTest::newRow("sizes differ") << QStringList{"left.bmp", "small.bmp", "out.bmp"}
+                                  << ExitCode::SizeMismatch
+                                  << QStringList{"Pictures not equal size!", "left.bmp",
+                                                 "small.bmp", "40x30", "40x29"};
+    QTest::newRow("left file missing") << QStringList{"none.bmp", "right.bmp", "out.bmp"}
+                                       << ExitCode::UnreadableInput << QStringList{"none.bmp"};
+    QTest::newRow("right file holds no picture")
+        << QStringList{"left.bmp", "text.jpg", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"text.jpg"};
+    QTest::newRow("right file is a truncated PNG")
+        << QStringList{"left.bmp", "cut.png", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"cut.png", "truncated"};
+    QTest::newRow("output folder missing")
+        << QStringList{"left.bmp", "right.bmp", "missing/out.bmp"} << ExitCode::WriteFailure
+        << QStringList{"missing/out.bmp"};
+    QTest::newRow("output is the left input")
+        << QStringList{"left.bmp", "right.bmp", "left.bmp"} << ExitCode::Usage
+        << QStringList{"left.bmp", "overwrite"};
+    QTest::newRow("output of an unknown type") << QStringList{"left.bmp", "right.bmp", "out.tif"}
+                                               << ExitCode::Usage << QStringList{"out.tif"};
+    QTest::newRow("a file short") << QStringList{"left.bmp", "right.bmp"} << ExitCode::Usage
+                                  << QStringList{"--help"};
+}
+
+void CombineToolTest::reportsEachFailureInOneLine() {
+    QFETCH(QStringList, arguments);
+    QFETCH(ExitCode, code);
+    QFETCH(QStringList, messageMentions);
+    QVERIFY(randomPicture({40, 30}, 3).save(path("left.bmp")));
+    QVERIFY(randomPicture({40, 30}, 4).save(path("right.bmp")));
+    QVERIFY(randomPicture({40, 29}, 5).save(path("small.bmp")));
+    QVERIFY(randomPicture({40, 30}, 6).save(path("cut.png")));
+    QVERIFY(QFile::resize(path("cut.png"), QFileInfo(path("cut.png")).size() / 2));
+    QFile text(path("text.jpg"));
+    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a picture") > 0);
+    text.close();
+    const QByteArray leftBefore = fileBytes(path("left.bmp"));
+    const QStringList entriesBefore = QDir(dir_->path()).entryList(QDir::Files);
+
+    for (QString &argument : arguments)
+        argument = path(argument);
+    const Run run = runTool(arguments);
+
+    QCOMPARE(run.exitCode, int(code));
+    // libpng prints a line of its own for a damaged file, past anything the tool can stop.
+    const QStringList ownLines = QString::fromLocal8Bit(run.err).split(u'\n').filter(
+        QRegularExpression(QStringLiteral("^duoptica-combine: ")));
+    QCOMPARE(ownLines.size(), 1);
+    const QString message = ownLines.front();
+    for (const QString &part : messageMentions)
+        QVERIFY2(message.contains(part), qPrintable(message));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), entriesBefore);
+    QCOMPARE(fileBytes(path("left.bmp")), leftBefore);
+}
+
+void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles_data() {
+    QTest::addColumn<bool>("withProblems");
+    QTest::addColumn<QString>("format");
+    QTest::newRow("all pairs good, bmp") << false << QString();
+    QTest::newRow("a bad pair and an unpaired file, png") << true << "png";
+}
+
+void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles() {
+    QFETCH(bool, withProblems);
+    QFETCH(QString, format);
+    const QString extension = format.isEmpty() ? QStringLiteral("bmp") : format;
+    QDir(dir_->path()).mkdir(QStringLiteral("in"));
+    const QStringList names{"alpha", "Beta", "gamma"};
+    for (int i = 0; i < names.size(); ++i) {
+        QVERIFY(randomPicture({31, 17}, 10 + i).save(path("in/" + names[i] + "_L.bmp")));
+        QVERIFY(randomPicture({31, 17}, 20 + i).save(path("in/" + names[i] + "_r.PNG")));
+    }
+    if (withProblems) {
+        QVERIFY(randomPicture({30, 17}, 30).save(path("in/bad_L.jpg")));
+        QVERIFY(randomPicture({31, 17}, 31).save(path("in/bad_R.jpg")));
+        QVERIFY(randomPicture({31, 17}, 32).save(path("in/lonely_L.jpeg")));
+    }
+
+    QStringList arguments{"--mode", "red-green", "--batch", path("in"), path("out")};
+    if (!format.isEmpty())
+        arguments << QStringLiteral("--format") << format;
+    const Run run = runTool(arguments);
+
+    QCOMPARE(run.exitCode, int(withProblems ? ExitCode::BatchPartlyFailed : ExitCode::Success));
+    QStringList expectedOutputs;
+    for (const QString &name : names)
+        expectedOutputs << name + u'.' + extension;
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase),
+             expectedOutputs);
+    for (const QString &name : names) {
+        const QString difference = differenceFromRule(
+            QImage(path("in/" + name + "_L.bmp")), QImage(path("in/" + name + "_r.PNG")),
+            QImage(path("out/" + name + u'.' + extension)), CombineMode::RedGreen);
+        QVERIFY2(difference.isEmpty(), qPrintable(name + QStringLiteral(": ") + difference));
+    }
+
+    const QString errors = QString::fromLocal8Bit(run.err);
+    const QString summary = QString::fromLocal8Bit(run.out).trimmed();
+    if (withProblems) {
+        QCOMPARE(errors.count(u'\n'), 2);
+        QVERIFY2(errors.contains("Pictures not equal size!") && errors.contains("bad_L.jpg"),
+                 qPrintable(errors));
+        QVERIFY2(errors.contains("lonely_L.jpeg"), qPrintable(errors));
+        QCOMPARE(summary, QStringLiteral("3 of 4 pairs combined, 1 failed, 1 file unpaired"));
+    } else {
+        QCOMPARE(errors, QString());
+        QCOMPARE(summary, QStringLiteral("3 of 3 pairs combined"));
+    }
+}
+
+void CombineToolTest::batchRefusesWhatItCannotStart_data() {
+    QTest::addColumn<QString>("inputDir");
+    QTest::addColumn<QString>("outputDir");
+    QTest::addColumn<ExitCode>("code");
+    QTest::newRow("input folder missing") << "nowhere"
+                                          << "out" << ExitCode::UnreadableInput;
+    QTest::newRow("no pair in the input folder") << "empty"
+                                                 << "out" << ExitCode::UnreadableInput;
+    QTest::newRow("output folder cannot be made") << "in"
+                                                  << "in/a_L.bmp/out" << ExitCode::WriteFailure;
+}
+
+void CombineToolTest::batchRefusesWhatItCannotStart() {
+    QFETCH(QString, inputDir);
+    QFETCH(QString, outputDir);
+    QFETCH(ExitCode, code);
+    QDir(dir_->path()).mkdir(QStringLiteral("in"));
+    QDir(dir_->path()).mkdir(QStringLiteral("empty"));
+    QVERIFY(randomPicture({8, 8}, 1).save(path("in/a_L.bmp")));
+    QVERIFY(randomPicture({8, 8}, 2).save(path("in/a_R.bmp")));
+    QVERIFY(randomPicture({8, 8}, 3).save(path("empty/a.bmp")));
+
+    const Run run = runTool({QStringLiteral("--batch"), path(inputDir), path(outputDir)});
+
+    QCOMPARE(run.exitCode, int(code));
+    const QString message = QString::fromLocal8Bit(run.err).trimmed();
+    QVERIFY2(message.contains(inputDir) || message.contains(outputDir), qPrintable(message));
+    QVERIFY(!QDir(path("out")).exists());
+}
+
+void CombineToolTest::helpListsTheExitStatuses() {
+    const Run help = runTool({QStringLiteral("--help")});
+    QCOMPARE(help.exitCode, 0);
+    for (ExitCode code :
+         {ExitCode::Success, ExitCode::Usage, ExitCode::UnreadableInput, ExitCode::SizeMismatch,
+          ExitCode::WriteFailure, ExitCode::BatchPartlyFailed})
+        QVERIFY2(help.out.contains("\n  " + QByteArray::number(int(code)) + "  "),
+                 help.out.constData());
+    QVERIFY(help.out.contains("Pictures not equal size!"));
+
+    const Run version = runTool({QStringLiteral("--version")});
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY2(version.out.startsWith("duoptica-combine 1."), version.out.constData());
+}
+
+void CombineToolTest::readsPicturesLargerThanQtAllowsByDefault() {
+    // 6000 x 6000 at 32 bits is 144 MiB, over the 128 MiB Qt allows unless told otherwise.
+    QImage picture(6000, 6000, QImage::Format_RGB32);
+    picture.fill(0xFF102030);
+    QVERIFY(picture.save(path("left.png")));
+    picture.fill(0xFF305070);
+    QVERIFY(picture.save(path("right.png")));
+    picture = QImage();
+
+    const Run run = runTool({path("left.png"), path("right.png"), path("out.bmp")});
+
+    QCOMPARE(run.exitCode, 0);
+    QImageReader::setAllocationLimit(0);
+    const QImage output(path("out.bmp"));
+    QCOMPARE(output.size(), QSize(6000, 6000));
+    QCOMPARE(output.pixel(0, 0), 0xFF203850u);
+    QCOMPARE(output.pixel(5999, 5999), 0xFF203850u);
+}
+
+QTEST_GUILESS_MAIN(CombineToolTest)
+#include "tst_combinetool.moc"
