@@ -34,6 +34,7 @@ QString DecoderInput::openFile(const QString &fileName) {
         ::close(descriptor);
         return refusal;
     }
+    size_ = status.st_size;
     QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     return {};
 }
@@ -43,7 +44,7 @@ bool DecoderInput::seek(qint64 position) {
 }
 
 qint64 DecoderInput::readData(char *data, qint64 maxSize) {
-    if (file_.pos() + maxSize > file_.size())
+    if (file_.pos() + maxSize > size_)
         askedPastEnd_ = true;
     const qint64 got = file_.read(data, maxSize);
     if (maxSize > 0 && got == 0)

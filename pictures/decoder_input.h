@@ -16,7 +16,7 @@ public:
     QString openFile(const QString &fileName);
 
     bool isSequential() const override { return false; }
-    qint64 size() const override { return file_.size(); }
+    qint64 size() const override { return size_; }
     bool seek(qint64 position) override;
 
     void forgetRequests() { askedPastEnd_ = ranDry_ = false; }
@@ -34,6 +34,8 @@ private:
     // this device itself is unbuffered, so that it sees each request exactly as the decoder made
     // it.
     QFile file_;
+    // Taken once at opening: asking the file system on every read costs a system call a row.
+    qint64 size_ = 0;
     bool askedPastEnd_ = false;
     bool ranDry_ = false;
 };
