@@ -234,9 +234,9 @@ void Form1FilesTest::loadGoSaveGivesTheRuleAndWhatTheToolWrites_data() {
         << fixtures::bmpBytes(randomPicture({600, 384}, 7), BmpLayout::Rgb24)
         << fixtures::bmpBytes(right, BmpLayout::Rle8) << "Option1"
         << "normal";
-    QTest::newRow("GIF sources, Red-Blue") << fixtures::gifBytes(left) << fixtures::gifBytes(right)
-                                           << "Option2"
-                                           << "red-blue";
+    QTest::newRow("GIF sources, Red-Blue")
+        << fixtures::gifBytes(left) << fixtures::gifBytes(right) << "Option2"
+        << "red-blue";
     QTest::newRow("interlaced GIF left, 8-bit BMP right, Red-Green")
         << fixtures::gifBytes(left, true) << fixtures::bmpBytes(right, BmpLayout::Palette8)
         << "Option3"
@@ -288,18 +288,18 @@ void Form1FilesTest::loadGoSaveGivesTheRuleAndWhatTheToolWrites() {
     QCOMPARE(saved.picture.convertToFormat(QImage::Format_RGB32), output->Image());
     // What is on screen is the bitmap after the final refresh.
     QCOMPARE(output->grab().toImage().convertToFormat(QImage::Format_RGB32), output->Image());
-    const duoptica::CombineMode rule = mode == u"normal" ? duoptica::CombineMode::Normal
+    const duoptica::CombineMode rule = mode == u"normal"     ? duoptica::CombineMode::Normal
                                        : mode == u"red-blue" ? duoptica::CombineMode::RedBlue
                                                              : duoptica::CombineMode::RedGreen;
-    const QString difference =
-        differenceFromRule(shownOnSurface(duoptica::LoadPicture(leftPath).picture),
-                           shownOnSurface(duoptica::LoadPicture(rightPath).picture),
-                           saved.picture, rule);
+    const QString difference = differenceFromRule(
+        shownOnSurface(duoptica::LoadPicture(leftPath).picture),
+        shownOnSurface(duoptica::LoadPicture(rightPath).picture), saved.picture, rule);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 
     const QString toolPath = dir_.filePath(QStringLiteral("tool.bmp"));
-    const ProgramRun tool = runProgram(QStringLiteral(DUOPTICA_COMBINE),
-                                       {QStringLiteral("--mode"), mode, leftPath, rightPath, toolPath});
+    const ProgramRun tool =
+        runProgram(QStringLiteral(DUOPTICA_COMBINE),
+                   {QStringLiteral("--mode"), mode, leftPath, rightPath, toolPath});
     QCOMPARE(tool.exitCode, 0);
     QVERIFY(QImage(toolPath) == QImage(savedPath));
     // The same BMP layout too. Only the resolution in the header may differ: the window's is its
