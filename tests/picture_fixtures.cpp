@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QImageWriter>
 
+#include <array>
+
 #include <sys/stat.h>
 
 namespace fixtures {
@@ -111,13 +113,10 @@ private:
 };
 
 QList<int> gifRowOrder(int height, bool interlaced) {
+    using Passes = QList<std::pair<int, int>>; // first row and step of each pass
     QList<int> order;
-    if (!interlaced) {
-        for (int y = 0; y < height; ++y)
-            order << y;
-        return order;
-    }
-    for (const auto &[start, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
+    for (const auto &[start, step] :
+         interlaced ? Passes{{0, 8}, {4, 8}, {2, 4}, {1, 2}} : Passes{{0, 1}})
         for (int y = start; y < height; y += step)
             order << y;
     return order;
@@ -192,36 +191,9 @@ QImage smoothPicture(QSize size) {
 }
 
 QByteArray bmpBytes(const QImage &picture, BmpLayout layout) {
-    int bits = 24;
-    int compression = 0;
-    switch (layout) {
-    case BmpLayout::Palette1:
-        bits = 1;
-        break;
-    case BmpLayout::Palette4:
-        bits = 4;
-        break;
-    case BmpLayout::Rle4:
-        bits = 4;
-        compression = 2;
-        break;
-    case BmpLayout::Palette8:
-        bits = 8;
-        break;
-    case BmpLayout::Rle8:
-        bits = 8;
-        compression = 1;
-        break;
-    case BmpLayout::Rgb16:
-        bits = 16;
-        break;
-    case BmpLayout::Rgb24:
-    case BmpLayout::Rgb24TopDown:
-        break;
-    case BmpLayout::Rgb32:
-        bits = 32;
-        break;
-    }
+    // Bits per pixel, in the order of BmpLayout.
+    const int bits = std::array{1, 4, 8, 4, 8, 16, 24, 24, 32}[std::size_t(layout)];
+    const int compression = layout == BmpLayout::Rle8 ? 1 : (layout == BmpLayout::Rle4 ? 2 : 0);
     const QList<QRgb> palette = bits <= 8 ? distinctColours(picture) : QList<QRgb>();
     Q_ASSERT(bits > 8 || palette.size() <= (1 << bits));
     const bool topDown = layout == BmpLayout::Rgb24TopDown;
@@ -287,7 +259,6 @@ QByteArray gifBytes(const QImage &picture, bool interlaced) {
 
 QByteArray jpegBytes(const QImage &picture, bool progressive) {
     QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "JPEG");
     writer.setQuality(95);
     writer.setProgressiveScanWrite(progressive);
@@ -297,7 +268,6 @@ QByteArray jpegBytes(const QImage &picture, bool progressive) {
 
 QByteArray pngBytes(const QImage &picture) {
     QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
     picture.save(&buffer, "PNG");
     return buffer.data();
 }
