@@ -278,6 +278,13 @@ bool writeFile(const QString &path, const QByteArray &bytes) {
            file.write(bytes) == bytes.size();
 }
 
+QString makeFile(const QString &folder, const QString &name, const QByteArray &bytes) {
+    const QString path = QDir(folder).filePath(name);
+    if (!writeFile(path, bytes))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
 QByteArray readFile(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -308,10 +315,9 @@ QList<BadInput> makeBadInputs(const QString &folder) {
 
     QList<BadInput> inputs;
     auto file = [&](const char *row, const char *name, const QByteArray &bytes, const char *why) {
-        const QString path = dir.filePath(QString::fromLatin1(name));
-        if (!writeFile(path, bytes))
-            qFatal("cannot write %s", qPrintable(path));
-        inputs << BadInput{QString::fromLatin1(row), path, QString::fromLatin1(why)};
+        inputs << BadInput{QString::fromLatin1(row),
+                           makeFile(folder, QString::fromLatin1(name), bytes),
+                           QString::fromLatin1(why)};
     };
     file("zero bytes", "empty.bmp", {}, "empty");
     file("text named .jpg", "notes.jpg", "These are notes, not a picture.\n",
