@@ -130,8 +130,6 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("output is the left input")
         << QStringList{"left.bmp", "right.bmp", "left.bmp"} << ExitCode::Usage
         << QStringList{"left.bmp", "overwrite"};
-    QTest::newRow("output of an unknown type") << QStringList{"left.bmp", "right.bmp", "out.tif"}
-                                               << ExitCode::Usage << QStringList{"out.tif"};
     QTest::newRow("a file short") << QStringList{"left.bmp", "right.bmp"} << ExitCode::Usage
                                   << QStringList{"--help"};
 }
