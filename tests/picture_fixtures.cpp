@@ -7,6 +7,7 @@
 #include <QImageWriter>
 
 #include <array>
+#include <span>
 
 #include <sys/stat.h>
 
@@ -14,27 +15,17 @@ namespace fixtures {
 
 namespace {
 
-QList<QRgb> distinctColours(const QImage &picture) {
-    QList<QRgb> colours;
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x)
-            if (const QRgb rgb = picture.pixel(x, y) | 0xFF000000u; !colours.contains(rgb))
-                colours << rgb;
-    return colours;
+// The picture as palette indexes. Qt keeps every colour exactly while there are at most 256.
+QImage indexed(const QImage &picture) {
+    return picture.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
 }
 
-QList<int> indexes(const QImage &picture, const QList<QRgb> &palette, int y) {
-    QList<int> row;
-    for (int x = 0; x < picture.width(); ++x)
-        row << int(palette.indexOf(picture.pixel(x, y) | 0xFF000000u));
-    return row;
-}
-
-// Pixel bytes of one uncompressed BMP row, padded to four bytes.
-QByteArray bmpRow(const QImage &picture, const QList<QRgb> &palette, int y, int bits) {
+// Pixel bytes of one uncompressed BMP row, padded to four bytes; the picture is indexed for up to
+// 8 bits.
+QByteArray bmpRow(const QImage &picture, int y, int bits) {
     QByteArray row;
     if (bits <= 8) {
-        const QList<int> index = indexes(picture, palette, y);
+        const uchar *index = picture.constScanLine(y);
         const int perByte = 8 / bits;
         for (int x = 0; x < picture.width(); x += perByte) {
             int byte = 0;
@@ -66,12 +57,12 @@ QByteArray bmpRow(const QImage &picture, const QList<QRgb> &palette, int y, int 
 
 // One RLE row: runs of one index, each a count and the index (twice, for 4 bits), then the
 // end-of-line mark.
-QByteArray rleRow(const QImage &picture, const QList<QRgb> &palette, int y, int bits) {
-    const QList<int> index = indexes(picture, palette, y);
+QByteArray rleRow(const QImage &picture, int y, int bits) {
+    const uchar *index = picture.constScanLine(y);
     QByteArray row;
-    for (int x = 0; x < index.size();) {
+    for (int x = 0; x < picture.width();) {
         int run = 1;
-        while (x + run < index.size() && run < 255 && index[x + run] == index[x])
+        while (x + run < picture.width() && run < 255 && index[x + run] == index[x])
             ++run;
         row += char(run);
         row += char(bits == 4 ? (index[x] << 4 | index[x]) : index[x]);
@@ -194,15 +185,15 @@ QByteArray bmpBytes(const QImage &picture, BmpLayout layout) {
     // Bits per pixel, in the order of BmpLayout.
     const int bits = std::array{1, 4, 8, 4, 8, 16, 24, 24, 32}[std::size_t(layout)];
     const int compression = layout == BmpLayout::Rle8 ? 1 : (layout == BmpLayout::Rle4 ? 2 : 0);
-    const QList<QRgb> palette = bits <= 8 ? distinctColours(picture) : QList<QRgb>();
+    const QImage source = bits <= 8 ? indexed(picture) : picture;
+    const QList<QRgb> palette = source.colorTable();
     Q_ASSERT(bits > 8 || palette.size() <= (1 << bits));
     const bool topDown = layout == BmpLayout::Rgb24TopDown;
 
     QByteArray pixels;
     for (int row = 0; row < picture.height(); ++row) {
         const int y = topDown ? row : picture.height() - 1 - row;
-        pixels +=
-            compression ? rleRow(picture, palette, y, bits) : bmpRow(picture, palette, y, bits);
+        pixels += compression ? rleRow(source, y, bits) : bmpRow(source, y, bits);
     }
     if (compression)
         pixels += QByteArray("\0\1", 2); // end of bitmap
@@ -224,7 +215,8 @@ QByteArray bmpBytes(const QImage &picture, BmpLayout layout) {
 }
 
 QByteArray gifBytes(const QImage &picture, bool interlaced) {
-    const QList<QRgb> palette = distinctColours(picture);
+    const QImage source = indexed(picture);
+    const QList<QRgb> palette = source.colorTable();
     Q_ASSERT(palette.size() <= 256);
     QByteArray bytes = gifHeader(picture.width(), picture.height());
     for (int i = 0; i < 256; ++i) {
@@ -245,7 +237,7 @@ QByteArray gifBytes(const QImage &picture, bool interlaced) {
     GifCodeWriter codes;
     int sinceClear = 100;
     for (const int y : gifRowOrder(picture.height(), interlaced))
-        for (const int index : indexes(picture, palette, y)) {
+        for (const uchar index : std::span(source.constScanLine(y), picture.width())) {
             if (sinceClear == 100) {
                 codes.put(kClear, kWidth);
                 sinceClear = 0;
