@@ -5,6 +5,7 @@
 #include "form1.h"
 #include "picture_surface.h"
 #include "pixel_rule.h"
+#include "test_pixels.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,15 +20,6 @@
 namespace {
 
 constexpr int kRounds = 7;
-
-QImage randomImage(QSize size, unsigned seed) {
-    std::mt19937 random(seed);
-    QImage image(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x)
-            image.setPixel(x, y, random() | 0xFF000000u);
-    return image;
-}
 
 // Fastest wall time of each piece of work over a few rounds, in milliseconds. The pieces take
 // turns in every round, so a busy moment of the machine hits them alike; the fastest round is the
@@ -109,8 +101,8 @@ int main(int argc, char *argv[]) {
     auto *left = form.findChild<PictureSurface *>(QStringLiteral("Picture1"));
     auto *right = form.findChild<PictureSurface *>(QStringLiteral("Picture2"));
     auto *output = form.findChild<PictureSurface *>(QStringLiteral("Picture3"));
-    left->setPicture(randomImage({600, 384}, 1));
-    right->setPicture(randomImage({600, 384}, 2));
+    left->setPicture(randomPicture({600, 384}, 1));
+    right->setPicture(randomPicture({600, 384}, 2));
     QCoreApplication::processEvents();
 
     const long steps = (384 + 1) * (600 + 2);

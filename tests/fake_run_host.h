@@ -35,7 +35,6 @@ public:
     }
 
     void setPixel(std::int32_t x, std::int32_t y, duoptica::ColorValue color) override {
-        ++writes;
         if (inside(x, y))
             bitmap[index(x, y)] = color & 0xFFFFFF;
     }
@@ -51,7 +50,6 @@ public:
 
     std::vector<duoptica::ColorValue> bitmap;
     mutable long reads = 0;
-    long writes = 0;
     int refreshes = 0;
 
 private:

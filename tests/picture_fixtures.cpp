@@ -6,33 +6,26 @@
 #include <QFile>
 #include <QImageWriter>
 
+#include <array>
+#include <span>
+
 #include <sys/stat.h>
 
 namespace fixtures {
 
 namespace {
 
-QList<QRgb> distinctColours(const QImage &picture) {
-    QList<QRgb> colours;
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x)
-            if (const QRgb rgb = picture.pixel(x, y) | 0xFF000000u; !colours.contains(rgb))
-                colours << rgb;
-    return colours;
+// The picture as palette indexes. Qt keeps every colour exactly while there are at most 256.
+QImage indexed(const QImage &picture) {
+    return picture.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
 }
 
-QList<int> indexes(const QImage &picture, const QList<QRgb> &palette, int y) {
-    QList<int> row;
-    for (int x = 0; x < picture.width(); ++x)
-        row << int(palette.indexOf(picture.pixel(x, y) | 0xFF000000u));
-    return row;
-}
-
-// Pixel bytes of one uncompressed BMP row, padded to four bytes.
-QByteArray bmpRow(const QImage &picture, const QList<QRgb> &palette, int y, int bits) {
+// Pixel bytes of one uncompressed BMP row, padded to four bytes; the picture is indexed for up to
+// 8 bits.
+QByteArray bmpRow(const QImage &picture, int y, int bits) {
     QByteArray row;
     if (bits <= 8) {
-        const QList<int> index = indexes(picture, palette, y);
+        const uchar *index = picture.constScanLine(y);
         const int perByte = 8 / bits;
         for (int x = 0; x < picture.width(); x += perByte) {
             int byte = 0;
@@ -64,12 +57,12 @@ QByteArray bmpRow(const QImage &picture, const QList<QRgb> &palette, int y, int 
 
 // One RLE row: runs of one index, each a count and the index (twice, for 4 bits), then the
 // end-of-line mark.
-QByteArray rleRow(const QImage &picture, const QList<QRgb> &palette, int y, int bits) {
-    const QList<int> index = indexes(picture, palette, y);
+QByteArray rleRow(const QImage &picture, int y, int bits) {
+    const uchar *index = picture.constScanLine(y);
     QByteArray row;
-    for (int x = 0; x < index.size();) {
+    for (int x = 0; x < picture.width();) {
         int run = 1;
-        while (x + run < index.size() && run < 255 && index[x + run] == index[x])
+        while (x + run < picture.width() && run < 255 && index[x + run] == index[x])
             ++run;
         row += char(run);
         row += char(bits == 4 ? (index[x] << 4 | index[x]) : index[x]);
@@ -111,13 +104,10 @@ private:
 };
 
 QList<int> gifRowOrder(int height, bool interlaced) {
+    using Passes = QList<std::pair<int, int>>; // first row and step of each pass
     QList<int> order;
-    if (!interlaced) {
-        for (int y = 0; y < height; ++y)
-            order << y;
-        return order;
-    }
-    for (const auto &[start, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
+    for (const auto &[start, step] :
+         interlaced ? Passes{{0, 8}, {4, 8}, {2, 4}, {1, 2}} : Passes{{0, 1}})
         for (int y = start; y < height; y += step)
             order << y;
     return order;
@@ -192,45 +182,18 @@ QImage smoothPicture(QSize size) {
 }
 
 QByteArray bmpBytes(const QImage &picture, BmpLayout layout) {
-    int bits = 24;
-    int compression = 0;
-    switch (layout) {
-    case BmpLayout::Palette1:
-        bits = 1;
-        break;
-    case BmpLayout::Palette4:
-        bits = 4;
-        break;
-    case BmpLayout::Rle4:
-        bits = 4;
-        compression = 2;
-        break;
-    case BmpLayout::Palette8:
-        bits = 8;
-        break;
-    case BmpLayout::Rle8:
-        bits = 8;
-        compression = 1;
-        break;
-    case BmpLayout::Rgb16:
-        bits = 16;
-        break;
-    case BmpLayout::Rgb24:
-    case BmpLayout::Rgb24TopDown:
-        break;
-    case BmpLayout::Rgb32:
-        bits = 32;
-        break;
-    }
-    const QList<QRgb> palette = bits <= 8 ? distinctColours(picture) : QList<QRgb>();
+    // Bits per pixel, in the order of BmpLayout.
+    const int bits = std::array{1, 4, 8, 4, 8, 16, 24, 24, 32}[std::size_t(layout)];
+    const int compression = layout == BmpLayout::Rle8 ? 1 : (layout == BmpLayout::Rle4 ? 2 : 0);
+    const QImage source = bits <= 8 ? indexed(picture) : picture;
+    const QList<QRgb> palette = source.colorTable();
     Q_ASSERT(bits > 8 || palette.size() <= (1 << bits));
     const bool topDown = layout == BmpLayout::Rgb24TopDown;
 
     QByteArray pixels;
     for (int row = 0; row < picture.height(); ++row) {
         const int y = topDown ? row : picture.height() - 1 - row;
-        pixels +=
-            compression ? rleRow(picture, palette, y, bits) : bmpRow(picture, palette, y, bits);
+        pixels += compression ? rleRow(source, y, bits) : bmpRow(source, y, bits);
     }
     if (compression)
         pixels += QByteArray("\0\1", 2); // end of bitmap
@@ -252,7 +215,8 @@ QByteArray bmpBytes(const QImage &picture, BmpLayout layout) {
 }
 
 QByteArray gifBytes(const QImage &picture, bool interlaced) {
-    const QList<QRgb> palette = distinctColours(picture);
+    const QImage source = indexed(picture);
+    const QList<QRgb> palette = source.colorTable();
     Q_ASSERT(palette.size() <= 256);
     QByteArray bytes = gifHeader(picture.width(), picture.height());
     for (int i = 0; i < 256; ++i) {
@@ -273,7 +237,7 @@ QByteArray gifBytes(const QImage &picture, bool interlaced) {
     GifCodeWriter codes;
     int sinceClear = 100;
     for (const int y : gifRowOrder(picture.height(), interlaced))
-        for (const int index : indexes(picture, palette, y)) {
+        for (const uchar index : std::span(source.constScanLine(y), picture.width())) {
             if (sinceClear == 100) {
                 codes.put(kClear, kWidth);
                 sinceClear = 0;
@@ -287,7 +251,6 @@ QByteArray gifBytes(const QImage &picture, bool interlaced) {
 
 QByteArray jpegBytes(const QImage &picture, bool progressive) {
     QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "JPEG");
     writer.setQuality(95);
     writer.setProgressiveScanWrite(progressive);
@@ -297,7 +260,6 @@ QByteArray jpegBytes(const QImage &picture, bool progressive) {
 
 QByteArray pngBytes(const QImage &picture) {
     QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
     picture.save(&buffer, "PNG");
     return buffer.data();
 }
@@ -306,6 +268,13 @@ bool writeFile(const QString &path, const QByteArray &bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            file.write(bytes) == bytes.size();
+}
+
+QString makeFile(const QString &folder, const QString &name, const QByteArray &bytes) {
+    const QString path = QDir(folder).filePath(name);
+    if (!writeFile(path, bytes))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
 }
 
 QByteArray readFile(const QString &path) {
@@ -338,10 +307,9 @@ QList<BadInput> makeBadInputs(const QString &folder) {
 
     QList<BadInput> inputs;
     auto file = [&](const char *row, const char *name, const QByteArray &bytes, const char *why) {
-        const QString path = dir.filePath(QString::fromLatin1(name));
-        if (!writeFile(path, bytes))
-            qFatal("cannot write %s", qPrintable(path));
-        inputs << BadInput{QString::fromLatin1(row), path, QString::fromLatin1(why)};
+        inputs << BadInput{QString::fromLatin1(row),
+                           makeFile(folder, QString::fromLatin1(name), bytes),
+                           QString::fromLatin1(why)};
     };
     file("zero bytes", "empty.bmp", {}, "empty");
     file("text named .jpg", "notes.jpg", "These are notes, not a picture.\n",

@@ -37,6 +37,8 @@ QByteArray jpegBytes(const QImage &picture, bool progressive = false);
 QByteArray pngBytes(const QImage &picture);
 
 bool writeFile(const QString &path, const QByteArray &bytes);
+// Writes a file that a test cannot go on without, and gives its path.
+QString makeFile(const QString &folder, const QString &name, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 
 // The largest difference of any channel between two pictures of the same size, or 256 when

@@ -1,8 +1,11 @@
-// Pixels for tests: random ones that hit what the combining rule treats specially, and the
-// rule's answer for packed pixels computed through its literal form.
+// Pixels for tests: random ones that hit what the combining rule treats specially, pictures made
+// of them, and the rule's answer for packed pixels computed through its literal form.
 #pragma once
 
 #include "pixel_rule.h"
+
+#include <QImage>
+#include <QString>
 
 #include <array>
 #include <cstdint>
@@ -42,6 +45,18 @@ private:
     std::mt19937 engine_;
 };
 
+// An opaque picture of such pixels.
+inline QImage randomPicture(QSize size, unsigned seed) {
+    RandomPixels pixels(seed);
+    QImage picture(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            row[x] = pixels.next() | 0xFF000000u;
+    }
+    return picture;
+}
+
 // The packed word 0xffRRGGBB the rule gives for two packed words.
 inline std::uint32_t referencePixel(std::uint32_t left, std::uint32_t right,
                                     duoptica::CombineMode mode) {
@@ -53,4 +68,26 @@ inline std::uint32_t referencePixel(std::uint32_t left, std::uint32_t right,
         duoptica::combinePixelByText(toColor(left), toColor(right), mode);
     return 0xFF000000u |
            static_cast<std::uint32_t>((c & 0xFF) << 16 | (c & 0xFF00) | ((c >> 16) & 0xFF));
+}
+
+// Empty when every pixel of output is the rule's for left and right, else the first that is not.
+inline QString differenceFromRule(const QImage &left, const QImage &right, const QImage &output,
+                                  duoptica::CombineMode mode) {
+    if (output.size() != left.size())
+        return QStringLiteral("output is %1x%2").arg(output.width()).arg(output.height());
+    const QImage l = left.convertToFormat(QImage::Format_RGB32);
+    const QImage r = right.convertToFormat(QImage::Format_RGB32);
+    const QImage o = output.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < o.height(); ++y) {
+        for (int x = 0; x < o.width(); ++x) {
+            const QRgb want = referencePixel(l.pixel(x, y), r.pixel(x, y), mode);
+            if (o.pixel(x, y) != want)
+                return QStringLiteral("(%1, %2) is %3, the rule says %4")
+                    .arg(x)
+                    .arg(y)
+                    .arg(o.pixel(x, y), 8, 16)
+                    .arg(want, 8, 16);
+        }
+    }
+    return {};
 }

@@ -85,34 +85,23 @@ void CombineOptionsTest::understandsABatch() {
 void CombineOptionsTest::refusesWhatItCannotDo_data() {
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<QString>("errorMentions");
-    QTest::newRow("nothing at all") << ""
-                                    << "LEFT RIGHT OUTPUT";
-    QTest::newRow("two files") << "l.bmp r.bmp"
-                               << "LEFT RIGHT OUTPUT";
-    QTest::newRow("four files") << "l.bmp r.bmp o.bmp x.bmp"
-                                << "LEFT RIGHT OUTPUT";
-    QTest::newRow("output of an unknown type") << "l.bmp r.bmp out.tif"
-                                               << "out.tif";
-    QTest::newRow("output without extension") << "l.bmp r.bmp out"
-                                              << ".bmp, .png or .jpg";
-    QTest::newRow("gif cannot be written") << "l.bmp r.bmp out.gif"
-                                           << "out.gif";
-    QTest::newRow("unknown mode") << "--mode sepia l.bmp r.bmp o.bmp"
-                                  << "sepia";
-    QTest::newRow("mode without value") << "l.bmp r.bmp o.bmp --mode"
-                                        << "mode";
-    QTest::newRow("two modes") << "--mode normal --mode red-blue l.bmp r.bmp o.bmp"
-                               << "mode";
-    QTest::newRow("format for one pair") << "--format png l.bmp r.bmp o.bmp"
-                                         << "--batch";
-    QTest::newRow("batch with one folder") << "--batch in"
-                                           << "folder";
-    QTest::newRow("batch with three folders") << "--batch in out more"
-                                              << "folder";
-    QTest::newRow("batch to gif") << "--format gif --batch in out"
-                                  << "gif";
-    QTest::newRow("unknown option") << "--fast l.bmp r.bmp o.bmp"
-                                    << "fast";
+    const auto row = [](const char *name, const char *arguments, const char *errorMentions) {
+        QTest::newRow(name) << QString::fromLatin1(arguments) << QString::fromLatin1(errorMentions);
+    };
+    row("nothing at all", "", "LEFT RIGHT OUTPUT");
+    row("two files", "l.bmp r.bmp", "LEFT RIGHT OUTPUT");
+    row("four files", "l.bmp r.bmp o.bmp x.bmp", "LEFT RIGHT OUTPUT");
+    row("output of an unknown type", "l.bmp r.bmp out.tif", "out.tif");
+    row("output without extension", "l.bmp r.bmp out", ".bmp, .png or .jpg");
+    row("gif cannot be written", "l.bmp r.bmp out.gif", "out.gif");
+    row("unknown mode", "--mode sepia l.bmp r.bmp o.bmp", "sepia");
+    row("mode without value", "l.bmp r.bmp o.bmp --mode", "mode");
+    row("two modes", "--mode normal --mode red-blue l.bmp r.bmp o.bmp", "mode");
+    row("format for one pair", "--format png l.bmp r.bmp o.bmp", "--batch");
+    row("batch with one folder", "--batch in", "folder");
+    row("batch with three folders", "--batch in out more", "folder");
+    row("batch to gif", "--format gif --batch in out", "gif");
+    row("unknown option", "--fast l.bmp r.bmp o.bmp", "fast");
 }
 
 void CombineOptionsTest::refusesWhatItCannotDo() {

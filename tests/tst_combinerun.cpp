@@ -57,56 +57,19 @@ class CombineRunTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void fullRunCombinesEveryPixelAndLeavesNoBand_data();
-    void fullRunCombinesEveryPixelAndLeavesNoBand();
-    void scansEveryPositionOnceWithOneYieldEach();
+    void fullRunCombinesEveryPixelInTheModeOfTheMoment_data();
+    void fullRunCombinesEveryPixelInTheModeOfTheMoment();
     void controlsAreDisabledWhileRunningAndIdleAfter();
     void progressIsComputedInDoublePrecision_data();
     void progressIsComputedInDoublePrecision();
     void titlesClimbToOneHundredBeforeDone();
     void stopAtAnExactStepKeepsTheRowsScannedSoFar();
-    void stopBeforeAnyProgressShowsZeroPercent();
     void stopInTheLastYieldIsNotSeen();
-    void modeIsReadAtEveryPixel();
     void sizeMismatchReportsAndScansNothing_data();
     void sizeMismatchReportsAndScansNothing();
-    void secondRunClearsTheOutputFirst();
+    void secondRunClearsTheOutputFirstAndStopsAtZeroPercent();
     void pictureWithNoRowsEndsDoneWithoutNan();
 };
-
-void CombineRunTest::fullRunCombinesEveryPixelAndLeavesNoBand_data() {
-    QTest::addColumn<CombineMode>("mode");
-    QTest::newRow("normal") << CombineMode::Normal;
-    QTest::newRow("red-blue") << CombineMode::RedBlue;
-    QTest::newRow("red-green") << CombineMode::RedGreen;
-}
-
-void CombineRunTest::fullRunCombinesEveryPixelAndLeavesNoBand() {
-    QFETCH(CombineMode, mode);
-    constexpr int width = 9;
-    constexpr int height = 120;
-    FakeRunHost host(width, height);
-    loadRandomPictures(host, width, height);
-    host.mode = mode;
-
-    QCOMPARE(duoptica::runCombine(host), RunOutcome::Done);
-    QCOMPARE(host.title, std::string("Done!"));
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            QCOMPARE(host.output.at(x, y), expectedAt(host, x, y));
-    QVERIFY(host.output.refreshes > 1);
-}
-
-void CombineRunTest::scansEveryPositionOnceWithOneYieldEach() {
-    constexpr int width = 5;
-    constexpr int height = 4;
-    FakeRunHost host(width, height);
-    duoptica::runCombine(host);
-    // Rows 0 to 4 and columns -1 to 5: (H + 1) x (W + 2) steps, two reads each.
-    QCOMPARE(host.yields, long{(height + 1) * (width + 2)});
-    QCOMPARE(host.left.reads, host.yields);
-    QCOMPARE(host.right.reads, host.yields);
-}
 
 void CombineRunTest::controlsAreDisabledWhileRunningAndIdleAfter() {
     FakeRunHost host(3, 3);
@@ -202,14 +165,6 @@ void CombineRunTest::stopAtAnExactStepKeepsTheRowsScannedSoFar() {
     QCOMPARE(host.output.at(5, 9), FakeSurface::kBackground);
 }
 
-void CombineRunTest::stopBeforeAnyProgressShowsZeroPercent() {
-    FakeRunHost host(4, 4);
-    host.onYield = [&](long) { host.StopFlag = duoptica::kTrue16; };
-    QCOMPARE(duoptica::runCombine(host), RunOutcome::Stopped);
-    QCOMPARE(host.title, std::string("Canceled by user at 0%"));
-    QCOMPARE(host.output.refreshes, 1);
-}
-
 void CombineRunTest::stopInTheLastYieldIsNotSeen() {
     constexpr int width = 3;
     constexpr int height = 3;
@@ -230,22 +185,42 @@ void CombineRunTest::stopInTheLastYieldIsNotSeen() {
     QCOMPARE(host.StopFlag, duoptica::kFalse16);
 }
 
-void CombineRunTest::modeIsReadAtEveryPixel() {
-    constexpr int width = 4;
-    constexpr int height = 4;
+void CombineRunTest::fullRunCombinesEveryPixelInTheModeOfTheMoment_data() {
+    QTest::addColumn<CombineMode>("firstMode");
+    QTest::addColumn<CombineMode>("secondMode");
+    QTest::newRow("normal, then red-green") << CombineMode::Normal << CombineMode::RedGreen;
+    QTest::newRow("red-blue, then normal") << CombineMode::RedBlue << CombineMode::Normal;
+}
+
+// The mode is read at every pixel, so a change in the middle of a run shows from the next
+// pixel on. Every pixel is combined, so no band is left.
+void CombineRunTest::fullRunCombinesEveryPixelInTheModeOfTheMoment() {
+    QFETCH(CombineMode, firstMode);
+    QFETCH(CombineMode, secondMode);
+    constexpr int width = 9;
+    constexpr int height = 120;
     FakeRunHost host(width, height);
     loadRandomPictures(host, width, height);
+    host.mode = firstMode;
     host.onYield = [&](long n) {
-        if (n == 2 * (width + 2) - 1) // the last step of row 1
-            host.mode = CombineMode::RedGreen;
+        if (n == 60 * (width + 2) - 1) // the last step of row 59
+            host.mode = secondMode;
     };
-    duoptica::runCombine(host);
+
+    QCOMPARE(duoptica::runCombine(host), RunOutcome::Done);
+    QCOMPARE(host.title, std::string("Done!"));
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const CombineMode mode = y < 2 ? CombineMode::Normal : CombineMode::RedGreen;
+            const CombineMode mode = y < 60 ? firstMode : secondMode;
             QCOMPARE(host.output.at(x, y),
                      duoptica::combinePixel(host.left.at(x, y), host.right.at(x, y), mode));
         }
+    QVERIFY(host.output.refreshes > 1);
+    // Rows 0 to H and columns -1 to W: (H + 1) x (W + 2) steps, each with one yield and a read
+    // of each source.
+    QCOMPARE(host.yields, long{(height + 1) * (width + 2)});
+    QCOMPARE(host.left.reads, host.yields);
+    QCOMPARE(host.right.reads, host.yields);
 }
 
 void CombineRunTest::sizeMismatchReportsAndScansNothing_data() {
@@ -273,14 +248,17 @@ void CombineRunTest::sizeMismatchReportsAndScansNothing() {
     QVERIFY(host.idle());
 }
 
-void CombineRunTest::secondRunClearsTheOutputFirst() {
+void CombineRunTest::secondRunClearsTheOutputFirstAndStopsAtZeroPercent() {
     FakeRunHost host(4, 4);
     loadRandomPictures(host, 4, 4);
     duoptica::runCombine(host);
     QVERIFY(host.output.at(0, 0) != FakeSurface::kBackground);
 
+    host.output.refreshes = 0;
     host.onYield = [&](long) { host.StopFlag = duoptica::kTrue16; };
-    duoptica::runCombine(host);
+    QCOMPARE(duoptica::runCombine(host), RunOutcome::Stopped);
+    QCOMPARE(host.title, std::string("Canceled by user at 0%"));
+    QCOMPARE(host.output.refreshes, 1);
     QVERIFY(std::all_of(host.output.bitmap.begin(), host.output.bitmap.end(),
                         [](ColorValue c) { return c == FakeSurface::kBackground; }));
 }

@@ -43,16 +43,17 @@ private:
 void CommonDialogTest::filtersBecomeQtNameFilters_data() {
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("nameFilters");
-    QTest::newRow("one entry, several patterns") << "Supported Files|*.bmp;*.jpg;*.gif"
-                                                 << "Supported Files (*.bmp *.jpg *.gif)";
-    QTest::newRow("description already lists its patterns") << "Bitmaps (*.bmp)|*.bmp"
-                                                            << "Bitmaps (*.bmp)";
-    QTest::newRow("two entries") << "Pictures|*.bmp;*.gif|All Files (*.*)|*.*"
-                                 << "Pictures (*.bmp *.gif);;All Files (*.*)";
-    QTest::newRow("description lists other patterns") << "Bitmaps (*.bmp)|*.bmp;*.dib"
-                                                      << "Bitmaps (*.bmp) (*.bmp *.dib)";
-    QTest::newRow("no filter") << ""
-                               << "";
+    const auto row = [](const char *name, const char *filter, const char *nameFilters) {
+        QTest::newRow(name) << QString::fromLatin1(filter) << QString::fromLatin1(nameFilters);
+    };
+    row("one entry, several patterns", "Supported Files|*.bmp;*.jpg;*.gif",
+        "Supported Files (*.bmp *.jpg *.gif)");
+    row("description already lists its patterns", "Bitmaps (*.bmp)|*.bmp", "Bitmaps (*.bmp)");
+    row("two entries", "Pictures|*.bmp;*.gif|All Files (*.*)|*.*",
+        "Pictures (*.bmp *.gif);;All Files (*.*)");
+    row("description lists other patterns", "Bitmaps (*.bmp)|*.bmp;*.dib",
+        "Bitmaps (*.bmp) (*.bmp *.dib)");
+    row("no filter", "", "");
 }
 
 void CommonDialogTest::filtersBecomeQtNameFilters() {

@@ -1,11 +1,43 @@
-// The main window's own behaviour: its starting state, "&Stop", and the two-stage close.
+// The main window's own behaviour: its starting state, "&Go!" with the size-mismatch message
+// box, "&Stop" pressed during a run, and the two-stage close, idle and in the middle of a run.
+// Whole runs with files, compared with the rule, are in the file buttons' test.
 #include "form1.h"
+#include "modal_answerer.h"
+#include "picture_surface.h"
+#include "test_pixels.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+
+namespace {
+
+template <class Widget> Widget *child(const Form1 &form, const char *name) {
+    auto *widget = form.findChild<Widget *>(QString::fromLatin1(name));
+    Q_ASSERT(widget);
+    return widget;
+}
+
+void loadRandomPictures(const Form1 &form) {
+    child<PictureSurface>(form, "Picture1")->setPicture(randomPicture({600, 384}, 11));
+    child<PictureSurface>(form, "Picture2")->setPicture(randomPicture({600, 384}, 12));
+}
+
+bool controlsIdle(const Form1 &form) {
+    for (const char *name : {"Command1", "Command2", "Command3", "Command5"})
+        if (!child<QPushButton>(form, name)->isEnabled())
+            return false;
+    for (const char *name : {"Option1", "Option2", "Option3"})
+        if (!child<QRadioButton>(form, name)->isEnabled())
+            return false;
+    return !child<QPushButton>(form, "Command4")->isEnabled();
+}
+
+} // namespace
 
 class Form1Test : public QObject {
     Q_OBJECT
@@ -13,25 +45,26 @@ class Form1Test : public QObject {
 private slots:
     void startsIdleWithNormalSelected();
     void stopRaisesTheFlagOnly();
+    void sizeMismatchShowsTheErrorBox();
+    void stopButtonEndsTheRun();
     void firstCloseIsRefusedAndTheTickCloses();
     void closeRequestAfterTheTimerStartedGoesThrough();
-    void closingEndsTheEventLoopWithExitCodeZero();
+    void closeStopsAnyRunThenExitsWithZero_data();
+    void closeStopsAnyRunThenExitsWithZero();
     void cleanup();
 };
 
 void Form1Test::startsIdleWithNormalSelected() {
     Form1 form;
     QCOMPARE(form.windowTitle(), QStringLiteral("Duoptica"));
-    QVERIFY(form.findChild<QRadioButton *>("Option1")->isChecked());
-    QVERIFY(!form.findChild<QRadioButton *>("Option2")->isChecked());
-    QVERIFY(!form.findChild<QPushButton *>("Command4")->isEnabled());
+    QVERIFY(child<QRadioButton>(form, "Option1")->isChecked());
+    QVERIFY(!child<QRadioButton>(form, "Option2")->isChecked());
     QCOMPARE(form.StopFlag, duoptica::kFalse16);
-    for (const char *name : {"Command1", "Command2", "Command3", "Command5"})
-        QVERIFY2(form.findChild<QPushButton *>(name)->isEnabled(), name);
+    QVERIFY(controlsIdle(form));
 
     // The option buttons exclude each other.
-    form.findChild<QRadioButton *>("Option3")->click();
-    QVERIFY(!form.findChild<QRadioButton *>("Option1")->isChecked());
+    child<QRadioButton>(form, "Option3")->click();
+    QVERIFY(!child<QRadioButton>(form, "Option1")->isChecked());
 }
 
 void Form1Test::stopRaisesTheFlagOnly() {
@@ -39,14 +72,78 @@ void Form1Test::stopRaisesTheFlagOnly() {
     form.Command4_Click();
     QCOMPARE(form.StopFlag, duoptica::kTrue16);
     QCOMPARE(form.windowTitle(), QStringLiteral("Duoptica"));
-    QVERIFY(!form.findChild<QPushButton *>("Command4")->isEnabled());
+    QVERIFY(!child<QPushButton>(form, "Command4")->isEnabled());
+}
+
+void Form1Test::sizeMismatchShowsTheErrorBox() {
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    child<PictureSurface>(form, "Picture2")->setHeight(300 * 15);
+    auto *output = child<PictureSurface>(form, "Picture3");
+    output->setPixel(0, 0, 0x00FF00);
+
+    QString text, title, titleWhileShown;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::Icon icon = QMessageBox::Critical;
+    ModalAnswerer user([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (!box)
+            qFatal("a modal window that is not a message box");
+        text = box->text();
+        title = box->windowTitle();
+        buttons = box->standardButtons();
+        icon = box->icon();
+        titleWhileShown = form.windowTitle();
+        box->button(QMessageBox::Ok)->click();
+    });
+    form.Command1_Click();
+
+    QCOMPARE(user.answered(), 1);
+    QCOMPARE(text, QStringLiteral("Pictures not equal size!"));
+    QCOMPARE(title, QStringLiteral("Error"));
+    QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(icon, QMessageBox::NoIcon);
+    QCOMPARE(titleWhileShown, QStringLiteral("0%"));
+    QCOMPARE(form.windowTitle(), QStringLiteral("Duoptica"));
+    QCOMPARE(output->pixel(0, 0), 0x404040);
+    QVERIFY(controlsIdle(form));
+}
+
+void Form1Test::stopButtonEndsTheRun() {
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    loadRandomPictures(form);
+    auto *stop = child<QPushButton>(form, "Command4");
+    bool stopWasEnabled = false;
+    // Runs inside the run's first yield, when "&Stop" has just been enabled. The access key
+    // clicks the button with a short animation, so the run goes on for a moment.
+    QMetaObject::invokeMethod(
+        stop,
+        [&] {
+            stopWasEnabled = stop->isEnabled();
+            QTest::keyClick(&form, Qt::Key_S, Qt::AltModifier);
+        },
+        Qt::QueuedConnection);
+
+    form.Command1_Click();
+
+    QVERIFY(stopWasEnabled);
+    const QString title = form.windowTitle();
+    QVERIFY2(QRegularExpression(QStringLiteral("^Canceled by user at [0-9]{1,2}%$"))
+                 .match(title)
+                 .hasMatch(),
+             qPrintable(title));
+    QCOMPARE(form.StopFlag, duoptica::kTrue16);
+    QVERIFY(controlsIdle(form));
 }
 
 void Form1Test::firstCloseIsRefusedAndTheTickCloses() {
     Form1 form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    auto *timer = form.findChild<QTimer *>("Timer1");
+    auto *timer = child<QTimer>(form, "Timer1");
     QVERIFY(!timer->isActive());
 
     QVERIFY(!form.close());
@@ -75,14 +172,46 @@ void Form1Test::closeRequestAfterTheTimerStartedGoesThrough() {
     QCOMPARE(form.StopFlag, duoptica::kTrue16); // raised again as the window goes
 }
 
-void Form1Test::closingEndsTheEventLoopWithExitCodeZero() {
+void Form1Test::closeStopsAnyRunThenExitsWithZero_data() {
+    QTest::addColumn<bool>("duringARun");
+    QTest::addColumn<bool>("tickInTheSameYield");
+    QTest::newRow("idle") << false << false;
+    QTest::newRow("running, tick in a later yield") << true << false;
+    QTest::newRow("running, tick in the same yield") << true << true;
+}
+
+void Form1Test::closeStopsAnyRunThenExitsWithZero() {
+    QFETCH(bool, duringARun);
+    QFETCH(bool, tickInTheSameYield);
     Form1 form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QTimer::singleShot(0, &form, [&form] { form.close(); });
+    loadRandomPictures(form);
+
+    QString titleAfterRun;
+    if (duringARun)
+        QMetaObject::invokeMethod(
+            &form,
+            [&] {
+                form.Command1_Click();
+                titleAfterRun = form.windowTitle();
+            },
+            Qt::QueuedConnection);
+    // Posted after the run, so handled inside its first yield.
+    QMetaObject::invokeMethod(
+        &form,
+        [&] {
+            form.close();
+            if (tickInTheSameYield)
+                form.Timer1_Timer();
+        },
+        Qt::QueuedConnection);
     // A loop that fails to end would otherwise hang the test.
-    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(99); });
+    QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
+
     QCOMPARE(QApplication::exec(), 0);
+    if (duringARun)
+        QCOMPARE(titleAfterRun, QStringLiteral("Canceled by user at 0%"));
     QVERIFY(!form.isVisible());
 }
 

@@ -43,7 +43,6 @@ private slots:
     void colorValuesKeepRedInTheLowByte();
     void smallerPictureLeavesBackgroundAround();
     void largerPictureIsCutOff();
-    void emptyPictureLeavesOnlyBackground();
     void clsRestoresBackgroundAndPicture();
     void writesReachTheScreenOnlyAtRefresh();
     void widthAndHeightResizeSurfaceAndBitmap();
@@ -123,13 +122,6 @@ void PictureSurfaceTest::largerPictureIsCutOff() {
     QCOMPARE(surface.pixel(600, 383), -1);
     QCOMPARE(surface.Width(), 9000.0f);
     QCOMPARE(surface.Height(), 5760.0f);
-}
-
-void PictureSurfaceTest::emptyPictureLeavesOnlyBackground() {
-    PictureSurface surface({0, 0, 20, 10}, &parent);
-    surface.setPicture(filledImage({20, 10}, qRgb(255, 255, 255)));
-    surface.setPicture(QImage());
-    QCOMPARE(surface.Image(), filledImage({20, 10}, PictureSurface::kBackground));
 }
 
 void PictureSurfaceTest::clsRestoresBackgroundAndPicture() {

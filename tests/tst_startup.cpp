@@ -1,5 +1,6 @@
 // Starting the program where no display can be reached: one clear line and status 1, no crash.
-#include <QProcess>
+#include "run_program.h"
+
 #include <QTest>
 
 class StartupTest : public QObject {
@@ -28,13 +29,9 @@ void StartupTest::withoutDisplaySaysSoInOneLine() {
     if (!platform.isEmpty())
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
 
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(DUOPTICA_PROGRAM), {});
-    QVERIFY(program.waitForFinished(20000));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 1);
-    const QByteArray errors = program.readAllStandardError().trimmed();
+    const ProgramRun run = runProgram(QStringLiteral(DUOPTICA_PROGRAM), {}, env);
+    QCOMPARE(run.exitCode, 1);
+    const QByteArray errors = run.err.trimmed();
     QVERIFY2(!errors.contains('\n'), errors.constData());
     QVERIFY2(errors.contains("no display could be opened"), errors.constData());
     QVERIFY2(errors.contains("xvfb-run"), errors.constData());
