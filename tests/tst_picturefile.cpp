@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
 
 using duoptica::LoadPicture;
@@ -221,16 +223,18 @@ void PictureFileTest::failedSaveLeavesTheOldFileIntact_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("fileSizeLimit");
-    QTest::newRow("folder missing") << "no such folder/out.bmp" << QSize(600, 384) << 0;
+    QTest::addColumn<int>("systemError"); // the system's reason must reach the user
+    QTest::newRow("folder missing") << "no such folder/out.bmp" << QSize(600, 384) << 0 << ENOENT;
     // The small picture fits the write buffer: only its flush meets the full disk.
-    QTest::newRow("disk full, small picture") << "small.bmp" << QSize(4, 4) << 60;
-    QTest::newRow("disk full, large picture") << "large.bmp" << QSize(600, 384) << 4096;
+    QTest::newRow("disk full, small picture") << "small.bmp" << QSize(4, 4) << 60 << EFBIG;
+    QTest::newRow("disk full, large picture") << "large.bmp" << QSize(600, 384) << 4096 << EFBIG;
 }
 
 void PictureFileTest::failedSaveLeavesTheOldFileIntact() {
     QFETCH(QString, name);
     QFETCH(QSize, size);
     QFETCH(int, fileSizeLimit);
+    QFETCH(int, systemError);
     const QString path = dir_.filePath(name);
     const QByteArray old("the picture saved last week");
     const bool hasOldFile = fileSizeLimit > 0;
@@ -246,7 +250,7 @@ void PictureFileTest::failedSaveLeavesTheOldFileIntact() {
         error = SavePicture(fixtures::patternPicture(size, 8), path);
     }
 
-    QVERIFY(!error.isEmpty());
+    QCOMPARE(error, QString::fromLocal8Bit(std::strerror(systemError)));
     QVERIFY(!error.contains(path));
     QCOMPARE(QFile::exists(path), hasOldFile);
     if (hasOldFile)
