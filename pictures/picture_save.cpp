@@ -1,5 +1,6 @@
 #include "picture_file.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QImageWriter>
 #include <QSaveFile>
@@ -31,7 +32,13 @@ QString SavePicture(const QImage &picture, const QString &fileName, const QByteA
     // Qt writes 24-bit BMP for 32-bit pictures but keeps a palette for indexed ones.
     const bool bmp = format.compare("bmp", Qt::CaseInsensitive) == 0;
     const QImage stored = bmp ? picture.convertToFormat(QImage::Format_RGB32) : picture;
-    QImageWriter writer(&file, format);
+    // libpng gives up on a failed write by a jump that leaks Qt's row buffer and prints a line of
+    // its own, naming no file. A compressed picture is small: it is encoded in memory and then
+    // written in one go, so that only the file meets a full disk.
+    QBuffer encoded;
+    if (!bmp)
+        encoded.open(QIODevice::WriteOnly);
+    QImageWriter writer(bmp ? static_cast<QIODevice *>(&file) : &encoded, format);
     errno = 0;
     if (!writer.write(stored)) {
         const int writeErrno = errno;
@@ -43,7 +50,7 @@ QString SavePicture(const QImage &picture, const QString &fileName, const QByteA
     // On Qt 6.4 commit() does not see a failure of the last buffered write: a small picture on a
     // full disk would be committed as an empty file in place of the old one.
     errno = 0;
-    if (!file.flush()) {
+    if ((!bmp && file.write(encoded.buffer()) != encoded.size()) || !file.flush()) {
         const QString why = writeFailure(file, errno);
         file.cancelWriting();
         return why;

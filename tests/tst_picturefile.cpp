@@ -224,10 +224,16 @@ void PictureFileTest::failedSaveLeavesTheOldFileIntact_data() {
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("fileSizeLimit");
     QTest::addColumn<int>("systemError"); // the system's reason must reach the user
-    QTest::newRow("folder missing") << "no such folder/out.bmp" << QSize(600, 384) << 0 << ENOENT;
+    QTest::addColumn<QByteArray>("format");
+    QTest::newRow("folder missing")
+        << "no such folder/out.bmp" << QSize(600, 384) << 0 << ENOENT << QByteArray("BMP");
     // The small picture fits the write buffer: only its flush meets the full disk.
-    QTest::newRow("disk full, small picture") << "small.bmp" << QSize(4, 4) << 60 << EFBIG;
-    QTest::newRow("disk full, large picture") << "large.bmp" << QSize(600, 384) << 4096 << EFBIG;
+    QTest::newRow("disk full, small picture")
+        << "small.bmp" << QSize(4, 4) << 60 << EFBIG << QByteArray("BMP");
+    QTest::newRow("disk full, large picture")
+        << "large.bmp" << QSize(600, 384) << 4096 << EFBIG << QByteArray("BMP");
+    QTest::newRow("disk full, PNG")
+        << "large.png" << QSize(600, 384) << 4096 << EFBIG << QByteArray("PNG");
 }
 
 void PictureFileTest::failedSaveLeavesTheOldFileIntact() {
@@ -235,6 +241,7 @@ void PictureFileTest::failedSaveLeavesTheOldFileIntact() {
     QFETCH(QSize, size);
     QFETCH(int, fileSizeLimit);
     QFETCH(int, systemError);
+    QFETCH(QByteArray, format);
     const QString path = dir_.filePath(name);
     const QByteArray old("the picture saved last week");
     const bool hasOldFile = fileSizeLimit > 0;
@@ -247,7 +254,7 @@ void PictureFileTest::failedSaveLeavesTheOldFileIntact() {
         std::optional<FileSizeLimit> limit;
         if (fileSizeLimit > 0)
             limit.emplace(fileSizeLimit);
-        error = SavePicture(fixtures::patternPicture(size, 8), path);
+        error = SavePicture(fixtures::patternPicture(size, 200), path, format);
     }
 
     QCOMPARE(error, QString::fromLocal8Bit(std::strerror(systemError)));
