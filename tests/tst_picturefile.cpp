@@ -46,8 +46,8 @@ private slots:
     void keepsOnlyTheVisibleArea_data();
     void keepsOnlyTheVisibleArea();
     void jpegCutBelowTheVisibleAreaStillLoads();
-    void fiftyMegapixelPicturesLoadUnderTheProgramsLimit_data();
-    void fiftyMegapixelPicturesLoadUnderTheProgramsLimit();
+    void largePicturesLoadUpToTheProgramsLimit_data();
+    void largePicturesLoadUpToTheProgramsLimit();
     void refusesBadInput_data();
     void refusesBadInput();
     void savesA24BitBmpUnderExactlyTheNameGiven_data();
@@ -149,22 +149,32 @@ void PictureFileTest::jpegCutBelowTheVisibleAreaStillLoads() {
     QVERIFY(LoadPicture(path).error.contains(QStringLiteral("truncated")));
 }
 
-void PictureFileTest::fiftyMegapixelPicturesLoadUnderTheProgramsLimit_data() {
+void PictureFileTest::largePicturesLoadUpToTheProgramsLimit_data() {
     QTest::addColumn<QByteArray>("bytes");
-    const QImage photo = fixtures::patternPicture({8660, 5774}, 8);
-    QTest::newRow("BMP") << fixtures::bmpBytes(photo, BmpLayout::Rgb24);
-    QTest::newRow("JPEG") << fixtures::jpegBytes(photo);
-    QTest::newRow("GIF") << fixtures::gifBytes(photo);
+    QTest::addColumn<QSize>("size");
+    const QSize camera(8660, 5774);
+    const QImage photo = fixtures::patternPicture(camera, 8);
+    QTest::newRow("50 MP BMP") << fixtures::bmpBytes(photo, BmpLayout::Rgb24) << camera;
+    QTest::newRow("50 MP JPEG") << fixtures::jpegBytes(photo) << camera;
+    QTest::newRow("50 MP GIF") << fixtures::gifBytes(photo) << camera;
+    // Exactly the limit. One bit a pixel keeps the file and the decoded picture small.
+    const QSize limit(10000, 10000);
+    QImage blank(limit, QImage::Format_Mono);
+    blank.fill(0);
+    QTest::newRow("100 MP PNG") << fixtures::pngBytes(blank) << limit;
 }
 
-void PictureFileTest::fiftyMegapixelPicturesLoadUnderTheProgramsLimit() {
+void PictureFileTest::largePicturesLoadUpToTheProgramsLimit() {
     QFETCH(QByteArray, bytes);
+    QFETCH(QSize, size);
     const int qtDefault = QImageReader::allocationLimit();
     QImageReader::setAllocationLimit(duoptica::kImageAllocationLimitMiB);
-    const duoptica::PictureLoad load = LoadPicture(fixtures::makeFile(dir_.path(), "photo", bytes));
+    const duoptica::PictureLoad load = LoadPicture(
+        fixtures::makeFile(dir_.path(), "photo", bytes),
+        {.visibleArea = {}, .maxPixels = duoptica::kMaxPicturePixels, .acceptPng = true});
     QImageReader::setAllocationLimit(qtDefault);
     QCOMPARE(load.error, QString());
-    QCOMPARE(load.picture.size(), QSize(8660, 5774));
+    QCOMPARE(load.picture.size(), size);
 }
 
 void PictureFileTest::refusesBadInput_data() {
