@@ -57,15 +57,6 @@ constexpr std::optional<CombineMode> windowModeOf(AnaglyphMethod method) {
     }
 }
 
-// Luminance 0.299 r + 0.587 g + 0.114 b of a packed pixel, rounded half to even; exact, in
-// integers.
-constexpr int luminance(Channels c) {
-    const int thousandths = 299 * c.red + 587 * c.green + 114 * c.blue;
-    const int whole = thousandths / 1000;
-    const int rest = thousandths % 1000;
-    return whole + ((rest > 500) | ((rest == 500) & (whole & 1)));
-}
-
 // output[i] := left[i] and right[i] combined by the method, for i below count; the same
 // aliasing rules as combineSpan(). The alpha byte of an input is ignored; outputs are opaque.
 void combineMethodSpan(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
