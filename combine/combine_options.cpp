@@ -161,7 +161,7 @@ QString helpText() {
     for (const MethodName &method : kMethodNames)
         methods +=
             QStringLiteral("  %1 %2\n")
-                .arg(QLatin1StringView(method.name.data(), qsizetype(method.name.size())), -22)
+                .arg(QLatin1StringView(method.name.data(), qsizetype(method.name.size())), -19)
                 .arg(QLatin1StringView(method.description.data(),
                                        qsizetype(method.description.size())));
     return QStringLiteral(

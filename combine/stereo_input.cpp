@@ -69,10 +69,10 @@ EyePictures readOnePicture(const QString &file, StereoLayout layout) {
     return eyes;
 }
 
-EyePictures readFromFile(const QString &file) {
+EyePictures readFromFile(const QString &file, Threads threads) {
     if (QFileInfo(file).suffix().compare(u"jps", Qt::CaseInsensitive) == 0)
         return readOnePicture(file, StereoLayout::Cross);
-    StereoPictureLoad load = LoadMpoPictures(file, kToolLimits);
+    StereoPictureLoad load = LoadMpoPictures(file, kToolLimits, threads == Threads::All);
     EyePictures eyes{
         {}, {}, file + QStringLiteral(" (image 1)"), file + QStringLiteral(" (image 2)"), {}};
     if (!load.error.isEmpty())
@@ -123,7 +123,7 @@ EyePictures readEyes(const PairJob &job, Threads threads) {
     case StereoLayout::Pair:
         return readPairFiles(job, threads);
     case StereoLayout::FromFile:
-        return readFromFile(job.leftFile);
+        return readFromFile(job.leftFile, threads);
     case StereoLayout::Parallel:
     case StereoLayout::Cross:
     case StereoLayout::OverUnder:

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 
+#include <future>
 #include <optional>
 
 namespace duoptica {
@@ -132,7 +133,8 @@ MpoIndex ReadMpoIndex(QByteArrayView file) {
     return {};
 }
 
-StereoPictureLoad LoadMpoPictures(const QString &fileName, const LoadLimits &limits) {
+StereoPictureLoad LoadMpoPictures(const QString &fileName, const LoadLimits &limits,
+                                  bool bothAtOnce) {
     StereoPictureLoad load;
     DecoderInput input;
     if (QString refusal = input.openFile(fileName); !refusal.isEmpty()) {
@@ -157,8 +159,11 @@ StereoPictureLoad LoadMpoPictures(const QString &fileName, const LoadLimits &lim
             return LoadPictureBytes(
                 QByteArray::fromRawData(bytes.constData() + range.offset, range.size), limits);
         };
+        // Decoding is most of the work for large pictures.
+        std::future<PictureLoad> right = std::async(
+            bothAtOnce ? std::launch::async : std::launch::deferred, decode, index.images[1]);
         load.left = decode(index.images[0]);
-        load.right = decode(index.images[1]);
+        load.right = right.get();
         if (!load.left.error.isEmpty())
             load.error = reason("Its first image: %1").arg(load.left.error);
         else if (!load.right.error.isEmpty())

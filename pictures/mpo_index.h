@@ -35,8 +35,10 @@ struct StereoPictureLoad {
 };
 
 // Reads the file whole and, when it is an MPO with two images or more, decodes the first two as
-// LoadPictureBytes() does. A file that is not an MPO gives isMpo false and no error; an MPO with
-// fewer than two images, or a damaged index, gives isMpo true and the error.
-StereoPictureLoad LoadMpoPictures(const QString &fileName, const LoadLimits &limits);
+// LoadPictureBytes() does, on two threads when asked. A file that is not an MPO gives isMpo false
+// and no error; an MPO with fewer than two images, or a damaged index, gives isMpo true and the
+// error.
+StereoPictureLoad LoadMpoPictures(const QString &fileName, const LoadLimits &limits,
+                                  bool bothAtOnce = false);
 
 } // namespace duoptica
