@@ -23,10 +23,17 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         report.problem(
             QStringLiteral("%1: unpaired: %2").arg(inputDir.filePath(file.fileName), file.reason));
     summary.unpaired = int(pairing.unpaired.size());
-    if (pairing.pairs.isEmpty()) {
+    for (const PicturePair &input : pairing.clashing)
+        report.problem(QStringLiteral("%1: another input is also named '%2'; neither is written")
+                           .arg(inputDir.filePath(input.stereoFile.isEmpty() ? input.leftFile
+                                                                             : input.stereoFile),
+                                input.name));
+    summary.failed = int(pairing.clashing.size());
+    if (pairing.pairs.isEmpty() && pairing.clashing.isEmpty()) {
         summary.code = ExitCode::UnreadableInput;
         report.problem(
-            QStringLiteral("%1: no NAME_L / NAME_R picture pairs found").arg(request.inputDir));
+            QStringLiteral("%1: no NAME_L / NAME_R picture pairs, .mpo or .jps files found")
+                .arg(request.inputDir));
         return summary;
     }
     if (!QDir().mkpath(request.outputDir)) {
@@ -42,20 +49,31 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         PairJob job{inputDir.filePath(pair.leftFile), inputDir.filePath(pair.rightFile),
                     outputDir.filePath(pair.name + u'.' + QString::fromLatin1(request.format)),
                     request.format, request.mode};
-        inputs << QFileInfo(job.leftFile).canonicalFilePath()
-               << QFileInfo(job.rightFile).canonicalFilePath();
+        if (!pair.stereoFile.isEmpty()) {
+            job.leftFile = inputDir.filePath(pair.stereoFile);
+            job.rightFile.clear();
+            job.layout = QFileInfo(pair.stereoFile).suffix().compare(u"jps", Qt::CaseInsensitive)
+                             ? StereoLayout::FromFile
+                             : request.jpsLayout;
+        }
+        job.swap = request.swap;
+        job.jpegQuality = request.jpegQuality;
+        inputs << QFileInfo(job.leftFile).canonicalFilePath();
+        if (!job.rightFile.isEmpty())
+            inputs << QFileInfo(job.rightFile).canonicalFilePath();
         jobs.append(std::move(job));
     }
 
-    summary.pairs = int(jobs.size());
+    summary.pairs = int(jobs.size() + pairing.clashing.size());
     QThreadPool pool;
     // Once there are pairs enough to keep every core busy, each pair runs on one thread.
     const Threads threadsPerPair =
-        summary.pairs >= pool.maxThreadCount() ? Threads::One : Threads::All;
+        jobs.size() >= pool.maxThreadCount() ? Threads::One : Threads::All;
     QMutex reportLock;
     int done = 0;
+    done = summary.failed; // the clashing ones, already reported
     if (report.progress)
-        report.progress(0, summary.pairs);
+        report.progress(done, summary.pairs);
     const auto runJob = [&](const PairJob &job) {
         Outcome outcome;
         // With the output folder the same as the input folder, NAME.ext may be another pair's

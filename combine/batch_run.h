@@ -11,7 +11,10 @@ struct BatchRequest {
     QString inputDir;
     QString outputDir;
     QByteArray format = "bmp";
-    CombineMode mode = CombineMode::Normal;
+    AnaglyphMethod mode = AnaglyphMethod::Normal;
+    StereoLayout jpsLayout = StereoLayout::FromFile; // how .jps files are read; FromFile: Cross
+    bool swap = false;
+    int jpegQuality = kDefaultJpegQuality;
 };
 
 struct BatchSummary {

@@ -1,7 +1,7 @@
 // The command line of duoptica-combine: what it may say, and what it asks for once understood.
 #pragma once
 
-#include "pixel_rule.h"
+#include "combine_pictures.h"
 
 #include <QByteArray>
 #include <QString>
@@ -10,11 +10,15 @@
 namespace duoptica {
 
 struct CombineOptions {
-    CombineMode mode = CombineMode::Normal;
+    AnaglyphMethod mode = AnaglyphMethod::Normal;
     bool batch = false;
-    // One pair: LEFT RIGHT OUTPUT.
+    // One pair: LEFT RIGHT OUTPUT (the Pair layout), or INPUT OUTPUT, INPUT in leftFile.
     QString leftFile;
     QString rightFile;
+    // For one pair as above; for a batch, how its .jps files are read (FromFile: as Cross).
+    StereoLayout layout = StereoLayout::Pair;
+    bool swap = false;
+    int jpegQuality = kDefaultJpegQuality;
     QString outputFile;
     // A batch: INDIR OUTDIR.
     QString inputDir;

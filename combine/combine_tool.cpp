@@ -25,7 +25,9 @@ int runBatchCommand(const CombineOptions &options) {
     };
     report.progress = [&](int done, int total) { progress.show(done, total); };
     const BatchSummary summary =
-        runBatch({options.inputDir, options.outputDir, options.format, options.mode}, report);
+        runBatch({options.inputDir, options.outputDir, options.format, options.mode, options.layout,
+                  options.swap, options.jpegQuality},
+                 report);
     progress.finish();
     if (summary.pairs > 0)
         std::printf("%s\n", qPrintable(summaryLine(summary)));
@@ -54,8 +56,9 @@ int runCombineTool(const QStringList &arguments) {
     const CombineOptions &options = parsed.options;
     if (options.batch)
         return runBatchCommand(options);
-    const Outcome outcome = combinePairFiles(
-        {options.leftFile, options.rightFile, options.outputFile, options.format, options.mode});
+    const Outcome outcome =
+        combinePairFiles({options.leftFile, options.rightFile, options.outputFile, options.format,
+                          options.mode, options.layout, options.swap, options.jpegQuality});
     if (outcome.code != ExitCode::Success)
         printError(outcome.message);
     return exitStatus(outcome.code);

@@ -6,7 +6,8 @@
 
 namespace duoptica {
 
-QString SavePicture(const QImage &picture, const QString &fileName, const QByteArray &format) {
+QString SavePicture(const QImage &picture, const QString &fileName, const QByteArray &format,
+                    int quality) {
     if (picture.isNull())
         return QCoreApplication::translate("PictureFile", "There is no picture to save.");
     if (fileName.isEmpty())
@@ -19,6 +20,7 @@ QString SavePicture(const QImage &picture, const QString &fileName, const QByteA
     // Qt writes 24-bit BMP for 32-bit pictures but keeps a palette for indexed ones.
     const bool bmp = format.compare("bmp", Qt::CaseInsensitive) == 0;
     QImageWriter writer(&file, format);
+    writer.setQuality(quality);
     if (!writer.write(bmp ? picture.convertToFormat(QImage::Format_RGB32) : picture)) {
         const QString why =
             file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();

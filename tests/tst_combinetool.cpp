@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,6 +24,38 @@ namespace {
 
 ProgramRun runTool(const QStringList &arguments) {
     return runProgram(QStringLiteral(DUOPTICA_COMBINE), arguments);
+}
+
+// What --mode color makes of two eyes: red from the left, green and blue from the right.
+QImage colorAnaglyph(const QImage &left, const QImage &right) {
+    QImage output(left.size(), QImage::Format_RGB32);
+    for (int y = 0; y < left.height(); ++y)
+        for (int x = 0; x < left.width(); ++x)
+            output.setPixel(
+                x, y,
+                qRgb(qRed(left.pixel(x, y)), qGreen(right.pixel(x, y)), qBlue(right.pixel(x, y))));
+    return output;
+}
+
+// Two eyes that differ everywhere but along the middle, and differently in each channel.
+QImage leftEye(QSize size) {
+    return fixtures::smoothPicture(size);
+}
+QImage rightEye(QSize size) {
+    return fixtures::smoothPicture(size).mirrored(true, false);
+}
+
+// Both eyes in one picture, with a column or row of white past them when asked. A JPEG goes
+// without: its blocks would smear the white into the eyes.
+QImage bothEyes(const QImage &first, const QImage &second, bool sideBySide, int spare = 1) {
+    const QSize size = sideBySide ? QSize(2 * first.width() + spare, first.height())
+                                  : QSize(first.width(), 2 * first.height() + spare);
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    painter.drawImage(0, 0, first);
+    painter.drawImage(sideBySide ? first.width() : 0, sideBySide ? 0 : first.height(), second);
+    return picture;
 }
 
 } // namespace
@@ -41,6 +74,10 @@ private slots:
     void batchSkipsBadPairsAndReportsUnpairedFiles();
     void batchRefusesWhatItCannotStart_data();
     void batchRefusesWhatItCannotStart();
+    void readsEachStereoInput_data();
+    void readsEachStereoInput();
+    void batchTakesPairsMposAndJpsFiles();
+    void qualitySetsTheJpegOutput();
     void helpListsTheExitStatuses();
     void readsPicturesLargerThanQtAllowsByDefault();
 
@@ -130,8 +167,18 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("output is the left input")
         << QStringList{"left.bmp", "right.bmp", "left.bmp"} << ExitCode::Usage
         << QStringList{"left.bmp", "overwrite"};
-    QTest::newRow("a file short") << QStringList{"left.bmp", "right.bmp"} << ExitCode::Usage
-                                  << QStringList{"--help"};
+    QTest::newRow("one picture that is no MPO, given no layout")
+        << QStringList{"left.bmp", "right.bmp"} << ExitCode::Usage
+        << QStringList{"left.bmp", "--layout", "--help"};
+    QTest::newRow("MPO of one image")
+        << QStringList{"one.mpo", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"one.mpo", "only one image"};
+    QTest::newRow("MPO whose eyes differ in size")
+        << QStringList{"uneven.mpo", "out.bmp"} << ExitCode::SizeMismatch
+        << QStringList{"uneven.mpo (image 1) is 40x30", "uneven.mpo (image 2) is 40x29"};
+    QTest::newRow("picture too narrow for two eyes")
+        << QStringList{"--layout", "parallel", "thin.png", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"thin.png", "too small"};
 }
 
 void CombineToolTest::reportsEachFailureInOneLine() {
@@ -144,11 +191,19 @@ void CombineToolTest::reportsEachFailureInOneLine() {
     QVERIFY(randomPicture({40, 30}, 6).save(path("cut.png")));
     QVERIFY(QFile::resize(path("cut.png"), QFileInfo(path("cut.png")).size() / 2));
     QVERIFY(fixtures::writeFile(path("text.jpg"), "not a picture"));
+    const QByteArray eye = fixtures::jpegBytes(randomPicture({40, 30}, 7));
+    QVERIFY(fixtures::writeFile(path("one.mpo"), fixtures::mpoBytes({eye}, true)));
+    QVERIFY(fixtures::writeFile(
+        path("uneven.mpo"),
+        fixtures::mpoBytes({eye, fixtures::jpegBytes(randomPicture({40, 29}, 8))}, false)));
+    QVERIFY(randomPicture({1, 30}, 9).save(path("thin.png")));
     const QByteArray leftBefore = fixtures::readFile(path("left.bmp"));
     const QStringList entriesBefore = QDir(dir_->path()).entryList(QDir::Files);
 
-    for (QString &argument : arguments)
-        argument = path(argument);
+    for (QString &argument : arguments) {
+        if (argument.contains(u'.'))
+            argument = path(argument);
+    }
     const ProgramRun run = runTool(arguments);
 
     QCOMPARE(run.exitCode, int(code));
@@ -246,6 +301,134 @@ void CombineToolTest::batchRefusesWhatItCannotStart() {
     const QString message = QString::fromLocal8Bit(run.err).trimmed();
     QVERIFY2(message.contains(inputDir) || message.contains(outputDir), qPrintable(message));
     QVERIFY(!QDir(path("out")).exists());
+}
+
+void CombineToolTest::readsEachStereoInput_data() {
+    QTest::addColumn<QString>("input"); // how the eyes are stored
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("swapped");
+    QTest::addColumn<int>("orientation"); // EXIF, on each JPEG
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("tolerance");
+    QTest::newRow("two files") << "pair" << QStringList{} << false << 1 << "out.png" << 0;
+    QTest::newRow("two files swapped")
+        << "pair" << QStringList{"--swap"} << true << 1 << "out.png" << 0;
+    QTest::newRow("parallel, odd width")
+        << "parallel" << QStringList{"--layout", "parallel"} << false << 1 << "out.png" << 0;
+    QTest::newRow("parallel swapped") << "parallel" << QStringList{"--layout", "parallel", "--swap"}
+                                      << true << 1 << "out.bmp" << 0;
+    QTest::newRow("cross, odd width")
+        << "cross" << QStringList{"--layout", "cross"} << false << 1 << "out.png" << 0;
+    QTest::newRow("over-under, odd height")
+        << "over-under" << QStringList{"--layout", "over-under"} << false << 1 << "out.png" << 0;
+    QTest::newRow("jps is cross by default")
+        << "jps" << QStringList{} << false << 1 << "out.png" << 12;
+    QTest::newRow("mpo, told by content")
+        << "mpo" << QStringList{} << false << 1 << "out.png" << 12;
+    QTest::newRow("mpo swapped") << "mpo" << QStringList{"--swap"} << true << 1 << "out.png" << 12;
+    QTest::newRow("two files, orientation 6, to jpg")
+        << "pair" << QStringList{"--quality", "100"} << false << 6 << "out.jpg" << 16;
+    QTest::newRow("mpo, orientation 6") << "mpo" << QStringList{} << false << 6 << "out.png" << 12;
+}
+
+void CombineToolTest::readsEachStereoInput() {
+    QFETCH(QString, input);
+    QFETCH(QStringList, options);
+    QFETCH(bool, swapped);
+    QFETCH(int, orientation);
+    QFETCH(QString, output);
+    QFETCH(int, tolerance);
+    // Stored lying on the side when the orientation turns them.
+    const QSize stored = orientation == 6 ? QSize(24, 40) : QSize(40, 24);
+    const QImage left = leftEye(stored);
+    const QImage right = rightEye(stored);
+    const auto jpeg = [&](const QImage &eye) {
+        return fixtures::jpegWithOrientation(eye, orientation);
+    };
+    QStringList inputs;
+    if (input == u"pair") {
+        inputs << fixtures::makeFile(dir_->path(), "left.jpg", jpeg(left))
+               << fixtures::makeFile(dir_->path(), "right.png", fixtures::pngBytes(right));
+        if (orientation != 1) // both sides turned
+            inputs.back() = fixtures::makeFile(dir_->path(), "right.jpg", jpeg(right));
+        else
+            inputs.front() = fixtures::makeFile(dir_->path(), "left.png", fixtures::pngBytes(left));
+    } else if (input == u"mpo") {
+        inputs << fixtures::makeFile(dir_->path(), "camera.jpg",
+                                     fixtures::mpoBytes({jpeg(left), jpeg(right)}, true));
+    } else if (input == u"jps") {
+        inputs << fixtures::makeFile(dir_->path(), "stereo.JPS",
+                                     fixtures::jpegBytes(bothEyes(right, left, true, 0)));
+    } else {
+        const QImage picture = input == u"cross" ? bothEyes(right, left, true)
+                                                 : bothEyes(left, right, input == u"parallel");
+        inputs << fixtures::makeFile(dir_->path(), "both.png", fixtures::pngBytes(picture));
+    }
+
+    const ProgramRun run = runTool(QStringList{QStringLiteral("--mode"), QStringLiteral("color")} +
+                                   options + inputs + QStringList{path(output)});
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    const QTransform upright = QTransform().rotate(orientation == 6 ? 90 : 0);
+    const QImage expected = swapped ? colorAnaglyph(right, left) : colorAnaglyph(left, right);
+    QImageReader written(path(output));
+    QCOMPARE(written.transformation(), QImageIOHandler::TransformationNone);
+    const int difference =
+        fixtures::largestChannelDifference(written.read(), expected.transformed(upright));
+    QVERIFY2(difference <= tolerance, qPrintable(QString::number(difference)));
+}
+
+void CombineToolTest::batchTakesPairsMposAndJpsFiles() {
+    const QSize size(30, 20);
+    const QImage left = leftEye(size);
+    const QImage right = rightEye(size);
+    QDir(dir_->path()).mkdir(QStringLiteral("in"));
+    const QString in = path(QStringLiteral("in"));
+    fixtures::makeFile(in, "a_L.png", fixtures::pngBytes(left));
+    fixtures::makeFile(in, "a_R.png", fixtures::pngBytes(right));
+    const QByteArray mpo =
+        fixtures::mpoBytes({fixtures::jpegBytes(left), fixtures::jpegBytes(right)}, false);
+    fixtures::makeFile(in, "b.MPO", mpo);
+    fixtures::makeFile(in, "c.jps", fixtures::jpegBytes(bothEyes(right, left, true, 0)));
+    // Both would be written as d.png.
+    fixtures::makeFile(in, "d.mpo", mpo);
+    fixtures::makeFile(in, "D.jps", fixtures::jpegBytes(bothEyes(right, left, true, 0)));
+
+    const ProgramRun run = runTool({QStringLiteral("--mode"), QStringLiteral("color"),
+                                    QStringLiteral("--format"), QStringLiteral("png"),
+                                    QStringLiteral("--batch"), in, path(QStringLiteral("out"))});
+
+    QCOMPARE(run.exitCode, int(ExitCode::BatchPartlyFailed));
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files), (QStringList{"a.png", "b.png", "c.png"}));
+    const QImage expected = colorAnaglyph(left, right);
+    for (const auto &[name, tolerance] : {std::pair{"a.png", 0}, {"b.png", 12}, {"c.png", 12}}) {
+        const int difference =
+            fixtures::largestChannelDifference(QImage(path("out/") + name), expected);
+        QVERIFY2(difference <= tolerance,
+                 qPrintable(name + QStringLiteral(": %1").arg(difference)));
+    }
+    const QStringList errors = QString::fromLocal8Bit(run.err).trimmed().split(u'\n');
+    QCOMPARE(errors.size(), 2);
+    QVERIFY2(errors.filter("d.mpo").size() == 1 && errors.filter("D.jps").size() == 1,
+             run.err.constData());
+    QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
+             QStringLiteral("3 of 5 pairs combined, 2 failed"));
+}
+
+void CombineToolTest::qualitySetsTheJpegOutput() {
+    QVERIFY(fixtures::smoothPicture({200, 120}).save(path("left.png")));
+    QVERIFY(rightEye({200, 120}).save(path("right.png")));
+    QStringList sizes;
+    for (const QString quality : {"10", "90", ""}) {
+        QStringList arguments{path("left.png"), path("right.png"), path("out" + quality + ".jpg")};
+        if (!quality.isEmpty())
+            arguments = QStringList{QStringLiteral("--quality"), quality} + arguments;
+        QCOMPARE(runTool(arguments).exitCode, 0);
+    }
+    // 90 is the default; a lower quality makes a smaller file.
+    QCOMPARE(fixtures::readFile(path("out.jpg")), fixtures::readFile(path("out90.jpg")));
+    QVERIFY(QFileInfo(path("out10.jpg")).size() < QFileInfo(path("out90.jpg")).size() / 2);
 }
 
 void CombineToolTest::helpListsTheExitStatuses() {
