@@ -43,7 +43,8 @@ QByteArray formatForFileName(const QString &fileName) {
     return formatNamed(QFileInfo(fileName).suffix());
 }
 
-ParsedCommandLine parseCommandLine(const QStringList &arguments) {
+ParsedCommandLine parseCommandLine(const QStringList &arguments,
+                                   const QProcessEnvironment &environment) {
     QCommandLineParser parser;
     const QCommandLineOption modeOption(QStringLiteral("mode"), QString(), QStringLiteral("mode"));
     const QCommandLineOption batchOption(QStringLiteral("batch"));
@@ -51,7 +52,12 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments) {
                                           QStringLiteral("format"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOptions({modeOption, batchOption, formatOption, helpOption, versionOption});
+    const QCommandLineOption shardOption(QStringLiteral("shard"), QString(), QStringLiteral("K/N"));
+    const QCommandLineOption skipExistingOption(QStringLiteral("skip-existing"));
+    const QCommandLineOption reportOption(QStringLiteral("report"), QString(),
+                                          QStringLiteral("file"));
+    parser.addOptions({modeOption, batchOption, formatOption, helpOption, versionOption,
+                       shardOption, skipExistingOption, reportOption});
     if (!parser.parse(arguments))
         return failure(parser.errorText());
 
@@ -74,6 +80,22 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments) {
 
     const QStringList files = parser.positionalArguments();
     options.batch = parser.isSet(batchOption);
+    for (const QCommandLineOption *batchOnly : {&shardOption, &skipExistingOption, &reportOption})
+        if (!options.batch && parser.isSet(*batchOnly))
+            return failure(
+                QStringLiteral("--%1 is for --batch").arg(batchOnly->names().constFirst()));
+    if (parser.isSet(shardOption)) {
+        if (parser.values(shardOption).size() > 1)
+            return failure(QStringLiteral("--shard given more than once"));
+        const ShardChoice choice = chooseShard(parser.value(shardOption), environment);
+        if (!choice.error.isEmpty())
+            return failure(choice.error);
+        options.shard = choice.shard;
+    }
+    options.skipExisting = parser.isSet(skipExistingOption);
+    if (parser.values(reportOption).size() > 1)
+        return failure(QStringLiteral("--report given more than once"));
+    options.reportFile = parser.value(reportOption);
     if (options.batch) {
         if (files.size() != 2)
             return failure(QStringLiteral("--batch takes an input and an output folder"));
@@ -106,7 +128,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments) {
 QString helpText() {
     return QStringLiteral(
         R"(Usage: duoptica-combine [--mode MODE] LEFT RIGHT OUTPUT
-       duoptica-combine [--mode MODE] [--format FORMAT] --batch INDIR OUTDIR
+       duoptica-combine [--mode MODE] [--format FORMAT] [--shard K/N|auto[/N]]
+                        [--skip-existing] [--report FILE] --batch INDIR OUTDIR
 
 Combines a left and a right picture of the same size, pixel by pixel and at full size,
 exactly as the Duoptica window does.
@@ -119,6 +142,14 @@ exactly as the Duoptica window does.
                       A pair that fails is reported and skipped; an unpaired file is reported.
   --mode MODE         normal (the default), red-blue or red-green
   --format FORMAT     the batch's output format: bmp (the default), png or jpg
+  --shard K/N         only the pairs whose position in the sorted pair list is K modulo N
+                      (0 <= K < N), so that N runs share a batch, e.g. on a cluster
+  --shard auto[/N]    K and N from a Slurm job array (SLURM_ARRAY_TASK_ID, _MIN, _STEP,
+                      _COUNT) or a Kubernetes Indexed Job (JOB_COMPLETION_INDEX, with N
+                      from auto/N or DUOPTICA_SHARD_COUNT)
+  --skip-existing     leave a pair whose output is already there (outputs are only ever
+                      complete); a rerun finishes what a killed run left
+  --report FILE       one JSON line for each pair as it finishes, and a summary line
   -h, --help          show this text
   --version           show the version
 
