@@ -102,6 +102,11 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("batch with three folders", "--batch in out more", "folder");
     row("batch to gif", "--format gif --batch in out", "gif");
     row("unknown option", "--fast l.bmp r.bmp o.bmp", "fast");
+    row("shard for one pair", "--shard 0/2 l.bmp r.bmp o.bmp", "--shard is for --batch");
+    row("skip-existing for one pair", "--skip-existing l.bmp r.bmp o.bmp", "--skip-existing");
+    row("report for one pair", "--report r.jsonl l.bmp r.bmp o.bmp", "--report");
+    row("shard past the count", "--shard 4/4 --batch in out", "4/4");
+    row("two shards", "--shard 0/2 --shard 1/2 --batch in out", "--shard");
 }
 
 void CombineOptionsTest::refusesWhatItCannotDo() {
