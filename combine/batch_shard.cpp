@@ -83,6 +83,22 @@ ShardChoice fromSlurm(const QProcessEnvironment &environment, std::optional<int>
                                        : read.error);
         step = *read.number;
     }
+    // A list (--array=3,7) or a part of an array numbers its tasks apart from the shards.
+    const QString maxName = QStringLiteral("SLURM_ARRAY_TASK_MAX");
+    if (count.number && environment.contains(maxName)) {
+        const Reading max = readVariable(environment, maxName);
+        if (!max.number)
+            return failure(max.error);
+        if (qint64(*max.number) - *min.number != qint64(*count.number - 1) * step)
+            return failure(QStringLiteral("--shard auto: %1=%2 is not %3 tasks from %4=%5 by %6; "
+                                          "run the whole array or give --shard K/N")
+                               .arg(maxName)
+                               .arg(*max.number)
+                               .arg(*count.number)
+                               .arg(minName)
+                               .arg(*min.number)
+                               .arg(step));
+    }
     const int offset = *id.number - *min.number;
     if (offset < 0 || offset % step != 0)
         return failure(

@@ -28,7 +28,8 @@ struct ShardChoice {
 // value is what follows --shard: "K/N", "auto" or "auto/N". "auto" reads a Slurm job array
 // (SLURM_ARRAY_TASK_ID less SLURM_ARRAY_TASK_MIN, over SLURM_ARRAY_TASK_STEP when set, of
 // SLURM_ARRAY_TASK_COUNT) or a Kubernetes Indexed Job (JOB_COMPLETION_INDEX of N or of
-// DUOPTICA_SHARD_COUNT). An N given with auto must agree with the scheduler's count.
+// DUOPTICA_SHARD_COUNT). An N given with auto must agree with the scheduler's count, and a
+// Slurm array must be one range (SLURM_ARRAY_TASK_MAX), not a list that would skip shards.
 ShardChoice chooseShard(const QString &value, const QProcessEnvironment &environment);
 
 } // namespace duoptica

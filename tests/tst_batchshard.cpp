@@ -41,7 +41,8 @@ void BatchShardTest::takesTheShardAsked_data() {
     QTest::newRow("Slurm array with a step, --array=10-16:3")
         << "auto"
         << QStringList{"SLURM_ARRAY_TASK_ID=16", "SLURM_ARRAY_TASK_MIN=10",
-                       "SLURM_ARRAY_TASK_STEP=3", "SLURM_ARRAY_TASK_COUNT=3"}
+                       "SLURM_ARRAY_TASK_MAX=16", "SLURM_ARRAY_TASK_STEP=3",
+                       "SLURM_ARRAY_TASK_COUNT=3"}
         << 2 << 3;
     QTest::newRow("Slurm array with a count that agrees")
         << "auto/3"
@@ -98,6 +99,9 @@ void BatchShardTest::refusesAnUnusableValueNamingIt_data() {
     QTest::newRow("Slurm task off the array's step")
         << "auto" << slurm("11", "10", "3") + QStringList{"SLURM_ARRAY_TASK_STEP=3"}
         << "SLURM_ARRAY_TASK_ID=11";
+    QTest::newRow("Slurm list of tasks, --array=3,7")
+        << "auto" << slurm("3", "3", "2") + QStringList{"SLURM_ARRAY_TASK_MAX=7"}
+        << "SLURM_ARRAY_TASK_MAX=7";
     QTest::newRow("Kubernetes index with no count")
         << "auto" << QStringList{"JOB_COMPLETION_INDEX=1"} << "DUOPTICA_SHARD_COUNT";
     QTest::newRow("Kubernetes index past N")
