@@ -56,7 +56,8 @@ QByteArray formatForFileName(const QString &fileName) {
     return formatNamed(QFileInfo(fileName).suffix());
 }
 
-ParsedCommandLine parseCommandLine(const QStringList &arguments) {
+ParsedCommandLine parseCommandLine(const QStringList &arguments,
+                                   const QProcessEnvironment &environment) {
     QCommandLineParser parser;
     const QCommandLineOption modeOption(QStringLiteral("mode"), QString(), QStringLiteral("mode"));
     const QCommandLineOption batchOption(QStringLiteral("batch"));
@@ -69,8 +70,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments) {
                                            QStringLiteral("quality"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
+    const QCommandLineOption shardOption(QStringLiteral("shard"), QString(), QStringLiteral("K/N"));
+    const QCommandLineOption skipExistingOption(QStringLiteral("skip-existing"));
+    const QCommandLineOption reportOption(QStringLiteral("report"), QString(),
+                                          QStringLiteral("file"));
     parser.addOptions({modeOption, batchOption, formatOption, layoutOption, swapOption,
-                       qualityOption, helpOption, versionOption});
+                       qualityOption, helpOption, versionOption, shardOption, skipExistingOption,
+                       reportOption});
     if (!parser.parse(arguments))
         return failure(parser.errorText());
 
@@ -110,6 +116,22 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments) {
 
     const QStringList files = parser.positionalArguments();
     options.batch = parser.isSet(batchOption);
+    for (const QCommandLineOption *batchOnly : {&shardOption, &skipExistingOption, &reportOption})
+        if (!options.batch && parser.isSet(*batchOnly))
+            return failure(
+                QStringLiteral("--%1 is for --batch").arg(batchOnly->names().constFirst()));
+    if (parser.isSet(shardOption)) {
+        if (parser.values(shardOption).size() > 1)
+            return failure(QStringLiteral("--shard given more than once"));
+        const ShardChoice choice = chooseShard(parser.value(shardOption), environment);
+        if (!choice.error.isEmpty())
+            return failure(choice.error);
+        options.shard = choice.shard;
+    }
+    options.skipExisting = parser.isSet(skipExistingOption);
+    if (parser.values(reportOption).size() > 1)
+        return failure(QStringLiteral("--report given more than once"));
+    options.reportFile = parser.value(reportOption);
     if (options.batch) {
         if (files.size() != 2)
             return failure(QStringLiteral("--batch takes an input and an output folder"));
@@ -167,7 +189,8 @@ QString helpText() {
     return QStringLiteral(
                R"(Usage: duoptica-combine [OPTIONS] LEFT RIGHT OUTPUT
        duoptica-combine [OPTIONS] INPUT OUTPUT
-       duoptica-combine [OPTIONS] [--format FORMAT] --batch INDIR OUTDIR
+       duoptica-combine [OPTIONS] [--format FORMAT] [--shard K/N|auto[/N]]
+                        [--skip-existing] [--report FILE] --batch INDIR OUTDIR
 
 Combines the left and the right eye of a stereo picture, pixel by pixel and at full size; the
 normal, red-blue and red-green modes combine exactly as the Duoptica window does.
@@ -203,6 +226,14 @@ Options:
   --swap              exchange the left and the right eye once read, for any input
   --quality N         JPEG quality from 1 to 100, 90 by default; PNG and BMP are lossless
   --format FORMAT     the batch's output format: bmp (the default), png or jpg
+  --shard K/N         only the pairs whose position in the sorted pair list is K modulo N
+                      (0 <= K < N), so that N runs share a batch, e.g. on a cluster
+  --shard auto[/N]    K and N from a Slurm job array (SLURM_ARRAY_TASK_ID, _MIN, _STEP,
+                      _COUNT) or a Kubernetes Indexed Job (JOB_COMPLETION_INDEX, with N
+                      from auto/N or DUOPTICA_SHARD_COUNT)
+  --skip-existing     leave a pair whose output is already there (outputs are only ever
+                      complete); a rerun finishes what a killed run left
+  --report FILE       one JSON line for each pair as it finishes, and a summary line
   -h, --help          show this text
   --version           show the version
 

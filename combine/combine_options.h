@@ -1,9 +1,11 @@
 // The command line of duoptica-combine: what it may say, and what it asks for once understood.
 #pragma once
 
+#include "batch_shard.h"
 #include "combine_pictures.h"
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +27,10 @@ struct CombineOptions {
     QString outputDir;
     // Writer format: from OUTPUT's extension for one pair, from --format for a batch.
     QByteArray format = "bmp";
+    // A batch as one task of a cluster scheduler's job.
+    BatchShard shard;
+    bool skipExisting = false;
+    QString reportFile; // empty: no report
 };
 
 struct ParsedCommandLine {
@@ -34,8 +40,11 @@ struct ParsedCommandLine {
     QString error; // set when action is Fail
 };
 
-// arguments as QCoreApplication::arguments() gives them, the program name first.
-ParsedCommandLine parseCommandLine(const QStringList &arguments);
+// arguments as QCoreApplication::arguments() gives them, the program name first; --shard auto
+// reads the scheduler's variables from environment.
+ParsedCommandLine
+parseCommandLine(const QStringList &arguments,
+                 const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
 
 // The writer format for an output file name: "bmp", "png" or "jpg"; empty when not supported.
 QByteArray formatForFileName(const QString &fileName);

@@ -162,6 +162,11 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("quality of zero", "--quality 0 l.bmp r.bmp o.jpg", "1 to 100");
     row("quality above 100", "--quality 101 l.bmp r.bmp o.jpg", "1 to 100");
     row("quality that is no number", "--quality high l.bmp r.bmp o.jpg", "high");
+    row("shard for one pair", "--shard 0/2 l.bmp r.bmp o.bmp", "--shard is for --batch");
+    row("skip-existing for one pair", "--skip-existing l.bmp r.bmp o.bmp", "--skip-existing");
+    row("report for one pair", "--report r.jsonl l.bmp r.bmp o.bmp", "--report");
+    row("shard past the count", "--shard 4/4 --batch in out", "4/4");
+    row("two shards", "--shard 0/2 --shard 1/2 --batch in out", "--shard");
 }
 
 void CombineOptionsTest::refusesWhatItCannotDo() {

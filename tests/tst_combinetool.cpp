@@ -4,15 +4,21 @@
 #include "run_program.h"
 #include "test_pixels.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/stat.h>
 
 using duoptica::CombineMode;
 using duoptica::ExitCode;
@@ -58,6 +64,46 @@ QImage bothEyes(const QImage &first, const QImage &second, bool sideBySide, int 
     return picture;
 }
 
+// A --report file: every line a JSON object, the pairs' lines and then one summary line.
+struct BatchReportLines {
+    QList<QJsonObject> pairs;
+    QJsonObject summary;
+    QString error; // empty when the file is as described
+};
+
+BatchReportLines readReport(const QString &file) {
+    BatchReportLines report;
+    const QList<QByteArray> lines = fixtures::readFile(file).split('\n');
+    if (lines.size() < 2 || !lines.back().isEmpty())
+        return {{}, {}, QStringLiteral("no whole line in ") + file};
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        QJsonParseError parseError;
+        const QJsonDocument line = QJsonDocument::fromJson(lines[i], &parseError);
+        if (!line.isObject())
+            return {{}, {}, QStringLiteral("line %1 is no JSON object: ").arg(i + 1) + lines[i]};
+        const QString type = line.object().value(u"type").toString();
+        const bool last = i + 2 == lines.size();
+        if (type != (last ? u"summary" : u"pair"))
+            return {{}, {}, QStringLiteral("line %1 is of type '%2'").arg(i + 1).arg(type)};
+        (last ? report.summary : report.pairs.emplace_back()) = line.object();
+    }
+    return report;
+}
+
+// The outputs of the report's pairs of one status, by file name.
+QStringList outputsWithStatus(const BatchReportLines &report, const QString &status) {
+    QStringList outputs;
+    for (const QJsonObject &pair : report.pairs)
+        if (pair.value(u"status").toString() == status)
+            outputs << QFileInfo(pair.value(u"output").toString()).fileName();
+    return outputs;
+}
+
+ino_t inodeOf(const QString &file) {
+    struct stat status {};
+    return stat(QFile::encodeName(file).constData(), &status) == 0 ? status.st_ino : 0;
+}
+
 } // namespace
 
 class CombineToolTest : public QObject {
@@ -78,11 +124,22 @@ private slots:
     void readsEachStereoInput();
     void batchTakesPairsMposAndJpsFiles();
     void qualitySetsTheJpegOutput();
+    void shardsTogetherWriteEveryPairOnce_data();
+    void shardsTogetherWriteEveryPairOnce();
+    void batchRefusesABadShardNamingTheVariable_data();
+    void batchRefusesABadShardNamingTheVariable();
+    void killedBatchIsFinishedByARerunWithSkipExisting();
+    void removesOnlyItsOwnPairsLeftoverTemporaries_data();
+    void removesOnlyItsOwnPairsLeftoverTemporaries();
+    void reportCountsMatchTheExitStatus_data();
+    void reportCountsMatchTheExitStatus();
     void helpListsTheExitStatuses();
     void readsPicturesLargerThanQtAllowsByDefault();
 
 private:
     QString path(const QString &name) const { return dir_->filePath(name); }
+    // NAME_L.bmp and NAME_R.png in folder "in" for each name, seeded by its position.
+    void makePairs(const QStringList &names, QSize size);
     std::unique_ptr<QTemporaryDir> dir_;
 };
 
@@ -429,6 +486,259 @@ void CombineToolTest::qualitySetsTheJpegOutput() {
     // 90 is the default; a lower quality makes a smaller file.
     QCOMPARE(fixtures::readFile(path("out.jpg")), fixtures::readFile(path("out90.jpg")));
     QVERIFY(QFileInfo(path("out10.jpg")).size() < QFileInfo(path("out90.jpg")).size() / 2);
+}
+
+void CombineToolTest::makePairs(const QStringList &names, QSize size) {
+    QDir(dir_->path()).mkdir(QStringLiteral("in"));
+    for (int i = 0; i < names.size(); ++i) {
+        QVERIFY(randomPicture(size, 100 + i).save(path("in/" + names[i] + "_L.bmp")));
+        QVERIFY(randomPicture(size, 200 + i).save(path("in/" + names[i] + "_R.png")));
+    }
+}
+
+void CombineToolTest::shardsTogetherWriteEveryPairOnce_data() {
+    QTest::addColumn<int>("shards");
+    QTest::addColumn<QString>("scheduler");
+    QTest::newRow("one shard given as K/N") << 1 << "command line";
+    QTest::newRow("three shards of a Slurm array numbered from 1") << 3 << "slurm";
+    QTest::newRow("seven Kubernetes indexes over five pairs") << 7 << "kubernetes";
+}
+
+void CombineToolTest::shardsTogetherWriteEveryPairOnce() {
+    QFETCH(int, shards);
+    QFETCH(QString, scheduler);
+    const QStringList names{"a", "b", "c", "d", "e"};
+    makePairs(names, {23, 11});
+
+    // All shards at once over the same folders, as a scheduler starts them.
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int shard = 0; shard < shards; ++shard) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QString shardValue = QStringLiteral("%1/%2").arg(shard).arg(shards);
+        if (scheduler == u"slurm") {
+            shardValue = QStringLiteral("auto");
+            environment.insert(QStringLiteral("SLURM_ARRAY_TASK_ID"), QString::number(shard + 1));
+            environment.insert(QStringLiteral("SLURM_ARRAY_TASK_MIN"), QStringLiteral("1"));
+            environment.insert(QStringLiteral("SLURM_ARRAY_TASK_COUNT"), QString::number(shards));
+        } else if (scheduler == u"kubernetes") {
+            shardValue = QStringLiteral("auto");
+            environment.insert(QStringLiteral("JOB_COMPLETION_INDEX"), QString::number(shard));
+            environment.insert(QStringLiteral("DUOPTICA_SHARD_COUNT"), QString::number(shards));
+        }
+        auto &run = runs.emplace_back(std::make_unique<QProcess>());
+        run->setProcessEnvironment(environment);
+        run->start(QStringLiteral(DUOPTICA_COMBINE),
+                   {"--shard", shardValue, "--report", path(QStringLiteral("report%1").arg(shard)),
+                    "--batch", path("in"), path("out")});
+    }
+
+    QStringList written;
+    for (int shard = 0; shard < shards; ++shard) {
+        QVERIFY(runs[shard]->waitForFinished(60000));
+        QCOMPARE(runs[shard]->exitCode(), 0);
+        const BatchReportLines report = readReport(path(QStringLiteral("report%1").arg(shard)));
+        QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
+        QCOMPARE(report.summary.value(u"shard").toString(),
+                 QStringLiteral("%1/%2").arg(shard).arg(shards));
+        QCOMPARE(report.summary.value(u"combined").toInt(), report.pairs.size());
+        written << outputsWithStatus(report, QStringLiteral("combined"));
+    }
+    written.sort();
+    QStringList expected;
+    for (const QString &name : names)
+        expected << name + QStringLiteral(".bmp");
+    QCOMPARE(written, expected);
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files), expected);
+    for (const QString &name : names) {
+        const QString difference = differenceFromRule(
+            QImage(path("in/" + name + "_L.bmp")), QImage(path("in/" + name + "_R.png")),
+            QImage(path("out/" + name + ".bmp")), CombineMode::Normal);
+        QVERIFY2(difference.isEmpty(), qPrintable(name + QStringLiteral(": ") + difference));
+    }
+}
+
+void CombineToolTest::batchRefusesABadShardNamingTheVariable_data() {
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<QString>("shard");
+    QTest::addColumn<QString>("variable");
+    QTest::newRow("Slurm task id not a number")
+        << QStringList{"SLURM_ARRAY_TASK_ID=x", "SLURM_ARRAY_TASK_MIN=0",
+                       "SLURM_ARRAY_TASK_COUNT=2"}
+        << "auto"
+        << "SLURM_ARRAY_TASK_ID";
+    QTest::newRow("Kubernetes index past the count")
+        << QStringList{"JOB_COMPLETION_INDEX=4"} << "auto/4"
+        << "JOB_COMPLETION_INDEX";
+}
+
+void CombineToolTest::batchRefusesABadShardNamingTheVariable() {
+    QFETCH(QStringList, environment);
+    QFETCH(QString, shard);
+    QFETCH(QString, variable);
+    makePairs({"a"}, {4, 4});
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    for (const QString &setting : environment)
+        variables.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
+
+    const ProgramRun run =
+        runProgram(QStringLiteral(DUOPTICA_COMBINE),
+                   {"--shard", shard, "--batch", path("in"), path("out")}, variables);
+
+    QCOMPARE(run.exitCode, int(ExitCode::Usage));
+    QVERIFY2(run.err.contains(variable.toLatin1()), run.err.constData());
+    QCOMPARE(run.err.count('\n'), 1);
+    QVERIFY(!QDir(path("out")).exists());
+}
+
+void CombineToolTest::killedBatchIsFinishedByARerunWithSkipExisting() {
+    const QStringList small{"a", "b", "c", "d", "e", "f"};
+    makePairs(small, {300, 200});
+    // Two large pairs sorted last keep the run busy long enough to be killed midway.
+    QImage large(4000, 3000, QImage::Format_RGB32);
+    for (const QString &name : {QStringLiteral("y"), QStringLiteral("z")}) {
+        large.fill(0xFF204060);
+        QVERIFY(large.save(path("in/" + name + "_L.png")));
+        large.fill(0xFF6080A0);
+        QVERIFY(large.save(path("in/" + name + "_R.png")));
+    }
+    large = QImage();
+    const QStringList outputs{"a.bmp", "b.bmp", "c.bmp", "d.bmp",
+                              "e.bmp", "f.bmp", "y.bmp", "z.bmp"};
+    const QStringList arguments{"--skip-existing", "--report", path("report"),
+                                "--batch",         path("in"), path("out")};
+
+    QProcess killed;
+    killed.start(QStringLiteral(DUOPTICA_COMBINE), arguments);
+    QVERIFY(killed.waitForStarted());
+    const QDir out(path("out"));
+    const QDeadlineTimer patience(60000);
+    while (!killed.waitForFinished(1) && out.entryList(QDir::Files).isEmpty() &&
+           !patience.hasExpired()) {
+    }
+    ::kill(pid_t(killed.processId()), SIGKILL);
+    QVERIFY(killed.waitForFinished());
+    QCOMPARE(killed.exitStatus(), QProcess::CrashExit);
+    const QStringList before = out.entryList(QDir::Files);
+    QVERIFY2(!before.isEmpty() && before.size() < outputs.size(), qPrintable(before.join(u' ')));
+    QHash<QString, ino_t> inodesBefore;
+    for (const QString &output : before)
+        inodesBefore[output] = inodeOf(out.filePath(output));
+
+    const ProgramRun rerun = runTool(arguments);
+
+    QCOMPARE(rerun.exitCode, 0);
+    QCOMPARE(out.entryList(QDir::Files), outputs);
+    const BatchReportLines report = readReport(path("report"));
+    QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
+    QStringList skipped = outputsWithStatus(report, QStringLiteral("skipped"));
+    QStringList combined = outputsWithStatus(report, QStringLiteral("combined"));
+    skipped.sort();
+    QCOMPARE(skipped, before);
+    for (const QString &output : before)
+        QCOMPARE(inodeOf(out.filePath(output)), inodesBefore[output]); // left as it was
+    QCOMPARE(combined.size() + skipped.size(), outputs.size());
+    for (int i = 0; i < small.size(); ++i) {
+        const QString difference = differenceFromRule(
+            QImage(path("in/" + small[i] + "_L.bmp")), QImage(path("in/" + small[i] + "_R.png")),
+            QImage(out.filePath(outputs[i])), CombineMode::Normal);
+        QVERIFY2(difference.isEmpty(), qPrintable(outputs[i] + QStringLiteral(": ") + difference));
+    }
+    for (const QString &output : {QStringLiteral("y.bmp"), QStringLiteral("z.bmp")}) {
+        const QImage picture(out.filePath(output));
+        QCOMPARE(picture.size(), QSize(4000, 3000));
+        QCOMPARE(picture.pixel(3999, 2999), 0xFF406080u);
+    }
+}
+
+void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries_data() {
+    QTest::addColumn<QString>("leftover");
+    QTest::addColumn<int>("secondsOld"); // below 0: changed after the run started
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("its own pair's, from a killed run") << "a.bmp.QxZwPe" << 3600 << true;
+    QTest::newRow("another shard's pair's") << "b.bmp.QxZwPe" << 3600 << false;
+    QTest::newRow("its own pair's, written to since it started")
+        << "a.bmp.QxZwPe" << -3600 << false;
+    QTest::newRow("its own output's name with another ending") << "a.bmp.old" << 3600 << false;
+}
+
+void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries() {
+    QFETCH(QString, leftover);
+    QFETCH(int, secondsOld);
+    QFETCH(bool, removed);
+    makePairs({"a", "b"}, {9, 7});
+    QDir(dir_->path()).mkdir(QStringLiteral("out"));
+    // Half a picture file, as a run killed while writing it leaves it.
+    const QString leftoverFile = path("out/" + leftover);
+    QVERIFY(fixtures::writeFile(leftoverFile, QByteArray("BM\x36\x01\0\0", 6)));
+    QFile file(leftoverFile);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsOld),
+                             QFileDevice::FileModificationTime));
+    file.close();
+
+    const ProgramRun run =
+        runTool({"--shard", "0/2", "--skip-existing", "--batch", path("in"), path("out")});
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
+             QStringLiteral("shard 0/2: 1 of 1 pairs combined"));
+    QCOMPARE(QFileInfo::exists(leftoverFile), !removed);
+    const QString difference =
+        differenceFromRule(QImage(path("in/a_L.bmp")), QImage(path("in/a_R.png")),
+                           QImage(path("out/a.bmp")), CombineMode::Normal);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+void CombineToolTest::reportCountsMatchTheExitStatus_data() {
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<ExitCode>("code");
+    QTest::addColumn<int>("combined");
+    QTest::addColumn<int>("skipped");
+    QTest::addColumn<int>("failed");
+    QTest::newRow("every pair combined") << "good" << ExitCode::Success << 3 << 0 << 0;
+    QTest::newRow("a pair of two sizes fails")
+        << "bad pair" << ExitCode::BatchPartlyFailed << 3 << 0 << 1;
+    QTest::newRow("outputs of an earlier run skipped")
+        << "rerun" << ExitCode::Success << 0 << 3 << 0;
+    QTest::newRow("input folder missing") << "no input" << ExitCode::UnreadableInput << 0 << 0 << 0;
+}
+
+void CombineToolTest::reportCountsMatchTheExitStatus() {
+    QFETCH(QString, scenario);
+    QFETCH(ExitCode, code);
+    QFETCH(int, combined);
+    QFETCH(int, skipped);
+    QFETCH(int, failed);
+    makePairs({"a", "b", "c"}, {13, 5});
+    if (scenario == u"bad pair") {
+        QVERIFY(randomPicture({13, 5}, 1).save(path("in/bad_L.bmp")));
+        QVERIFY(randomPicture({13, 6}, 2).save(path("in/bad_R.bmp")));
+    }
+    if (scenario == u"rerun")
+        QCOMPARE(runTool({"--batch", path("in"), path("out")}).exitCode, 0);
+    const QString input = path(scenario == u"no input" ? "nowhere" : "in");
+
+    const ProgramRun run =
+        runTool({"--skip-existing", "--report", path("report"), "--batch", input, path("out")});
+
+    QCOMPARE(run.exitCode, int(code));
+    const BatchReportLines report = readReport(path("report"));
+    QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
+    QCOMPARE(report.summary.value(u"exit").toInt(), run.exitCode);
+    QCOMPARE(report.summary.value(u"combined").toInt(), combined);
+    QCOMPARE(report.summary.value(u"skipped").toInt(), skipped);
+    QCOMPARE(report.summary.value(u"failed").toInt(), failed);
+    QCOMPARE(outputsWithStatus(report, QStringLiteral("combined")).size(), combined);
+    QCOMPARE(outputsWithStatus(report, QStringLiteral("skipped")).size(), skipped);
+    QCOMPARE(outputsWithStatus(report, QStringLiteral("failed")).size(), failed);
+    for (const QJsonObject &pair : report.pairs) {
+        const bool pairFailed = pair.value(u"status").toString() == u"failed";
+        QCOMPARE(pair.value(u"exit").toInt() != 0, pairFailed);
+        QCOMPARE(pair.value(u"reason").toString().contains(u"bad_L.bmp"), pairFailed);
+        QCOMPARE(pair.value(u"pixels").toInteger(), pairFailed ? 0 : 13 * 5);
+        QVERIFY(pair.value(u"left").toString().endsWith(u"_L.bmp"));
+        QVERIFY(pair.value(u"milliseconds").toInteger(-1) >= 0);
+    }
 }
 
 void CombineToolTest::helpListsTheExitStatuses() {
