@@ -39,9 +39,12 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     QList<PairJob> jobs;
     QSet<QString> inputs;
     for (const PicturePair &pair : pairing.pairs) {
-        PairJob job{inputDir.filePath(pair.leftFile), inputDir.filePath(pair.rightFile),
+        PairJob job{inputDir.filePath(pair.leftFile),
+                    inputDir.filePath(pair.rightFile),
                     outputDir.filePath(pair.name + u'.' + QString::fromLatin1(request.format)),
-                    request.format, request.mode};
+                    request.format,
+                    request.mode,
+                    request.align};
         inputs << QFileInfo(job.leftFile).canonicalFilePath()
                << QFileInfo(job.rightFile).canonicalFilePath();
         jobs.append(std::move(job));
@@ -67,6 +70,9 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         else
             outcome = combinePairFiles(job, threadsPerPair);
         const QMutexLocker locker(&reportLock);
+        if (report.note)
+            for (const QString &line : outcome.notes)
+                report.note(line);
         if (outcome.code == ExitCode::Success) {
             ++summary.combined;
         } else {

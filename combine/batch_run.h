@@ -12,6 +12,7 @@ struct BatchRequest {
     QString outputDir;
     QByteArray format = "bmp";
     CombineMode mode = CombineMode::Normal;
+    std::optional<AlignOptions> align;
 };
 
 struct BatchSummary {
@@ -26,6 +27,7 @@ struct BatchSummary {
 struct BatchReport {
     std::function<void(const QString &line)> problem;  // a failed pair, an unpaired file
     std::function<void(int done, int total)> progress; // after each finished pair
+    std::function<void(const QString &line)> note;     // what was done to a pair (--align)
 };
 
 // A pair that fails is reported and the others still done. Before any pair starts, a missing

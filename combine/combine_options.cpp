@@ -31,6 +31,18 @@ QByteArray formatNamed(const QString &name) {
     return {};
 }
 
+// "auto" puts the nearest points at the screen; a whole number shifts by that many pixels.
+bool windowNamed(const QString &name, align::WindowPlacement &window) {
+    if (name.toLower() == u"auto") {
+        window.kind = align::WindowPlacement::Kind::NearestAtScreen;
+        return true;
+    }
+    bool isNumber = false;
+    window.pixels = name.toInt(&isNumber);
+    window.kind = align::WindowPlacement::Kind::Shift;
+    return isNumber;
+}
+
 ParsedCommandLine failure(const QString &error) {
     ParsedCommandLine parsed;
     parsed.error = error;
@@ -49,9 +61,14 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments) {
     const QCommandLineOption batchOption(QStringLiteral("batch"));
     const QCommandLineOption formatOption(QStringLiteral("format"), QString(),
                                           QStringLiteral("format"));
+    const QCommandLineOption alignOption(QStringLiteral("align"));
+    const QCommandLineOption windowOption(QStringLiteral("window"), QString(),
+                                          QStringLiteral("window"));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOptions({modeOption, batchOption, formatOption, helpOption, versionOption});
+    parser.addOptions({modeOption, batchOption, formatOption, alignOption, windowOption,
+                       verboseOption, helpOption, versionOption});
     if (!parser.parse(arguments))
         return failure(parser.errorText());
 
@@ -71,6 +88,22 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments) {
     if (parser.isSet(modeOption) && !modeNamed(parser.value(modeOption), options.mode))
         return failure(QStringLiteral("unknown mode '%1' (normal, red-blue or red-green)")
                            .arg(parser.value(modeOption)));
+
+    if (parser.isSet(alignOption)) {
+        options.align.emplace();
+        options.align->verbose = parser.isSet(verboseOption);
+        if (parser.values(windowOption).size() > 1)
+            return failure(QStringLiteral("--window given more than once"));
+        if (parser.isSet(windowOption) &&
+            !windowNamed(parser.value(windowOption), options.align->window))
+            return failure(QStringLiteral("--window takes auto or a whole number of pixels, "
+                                          "not '%1'")
+                               .arg(parser.value(windowOption)));
+    } else {
+        for (const QCommandLineOption &needsAlign : {windowOption, verboseOption})
+            if (parser.isSet(needsAlign))
+                return failure(QStringLiteral("--%1 goes with --align").arg(needsAlign.names()[0]));
+    }
 
     const QStringList files = parser.positionalArguments();
     options.batch = parser.isSet(batchOption);
@@ -105,8 +138,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments) {
 
 QString helpText() {
     return QStringLiteral(
-        R"(Usage: duoptica-combine [--mode MODE] LEFT RIGHT OUTPUT
-       duoptica-combine [--mode MODE] [--format FORMAT] --batch INDIR OUTDIR
+        R"(Usage: duoptica-combine [--mode MODE] [--align ...] LEFT RIGHT OUTPUT
+       duoptica-combine [--mode MODE] [--align ...] [--format FORMAT] --batch INDIR OUTDIR
 
 Combines a left and a right picture of the same size, pixel by pixel and at full size,
 exactly as the Duoptica window does.
@@ -119,13 +152,22 @@ exactly as the Duoptica window does.
                       A pair that fails is reported and skipped; an unpaired file is reported.
   --mode MODE         normal (the default), red-blue or red-green
   --format FORMAT     the batch's output format: bmp (the default), png or jpg
+  --align             align the right picture onto the left one first: its rotation, scale
+                      and vertical offset are corrected, the horizontal disparity (the depth)
+                      is kept, and both are cropped to what they share. One line on stderr
+                      tells what was done; a pair that cannot be aligned is refused.
+  --window auto|N     with --align: auto shifts the right picture so the nearest points sit
+                      at the screen; N shifts it N pixels to the right (pushing the scene back
+                      into the screen; negative N brings it forward)
+  --verbose           with --align: a second line tells how the matching went
   -h, --help          show this text
   --version           show the version
 
 Exit status:
   0  success
   2  wrong command line
-  3  an input picture or INDIR cannot be read (or INDIR holds no pair)
+  3  an input picture or INDIR cannot be read (or INDIR holds no pair),
+     or with --align the pair cannot be aligned
   4  Pictures not equal size!
   5  the output cannot be written
   6  some pairs of a batch failed (the others were written)

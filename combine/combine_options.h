@@ -1,6 +1,7 @@
 // The command line of duoptica-combine: what it may say, and what it asks for once understood.
 #pragma once
 
+#include "align_stage.h"
 #include "pixel_rule.h"
 
 #include <QByteArray>
@@ -21,6 +22,7 @@ struct CombineOptions {
     QString outputDir;
     // Writer format: from OUTPUT's extension for one pair, from --format for a batch.
     QByteArray format = "bmp";
+    std::optional<AlignOptions> align; // --align, with --window and --verbose
 };
 
 struct ParsedCommandLine {

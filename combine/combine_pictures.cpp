@@ -117,6 +117,18 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
                     .arg(job.leftFile, sizeText(left.picture.size()), job.rightFile,
                          sizeText(right.picture.size()))};
 
+    Outcome outcome;
+    if (job.align) {
+        QString refusal;
+        const std::optional<AlignSummary> aligned =
+            alignEyes(left.picture, right.picture, *job.align, &refusal);
+        if (!aligned)
+            return {ExitCode::CannotAlign, QStringLiteral("%1: cannot align it with %2: %3")
+                                               .arg(job.rightFile, job.leftFile, refusal)};
+        for (const QString &line : alignmentReport(*aligned, job.align->verbose))
+            outcome.notes << job.rightFile + QStringLiteral(": ") + line;
+    }
+
     const QSize size = left.picture.size();
     const QImage output =
         combinePictures(std::move(left.picture), std::move(right.picture), job.mode, threads);
@@ -128,7 +140,7 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
     if (!error.isEmpty())
         return {ExitCode::WriteFailure,
                 QStringLiteral("%1: cannot write: %2").arg(job.outputFile, error)};
-    return {};
+    return outcome;
 }
 
 } // namespace duoptica

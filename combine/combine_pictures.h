@@ -1,6 +1,7 @@
 // The combining rule applied to whole decoded pictures, and to one pair of picture files.
 #pragma once
 
+#include "align_stage.h"
 #include "combine_span.h"
 #include "exit_code.h"
 #include "pixel_rule.h"
@@ -33,14 +34,22 @@ struct PairJob {
     QString outputFile;
     QByteArray format; // "bmp", "png" or "jpg"
     CombineMode mode = CombineMode::Normal;
+    std::optional<AlignOptions> align; // --align
 };
 
 struct Outcome {
+    Outcome() = default;
+    Outcome(ExitCode code, QString message)
+        : code(code)
+        , message(std::move(message)) {}
+
     ExitCode code = ExitCode::Success;
-    QString message; // one line naming the file and the reason; empty on success
+    QString message;   // one line naming the file and the reason; empty on success
+    QStringList notes; // lines that tell what was done, each naming its file (from --align)
 };
 
-// Reads both pictures, checks their sizes, combines them and writes the output atomically.
+// Reads both pictures, checks their sizes, aligns them when asked, combines them and writes
+// the output atomically.
 Outcome combinePairFiles(const PairJob &job, Threads threads = Threads::All);
 
 } // namespace duoptica

@@ -23,9 +23,10 @@ int runBatchCommand(const CombineOptions &options) {
     report.problem = [&](const QString &line) {
         progress.message(QCoreApplication::applicationName() + QStringLiteral(": ") + line);
     };
+    report.note = report.problem;
     report.progress = [&](int done, int total) { progress.show(done, total); };
-    const BatchSummary summary =
-        runBatch({options.inputDir, options.outputDir, options.format, options.mode}, report);
+    const BatchSummary summary = runBatch(
+        {options.inputDir, options.outputDir, options.format, options.mode, options.align}, report);
     progress.finish();
     if (summary.pairs > 0)
         std::printf("%s\n", qPrintable(summaryLine(summary)));
@@ -54,8 +55,11 @@ int runCombineTool(const QStringList &arguments) {
     const CombineOptions &options = parsed.options;
     if (options.batch)
         return runBatchCommand(options);
-    const Outcome outcome = combinePairFiles(
-        {options.leftFile, options.rightFile, options.outputFile, options.format, options.mode});
+    const Outcome outcome =
+        combinePairFiles({options.leftFile, options.rightFile, options.outputFile, options.format,
+                          options.mode, options.align});
+    for (const QString &line : outcome.notes)
+        printError(line);
     if (outcome.code != ExitCode::Success)
         printError(outcome.message);
     return exitStatus(outcome.code);
