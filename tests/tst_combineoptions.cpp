@@ -6,9 +6,11 @@
 using duoptica::CombineMode;
 using duoptica::ParsedCommandLine;
 using Action = ParsedCommandLine::Action;
+using WindowKind = duoptica::align::WindowPlacement::Kind;
 
 Q_DECLARE_METATYPE(CombineMode)
 Q_DECLARE_METATYPE(Action)
+Q_DECLARE_METATYPE(WindowKind)
 
 class CombineOptionsTest : public QObject {
     Q_OBJECT
@@ -18,6 +20,8 @@ private slots:
     void understandsOnePair();
     void understandsABatch_data();
     void understandsABatch();
+    void understandsTheAlignment_data();
+    void understandsTheAlignment();
     void refusesWhatItCannotDo_data();
     void refusesWhatItCannotDo();
     void helpAndVersionWinOverTheRest_data();
@@ -82,6 +86,31 @@ void CombineOptionsTest::understandsABatch() {
     QCOMPARE(parsed.options.outputDir, QStringLiteral("out"));
 }
 
+void CombineOptionsTest::understandsTheAlignment_data() {
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<WindowKind>("window");
+    QTest::addColumn<int>("pixels");
+    QTest::addColumn<bool>("verbose");
+    QTest::newRow("window kept") << "--align l.bmp r.bmp o.bmp" << WindowKind::Keep << 0 << false;
+    QTest::newRow("window auto, verbose, batch") << "--batch in out --align --window AUTO --verbose"
+                                                 << WindowKind::NearestAtScreen << 0 << true;
+    QTest::newRow("window forward 8 pixels")
+        << "--align --window=-8 l.bmp r.bmp o.bmp" << WindowKind::Shift << -8 << false;
+}
+
+void CombineOptionsTest::understandsTheAlignment() {
+    QFETCH(QString, arguments);
+    QFETCH(WindowKind, window);
+    QFETCH(int, pixels);
+    QFETCH(bool, verbose);
+    const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
+    QCOMPARE(parsed.action, Action::Run);
+    QVERIFY(parsed.options.align);
+    QCOMPARE(parsed.options.align->window.kind, window);
+    QCOMPARE(parsed.options.align->window.pixels, pixels);
+    QCOMPARE(parsed.options.align->verbose, verbose);
+}
+
 void CombineOptionsTest::refusesWhatItCannotDo_data() {
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<QString>("errorMentions");
@@ -102,6 +131,10 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("batch with three folders", "--batch in out more", "folder");
     row("batch to gif", "--format gif --batch in out", "gif");
     row("unknown option", "--fast l.bmp r.bmp o.bmp", "fast");
+    row("window without align", "--window auto l.bmp r.bmp o.bmp", "--align");
+    row("verbose without align", "--verbose --batch in out", "--align");
+    row("window neither auto nor pixels", "--align --window far l.bmp r.bmp o.bmp", "far");
+    row("two windows", "--align --window 3 --window 4 l.bmp r.bmp o.bmp", "--window");
 }
 
 void CombineOptionsTest::refusesWhatItCannotDo() {

@@ -2,6 +2,7 @@
 #include "exit_code.h"
 #include "picture_fixtures.h"
 #include "run_program.h"
+#include "synthetic_stereo.h"
 #include "test_pixels.h"
 
 #include <QDir>
@@ -41,6 +42,7 @@ private slots:
     void batchSkipsBadPairsAndReportsUnpairedFiles();
     void batchRefusesWhatItCannotStart_data();
     void batchRefusesWhatItCannotStart();
+    void batchAlignsEachPairOrCountsItFailed();
     void helpListsTheExitStatuses();
     void readsPicturesLargerThanQtAllowsByDefault();
 
@@ -130,6 +132,9 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("output is the left input")
         << QStringList{"left.bmp", "right.bmp", "left.bmp"} << ExitCode::Usage
         << QStringList{"left.bmp", "overwrite"};
+    QTest::newRow("aligning a pair without features")
+        << QStringList{"--align", "left.bmp", "right.bmp", "out.bmp"} << ExitCode::CannotAlign
+        << QStringList{"right.bmp", "left.bmp", "cannot align"};
     QTest::newRow("a file short") << QStringList{"left.bmp", "right.bmp"} << ExitCode::Usage
                                   << QStringList{"--help"};
 }
@@ -148,7 +153,8 @@ void CombineToolTest::reportsEachFailureInOneLine() {
     const QStringList entriesBefore = QDir(dir_->path()).entryList(QDir::Files);
 
     for (QString &argument : arguments)
-        argument = path(argument);
+        if (!argument.startsWith(u'-'))
+            argument = path(argument);
     const ProgramRun run = runTool(arguments);
 
     QCOMPARE(run.exitCode, int(code));
@@ -246,6 +252,35 @@ void CombineToolTest::batchRefusesWhatItCannotStart() {
     const QString message = QString::fromLocal8Bit(run.err).trimmed();
     QVERIFY2(message.contains(inputDir) || message.contains(outputDir), qPrintable(message));
     QVERIFY(!QDir(path("out")).exists());
+}
+
+void CombineToolTest::batchAlignsEachPairOrCountsItFailed() {
+    QDir(dir_->path()).mkdir(QStringLiteral("in"));
+    const synthetic::Scene scene({900, 600});
+    QVERIFY(scene.left().save(path("in/deep_L.png")));
+    QVERIFY(scene.right({1.5, 1.02, 5}).save(path("in/deep_R.png")));
+    QVERIFY(scene.left(false).save(path("in/flat_L.png")));
+    QVERIFY(scene.right({}, false).save(path("in/flat_R.png")));
+
+    const ProgramRun run = runTool({"--align", "--window", "auto", "--verbose", "--mode",
+                                    "red-blue", "--batch", path("in"), path("out")});
+
+    QCOMPARE(run.exitCode, int(ExitCode::BatchPartlyFailed));
+    QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
+             QStringLiteral("1 of 2 pairs combined, 1 failed"));
+    const QStringList lines = QString::fromLocal8Bit(run.err).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    const QString deep = "duoptica-combine: " + path("in/deep_R.png") + ": ";
+    QCOMPARE(lines.filter(deep + "aligned with ").size(), 1);
+    QCOMPARE(lines.filter(deep + "alignment details: ").size(), 1);
+    QCOMPARE(lines.filter("duoptica-combine: " + path("in/flat_R.png") + ": cannot align").size(),
+             1);
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files), QStringList{"deep.bmp"});
+    // Turned 1.5 degrees and moved 5 pixels, the pair loses a margin all round.
+    const QSize output = QImage(path("out/deep.bmp")).size();
+    QVERIFY2(output.width() < 900 && output.height() < 590 && output.width() > 800 &&
+                 output.height() > 500,
+             qPrintable(QStringLiteral("%1x%2").arg(output.width()).arg(output.height())));
 }
 
 void CombineToolTest::helpListsTheExitStatuses() {
