@@ -82,6 +82,7 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
                              : request.jpsLayout;
         }
         job.swap = request.swap;
+        job.align = request.align;
         job.jpegQuality = request.jpegQuality;
         // Every pair's inputs, also other shards': none may be overwritten by this shard's outputs.
         inputs << QFileInfo(job.leftFile).canonicalFilePath();
@@ -122,6 +123,9 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         const qint64 pixels =
             report.pairDone && status != PairStatus::Failed ? picturePixels(job.outputFile) : 0;
         const QMutexLocker locker(&reportLock);
+        if (report.note)
+            for (const QString &line : outcome.notes)
+                report.note(line);
         if (status == PairStatus::Combined) {
             ++summary.combined;
         } else if (status == PairStatus::Skipped) {

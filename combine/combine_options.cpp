@@ -44,6 +44,18 @@ QByteArray formatNamed(const QString &name) {
     return {};
 }
 
+// "auto" puts the nearest points at the screen; a whole number shifts by that many pixels.
+bool windowNamed(const QString &name, align::WindowPlacement &window) {
+    if (name.toLower() == u"auto") {
+        window.kind = align::WindowPlacement::Kind::NearestAtScreen;
+        return true;
+    }
+    bool isNumber = false;
+    window.pixels = name.toInt(&isNumber);
+    window.kind = align::WindowPlacement::Kind::Shift;
+    return isNumber;
+}
+
 ParsedCommandLine failure(const QString &error) {
     ParsedCommandLine parsed;
     parsed.error = error;
@@ -74,9 +86,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
     const QCommandLineOption skipExistingOption(QStringLiteral("skip-existing"));
     const QCommandLineOption reportOption(QStringLiteral("report"), QString(),
                                           QStringLiteral("file"));
+    const QCommandLineOption alignOption(QStringLiteral("align"));
+    const QCommandLineOption windowOption(QStringLiteral("window"), QString(),
+                                          QStringLiteral("window"));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"));
     parser.addOptions({modeOption, batchOption, formatOption, layoutOption, swapOption,
                        qualityOption, helpOption, versionOption, shardOption, skipExistingOption,
-                       reportOption});
+                       reportOption, alignOption, windowOption, verboseOption});
     if (!parser.parse(arguments))
         return failure(parser.errorText());
 
@@ -112,6 +128,22 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
         if (!number || options.jpegQuality < 1 || options.jpegQuality > 100)
             return failure(QStringLiteral("--quality takes a whole number from 1 to 100, not '%1'")
                                .arg(parser.value(qualityOption)));
+    }
+
+    if (parser.isSet(alignOption)) {
+        options.align.emplace();
+        options.align->verbose = parser.isSet(verboseOption);
+        if (parser.values(windowOption).size() > 1)
+            return failure(QStringLiteral("--window given more than once"));
+        if (parser.isSet(windowOption) &&
+            !windowNamed(parser.value(windowOption), options.align->window))
+            return failure(QStringLiteral("--window takes auto or a whole number of pixels, "
+                                          "not '%1'")
+                               .arg(parser.value(windowOption)));
+    } else {
+        for (const QCommandLineOption &needsAlign : {windowOption, verboseOption})
+            if (parser.isSet(needsAlign))
+                return failure(QStringLiteral("--%1 goes with --align").arg(needsAlign.names()[0]));
     }
 
     const QStringList files = parser.positionalArguments();
@@ -187,8 +219,8 @@ QString helpText() {
                 .arg(QLatin1StringView(method.description.data(),
                                        qsizetype(method.description.size())));
     return QStringLiteral(
-               R"(Usage: duoptica-combine [OPTIONS] LEFT RIGHT OUTPUT
-       duoptica-combine [OPTIONS] INPUT OUTPUT
+               R"(Usage: duoptica-combine [OPTIONS] [--align ...] LEFT RIGHT OUTPUT
+       duoptica-combine [OPTIONS] [--align ...] INPUT OUTPUT
        duoptica-combine [OPTIONS] [--format FORMAT] [--shard K/N|auto[/N]]
                         [--skip-existing] [--report FILE] --batch INDIR OUTDIR
 
@@ -234,6 +266,14 @@ Options:
   --skip-existing     leave a pair whose output is already there (outputs are only ever
                       complete); a rerun finishes what a killed run left
   --report FILE       one JSON line for each pair as it finishes, and a summary line
+  --align             align the right picture onto the left one first: its rotation, scale
+                      and vertical offset are corrected, the horizontal disparity (the depth)
+                      is kept, and both are cropped to what they share. One line on stderr
+                      tells what was done; a pair that cannot be aligned is refused.
+  --window auto|N     with --align: auto shifts the right picture so the nearest points sit
+                      at the screen; N shifts it N pixels to the right (pushing the scene back
+                      into the screen; negative N brings it forward)
+  --verbose           with --align: a second line tells how the matching went
   -h, --help          show this text
   --version           show the version
 
@@ -243,7 +283,8 @@ combined; the output carries no orientation.
 Exit status:
   0  success
   2  wrong command line (or one INPUT that is neither an MPO nor given a --layout)
-  3  an input picture or INDIR cannot be read (or INDIR holds no pair)
+  3  an input picture or INDIR cannot be read (or INDIR holds no pair),
+     or with --align the pair cannot be aligned
   4  Pictures not equal size!
   5  the output cannot be written
   6  some pairs of a batch failed (the others were written)

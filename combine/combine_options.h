@@ -1,6 +1,7 @@
 // The command line of duoptica-combine: what it may say, and what it asks for once understood.
 #pragma once
 
+#include "align_stage.h"
 #include "batch_shard.h"
 #include "combine_pictures.h"
 
@@ -31,6 +32,7 @@ struct CombineOptions {
     BatchShard shard;
     bool skipExisting = false;
     QString reportFile; // empty: no report
+    std::optional<AlignOptions> align; // --align, with --window and --verbose
 };
 
 struct ParsedCommandLine {

@@ -99,6 +99,18 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
                     .arg(eyes.leftName, sizeText(eyes.left.size()), eyes.rightName,
                          sizeText(eyes.right.size()))};
 
+    Outcome outcome;
+    if (job.align) {
+        QString refusal;
+        const std::optional<AlignSummary> aligned =
+            alignEyes(eyes.left, eyes.right, *job.align, &refusal);
+        if (!aligned)
+            return {ExitCode::CannotAlign, QStringLiteral("%1: cannot align it with %2: %3")
+                                               .arg(eyes.rightName, eyes.leftName, refusal)};
+        for (const QString &line : alignmentReport(*aligned, job.align->verbose))
+            outcome.notes << eyes.rightName + QStringLiteral(": ") + line;
+    }
+
     const QSize size = eyes.left.size();
     const QImage output =
         combinePictures(std::move(eyes.left), std::move(eyes.right), job.mode, threads);
@@ -111,7 +123,7 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
     if (!error.isEmpty())
         return {ExitCode::WriteFailure,
                 QStringLiteral("%1: cannot write: %2").arg(job.outputFile, error)};
-    return {};
+    return outcome;
 }
 
 } // namespace duoptica

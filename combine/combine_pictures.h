@@ -1,6 +1,7 @@
 // The combining rule applied to whole decoded pictures, and to one pair of picture files.
 #pragma once
 
+#include "align_stage.h"
 #include "anaglyph_methods.h"
 #include "exit_code.h"
 
@@ -46,15 +47,22 @@ struct PairJob {
     StereoLayout layout = StereoLayout::Pair;
     bool swap = false; // exchange the eyes once read
     int jpegQuality = kDefaultJpegQuality;
+    std::optional<AlignOptions> align = std::nullopt; // --align
 };
 
 struct Outcome {
+    Outcome() = default;
+    Outcome(ExitCode code, QString message)
+        : code(code)
+        , message(std::move(message)) {}
+
     ExitCode code = ExitCode::Success;
-    QString message; // one line naming the file and the reason; empty on success
+    QString message;   // one line naming the file and the reason; empty on success
+    QStringList notes; // lines that tell what was done, each naming its file (from --align)
 };
 
-// Reads both eyes, turns them upright, swaps them if asked, checks their sizes, combines them and
-// writes the output atomically.
+// Reads both eyes, turns them upright, swaps them if asked, aligns them when asked, checks their
+// sizes, combines them and writes the output atomically.
 Outcome combinePairFiles(const PairJob &job, Threads threads = Threads::All);
 
 } // namespace duoptica

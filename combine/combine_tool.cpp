@@ -33,12 +33,14 @@ int runBatchCommand(const CombineOptions &options) {
     report.problem = [&](const QString &line) {
         progress.message(QCoreApplication::applicationName() + QStringLiteral(": ") + line);
     };
+    report.note = report.problem;
     report.progress = [&](int done, int total) { progress.show(done, total); };
     if (!options.reportFile.isEmpty())
         report.pairDone = [&](const PairResult &result) { reportFile.writePair(result); };
     const BatchSummary summary =
         runBatch({options.inputDir, options.outputDir, options.format, options.mode, options.layout,
-                  options.swap, options.jpegQuality, options.shard, options.skipExisting},
+                  options.swap, options.jpegQuality, options.shard, options.skipExisting,
+                  options.align},
                  report);
     progress.finish();
     if (summary.pairsInFolder > 0)
@@ -80,7 +82,9 @@ int runCombineTool(const QStringList &arguments) {
         return runBatchCommand(options);
     const Outcome outcome =
         combinePairFiles({options.leftFile, options.rightFile, options.outputFile, options.format,
-                          options.mode, options.layout, options.swap, options.jpegQuality});
+                          options.mode, options.layout, options.swap, options.jpegQuality, options.align});
+    for (const QString &line : outcome.notes)
+        printError(line);
     if (outcome.code != ExitCode::Success)
         printError(outcome.message);
     return exitStatus(outcome.code);

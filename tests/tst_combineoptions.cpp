@@ -7,10 +7,12 @@ using duoptica::AnaglyphMethod;
 using duoptica::ParsedCommandLine;
 using duoptica::StereoLayout;
 using Action = ParsedCommandLine::Action;
+using WindowKind = duoptica::align::WindowPlacement::Kind;
 
 Q_DECLARE_METATYPE(AnaglyphMethod)
 Q_DECLARE_METATYPE(Action)
 Q_DECLARE_METATYPE(StereoLayout)
+Q_DECLARE_METATYPE(WindowKind)
 
 class CombineOptionsTest : public QObject {
     Q_OBJECT
@@ -20,6 +22,8 @@ private slots:
     void understandsOnePair();
     void understandsABatch_data();
     void understandsABatch();
+    void understandsTheAlignment_data();
+    void understandsTheAlignment();
     void refusesWhatItCannotDo_data();
     void refusesWhatItCannotDo();
     void understandsStereoInputs_data();
@@ -135,6 +139,31 @@ void CombineOptionsTest::understandsStereoInputs() {
     QCOMPARE(parsed.options.outputFile, files.back());
 }
 
+void CombineOptionsTest::understandsTheAlignment_data() {
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<WindowKind>("window");
+    QTest::addColumn<int>("pixels");
+    QTest::addColumn<bool>("verbose");
+    QTest::newRow("window kept") << "--align l.bmp r.bmp o.bmp" << WindowKind::Keep << 0 << false;
+    QTest::newRow("window auto, verbose, batch") << "--batch in out --align --window AUTO --verbose"
+                                                 << WindowKind::NearestAtScreen << 0 << true;
+    QTest::newRow("window forward 8 pixels")
+        << "--align --window=-8 l.bmp r.bmp o.bmp" << WindowKind::Shift << -8 << false;
+}
+
+void CombineOptionsTest::understandsTheAlignment() {
+    QFETCH(QString, arguments);
+    QFETCH(WindowKind, window);
+    QFETCH(int, pixels);
+    QFETCH(bool, verbose);
+    const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
+    QCOMPARE(parsed.action, Action::Run);
+    QVERIFY(parsed.options.align);
+    QCOMPARE(parsed.options.align->window.kind, window);
+    QCOMPARE(parsed.options.align->window.pixels, pixels);
+    QCOMPARE(parsed.options.align->verbose, verbose);
+}
+
 void CombineOptionsTest::refusesWhatItCannotDo_data() {
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<QString>("errorMentions");
@@ -167,6 +196,10 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("report for one pair", "--report r.jsonl l.bmp r.bmp o.bmp", "--report");
     row("shard past the count", "--shard 4/4 --batch in out", "4/4");
     row("two shards", "--shard 0/2 --shard 1/2 --batch in out", "--shard");
+    row("window without align", "--window auto l.bmp r.bmp o.bmp", "--align");
+    row("verbose without align", "--verbose --batch in out", "--align");
+    row("window neither auto nor pixels", "--align --window far l.bmp r.bmp o.bmp", "far");
+    row("two windows", "--align --window 3 --window 4 l.bmp r.bmp o.bmp", "--window");
 }
 
 void CombineOptionsTest::refusesWhatItCannotDo() {

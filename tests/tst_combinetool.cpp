@@ -2,6 +2,7 @@
 #include "exit_code.h"
 #include "picture_fixtures.h"
 #include "run_program.h"
+#include "synthetic_stereo.h"
 #include "test_pixels.h"
 
 #include <QDeadlineTimer>
@@ -133,6 +134,7 @@ private slots:
     void removesOnlyItsOwnPairsLeftoverTemporaries();
     void reportCountsMatchTheExitStatus_data();
     void reportCountsMatchTheExitStatus();
+    void batchAlignsEachPairOrCountsItFailed();
     void helpListsTheExitStatuses();
     void readsPicturesLargerThanQtAllowsByDefault();
 
@@ -236,6 +238,9 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("picture too narrow for two eyes")
         << QStringList{"--layout", "parallel", "thin.png", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"thin.png", "too small"};
+    QTest::newRow("aligning a pair without features")
+        << QStringList{"--align", "left.bmp", "right.bmp", "out.bmp"} << ExitCode::CannotAlign
+        << QStringList{"right.bmp", "left.bmp", "cannot align"};
 }
 
 void CombineToolTest::reportsEachFailureInOneLine() {
@@ -258,7 +263,7 @@ void CombineToolTest::reportsEachFailureInOneLine() {
     const QStringList entriesBefore = QDir(dir_->path()).entryList(QDir::Files);
 
     for (QString &argument : arguments) {
-        if (argument.contains(u'.'))
+        if (argument.contains(u'.') && !argument.startsWith(u'-'))
             argument = path(argument);
     }
     const ProgramRun run = runTool(arguments);
@@ -739,6 +744,35 @@ void CombineToolTest::reportCountsMatchTheExitStatus() {
         QVERIFY(pair.value(u"left").toString().endsWith(u"_L.bmp"));
         QVERIFY(pair.value(u"milliseconds").toInteger(-1) >= 0);
     }
+}
+
+void CombineToolTest::batchAlignsEachPairOrCountsItFailed() {
+    QDir(dir_->path()).mkdir(QStringLiteral("in"));
+    const synthetic::Scene scene({900, 600});
+    QVERIFY(scene.left().save(path("in/deep_L.png")));
+    QVERIFY(scene.right({1.5, 1.02, 5}).save(path("in/deep_R.png")));
+    QVERIFY(scene.left(false).save(path("in/flat_L.png")));
+    QVERIFY(scene.right({}, false).save(path("in/flat_R.png")));
+
+    const ProgramRun run = runTool({"--align", "--window", "auto", "--verbose", "--mode",
+                                    "red-blue", "--batch", path("in"), path("out")});
+
+    QCOMPARE(run.exitCode, int(ExitCode::BatchPartlyFailed));
+    QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
+             QStringLiteral("1 of 2 pairs combined, 1 failed"));
+    const QStringList lines = QString::fromLocal8Bit(run.err).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    const QString deep = "duoptica-combine: " + path("in/deep_R.png") + ": ";
+    QCOMPARE(lines.filter(deep + "aligned with ").size(), 1);
+    QCOMPARE(lines.filter(deep + "alignment details: ").size(), 1);
+    QCOMPARE(lines.filter("duoptica-combine: " + path("in/flat_R.png") + ": cannot align").size(),
+             1);
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files), QStringList{"deep.bmp"});
+    // Turned 1.5 degrees and moved 5 pixels, the pair loses a margin all round.
+    const QSize output = QImage(path("out/deep.bmp")).size();
+    QVERIFY2(output.width() < 900 && output.height() < 590 && output.width() > 800 &&
+                 output.height() > 500,
+             qPrintable(QStringLiteral("%1x%2").arg(output.width()).arg(output.height())));
 }
 
 void CombineToolTest::helpListsTheExitStatuses() {
