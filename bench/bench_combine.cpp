@@ -1,6 +1,7 @@
-// Prints how fast duoptica-combine is: the combining step against a plain memory copy of the
-// same bytes, whole runs against ImageMagick on the same pair, peak memory, and a batch against
-// the same pairs combined one by one. It measures and prints; it judges nothing.
+// Prints how fast duoptica-combine is: the combining step of every method against a plain memory
+// copy of the same bytes and against the normal mode, whole runs against ImageMagick on the same
+// pair, peak memory, and a batch against the same pairs combined one by one. It measures and
+// prints; it judges nothing.
 #include "combine_pictures.h"
 
 #include <QCommandLineParser>
@@ -27,7 +28,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using duoptica::CombineMode;
 using duoptica::PackedPixel;
 using duoptica::Threads;
 
@@ -160,17 +160,26 @@ void benchCombineStep(const QImage &left, const QImage &right, int runs) {
         });
     });
     printRow("memcpy of one picture, all cores", copyAll, pictureBytes);
-    for (const auto &[name, mode] :
-         {std::pair{"normal", CombineMode::Normal}, std::pair{"red-blue", CombineMode::RedBlue},
-          std::pair{"red-green", CombineMode::RedGreen}}) {
-        const Figures one = timeInProcess(
-            runs, [&] { duoptica::combinePixels(l, r, output.data(), count, mode, Threads::One); });
-        const Figures all = timeInProcess(
-            runs, [&] { duoptica::combinePixels(l, r, output.data(), count, mode, Threads::All); });
+    double normalOne = 0;
+    double normalAll = 0;
+    for (const duoptica::MethodName &method : duoptica::kMethodNames) {
+        const Figures one = timeInProcess(runs, [&] {
+            duoptica::combinePixels(l, r, output.data(), count, method.method, Threads::One);
+        });
+        const Figures all = timeInProcess(runs, [&] {
+            duoptica::combinePixels(l, r, output.data(), count, method.method, Threads::All);
+        });
+        if (method.method == duoptica::AnaglyphMethod::Normal) {
+            normalOne = one.medianSeconds;
+            normalAll = all.medianSeconds;
+        }
+        const QString name = QString::fromLatin1(method.name.data(), qsizetype(method.name.size()));
         printRow(qPrintable(QStringLiteral("combine %1, 1 thread").arg(name)), one, pictureBytes);
         printRow(qPrintable(QStringLiteral("combine %1, all cores").arg(name)), all, pictureBytes);
-        std::printf("  %-44s %.2fx the copy on all cores\n", "",
-                    all.medianSeconds / copyAll.medianSeconds);
+        std::printf("  %-44s %.2fx the copy on all cores; %.2fx / %.2fx the time of normal "
+                    "(1 thread / all cores)\n",
+                    "", all.medianSeconds / copyAll.medianSeconds, one.medianSeconds / normalOne,
+                    all.medianSeconds / normalAll);
     }
 }
 

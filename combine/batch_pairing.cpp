@@ -12,16 +12,35 @@ struct Sides {
     QStringList right;
 };
 
+// Sorts the stereo files in among the pairs, by name, and moves every input whose name another
+// input shares into the clashing list.
+FolderPairing withClashesApart(FolderPairing pairing, const QList<PicturePair> &stereoInputs) {
+    QMap<QString, QList<PicturePair>> byName;
+    for (const PicturePair &pair : pairing.pairs + stereoInputs)
+        byName[pair.name.toLower()].append(pair);
+    pairing.pairs.clear();
+    for (const QList<PicturePair> &inputs : std::as_const(byName))
+        (inputs.size() == 1 ? pairing.pairs : pairing.clashing).append(inputs);
+    return pairing;
+}
+
 } // namespace
 
 FolderPairing pairPictureFiles(const QStringList &fileNames) {
+    static const QRegularExpression stereoName(QStringLiteral(R"(^(.+)\.(mpo|jps)$)"),
+                                               QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression sideName(
         QStringLiteral(R"(^(.+)_([LR])\.(bmp|jpe?g|gif|png)$)"),
         QRegularExpression::CaseInsensitiveOption);
 
     // Keyed by the lower-case name, so that a pair matches whatever the case of its parts.
     QMap<QString, Sides> byName;
+    QList<PicturePair> stereoInputs;
     for (const QString &fileName : fileNames) {
+        if (const QRegularExpressionMatch match = stereoName.match(fileName); match.hasMatch()) {
+            stereoInputs.append({match.captured(1), {}, {}, fileName});
+            continue;
+        }
         const QRegularExpressionMatch match = sideName.match(fileName);
         if (!match.hasMatch())
             continue;
@@ -35,7 +54,7 @@ FolderPairing pairPictureFiles(const QStringList &fileNames) {
         const Sides &sides = it.value();
         if (sides.left.size() == 1 && sides.right.size() == 1) {
             const QString name = sideName.match(sides.left.front()).captured(1);
-            pairing.pairs.append({name, sides.left.front(), sides.right.front()});
+            pairing.pairs.append({name, sides.left.front(), sides.right.front(), {}});
             continue;
         }
         const auto reportAll = [&](const QStringList &files, const QString &reason) {
@@ -54,7 +73,7 @@ FolderPairing pairPictureFiles(const QStringList &fileNames) {
             reportAll(sides.left, QStringLiteral("no right picture to go with it"));
         }
     }
-    return pairing;
+    return withClashesApart(pairing, stereoInputs);
 }
 
 } // namespace duoptica

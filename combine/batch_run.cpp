@@ -1,8 +1,12 @@
 #include "batch_run.h"
 
+#include "batch_leftovers.h"
 #include "batch_pairing.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageReader>
 #include <QMutex>
 #include <QSet>
 #include <QThreadPool>
@@ -10,8 +14,20 @@
 
 namespace duoptica {
 
+namespace {
+
+qint64 picturePixels(const QString &file) {
+    const QSize size = QImageReader(file).size();
+    return size.isValid() ? qint64(size.width()) * size.height() : 0;
+}
+
+} // namespace
+
 BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
+    // Temporary files from before this moment are no live run's.
+    const QDateTime startedAt = QDateTime::currentDateTimeUtc();
     BatchSummary summary;
+    summary.shard = request.shard;
     const QDir inputDir(request.inputDir);
     if (!inputDir.exists() || !inputDir.isReadable()) {
         summary.code = ExitCode::UnreadableInput;
@@ -19,14 +35,27 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         return summary;
     }
     const FolderPairing pairing = pairPictureFiles(inputDir.entryList(QDir::Files));
-    for (const UnpairedFile &file : pairing.unpaired)
-        report.problem(
-            QStringLiteral("%1: unpaired: %2").arg(inputDir.filePath(file.fileName), file.reason));
-    summary.unpaired = int(pairing.unpaired.size());
-    if (pairing.pairs.isEmpty()) {
+    // Unpaired files and clashing names are reported by shard 0 alone, so that the shards of one
+    // batch report each once.
+    const bool reportsFolderProblems = request.shard.index == 0;
+    if (reportsFolderProblems) {
+        for (const UnpairedFile &file : pairing.unpaired)
+            report.problem(QStringLiteral("%1: unpaired: %2")
+                               .arg(inputDir.filePath(file.fileName), file.reason));
+        summary.unpaired = int(pairing.unpaired.size());
+        for (const PicturePair &input : pairing.clashing)
+            report.problem(
+                QStringLiteral("%1: another input is also named '%2'; neither is written")
+                    .arg(inputDir.filePath(input.stereoFile.isEmpty() ? input.leftFile
+                                                                      : input.stereoFile),
+                         input.name));
+        summary.failed = int(pairing.clashing.size());
+    }
+    if (pairing.pairs.isEmpty() && pairing.clashing.isEmpty()) {
         summary.code = ExitCode::UnreadableInput;
         report.problem(
-            QStringLiteral("%1: no NAME_L / NAME_R picture pairs found").arg(request.inputDir));
+            QStringLiteral("%1: no NAME_L / NAME_R picture pairs, .mpo or .jps files found")
+                .arg(request.inputDir));
         return summary;
     }
     if (!QDir().mkpath(request.outputDir)) {
@@ -36,43 +65,77 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     }
 
     const QDir outputDir(request.outputDir);
+    const QHash<QString, QStringList> leftovers = findLeftoverTemporaries(outputDir, startedAt);
     QList<PairJob> jobs;
     QSet<QString> inputs;
-    for (const PicturePair &pair : pairing.pairs) {
+    summary.pairsInFolder = int(pairing.pairs.size() + pairing.clashing.size());
+    for (qsizetype position = 0; position < pairing.pairs.size(); ++position) {
+        const PicturePair &pair = pairing.pairs[position];
         PairJob job{inputDir.filePath(pair.leftFile), inputDir.filePath(pair.rightFile),
                     outputDir.filePath(pair.name + u'.' + QString::fromLatin1(request.format)),
                     request.format, request.mode};
-        inputs << QFileInfo(job.leftFile).canonicalFilePath()
-               << QFileInfo(job.rightFile).canonicalFilePath();
-        jobs.append(std::move(job));
+        if (!pair.stereoFile.isEmpty()) {
+            job.leftFile = inputDir.filePath(pair.stereoFile);
+            job.rightFile.clear();
+            job.layout = QFileInfo(pair.stereoFile).suffix().compare(u"jps", Qt::CaseInsensitive)
+                             ? StereoLayout::FromFile
+                             : request.jpsLayout;
+        }
+        job.swap = request.swap;
+        job.align = request.align;
+        job.jpegQuality = request.jpegQuality;
+        // Every pair's inputs, also other shards': none may be overwritten by this shard's outputs.
+        inputs << QFileInfo(job.leftFile).canonicalFilePath();
+        if (!job.rightFile.isEmpty())
+            inputs << QFileInfo(job.rightFile).canonicalFilePath();
+        if (request.shard.takes(position))
+            jobs.append(std::move(job));
     }
 
-    summary.pairs = int(jobs.size());
+    summary.pairs = int(jobs.size()) + summary.failed; // the clashing ones count as failed
     QThreadPool pool;
     // Once there are pairs enough to keep every core busy, each pair runs on one thread.
     const Threads threadsPerPair =
-        summary.pairs >= pool.maxThreadCount() ? Threads::One : Threads::All;
+        jobs.size() >= pool.maxThreadCount() ? Threads::One : Threads::All;
     QMutex reportLock;
-    int done = 0;
+    int done = summary.failed; // the clashing ones, already reported
     if (report.progress)
-        report.progress(0, summary.pairs);
+        report.progress(done, summary.pairs);
     const auto runJob = [&](const PairJob &job) {
+        QElapsedTimer timer;
+        timer.start();
+        for (const QString &leftover : leftovers.value(QFileInfo(job.outputFile).fileName()))
+            QFile::remove(leftover);
         Outcome outcome;
+        PairStatus status = PairStatus::Combined;
         // With the output folder the same as the input folder, NAME.ext may be another pair's
         // input; it is left alone like any input.
         if (inputs.contains(QFileInfo(job.outputFile).canonicalFilePath()))
             outcome = {
                 ExitCode::Usage,
                 QStringLiteral("%1: the output would overwrite an input").arg(job.outputFile)};
+        else if (request.skipExisting && isFinishedOutput(job.outputFile))
+            status = PairStatus::Skipped;
         else
             outcome = combinePairFiles(job, threadsPerPair);
+        if (outcome.code != ExitCode::Success)
+            status = PairStatus::Failed;
+        const qint64 pixels =
+            report.pairDone && status != PairStatus::Failed ? picturePixels(job.outputFile) : 0;
         const QMutexLocker locker(&reportLock);
-        if (outcome.code == ExitCode::Success) {
+        if (report.note)
+            for (const QString &line : outcome.notes)
+                report.note(line);
+        if (status == PairStatus::Combined) {
             ++summary.combined;
+        } else if (status == PairStatus::Skipped) {
+            ++summary.skipped;
         } else {
             ++summary.failed;
             report.problem(outcome.message);
         }
+        if (report.pairDone)
+            report.pairDone({job, status, outcome, timer.elapsed(), pixels});
         ++done;
         if (report.progress)
             report.progress(done, summary.pairs);
@@ -86,7 +149,12 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
 
 QString summaryLine(const BatchSummary &summary) {
     QString line =
-        QStringLiteral("%1 of %2 pairs combined").arg(summary.combined).arg(summary.pairs);
+        summary.shard.isWhole()
+            ? QString()
+            : QStringLiteral("shard %1/%2: ").arg(summary.shard.index).arg(summary.shard.count);
+    line += QStringLiteral("%1 of %2 pairs combined").arg(summary.combined).arg(summary.pairs);
+    if (summary.skipped > 0)
+        line += QStringLiteral(", %1 skipped").arg(summary.skipped);
     if (summary.failed > 0)
         line += QStringLiteral(", %1 failed").arg(summary.failed);
     if (summary.unpaired > 0)

@@ -1,6 +1,7 @@
 // Combining every pair of an input folder into an output folder, several pairs at a time.
 #pragma once
 
+#include "batch_shard.h"
 #include "combine_pictures.h"
 
 #include <functional>
@@ -11,28 +12,52 @@ struct BatchRequest {
     QString inputDir;
     QString outputDir;
     QByteArray format = "bmp";
-    CombineMode mode = CombineMode::Normal;
+    AnaglyphMethod mode = AnaglyphMethod::Normal;
+    StereoLayout jpsLayout = StereoLayout::FromFile; // how .jps files are read; FromFile: Cross
+    bool swap = false;
+    int jpegQuality = kDefaultJpegQuality;
+    BatchShard shard;
+    bool skipExisting = false; // leave a pair whose output is already there
+    std::optional<AlignOptions> align = std::nullopt;
 };
 
 struct BatchSummary {
     ExitCode code = ExitCode::Success;
-    int pairs = 0;
+    int pairs = 0; // the pairs of this run's shard
     int combined = 0;
+    int skipped = 0;
     int failed = 0;
     int unpaired = 0;
+    int pairsInFolder = 0;
+    BatchShard shard;
+};
+
+enum class PairStatus { Combined, Skipped, Failed };
+
+struct PairResult {
+    const PairJob &job;
+    PairStatus status;
+    const Outcome &outcome;
+    qint64 milliseconds;
+    qint64 pixels; // of the output, also a skipped one's; 0 for a failed pair
 };
 
 // What the run tells as it goes; both may be called from any thread, never two at once.
 struct BatchReport {
     std::function<void(const QString &line)> problem;  // a failed pair, an unpaired file
     std::function<void(int done, int total)> progress; // after each finished pair
+    std::function<void(const PairResult &result)> pairDone;
+    std::function<void(const QString &line)> note;     // what was done to a pair (--align)
 };
 
 // A pair that fails is reported and the others still done. Before any pair starts, a missing
 // input folder, a folder with no pair or an output folder that cannot be made ends the run.
+// A shard with no pair of its own succeeds. Unpaired files are reported by shard 0 alone, so
+// that the shards of one batch report each once.
 BatchSummary runBatch(const BatchRequest &request, const BatchReport &report);
 
-// One line for the end of a run, e.g. "19 of 20 pairs combined, 1 failed, 1 file unpaired".
+// One line for the end of a run, e.g. "19 of 20 pairs combined, 1 failed, 1 file unpaired", or
+// "shard 2/3: 7 of 7 pairs combined, 2 skipped" for a shard.
 QString summaryLine(const BatchSummary &summary);
 
 } // namespace duoptica

@@ -7,14 +7,27 @@ namespace duoptica {
 
 namespace {
 
-bool modeNamed(const QString &name, CombineMode &mode) {
+bool modeNamed(const QString &name, AnaglyphMethod &mode) {
+    const QByteArray lower = name.toLower().toUtf8();
+    for (const MethodName &method : kMethodNames) {
+        if (lower == QByteArrayView(method.name.data(), qsizetype(method.name.size()))) {
+            mode = method.method;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool layoutNamed(const QString &name, StereoLayout &layout) {
     const QString lower = name.toLower();
-    if (lower == u"normal")
-        mode = CombineMode::Normal;
-    else if (lower == u"red-blue")
-        mode = CombineMode::RedBlue;
-    else if (lower == u"red-green")
-        mode = CombineMode::RedGreen;
+    if (lower == u"pair")
+        layout = StereoLayout::Pair;
+    else if (lower == u"parallel")
+        layout = StereoLayout::Parallel;
+    else if (lower == u"cross")
+        layout = StereoLayout::Cross;
+    else if (lower == u"over-under")
+        layout = StereoLayout::OverUnder;
     else
         return false;
     return true;
@@ -31,6 +44,18 @@ QByteArray formatNamed(const QString &name) {
     return {};
 }
 
+// "auto" puts the nearest points at the screen; a whole number shifts by that many pixels.
+bool windowNamed(const QString &name, align::WindowPlacement &window) {
+    if (name.toLower() == u"auto") {
+        window.kind = align::WindowPlacement::Kind::NearestAtScreen;
+        return true;
+    }
+    bool isNumber = false;
+    window.pixels = name.toInt(&isNumber);
+    window.kind = align::WindowPlacement::Kind::Shift;
+    return isNumber;
+}
+
 ParsedCommandLine failure(const QString &error) {
     ParsedCommandLine parsed;
     parsed.error = error;
@@ -43,15 +68,31 @@ QByteArray formatForFileName(const QString &fileName) {
     return formatNamed(QFileInfo(fileName).suffix());
 }
 
-ParsedCommandLine parseCommandLine(const QStringList &arguments) {
+ParsedCommandLine parseCommandLine(const QStringList &arguments,
+                                   const QProcessEnvironment &environment) {
     QCommandLineParser parser;
     const QCommandLineOption modeOption(QStringLiteral("mode"), QString(), QStringLiteral("mode"));
     const QCommandLineOption batchOption(QStringLiteral("batch"));
     const QCommandLineOption formatOption(QStringLiteral("format"), QString(),
                                           QStringLiteral("format"));
+    const QCommandLineOption layoutOption(QStringLiteral("layout"), QString(),
+                                          QStringLiteral("layout"));
+    const QCommandLineOption swapOption(QStringLiteral("swap"));
+    const QCommandLineOption qualityOption(QStringLiteral("quality"), QString(),
+                                           QStringLiteral("quality"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOptions({modeOption, batchOption, formatOption, helpOption, versionOption});
+    const QCommandLineOption shardOption(QStringLiteral("shard"), QString(), QStringLiteral("K/N"));
+    const QCommandLineOption skipExistingOption(QStringLiteral("skip-existing"));
+    const QCommandLineOption reportOption(QStringLiteral("report"), QString(),
+                                          QStringLiteral("file"));
+    const QCommandLineOption alignOption(QStringLiteral("align"));
+    const QCommandLineOption windowOption(QStringLiteral("window"), QString(),
+                                          QStringLiteral("window"));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"));
+    parser.addOptions({modeOption, batchOption, formatOption, layoutOption, swapOption,
+                       qualityOption, helpOption, versionOption, shardOption, skipExistingOption,
+                       reportOption, alignOption, windowOption, verboseOption});
     if (!parser.parse(arguments))
         return failure(parser.errorText());
 
@@ -69,16 +110,71 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments) {
     if (parser.values(modeOption).size() > 1)
         return failure(QStringLiteral("--mode given more than once"));
     if (parser.isSet(modeOption) && !modeNamed(parser.value(modeOption), options.mode))
-        return failure(QStringLiteral("unknown mode '%1' (normal, red-blue or red-green)")
+        return failure(QStringLiteral("unknown mode '%1' (see --help for the list)")
                            .arg(parser.value(modeOption)));
+
+    if (parser.values(layoutOption).size() > 1)
+        return failure(QStringLiteral("--layout given more than once"));
+    const bool layoutGiven = parser.isSet(layoutOption);
+    if (layoutGiven && !layoutNamed(parser.value(layoutOption), options.layout))
+        return failure(QStringLiteral("unknown layout '%1' (pair, parallel, cross or over-under)")
+                           .arg(parser.value(layoutOption)));
+
+    options.swap = parser.isSet(swapOption);
+
+    if (parser.isSet(qualityOption)) {
+        bool number = false;
+        options.jpegQuality = parser.value(qualityOption).toInt(&number);
+        if (!number || options.jpegQuality < 1 || options.jpegQuality > 100)
+            return failure(QStringLiteral("--quality takes a whole number from 1 to 100, not '%1'")
+                               .arg(parser.value(qualityOption)));
+    }
+
+    if (parser.isSet(alignOption)) {
+        options.align.emplace();
+        options.align->verbose = parser.isSet(verboseOption);
+        if (parser.values(windowOption).size() > 1)
+            return failure(QStringLiteral("--window given more than once"));
+        if (parser.isSet(windowOption) &&
+            !windowNamed(parser.value(windowOption), options.align->window))
+            return failure(QStringLiteral("--window takes auto or a whole number of pixels, "
+                                          "not '%1'")
+                               .arg(parser.value(windowOption)));
+    } else {
+        for (const QCommandLineOption &needsAlign : {windowOption, verboseOption})
+            if (parser.isSet(needsAlign))
+                return failure(QStringLiteral("--%1 goes with --align").arg(needsAlign.names()[0]));
+    }
 
     const QStringList files = parser.positionalArguments();
     options.batch = parser.isSet(batchOption);
+    for (const QCommandLineOption *batchOnly : {&shardOption, &skipExistingOption, &reportOption})
+        if (!options.batch && parser.isSet(*batchOnly))
+            return failure(
+                QStringLiteral("--%1 is for --batch").arg(batchOnly->names().constFirst()));
+    if (parser.isSet(shardOption)) {
+        if (parser.values(shardOption).size() > 1)
+            return failure(QStringLiteral("--shard given more than once"));
+        const ShardChoice choice = chooseShard(parser.value(shardOption), environment);
+        if (!choice.error.isEmpty())
+            return failure(choice.error);
+        options.shard = choice.shard;
+    }
+    options.skipExisting = parser.isSet(skipExistingOption);
+    if (parser.values(reportOption).size() > 1)
+        return failure(QStringLiteral("--report given more than once"));
+    options.reportFile = parser.value(reportOption);
     if (options.batch) {
         if (files.size() != 2)
             return failure(QStringLiteral("--batch takes an input and an output folder"));
         options.inputDir = files[0];
         options.outputDir = files[1];
+        if (options.layout == StereoLayout::Pair) {
+            if (layoutGiven)
+                return failure(QStringLiteral("--layout in a batch says how its .jps files are "
+                                              "read: parallel, cross or over-under"));
+            options.layout = StereoLayout::FromFile;
+        }
         if (parser.isSet(formatOption)) {
             options.format = formatNamed(parser.value(formatOption));
             if (options.format.isEmpty())
@@ -89,11 +185,22 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments) {
         if (parser.isSet(formatOption))
             return failure(QStringLiteral("--format is for --batch; for one pair the output "
                                           "file's extension gives the format"));
-        if (files.size() != 3)
-            return failure(QStringLiteral("expected LEFT RIGHT OUTPUT"));
-        options.leftFile = files[0];
-        options.rightFile = files[1];
-        options.outputFile = files[2];
+        if (files.size() == 3) {
+            if (options.layout != StereoLayout::Pair)
+                return failure(QStringLiteral("--layout %1 takes one INPUT and an OUTPUT")
+                                   .arg(parser.value(layoutOption)));
+            options.leftFile = files[0];
+            options.rightFile = files[1];
+        } else if (files.size() == 2) {
+            if (layoutGiven && options.layout == StereoLayout::Pair)
+                return failure(QStringLiteral("--layout pair takes LEFT RIGHT OUTPUT"));
+            if (!layoutGiven)
+                options.layout = StereoLayout::FromFile;
+            options.leftFile = files[0];
+        } else {
+            return failure(QStringLiteral("expected LEFT RIGHT OUTPUT or INPUT OUTPUT"));
+        }
+        options.outputFile = files.back();
         options.format = formatForFileName(options.outputFile);
         if (options.format.isEmpty())
             return failure(QStringLiteral("%1: the output must end in .bmp, .png or .jpg")
@@ -104,32 +211,85 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments) {
 }
 
 QString helpText() {
+    QString methods;
+    for (const MethodName &method : kMethodNames)
+        methods +=
+            QStringLiteral("  %1 %2\n")
+                .arg(QLatin1StringView(method.name.data(), qsizetype(method.name.size())), -19)
+                .arg(QLatin1StringView(method.description.data(),
+                                       qsizetype(method.description.size())));
     return QStringLiteral(
-        R"(Usage: duoptica-combine [--mode MODE] LEFT RIGHT OUTPUT
-       duoptica-combine [--mode MODE] [--format FORMAT] --batch INDIR OUTDIR
+               R"(Usage: duoptica-combine [OPTIONS] [--align ...] LEFT RIGHT OUTPUT
+       duoptica-combine [OPTIONS] [--align ...] INPUT OUTPUT
+       duoptica-combine [OPTIONS] [--format FORMAT] [--shard K/N|auto[/N]]
+                        [--skip-existing] [--report FILE] --batch INDIR OUTDIR
 
-Combines a left and a right picture of the same size, pixel by pixel and at full size,
-exactly as the Duoptica window does.
+Combines the left and the right eye of a stereo picture, pixel by pixel and at full size; the
+normal, red-blue and red-green modes combine exactly as the Duoptica window does.
 
-  LEFT RIGHT OUTPUT   one pair; OUTPUT's extension (.bmp, .png, .jpg) gives its format.
-                      OUTPUT is written whole or not at all, and never over LEFT or RIGHT.
+Inputs (BMP, JPEG, GIF or PNG; the format is taken from the content):
+  LEFT RIGHT          two pictures of the same size, one for each eye
+  INPUT.mpo           a multi-picture file of a stereo camera: its first two images (told by
+                      content, whatever the extension)
+  INPUT.jps           one JPEG holding both eyes side by side, read as --layout cross
+  INPUT               any other picture holding both eyes, with --layout parallel, cross or
+                      over-under
+  OUTPUT              its extension (.bmp, .png, .jpg) gives its format; it is written whole or
+                      not at all, and never over an input
   --batch INDIR OUTDIR
-                      every NAME_L.ext in INDIR with its NAME_R.ext (case does not matter;
-                      BMP, JPEG, GIF or PNG) is combined into OUTDIR/NAME.bmp, on every core.
-                      A pair that fails is reported and skipped; an unpaired file is reported.
-  --mode MODE         normal (the default), red-blue or red-green
+                      every NAME_L.ext with its NAME_R.ext (case does not matter), and every
+                      NAME.mpo and NAME.jps, in INDIR is combined into OUTDIR/NAME.bmp, on every
+                      core. A pair that fails is reported and skipped, an unpaired file is
+                      reported, and inputs that would make the same NAME both fail.
+
+Layouts (--layout LAYOUT):
+  pair                two files, LEFT and RIGHT (the default for two inputs)
+  parallel            side by side, the left half is the left eye
+  cross               side by side, the left half is the right eye (the default for .jps)
+  over-under          one above the other, the top half is the left eye
+                      An odd width (side by side) or height (over-under) drops the last column
+                      or row. In a batch, --layout says how the .jps files are read.
+
+Modes (--mode MODE):
+%1
+Options:
+  --mode MODE         one of the modes above; normal is the default
+  --layout LAYOUT     one of the layouts above
+  --swap              exchange the left and the right eye once read, for any input
+  --quality N         JPEG quality from 1 to 100, 90 by default; PNG and BMP are lossless
   --format FORMAT     the batch's output format: bmp (the default), png or jpg
+  --shard K/N         only the pairs whose position in the sorted pair list is K modulo N
+                      (0 <= K < N), so that N runs share a batch, e.g. on a cluster
+  --shard auto[/N]    K and N from a Slurm job array (SLURM_ARRAY_TASK_ID, _MIN, _STEP,
+                      _COUNT) or a Kubernetes Indexed Job (JOB_COMPLETION_INDEX, with N
+                      from auto/N or DUOPTICA_SHARD_COUNT)
+  --skip-existing     leave a pair whose output is already there (outputs are only ever
+                      complete); a rerun finishes what a killed run left
+  --report FILE       one JSON line for each pair as it finishes, and a summary line
+  --align             align the right picture onto the left one first: its rotation, scale
+                      and vertical offset are corrected, the horizontal disparity (the depth)
+                      is kept, and both are cropped to what they share. One line on stderr
+                      tells what was done; a pair that cannot be aligned is refused.
+  --window auto|N     with --align: auto shifts the right picture so the nearest points sit
+                      at the screen; N shifts it N pixels to the right (pushing the scene back
+                      into the screen; negative N brings it forward)
+  --verbose           with --align: a second line tells how the matching went
   -h, --help          show this text
   --version           show the version
 
+Each picture is turned upright as its EXIF orientation says before it is cut into eyes and
+combined; the output carries no orientation.
+
 Exit status:
   0  success
-  2  wrong command line
-  3  an input picture or INDIR cannot be read (or INDIR holds no pair)
+  2  wrong command line (or one INPUT that is neither an MPO nor given a --layout)
+  3  an input picture or INDIR cannot be read (or INDIR holds no pair),
+     or with --align the pair cannot be aligned
   4  Pictures not equal size!
   5  the output cannot be written
   6  some pairs of a batch failed (the others were written)
-)");
+)")
+        .arg(methods);
 }
 
 } // namespace duoptica

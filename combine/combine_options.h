@@ -1,26 +1,38 @@
 // The command line of duoptica-combine: what it may say, and what it asks for once understood.
 #pragma once
 
-#include "pixel_rule.h"
+#include "align_stage.h"
+#include "batch_shard.h"
+#include "combine_pictures.h"
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
 namespace duoptica {
 
 struct CombineOptions {
-    CombineMode mode = CombineMode::Normal;
+    AnaglyphMethod mode = AnaglyphMethod::Normal;
     bool batch = false;
-    // One pair: LEFT RIGHT OUTPUT.
+    // One pair: LEFT RIGHT OUTPUT (the Pair layout), or INPUT OUTPUT, INPUT in leftFile.
     QString leftFile;
     QString rightFile;
+    // For one pair as above; for a batch, how its .jps files are read (FromFile: as Cross).
+    StereoLayout layout = StereoLayout::Pair;
+    bool swap = false;
+    int jpegQuality = kDefaultJpegQuality;
     QString outputFile;
     // A batch: INDIR OUTDIR.
     QString inputDir;
     QString outputDir;
     // Writer format: from OUTPUT's extension for one pair, from --format for a batch.
     QByteArray format = "bmp";
+    // A batch as one task of a cluster scheduler's job.
+    BatchShard shard;
+    bool skipExisting = false;
+    QString reportFile; // empty: no report
+    std::optional<AlignOptions> align; // --align, with --window and --verbose
 };
 
 struct ParsedCommandLine {
@@ -30,8 +42,11 @@ struct ParsedCommandLine {
     QString error; // set when action is Fail
 };
 
-// arguments as QCoreApplication::arguments() gives them, the program name first.
-ParsedCommandLine parseCommandLine(const QStringList &arguments);
+// arguments as QCoreApplication::arguments() gives them, the program name first; --shard auto
+// reads the scheduler's variables from environment.
+ParsedCommandLine
+parseCommandLine(const QStringList &arguments,
+                 const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
 
 // The writer format for an output file name: "bmp", "png" or "jpg"; empty when not supported.
 QByteArray formatForFileName(const QString &fileName);

@@ -1,12 +1,11 @@
 #include "combine_pictures.h"
 
 #include "picture_file.h"
+#include "stereo_input.h"
 
 #include <QFileInfo>
-#include <QFuture>
 #include <QPainter>
 #include <QtConcurrentMap>
-#include <QtConcurrentRun>
 
 #include <algorithm>
 #include <vector>
@@ -14,9 +13,6 @@
 namespace duoptica {
 
 namespace {
-
-// Whole pictures, and PNG as well as what the window reads.
-const LoadLimits kToolLimits{.visibleArea = {}, .maxPixels = kMaxPicturePixels, .acceptPng = true};
 
 // The background colour of the window's picture surfaces.
 constexpr QRgb kSurfaceBackground = 0xFF404040;
@@ -32,12 +28,6 @@ QString sizeText(QSize size) {
 bool isSameFile(const QString &a, const QString &b) {
     const QString canonicalA = QFileInfo(a).canonicalFilePath();
     return !canonicalA.isEmpty() && canonicalA == QFileInfo(b).canonicalFilePath();
-}
-
-Outcome unreadable(const QString &file, const QString &reason) {
-    return {ExitCode::UnreadableInput,
-            QStringLiteral("%1: cannot read: %2")
-                .arg(file, reason.isEmpty() ? QStringLiteral("no picture in the file") : reason)};
 }
 
 } // namespace
@@ -58,11 +48,11 @@ QImage asSourceBitmap(QImage picture) {
 }
 
 void combinePixels(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
-                   qsizetype count, CombineMode mode, Threads threads) {
+                   qsizetype count, AnaglyphMethod method, Threads threads) {
     const auto combineChunk = [=](qsizetype first) {
         const qsizetype length = std::min(kChunkPixels, count - first);
-        combineSpan(left + first, right + first, output + first, static_cast<std::size_t>(length),
-                    mode);
+        combineMethodSpan(left + first, right + first, output + first,
+                          static_cast<std::size_t>(length), method);
     };
     if (threads == Threads::One || count <= kChunkPixels) {
         for (qsizetype first = 0; first < count; first += kChunkPixels)
@@ -75,7 +65,7 @@ void combinePixels(const PackedPixel *left, const PackedPixel *right, PackedPixe
     QtConcurrent::blockingMap(chunks, combineChunk);
 }
 
-QImage combinePictures(QImage left, const QImage &right, CombineMode mode, Threads threads) {
+QImage combinePictures(QImage left, const QImage &right, AnaglyphMethod method, Threads threads) {
     left = asSourceBitmap(std::move(left));
     const QImage rightBitmap = asSourceBitmap(right);
     // A conversion that ran out of memory gives a null picture, with no pixels to read.
@@ -84,7 +74,7 @@ QImage combinePictures(QImage left, const QImage &right, CombineMode mode, Threa
     // 32-bit rows are padding-free, so a picture is one span of width x height words.
     auto *output = reinterpret_cast<PackedPixel *>(left.bits());
     combinePixels(output, reinterpret_cast<const PackedPixel *>(rightBitmap.constBits()), output,
-                  qsizetype(left.width()) * left.height(), mode, threads);
+                  qsizetype(left.width()) * left.height(), method, threads);
     return left;
 }
 
@@ -95,40 +85,45 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
                     QStringLiteral("%1: the output would overwrite an input").arg(job.outputFile)};
     }
 
-    PictureLoad left;
-    PictureLoad right;
-    if (threads == Threads::All) {
-        // Decoding is most of the work for large pictures: read both at once.
-        QFuture<PictureLoad> rightLoad =
-            QtConcurrent::run([file = job.rightFile] { return LoadPicture(file, kToolLimits); });
-        left = LoadPicture(job.leftFile, kToolLimits);
-        right = rightLoad.result();
-    } else {
-        left = LoadPicture(job.leftFile, kToolLimits);
-        right = LoadPicture(job.rightFile, kToolLimits);
+    // The stages of a job, each on the two upright eyes the one before gives.
+    EyePictures eyes = readEyes(job, threads);
+    if (eyes.failure.code != ExitCode::Success)
+        return eyes.failure;
+    if (job.swap) {
+        std::swap(eyes.left, eyes.right);
+        std::swap(eyes.leftName, eyes.rightName);
     }
-    if (left.picture.isNull())
-        return unreadable(job.leftFile, left.error);
-    if (right.picture.isNull())
-        return unreadable(job.rightFile, right.error);
-    if (left.picture.size() != right.picture.size())
+    if (eyes.left.size() != eyes.right.size())
         return {ExitCode::SizeMismatch,
                 QStringLiteral("Pictures not equal size! %1 is %2, %3 is %4")
-                    .arg(job.leftFile, sizeText(left.picture.size()), job.rightFile,
-                         sizeText(right.picture.size()))};
+                    .arg(eyes.leftName, sizeText(eyes.left.size()), eyes.rightName,
+                         sizeText(eyes.right.size()))};
 
-    const QSize size = left.picture.size();
+    Outcome outcome;
+    if (job.align) {
+        QString refusal;
+        const std::optional<AlignSummary> aligned =
+            alignEyes(eyes.left, eyes.right, *job.align, &refusal);
+        if (!aligned)
+            return {ExitCode::CannotAlign, QStringLiteral("%1: cannot align it with %2: %3")
+                                               .arg(eyes.rightName, eyes.leftName, refusal)};
+        for (const QString &line : alignmentReport(*aligned, job.align->verbose))
+            outcome.notes << eyes.rightName + QStringLiteral(": ") + line;
+    }
+
+    const QSize size = eyes.left.size();
     const QImage output =
-        combinePictures(std::move(left.picture), std::move(right.picture), job.mode, threads);
+        combinePictures(std::move(eyes.left), std::move(eyes.right), job.mode, threads);
     if (output.isNull())
         return {ExitCode::UnreadableInput,
                 QStringLiteral("%1: not enough memory to combine two pictures of %2")
                     .arg(job.leftFile, sizeText(size))};
-    const QString error = SavePicture(output, job.outputFile, job.format);
+    const QString error =
+        SavePicture(output, job.outputFile, job.format, job.format == "jpg" ? job.jpegQuality : -1);
     if (!error.isEmpty())
         return {ExitCode::WriteFailure,
                 QStringLiteral("%1: cannot write: %2").arg(job.outputFile, error)};
-    return {};
+    return outcome;
 }
 
 } // namespace duoptica

@@ -1,10 +1,12 @@
 #include "combine_tool.h"
 
+#include "batch_report_file.h"
 #include "batch_run.h"
 #include "combine_options.h"
 #include "progress_line.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <cstdio>
 
@@ -18,18 +20,42 @@ void printError(const QString &line) {
 }
 
 int runBatchCommand(const CombineOptions &options) {
+    QElapsedTimer timer;
+    timer.start();
+    BatchReportFile reportFile;
+    if (!options.reportFile.isEmpty() && !reportFile.open(options.reportFile)) {
+        printError(QStringLiteral("%1: cannot write the report: %2")
+                       .arg(options.reportFile, reportFile.errorString()));
+        return exitStatus(ExitCode::WriteFailure);
+    }
     ProgressLine progress(stderr);
     BatchReport report;
     report.problem = [&](const QString &line) {
         progress.message(QCoreApplication::applicationName() + QStringLiteral(": ") + line);
     };
+    report.note = report.problem;
     report.progress = [&](int done, int total) { progress.show(done, total); };
+    if (!options.reportFile.isEmpty())
+        report.pairDone = [&](const PairResult &result) { reportFile.writePair(result); };
     const BatchSummary summary =
-        runBatch({options.inputDir, options.outputDir, options.format, options.mode}, report);
+        runBatch({options.inputDir, options.outputDir, options.format, options.mode, options.layout,
+                  options.swap, options.jpegQuality, options.shard, options.skipExisting,
+                  options.align},
+                 report);
     progress.finish();
-    if (summary.pairs > 0)
+    if (summary.pairsInFolder > 0)
         std::printf("%s\n", qPrintable(summaryLine(summary)));
-    return exitStatus(summary.code);
+    int status = exitStatus(summary.code);
+    if (!options.reportFile.isEmpty()) {
+        reportFile.writeSummary(summary, status, timer.elapsed());
+        if (!reportFile.errorString().isEmpty()) {
+            printError(QStringLiteral("%1: cannot write the report: %2")
+                           .arg(options.reportFile, reportFile.errorString()));
+            if (status == exitStatus(ExitCode::Success))
+                status = exitStatus(ExitCode::WriteFailure);
+        }
+    }
+    return status;
 }
 
 } // namespace
@@ -54,8 +80,11 @@ int runCombineTool(const QStringList &arguments) {
     const CombineOptions &options = parsed.options;
     if (options.batch)
         return runBatchCommand(options);
-    const Outcome outcome = combinePairFiles(
-        {options.leftFile, options.rightFile, options.outputFile, options.format, options.mode});
+    const Outcome outcome =
+        combinePairFiles({options.leftFile, options.rightFile, options.outputFile, options.format,
+                          options.mode, options.layout, options.swap, options.jpegQuality, options.align});
+    for (const QString &line : outcome.notes)
+        printError(line);
     if (outcome.code != ExitCode::Success)
         printError(outcome.message);
     return exitStatus(outcome.code);

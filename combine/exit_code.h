@@ -8,6 +8,7 @@ enum class ExitCode : int {
     Success = 0,
     Usage = 2,             // the command line is wrong; nothing was read or written
     UnreadableInput = 3,   // a picture or the input folder could not be read or decoded
+    CannotAlign = 3,       // --align: the pair cannot be aligned
     SizeMismatch = 4,      // the two pictures differ in size
     WriteFailure = 5,      // the output could not be written
     BatchPartlyFailed = 6, // some pairs of a batch failed; the others were written

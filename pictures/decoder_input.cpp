@@ -39,14 +39,22 @@ QString DecoderInput::openFile(const QString &fileName) {
     return {};
 }
 
+void DecoderInput::openBytes(const QByteArray &bytes) {
+    buffer_.setData(bytes);
+    buffer_.open(QIODevice::ReadOnly);
+    source_ = &buffer_;
+    size_ = bytes.size();
+    QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
 bool DecoderInput::seek(qint64 position) {
-    return QIODevice::seek(position) && file_.seek(position);
+    return QIODevice::seek(position) && source_->seek(position);
 }
 
 qint64 DecoderInput::readData(char *data, qint64 maxSize) {
-    if (file_.pos() + maxSize > size_)
+    if (source_->pos() + maxSize > size_)
         askedPastEnd_ = true;
-    const qint64 got = file_.read(data, maxSize);
+    const qint64 got = source_->read(data, maxSize);
     if (maxSize > 0 && got == 0)
         ranDry_ = true;
     return got;

@@ -1,9 +1,11 @@
-// The file a picture decoder reads from. It opens regular files only, without ever waiting on a
-// FIFO or a device, and notes how the decoder's requests met the end of the file: that is how a
-// truncated file is told from a complete one, since Qt's decoders hand back such files as if
-// they were whole.
+// The file, or the bytes in memory, a picture decoder reads from. It opens regular files only,
+// without ever waiting on a FIFO or a device, and notes how the decoder's requests met the end of
+// the file: that is how a truncated file is told from a complete one, since Qt's decoders hand back
+// such files as if they were whole.
 #pragma once
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QFile>
 #include <QIODevice>
 #include <QString>
@@ -14,6 +16,8 @@ class DecoderInput : public QIODevice {
 public:
     // Returns an empty string once the file is open, else the reason it cannot be read.
     QString openFile(const QString &fileName);
+    // The bytes must stay as they are while the decoder reads them; they are not copied.
+    void openBytes(const QByteArray &bytes);
 
     bool isSequential() const override { return false; }
     qint64 size() const override { return size_; }
@@ -34,6 +38,8 @@ private:
     // this device itself is unbuffered, so that it sees each request exactly as the decoder made
     // it.
     QFile file_;
+    QBuffer buffer_;
+    QIODevice *source_ = &file_;
     // Taken once at opening: asking the file system on every read costs a system call a row.
     qint64 size_ = 0;
     bool askedPastEnd_ = false;

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QImageIOHandler>
 #include <QSize>
 #include <QString>
 
@@ -21,6 +22,8 @@ inline constexpr int kImageAllocationLimitMiB = 512;
 struct PictureLoad {
     QImage picture; // empty for an empty file name, which is a success
     QString error;  // empty on success; otherwise a short reason, without the file name
+    // What the file's EXIF orientation asks for to show it upright; the picture is as stored.
+    QImageIOHandler::Transformations orientation = QImageIOHandler::TransformationNone;
 };
 
 struct LoadLimits {
@@ -33,11 +36,18 @@ struct LoadLimits {
 };
 
 PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits = {});
+// The same for a picture file held in memory, such as one image of a multi-picture file. The
+// bytes are not copied.
+PictureLoad LoadPictureBytes(const QByteArray &bytes, const LoadLimits &limits = {});
+
+// The picture turned as its orientation asks, so that it shows upright.
+QImage UprightPicture(const QImage &picture, QImageIOHandler::Transformations orientation);
 
 // Writes atomically through QSaveFile, so that a failed write never leaves an existing file
-// truncated; BMP is written with 24 bits a pixel. The name is used exactly as given. Returns an
-// empty string on success, else the reason.
+// truncated; BMP is written with 24 bits a pixel. The name is used exactly as given. quality
+// (1 to 100) is for JPEG; -1 leaves Qt's default. Returns an empty string on success, else the
+// reason.
 QString SavePicture(const QImage &picture, const QString &fileName,
-                    const QByteArray &format = "BMP");
+                    const QByteArray &format = "BMP", int quality = -1);
 
 } // namespace duoptica

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QImageReader>
 #include <QRect>
+#include <QTransform>
 
 #include <cstdlib>
 
@@ -54,15 +55,7 @@ int countJpegScans(QIODevice &input) {
     return scans;
 }
 
-} // namespace
-
-PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits) {
-    if (fileName.isEmpty())
-        return {};
-
-    DecoderInput input;
-    if (QString refusal = input.openFile(fileName); !refusal.isEmpty())
-        return {{}, refusal};
+PictureLoad decodePicture(DecoderInput &input, const LoadLimits &limits) {
     if (input.size() == 0)
         return {{}, reason("The file is empty.")};
 
@@ -98,6 +91,7 @@ PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits) {
 
     // Shown as stored, as the clip rectangle is given in stored orientation.
     reader.setAutoTransform(false);
+    const QImageIOHandler::Transformations orientation = reader.transformation();
     if (!limits.visibleArea.isEmpty())
         reader.setClipRect(QRect({0, 0}, limits.visibleArea).intersected(QRect({0, 0}, size)));
 
@@ -107,7 +101,33 @@ PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits) {
         return {{}, reason("The file is truncated.")};
     if (picture.isNull())
         return {{}, reason("It cannot be decoded: %1.").arg(reader.errorString())};
-    return {picture, {}};
+    return {picture, {}, orientation};
+}
+
+} // namespace
+
+PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits) {
+    if (fileName.isEmpty())
+        return {};
+    DecoderInput input;
+    if (QString refusal = input.openFile(fileName); !refusal.isEmpty())
+        return {{}, refusal};
+    return decodePicture(input, limits);
+}
+
+PictureLoad LoadPictureBytes(const QByteArray &bytes, const LoadLimits &limits) {
+    DecoderInput input;
+    input.openBytes(bytes);
+    return decodePicture(input, limits);
+}
+
+QImage UprightPicture(const QImage &picture, QImageIOHandler::Transformations orientation) {
+    // The mirror or flip comes first, then the quarter turn clockwise, as EXIF defines them.
+    QImage upright = picture.mirrored(orientation.testFlag(QImageIOHandler::TransformationMirror),
+                                      orientation.testFlag(QImageIOHandler::TransformationFlip));
+    if (orientation.testFlag(QImageIOHandler::TransformationRotate90))
+        upright = upright.transformed(QTransform().rotate(90));
+    return upright;
 }
 
 } // namespace duoptica

@@ -19,7 +19,8 @@ QString writeFailure(const QSaveFile &file, int writeErrno) {
 
 } // namespace
 
-QString SavePicture(const QImage &picture, const QString &fileName, const QByteArray &format) {
+QString SavePicture(const QImage &picture, const QString &fileName, const QByteArray &format,
+                    int quality) {
     if (picture.isNull())
         return QCoreApplication::translate("PictureFile", "There is no picture to save.");
     if (fileName.isEmpty())
@@ -39,6 +40,7 @@ QString SavePicture(const QImage &picture, const QString &fileName, const QByteA
     if (!bmp)
         encoded.open(QIODevice::WriteOnly);
     QImageWriter writer(bmp ? static_cast<QIODevice *>(&file) : &encoded, format);
+    writer.setQuality(quality);
     errno = 0;
     if (!writer.write(stored)) {
         const int writeErrno = errno;

@@ -249,6 +249,97 @@ QByteArray gifBytes(const QImage &picture, bool interlaced) {
     return bytes + codes.subBlocks() + char(0x3B);
 }
 
+namespace {
+
+// Numbers in the byte order of a TIFF-style header.
+struct OrderedWriter {
+    bool bigEndian;
+    QByteArray bytes;
+
+    void put(quint32 value, int size) {
+        for (int i = 0; i < size; ++i) {
+            const int shift = 8 * (bigEndian ? size - 1 - i : i);
+            bytes.append(char(value >> shift & 0xFF));
+        }
+    }
+    void mark() { bytes.append(bigEndian ? QByteArray("MM\0*", 4) : QByteArray("II*\0", 4)); }
+};
+
+QByteArray segment(char marker, const QByteArray &payload) {
+    const int length = int(payload.size()) + 2;
+    return QByteArray("\xFF", 1) + marker + char(length >> 8) + char(length & 0xFF) + payload;
+}
+
+// The segment goes right after the start-of-image marker.
+QByteArray withSegment(const QByteArray &jpeg, const QByteArray &segmentBytes) {
+    return jpeg.left(2) + segmentBytes + jpeg.mid(2);
+}
+
+} // namespace
+
+QByteArray jpegWithOrientation(const QImage &picture, int orientation) {
+    OrderedWriter tiff{false, {}};
+    tiff.mark();
+    tiff.put(8, 4);           // the first IFD follows the header
+    tiff.put(1, 2);           // one entry:
+    tiff.put(0x0112, 2);      // Orientation
+    tiff.put(3, 2);           // SHORT
+    tiff.put(1, 4);           // one of them
+    tiff.put(orientation, 2); // the value, padded to four bytes
+    tiff.put(0, 2);
+    tiff.put(0, 4); // no next IFD
+    return withSegment(jpegBytes(picture), segment('\xE1', QByteArray("Exif\0\0", 6) + tiff.bytes));
+}
+
+QByteArray mpoBytes(const QList<QByteArray> &jpegs, bool bigEndian, MpoDamage damage) {
+    const auto count = quint32(jpegs.size());
+    constexpr quint32 ifdOffset = 8;
+    constexpr quint32 ifdSize = 2 + 3 * 12 + 4;
+    const quint32 entriesOffset = ifdOffset + ifdSize;
+    const int segmentSize = 4 + 4 + int(entriesOffset) + 16 * int(count);
+    // The MP header starts after SOI, the marker, the length and "MPF\0".
+    constexpr quint32 headerInFile = 2 + 4 + 4;
+    const quint32 firstSize = quint32(jpegs.front().size() + segmentSize);
+
+    OrderedWriter mp{bigEndian, {}};
+    mp.mark();
+    mp.put(ifdOffset, 4);
+    mp.put(3, 2);
+    mp.put(0xB000, 2); // version
+    mp.put(7, 2);
+    mp.put(4, 4);
+    mp.bytes.append("0100");
+    mp.put(0xB001, 2); // number of images
+    mp.put(4, 2);
+    mp.put(1, 4);
+    mp.put(count, 4);
+    mp.put(0xB002, 2); // the entries
+    mp.put(7, 2);
+    mp.put(16 * count, 4);
+    mp.put(entriesOffset, 4);
+    mp.put(0, 4);
+    quint32 position = firstSize;
+    for (quint32 image = 0; image < count; ++image) {
+        const auto size = quint32(jpegs[image].size()) + (image == 0 ? segmentSize : 0);
+        quint32 offset = image == 0 ? 0 : position - headerInFile;
+        if (image == 1 && damage == MpoDamage::SecondPastTheEnd)
+            offset += 1'000'000;
+        mp.put(image == 0 ? 0x20030000 : 0x00020002, 4); // primary; disparity image
+        mp.put(size, 4);
+        mp.put(offset, 4);
+        mp.put(0, 4);
+        if (image > 0)
+            position += size;
+    }
+    QByteArray payload = QByteArray("MPF\0", 4) + mp.bytes;
+    if (damage == MpoDamage::IndexCut)
+        payload.chop(16 * count);
+    QByteArray file = withSegment(jpegs.front(), segment('\xE2', payload));
+    for (qsizetype image = 1; image < jpegs.size(); ++image)
+        file += jpegs[image];
+    return file;
+}
+
 QByteArray jpegBytes(const QImage &picture, bool progressive) {
     QBuffer buffer;
     QImageWriter writer(&buffer, "JPEG");

@@ -35,6 +35,18 @@ QByteArray bmpBytes(const QImage &picture, BmpLayout layout);
 QByteArray gifBytes(const QImage &picture, bool interlaced = false);
 QByteArray jpegBytes(const QImage &picture, bool progressive = false);
 QByteArray pngBytes(const QImage &picture);
+// A JPEG whose EXIF says how to turn it upright (1 to 8, as EXIF numbers them).
+QByteArray jpegWithOrientation(const QImage &picture, int orientation);
+
+// A multi-picture file as stereo cameras write it: the JPEGs one after another, the first
+// carrying the index of them all in either byte order, possibly damaged.
+enum class MpoDamage {
+    None,
+    IndexCut,         // the segment ends before the index's entries
+    SecondPastTheEnd, // the second image's offset points past the end of the file
+};
+QByteArray mpoBytes(const QList<QByteArray> &jpegs, bool bigEndian,
+                    MpoDamage damage = MpoDamage::None);
 
 bool writeFile(const QString &path, const QByteArray &bytes);
 // Writes a file that a test cannot go on without, and gives its path.

@@ -11,7 +11,8 @@ private slots:
     void pairsLeftWithRight();
 };
 
-// Pairs as "NAME=LEFT+RIGHT", unpaired files by name, both in the order given back.
+// Pairs as "NAME=LEFT+RIGHT" (or "NAME=FILE" for a stereo file), unpaired files by name, both in
+// the order given back; clashing inputs after them, marked "!".
 void BatchPairingTest::pairsLeftWithRight_data() {
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QStringList>("pairs");
@@ -40,6 +41,16 @@ void BatchPairingTest::pairsLeftWithRight_data() {
                        "a_L.tif", "_L.bmp",  "a_LR.bmp",  "a_L.bmp.txt"}
         << QStringList{"a=a_L.bmp+a_R.bmp"} << QStringList{};
     QTest::newRow("empty folder") << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("mpo and jps files are inputs of their own, sorted in")
+        << QStringList{"c.jps", "a.MPO", "b_L.bmp", "b_R.bmp", "x_L.mpo"}
+        << QStringList{"a=a.MPO", "b=b_L.bmp+b_R.bmp", "c=c.jps", "x_L=x_L.mpo"} << QStringList{};
+    QTest::newRow("other extensions of one picture take no part")
+        << QStringList{"a.jpg", "a.mpo.txt", "a.jpsx"} << QStringList{} << QStringList{};
+    QTest::newRow("the same name twice clashes, whatever the case")
+        << QStringList{"a.mpo", "A.jps", "b_L.png", "b_R.png", "b.mpo", "c.mpo", "c.MPO", "d.jps"}
+        << QStringList{"d=d.jps",  "!a=a.mpo", "!A=A.jps", "!b=b_L.png+b_R.png",
+                       "!b=b.mpo", "!c=c.mpo", "!c=c.MPO"}
+        << QStringList{};
 }
 
 void BatchPairingTest::pairsLeftWithRight() {
@@ -47,9 +58,16 @@ void BatchPairingTest::pairsLeftWithRight() {
     QFETCH(QStringList, pairs);
     QFETCH(QStringList, unpaired);
     const duoptica::FolderPairing pairing = duoptica::pairPictureFiles(files);
+    const auto describe = [](const duoptica::PicturePair &pair) {
+        return pair.name + u'=' +
+               (pair.stereoFile.isEmpty() ? pair.leftFile + u'+' + pair.rightFile
+                                          : pair.stereoFile);
+    };
     QStringList gotPairs, gotUnpaired;
     for (const auto &pair : pairing.pairs)
-        gotPairs << pair.name + u'=' + pair.leftFile + u'+' + pair.rightFile;
+        gotPairs << describe(pair);
+    for (const auto &pair : pairing.clashing)
+        gotPairs << u'!' + describe(pair);
     for (const auto &file : pairing.unpaired) {
         QVERIFY(!file.reason.isEmpty());
         gotUnpaired << file.fileName;

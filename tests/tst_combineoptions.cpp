@@ -3,12 +3,16 @@
 
 #include <QTest>
 
-using duoptica::CombineMode;
+using duoptica::AnaglyphMethod;
 using duoptica::ParsedCommandLine;
+using duoptica::StereoLayout;
 using Action = ParsedCommandLine::Action;
+using WindowKind = duoptica::align::WindowPlacement::Kind;
 
-Q_DECLARE_METATYPE(CombineMode)
+Q_DECLARE_METATYPE(AnaglyphMethod)
 Q_DECLARE_METATYPE(Action)
+Q_DECLARE_METATYPE(StereoLayout)
+Q_DECLARE_METATYPE(WindowKind)
 
 class CombineOptionsTest : public QObject {
     Q_OBJECT
@@ -18,8 +22,12 @@ private slots:
     void understandsOnePair();
     void understandsABatch_data();
     void understandsABatch();
+    void understandsTheAlignment_data();
+    void understandsTheAlignment();
     void refusesWhatItCannotDo_data();
     void refusesWhatItCannotDo();
+    void understandsStereoInputs_data();
+    void understandsStereoInputs();
     void helpAndVersionWinOverTheRest_data();
     void helpAndVersionWinOverTheRest();
 };
@@ -31,21 +39,21 @@ static QStringList commandLine(const QString &arguments) {
 
 void CombineOptionsTest::understandsOnePair_data() {
     QTest::addColumn<QString>("arguments");
-    QTest::addColumn<CombineMode>("mode");
+    QTest::addColumn<AnaglyphMethod>("mode");
     QTest::addColumn<QByteArray>("format");
     QTest::newRow("normal by default, bmp")
-        << "l.bmp r.jpg out.bmp" << CombineMode::Normal << QByteArray("bmp");
+        << "l.bmp r.jpg out.bmp" << AnaglyphMethod::Normal << QByteArray("bmp");
     QTest::newRow("red-blue to png")
-        << "--mode red-blue l.gif r.png out.png" << CombineMode::RedBlue << QByteArray("png");
+        << "--mode red-blue l.gif r.png out.png" << AnaglyphMethod::RedBlue << QByteArray("png");
     QTest::newRow("red-green after the files, upper-case jpg")
-        << "l.bmp r.bmp OUT.JPG --mode=red-green" << CombineMode::RedGreen << QByteArray("jpg");
-    QTest::newRow("jpeg is jpg") << "--mode normal l.bmp r.bmp out.jpeg" << CombineMode::Normal
+        << "l.bmp r.bmp OUT.JPG --mode=red-green" << AnaglyphMethod::RedGreen << QByteArray("jpg");
+    QTest::newRow("jpeg is jpg") << "--mode normal l.bmp r.bmp out.jpeg" << AnaglyphMethod::Normal
                                  << QByteArray("jpg");
 }
 
 void CombineOptionsTest::understandsOnePair() {
     QFETCH(QString, arguments);
-    QFETCH(CombineMode, mode);
+    QFETCH(AnaglyphMethod, mode);
     QFETCH(QByteArray, format);
     const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
     QCOMPARE(parsed.action, Action::Run);
@@ -60,18 +68,19 @@ void CombineOptionsTest::understandsOnePair() {
 
 void CombineOptionsTest::understandsABatch_data() {
     QTest::addColumn<QString>("arguments");
-    QTest::addColumn<CombineMode>("mode");
+    QTest::addColumn<AnaglyphMethod>("mode");
     QTest::addColumn<QByteArray>("format");
-    QTest::newRow("bmp by default") << "--batch in out" << CombineMode::Normal << QByteArray("bmp");
+    QTest::newRow("bmp by default")
+        << "--batch in out" << AnaglyphMethod::Normal << QByteArray("bmp");
     QTest::newRow("png, red-green") << "--mode red-green --format png --batch in out"
-                                    << CombineMode::RedGreen << QByteArray("png");
+                                    << AnaglyphMethod::RedGreen << QByteArray("png");
     QTest::newRow("jpg, flag after the folders")
-        << "in out --format JPG --batch" << CombineMode::Normal << QByteArray("jpg");
+        << "in out --format JPG --batch" << AnaglyphMethod::Normal << QByteArray("jpg");
 }
 
 void CombineOptionsTest::understandsABatch() {
     QFETCH(QString, arguments);
-    QFETCH(CombineMode, mode);
+    QFETCH(AnaglyphMethod, mode);
     QFETCH(QByteArray, format);
     const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
     QCOMPARE(parsed.action, Action::Run);
@@ -82,6 +91,79 @@ void CombineOptionsTest::understandsABatch() {
     QCOMPARE(parsed.options.outputDir, QStringLiteral("out"));
 }
 
+void CombineOptionsTest::understandsStereoInputs_data() {
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<AnaglyphMethod>("mode");
+    QTest::addColumn<StereoLayout>("layout");
+    QTest::addColumn<bool>("swap");
+    QTest::addColumn<int>("quality");
+    QTest::newRow("one input, its layout from the file")
+        << "--mode dubois-red-cyan photo.mpo out.jpg" << AnaglyphMethod::DuboisRedCyan
+        << StereoLayout::FromFile << false << 90;
+    QTest::newRow("parallel, swapped, quality 75")
+        << "--layout parallel --swap --quality 75 --mode HALF-COLOR s.jpg o.jpg"
+        << AnaglyphMethod::HalfColor << StereoLayout::Parallel << true << 75;
+    QTest::newRow("cross") << "--layout=cross --mode true s.png o.png" << AnaglyphMethod::True
+                           << StereoLayout::Cross << false << 90;
+    QTest::newRow("over-under, gray")
+        << "--layout over-under --mode gray s.png o.bmp" << AnaglyphMethod::Gray
+        << StereoLayout::OverUnder << false << 90;
+    QTest::newRow("two files swapped, quality 1")
+        << "--swap --quality 1 --mode color l.bmp r.bmp o.jpg" << AnaglyphMethod::Color
+        << StereoLayout::Pair << true << 1;
+    QTest::newRow("a batch reads .jps files as over-under")
+        << "--layout over-under --mode dubois-amber-blue --batch in out"
+        << AnaglyphMethod::DuboisAmberBlue << StereoLayout::OverUnder << false << 90;
+    QTest::newRow("a batch, the .jps layout from the file, green-magenta")
+        << "--mode dubois-green-magenta --quality 100 --batch in out"
+        << AnaglyphMethod::DuboisGreenMagenta << StereoLayout::FromFile << false << 100;
+}
+
+void CombineOptionsTest::understandsStereoInputs() {
+    QFETCH(QString, arguments);
+    QFETCH(AnaglyphMethod, mode);
+    QFETCH(StereoLayout, layout);
+    QFETCH(bool, swap);
+    QFETCH(int, quality);
+    const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
+    QCOMPARE(parsed.action, Action::Run);
+    QCOMPARE(parsed.options.mode, mode);
+    QCOMPARE(parsed.options.layout, layout);
+    QCOMPARE(parsed.options.swap, swap);
+    QCOMPARE(parsed.options.jpegQuality, quality);
+    if (parsed.options.batch)
+        return;
+    const QStringList files = commandLine(arguments).filter(QStringLiteral("."));
+    QCOMPARE(parsed.options.leftFile, files.front());
+    QCOMPARE(parsed.options.rightFile, layout == StereoLayout::Pair ? files[1] : QString());
+    QCOMPARE(parsed.options.outputFile, files.back());
+}
+
+void CombineOptionsTest::understandsTheAlignment_data() {
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<WindowKind>("window");
+    QTest::addColumn<int>("pixels");
+    QTest::addColumn<bool>("verbose");
+    QTest::newRow("window kept") << "--align l.bmp r.bmp o.bmp" << WindowKind::Keep << 0 << false;
+    QTest::newRow("window auto, verbose, batch") << "--batch in out --align --window AUTO --verbose"
+                                                 << WindowKind::NearestAtScreen << 0 << true;
+    QTest::newRow("window forward 8 pixels")
+        << "--align --window=-8 l.bmp r.bmp o.bmp" << WindowKind::Shift << -8 << false;
+}
+
+void CombineOptionsTest::understandsTheAlignment() {
+    QFETCH(QString, arguments);
+    QFETCH(WindowKind, window);
+    QFETCH(int, pixels);
+    QFETCH(bool, verbose);
+    const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
+    QCOMPARE(parsed.action, Action::Run);
+    QVERIFY(parsed.options.align);
+    QCOMPARE(parsed.options.align->window.kind, window);
+    QCOMPARE(parsed.options.align->window.pixels, pixels);
+    QCOMPARE(parsed.options.align->verbose, verbose);
+}
+
 void CombineOptionsTest::refusesWhatItCannotDo_data() {
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<QString>("errorMentions");
@@ -89,7 +171,7 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
         QTest::newRow(name) << QString::fromLatin1(arguments) << QString::fromLatin1(errorMentions);
     };
     row("nothing at all", "", "LEFT RIGHT OUTPUT");
-    row("two files", "l.bmp r.bmp", "LEFT RIGHT OUTPUT");
+    row("one file", "l.bmp", "LEFT RIGHT OUTPUT");
     row("four files", "l.bmp r.bmp o.bmp x.bmp", "LEFT RIGHT OUTPUT");
     row("output of an unknown type", "l.bmp r.bmp out.tif", "out.tif");
     row("output without extension", "l.bmp r.bmp out", ".bmp, .png or .jpg");
@@ -102,6 +184,22 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("batch with three folders", "--batch in out more", "folder");
     row("batch to gif", "--format gif --batch in out", "gif");
     row("unknown option", "--fast l.bmp r.bmp o.bmp", "fast");
+    row("unknown layout", "--layout diagonal s.jpg o.bmp", "diagonal");
+    row("side-by-side layout with two inputs", "--layout cross l.bmp r.bmp o.bmp", "one INPUT");
+    row("pair layout with one input", "--layout pair s.jpg o.bmp", "LEFT RIGHT OUTPUT");
+    row("pair layout for a batch", "--layout pair --batch in out", ".jps");
+    row("quality of zero", "--quality 0 l.bmp r.bmp o.jpg", "1 to 100");
+    row("quality above 100", "--quality 101 l.bmp r.bmp o.jpg", "1 to 100");
+    row("quality that is no number", "--quality high l.bmp r.bmp o.jpg", "high");
+    row("shard for one pair", "--shard 0/2 l.bmp r.bmp o.bmp", "--shard is for --batch");
+    row("skip-existing for one pair", "--skip-existing l.bmp r.bmp o.bmp", "--skip-existing");
+    row("report for one pair", "--report r.jsonl l.bmp r.bmp o.bmp", "--report");
+    row("shard past the count", "--shard 4/4 --batch in out", "4/4");
+    row("two shards", "--shard 0/2 --shard 1/2 --batch in out", "--shard");
+    row("window without align", "--window auto l.bmp r.bmp o.bmp", "--align");
+    row("verbose without align", "--verbose --batch in out", "--align");
+    row("window neither auto nor pixels", "--align --window far l.bmp r.bmp o.bmp", "far");
+    row("two windows", "--align --window 3 --window 4 l.bmp r.bmp o.bmp", "--window");
 }
 
 void CombineOptionsTest::refusesWhatItCannotDo() {

@@ -2,16 +2,24 @@
 #include "exit_code.h"
 #include "picture_fixtures.h"
 #include "run_program.h"
+#include "synthetic_stereo.h"
 #include "test_pixels.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QPainter>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/stat.h>
 
 using duoptica::CombineMode;
 using duoptica::ExitCode;
@@ -23,6 +31,78 @@ namespace {
 
 ProgramRun runTool(const QStringList &arguments) {
     return runProgram(QStringLiteral(DUOPTICA_COMBINE), arguments);
+}
+
+// What --mode color makes of two eyes: red from the left, green and blue from the right.
+QImage colorAnaglyph(const QImage &left, const QImage &right) {
+    QImage output(left.size(), QImage::Format_RGB32);
+    for (int y = 0; y < left.height(); ++y)
+        for (int x = 0; x < left.width(); ++x)
+            output.setPixel(
+                x, y,
+                qRgb(qRed(left.pixel(x, y)), qGreen(right.pixel(x, y)), qBlue(right.pixel(x, y))));
+    return output;
+}
+
+// Two eyes that differ everywhere but along the middle, and differently in each channel.
+QImage leftEye(QSize size) {
+    return fixtures::smoothPicture(size);
+}
+QImage rightEye(QSize size) {
+    return fixtures::smoothPicture(size).mirrored(true, false);
+}
+
+// Both eyes in one picture, with a column or row of white past them when asked. A JPEG goes
+// without: its blocks would smear the white into the eyes.
+QImage bothEyes(const QImage &first, const QImage &second, bool sideBySide, int spare = 1) {
+    const QSize size = sideBySide ? QSize(2 * first.width() + spare, first.height())
+                                  : QSize(first.width(), 2 * first.height() + spare);
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    painter.drawImage(0, 0, first);
+    painter.drawImage(sideBySide ? first.width() : 0, sideBySide ? 0 : first.height(), second);
+    return picture;
+}
+
+// A --report file: every line a JSON object, the pairs' lines and then one summary line.
+struct BatchReportLines {
+    QList<QJsonObject> pairs;
+    QJsonObject summary;
+    QString error; // empty when the file is as described
+};
+
+BatchReportLines readReport(const QString &file) {
+    BatchReportLines report;
+    const QList<QByteArray> lines = fixtures::readFile(file).split('\n');
+    if (lines.size() < 2 || !lines.back().isEmpty())
+        return {{}, {}, QStringLiteral("no whole line in ") + file};
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        QJsonParseError parseError;
+        const QJsonDocument line = QJsonDocument::fromJson(lines[i], &parseError);
+        if (!line.isObject())
+            return {{}, {}, QStringLiteral("line %1 is no JSON object: ").arg(i + 1) + lines[i]};
+        const QString type = line.object().value(u"type").toString();
+        const bool last = i + 2 == lines.size();
+        if (type != (last ? u"summary" : u"pair"))
+            return {{}, {}, QStringLiteral("line %1 is of type '%2'").arg(i + 1).arg(type)};
+        (last ? report.summary : report.pairs.emplace_back()) = line.object();
+    }
+    return report;
+}
+
+// The outputs of the report's pairs of one status, by file name.
+QStringList outputsWithStatus(const BatchReportLines &report, const QString &status) {
+    QStringList outputs;
+    for (const QJsonObject &pair : report.pairs)
+        if (pair.value(u"status").toString() == status)
+            outputs << QFileInfo(pair.value(u"output").toString()).fileName();
+    return outputs;
+}
+
+ino_t inodeOf(const QString &file) {
+    struct stat status {};
+    return stat(QFile::encodeName(file).constData(), &status) == 0 ? status.st_ino : 0;
 }
 
 } // namespace
@@ -41,11 +121,27 @@ private slots:
     void batchSkipsBadPairsAndReportsUnpairedFiles();
     void batchRefusesWhatItCannotStart_data();
     void batchRefusesWhatItCannotStart();
+    void readsEachStereoInput_data();
+    void readsEachStereoInput();
+    void batchTakesPairsMposAndJpsFiles();
+    void qualitySetsTheJpegOutput();
+    void shardsTogetherWriteEveryPairOnce_data();
+    void shardsTogetherWriteEveryPairOnce();
+    void batchRefusesABadShardNamingTheVariable_data();
+    void batchRefusesABadShardNamingTheVariable();
+    void killedBatchIsFinishedByARerunWithSkipExisting();
+    void removesOnlyItsOwnPairsLeftoverTemporaries_data();
+    void removesOnlyItsOwnPairsLeftoverTemporaries();
+    void reportCountsMatchTheExitStatus_data();
+    void reportCountsMatchTheExitStatus();
+    void batchAlignsEachPairOrCountsItFailed();
     void helpListsTheExitStatuses();
     void readsPicturesLargerThanQtAllowsByDefault();
 
 private:
     QString path(const QString &name) const { return dir_->filePath(name); }
+    // NAME_L.bmp and NAME_R.png in folder "in" for each name, seeded by its position.
+    void makePairs(const QStringList &names, QSize size);
     std::unique_ptr<QTemporaryDir> dir_;
 };
 
@@ -130,8 +226,21 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("output is the left input")
         << QStringList{"left.bmp", "right.bmp", "left.bmp"} << ExitCode::Usage
         << QStringList{"left.bmp", "overwrite"};
-    QTest::newRow("a file short") << QStringList{"left.bmp", "right.bmp"} << ExitCode::Usage
-                                  << QStringList{"--help"};
+    QTest::newRow("one picture that is no MPO, given no layout")
+        << QStringList{"left.bmp", "right.bmp"} << ExitCode::Usage
+        << QStringList{"left.bmp", "--layout", "--help"};
+    QTest::newRow("MPO of one image")
+        << QStringList{"one.mpo", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"one.mpo", "only one image"};
+    QTest::newRow("MPO whose eyes differ in size")
+        << QStringList{"uneven.mpo", "out.bmp"} << ExitCode::SizeMismatch
+        << QStringList{"uneven.mpo (image 1) is 40x30", "uneven.mpo (image 2) is 40x29"};
+    QTest::newRow("picture too narrow for two eyes")
+        << QStringList{"--layout", "parallel", "thin.png", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"thin.png", "too small"};
+    QTest::newRow("aligning a pair without features")
+        << QStringList{"--align", "left.bmp", "right.bmp", "out.bmp"} << ExitCode::CannotAlign
+        << QStringList{"right.bmp", "left.bmp", "cannot align"};
 }
 
 void CombineToolTest::reportsEachFailureInOneLine() {
@@ -144,11 +253,19 @@ void CombineToolTest::reportsEachFailureInOneLine() {
     QVERIFY(randomPicture({40, 30}, 6).save(path("cut.png")));
     QVERIFY(QFile::resize(path("cut.png"), QFileInfo(path("cut.png")).size() / 2));
     QVERIFY(fixtures::writeFile(path("text.jpg"), "not a picture"));
+    const QByteArray eye = fixtures::jpegBytes(randomPicture({40, 30}, 7));
+    QVERIFY(fixtures::writeFile(path("one.mpo"), fixtures::mpoBytes({eye}, true)));
+    QVERIFY(fixtures::writeFile(
+        path("uneven.mpo"),
+        fixtures::mpoBytes({eye, fixtures::jpegBytes(randomPicture({40, 29}, 8))}, false)));
+    QVERIFY(randomPicture({1, 30}, 9).save(path("thin.png")));
     const QByteArray leftBefore = fixtures::readFile(path("left.bmp"));
     const QStringList entriesBefore = QDir(dir_->path()).entryList(QDir::Files);
 
-    for (QString &argument : arguments)
-        argument = path(argument);
+    for (QString &argument : arguments) {
+        if (argument.contains(u'.') && !argument.startsWith(u'-'))
+            argument = path(argument);
+    }
     const ProgramRun run = runTool(arguments);
 
     QCOMPARE(run.exitCode, int(code));
@@ -246,6 +363,416 @@ void CombineToolTest::batchRefusesWhatItCannotStart() {
     const QString message = QString::fromLocal8Bit(run.err).trimmed();
     QVERIFY2(message.contains(inputDir) || message.contains(outputDir), qPrintable(message));
     QVERIFY(!QDir(path("out")).exists());
+}
+
+void CombineToolTest::readsEachStereoInput_data() {
+    QTest::addColumn<QString>("input"); // how the eyes are stored
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("swapped");
+    QTest::addColumn<int>("orientation"); // EXIF, on each JPEG
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("tolerance");
+    QTest::newRow("two files") << "pair" << QStringList{} << false << 1 << "out.png" << 0;
+    QTest::newRow("two files swapped")
+        << "pair" << QStringList{"--swap"} << true << 1 << "out.png" << 0;
+    QTest::newRow("parallel, odd width")
+        << "parallel" << QStringList{"--layout", "parallel"} << false << 1 << "out.png" << 0;
+    QTest::newRow("parallel swapped") << "parallel" << QStringList{"--layout", "parallel", "--swap"}
+                                      << true << 1 << "out.bmp" << 0;
+    QTest::newRow("cross, odd width")
+        << "cross" << QStringList{"--layout", "cross"} << false << 1 << "out.png" << 0;
+    QTest::newRow("over-under, odd height")
+        << "over-under" << QStringList{"--layout", "over-under"} << false << 1 << "out.png" << 0;
+    QTest::newRow("jps is cross by default")
+        << "jps" << QStringList{} << false << 1 << "out.png" << 12;
+    QTest::newRow("mpo, told by content")
+        << "mpo" << QStringList{} << false << 1 << "out.png" << 12;
+    QTest::newRow("mpo swapped") << "mpo" << QStringList{"--swap"} << true << 1 << "out.png" << 12;
+    QTest::newRow("two files, orientation 6, to jpg")
+        << "pair" << QStringList{"--quality", "100"} << false << 6 << "out.jpg" << 16;
+    QTest::newRow("mpo, orientation 6") << "mpo" << QStringList{} << false << 6 << "out.png" << 12;
+}
+
+void CombineToolTest::readsEachStereoInput() {
+    QFETCH(QString, input);
+    QFETCH(QStringList, options);
+    QFETCH(bool, swapped);
+    QFETCH(int, orientation);
+    QFETCH(QString, output);
+    QFETCH(int, tolerance);
+    // Stored lying on the side when the orientation turns them.
+    const QSize stored = orientation == 6 ? QSize(24, 40) : QSize(40, 24);
+    const QImage left = leftEye(stored);
+    const QImage right = rightEye(stored);
+    const auto jpeg = [&](const QImage &eye) {
+        return fixtures::jpegWithOrientation(eye, orientation);
+    };
+    QStringList inputs;
+    if (input == u"pair") {
+        inputs << fixtures::makeFile(dir_->path(), "left.jpg", jpeg(left))
+               << fixtures::makeFile(dir_->path(), "right.png", fixtures::pngBytes(right));
+        if (orientation != 1) // both sides turned
+            inputs.back() = fixtures::makeFile(dir_->path(), "right.jpg", jpeg(right));
+        else
+            inputs.front() = fixtures::makeFile(dir_->path(), "left.png", fixtures::pngBytes(left));
+    } else if (input == u"mpo") {
+        inputs << fixtures::makeFile(dir_->path(), "camera.jpg",
+                                     fixtures::mpoBytes({jpeg(left), jpeg(right)}, true));
+    } else if (input == u"jps") {
+        inputs << fixtures::makeFile(dir_->path(), "stereo.JPS",
+                                     fixtures::jpegBytes(bothEyes(right, left, true, 0)));
+    } else {
+        const QImage picture = input == u"cross" ? bothEyes(right, left, true)
+                                                 : bothEyes(left, right, input == u"parallel");
+        inputs << fixtures::makeFile(dir_->path(), "both.png", fixtures::pngBytes(picture));
+    }
+
+    const ProgramRun run = runTool(QStringList{QStringLiteral("--mode"), QStringLiteral("color")} +
+                                   options + inputs + QStringList{path(output)});
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    const QTransform upright = QTransform().rotate(orientation == 6 ? 90 : 0);
+    const QImage expected = swapped ? colorAnaglyph(right, left) : colorAnaglyph(left, right);
+    QImageReader written(path(output));
+    QCOMPARE(written.transformation(), QImageIOHandler::TransformationNone);
+    const int difference =
+        fixtures::largestChannelDifference(written.read(), expected.transformed(upright));
+    QVERIFY2(difference <= tolerance, qPrintable(QString::number(difference)));
+}
+
+void CombineToolTest::batchTakesPairsMposAndJpsFiles() {
+    const QSize size(30, 20);
+    const QImage left = leftEye(size);
+    const QImage right = rightEye(size);
+    QDir(dir_->path()).mkdir(QStringLiteral("in"));
+    const QString in = path(QStringLiteral("in"));
+    fixtures::makeFile(in, "a_L.png", fixtures::pngBytes(left));
+    fixtures::makeFile(in, "a_R.png", fixtures::pngBytes(right));
+    const QByteArray mpo =
+        fixtures::mpoBytes({fixtures::jpegBytes(left), fixtures::jpegBytes(right)}, false);
+    fixtures::makeFile(in, "b.MPO", mpo);
+    fixtures::makeFile(in, "c.jps", fixtures::jpegBytes(bothEyes(right, left, true, 0)));
+    // Both would be written as d.png.
+    fixtures::makeFile(in, "d.mpo", mpo);
+    fixtures::makeFile(in, "D.jps", fixtures::jpegBytes(bothEyes(right, left, true, 0)));
+
+    const ProgramRun run = runTool({QStringLiteral("--mode"), QStringLiteral("color"),
+                                    QStringLiteral("--format"), QStringLiteral("png"),
+                                    QStringLiteral("--batch"), in, path(QStringLiteral("out"))});
+
+    QCOMPARE(run.exitCode, int(ExitCode::BatchPartlyFailed));
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files), (QStringList{"a.png", "b.png", "c.png"}));
+    const QImage expected = colorAnaglyph(left, right);
+    for (const auto &[name, tolerance] : {std::pair{"a.png", 0}, {"b.png", 12}, {"c.png", 12}}) {
+        const int difference =
+            fixtures::largestChannelDifference(QImage(path("out/") + name), expected);
+        QVERIFY2(difference <= tolerance,
+                 qPrintable(name + QStringLiteral(": %1").arg(difference)));
+    }
+    const QStringList errors = QString::fromLocal8Bit(run.err).trimmed().split(u'\n');
+    QCOMPARE(errors.size(), 2);
+    QVERIFY2(errors.filter("d.mpo").size() == 1 && errors.filter("D.jps").size() == 1,
+             run.err.constData());
+    QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
+             QStringLiteral("3 of 5 pairs combined, 2 failed"));
+}
+
+void CombineToolTest::qualitySetsTheJpegOutput() {
+    QVERIFY(fixtures::smoothPicture({200, 120}).save(path("left.png")));
+    QVERIFY(rightEye({200, 120}).save(path("right.png")));
+    QStringList sizes;
+    for (const QString quality : {"10", "90", ""}) {
+        QStringList arguments{path("left.png"), path("right.png"), path("out" + quality + ".jpg")};
+        if (!quality.isEmpty())
+            arguments = QStringList{QStringLiteral("--quality"), quality} + arguments;
+        QCOMPARE(runTool(arguments).exitCode, 0);
+    }
+    // 90 is the default; a lower quality makes a smaller file.
+    QCOMPARE(fixtures::readFile(path("out.jpg")), fixtures::readFile(path("out90.jpg")));
+    QVERIFY(QFileInfo(path("out10.jpg")).size() < QFileInfo(path("out90.jpg")).size() / 2);
+}
+
+void CombineToolTest::makePairs(const QStringList &names, QSize size) {
+    QDir(dir_->path()).mkdir(QStringLiteral("in"));
+    for (int i = 0; i < names.size(); ++i) {
+        QVERIFY(randomPicture(size, 100 + i).save(path("in/" + names[i] + "_L.bmp")));
+        QVERIFY(randomPicture(size, 200 + i).save(path("in/" + names[i] + "_R.png")));
+    }
+}
+
+void CombineToolTest::shardsTogetherWriteEveryPairOnce_data() {
+    QTest::addColumn<int>("shards");
+    QTest::addColumn<QString>("scheduler");
+    QTest::newRow("one shard given as K/N") << 1 << "command line";
+    QTest::newRow("three shards of a Slurm array numbered from 1") << 3 << "slurm";
+    QTest::newRow("seven Kubernetes indexes over five pairs") << 7 << "kubernetes";
+}
+
+void CombineToolTest::shardsTogetherWriteEveryPairOnce() {
+    QFETCH(int, shards);
+    QFETCH(QString, scheduler);
+    const QStringList names{"a", "b", "c", "d", "e"};
+    makePairs(names, {23, 11});
+
+    // All shards at once over the same folders, as a scheduler starts them.
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int shard = 0; shard < shards; ++shard) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QString shardValue = QStringLiteral("%1/%2").arg(shard).arg(shards);
+        if (scheduler == u"slurm") {
+            shardValue = QStringLiteral("auto");
+            environment.insert(QStringLiteral("SLURM_ARRAY_TASK_ID"), QString::number(shard + 1));
+            environment.insert(QStringLiteral("SLURM_ARRAY_TASK_MIN"), QStringLiteral("1"));
+            environment.insert(QStringLiteral("SLURM_ARRAY_TASK_COUNT"), QString::number(shards));
+        } else if (scheduler == u"kubernetes") {
+            shardValue = QStringLiteral("auto");
+            environment.insert(QStringLiteral("JOB_COMPLETION_INDEX"), QString::number(shard));
+            environment.insert(QStringLiteral("DUOPTICA_SHARD_COUNT"), QString::number(shards));
+        }
+        auto &run = runs.emplace_back(std::make_unique<QProcess>());
+        run->setProcessEnvironment(environment);
+        run->start(QStringLiteral(DUOPTICA_COMBINE),
+                   {"--shard", shardValue, "--report", path(QStringLiteral("report%1").arg(shard)),
+                    "--batch", path("in"), path("out")});
+    }
+
+    QStringList written;
+    for (int shard = 0; shard < shards; ++shard) {
+        QVERIFY(runs[shard]->waitForFinished(60000));
+        QCOMPARE(runs[shard]->exitCode(), 0);
+        const BatchReportLines report = readReport(path(QStringLiteral("report%1").arg(shard)));
+        QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
+        QCOMPARE(report.summary.value(u"shard").toString(),
+                 QStringLiteral("%1/%2").arg(shard).arg(shards));
+        QCOMPARE(report.summary.value(u"combined").toInt(), report.pairs.size());
+        written << outputsWithStatus(report, QStringLiteral("combined"));
+    }
+    written.sort();
+    QStringList expected;
+    for (const QString &name : names)
+        expected << name + QStringLiteral(".bmp");
+    QCOMPARE(written, expected);
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files), expected);
+    for (const QString &name : names) {
+        const QString difference = differenceFromRule(
+            QImage(path("in/" + name + "_L.bmp")), QImage(path("in/" + name + "_R.png")),
+            QImage(path("out/" + name + ".bmp")), CombineMode::Normal);
+        QVERIFY2(difference.isEmpty(), qPrintable(name + QStringLiteral(": ") + difference));
+    }
+}
+
+void CombineToolTest::batchRefusesABadShardNamingTheVariable_data() {
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<QString>("shard");
+    QTest::addColumn<QString>("variable");
+    QTest::newRow("Slurm task id not a number")
+        << QStringList{"SLURM_ARRAY_TASK_ID=x", "SLURM_ARRAY_TASK_MIN=0",
+                       "SLURM_ARRAY_TASK_COUNT=2"}
+        << "auto"
+        << "SLURM_ARRAY_TASK_ID";
+    QTest::newRow("Kubernetes index past the count")
+        << QStringList{"JOB_COMPLETION_INDEX=4"} << "auto/4"
+        << "JOB_COMPLETION_INDEX";
+}
+
+void CombineToolTest::batchRefusesABadShardNamingTheVariable() {
+    QFETCH(QStringList, environment);
+    QFETCH(QString, shard);
+    QFETCH(QString, variable);
+    makePairs({"a"}, {4, 4});
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    for (const QString &setting : environment)
+        variables.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
+
+    const ProgramRun run =
+        runProgram(QStringLiteral(DUOPTICA_COMBINE),
+                   {"--shard", shard, "--batch", path("in"), path("out")}, variables);
+
+    QCOMPARE(run.exitCode, int(ExitCode::Usage));
+    QVERIFY2(run.err.contains(variable.toLatin1()), run.err.constData());
+    QCOMPARE(run.err.count('\n'), 1);
+    QVERIFY(!QDir(path("out")).exists());
+}
+
+void CombineToolTest::killedBatchIsFinishedByARerunWithSkipExisting() {
+    const QStringList small{"a", "b", "c", "d", "e", "f"};
+    makePairs(small, {300, 200});
+    // Two large pairs sorted last keep the run busy long enough to be killed midway.
+    QImage large(4000, 3000, QImage::Format_RGB32);
+    for (const QString &name : {QStringLiteral("y"), QStringLiteral("z")}) {
+        large.fill(0xFF204060);
+        QVERIFY(large.save(path("in/" + name + "_L.png")));
+        large.fill(0xFF6080A0);
+        QVERIFY(large.save(path("in/" + name + "_R.png")));
+    }
+    large = QImage();
+    const QStringList outputs{"a.bmp", "b.bmp", "c.bmp", "d.bmp",
+                              "e.bmp", "f.bmp", "y.bmp", "z.bmp"};
+    const QStringList arguments{"--skip-existing", "--report", path("report"),
+                                "--batch",         path("in"), path("out")};
+
+    QProcess killed;
+    killed.start(QStringLiteral(DUOPTICA_COMBINE), arguments);
+    QVERIFY(killed.waitForStarted());
+    const QDir out(path("out"));
+    const QDeadlineTimer patience(60000);
+    while (!killed.waitForFinished(1) && out.entryList(QDir::Files).isEmpty() &&
+           !patience.hasExpired()) {
+    }
+    ::kill(pid_t(killed.processId()), SIGKILL);
+    QVERIFY(killed.waitForFinished());
+    QCOMPARE(killed.exitStatus(), QProcess::CrashExit);
+    const QStringList before = out.entryList(QDir::Files);
+    QVERIFY2(!before.isEmpty() && before.size() < outputs.size(), qPrintable(before.join(u' ')));
+    QHash<QString, ino_t> inodesBefore;
+    for (const QString &output : before)
+        inodesBefore[output] = inodeOf(out.filePath(output));
+
+    const ProgramRun rerun = runTool(arguments);
+
+    QCOMPARE(rerun.exitCode, 0);
+    QCOMPARE(out.entryList(QDir::Files), outputs);
+    const BatchReportLines report = readReport(path("report"));
+    QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
+    QStringList skipped = outputsWithStatus(report, QStringLiteral("skipped"));
+    QStringList combined = outputsWithStatus(report, QStringLiteral("combined"));
+    skipped.sort();
+    QCOMPARE(skipped, before);
+    for (const QString &output : before)
+        QCOMPARE(inodeOf(out.filePath(output)), inodesBefore[output]); // left as it was
+    QCOMPARE(combined.size() + skipped.size(), outputs.size());
+    for (int i = 0; i < small.size(); ++i) {
+        const QString difference = differenceFromRule(
+            QImage(path("in/" + small[i] + "_L.bmp")), QImage(path("in/" + small[i] + "_R.png")),
+            QImage(out.filePath(outputs[i])), CombineMode::Normal);
+        QVERIFY2(difference.isEmpty(), qPrintable(outputs[i] + QStringLiteral(": ") + difference));
+    }
+    for (const QString &output : {QStringLiteral("y.bmp"), QStringLiteral("z.bmp")}) {
+        const QImage picture(out.filePath(output));
+        QCOMPARE(picture.size(), QSize(4000, 3000));
+        QCOMPARE(picture.pixel(3999, 2999), 0xFF406080u);
+    }
+}
+
+void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries_data() {
+    QTest::addColumn<QString>("leftover");
+    QTest::addColumn<int>("secondsOld"); // below 0: changed after the run started
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("its own pair's, from a killed run") << "a.bmp.QxZwPe" << 3600 << true;
+    QTest::newRow("another shard's pair's") << "b.bmp.QxZwPe" << 3600 << false;
+    QTest::newRow("its own pair's, written to since it started")
+        << "a.bmp.QxZwPe" << -3600 << false;
+    QTest::newRow("its own output's name with another ending") << "a.bmp.old" << 3600 << false;
+}
+
+void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries() {
+    QFETCH(QString, leftover);
+    QFETCH(int, secondsOld);
+    QFETCH(bool, removed);
+    makePairs({"a", "b"}, {9, 7});
+    QDir(dir_->path()).mkdir(QStringLiteral("out"));
+    // Half a picture file, as a run killed while writing it leaves it.
+    const QString leftoverFile = path("out/" + leftover);
+    QVERIFY(fixtures::writeFile(leftoverFile, QByteArray("BM\x36\x01\0\0", 6)));
+    QFile file(leftoverFile);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsOld),
+                             QFileDevice::FileModificationTime));
+    file.close();
+
+    const ProgramRun run =
+        runTool({"--shard", "0/2", "--skip-existing", "--batch", path("in"), path("out")});
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
+             QStringLiteral("shard 0/2: 1 of 1 pairs combined"));
+    QCOMPARE(QFileInfo::exists(leftoverFile), !removed);
+    const QString difference =
+        differenceFromRule(QImage(path("in/a_L.bmp")), QImage(path("in/a_R.png")),
+                           QImage(path("out/a.bmp")), CombineMode::Normal);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+void CombineToolTest::reportCountsMatchTheExitStatus_data() {
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<ExitCode>("code");
+    QTest::addColumn<int>("combined");
+    QTest::addColumn<int>("skipped");
+    QTest::addColumn<int>("failed");
+    QTest::newRow("every pair combined") << "good" << ExitCode::Success << 3 << 0 << 0;
+    QTest::newRow("a pair of two sizes fails")
+        << "bad pair" << ExitCode::BatchPartlyFailed << 3 << 0 << 1;
+    QTest::newRow("outputs of an earlier run skipped")
+        << "rerun" << ExitCode::Success << 0 << 3 << 0;
+    QTest::newRow("input folder missing") << "no input" << ExitCode::UnreadableInput << 0 << 0 << 0;
+}
+
+void CombineToolTest::reportCountsMatchTheExitStatus() {
+    QFETCH(QString, scenario);
+    QFETCH(ExitCode, code);
+    QFETCH(int, combined);
+    QFETCH(int, skipped);
+    QFETCH(int, failed);
+    makePairs({"a", "b", "c"}, {13, 5});
+    if (scenario == u"bad pair") {
+        QVERIFY(randomPicture({13, 5}, 1).save(path("in/bad_L.bmp")));
+        QVERIFY(randomPicture({13, 6}, 2).save(path("in/bad_R.bmp")));
+    }
+    if (scenario == u"rerun")
+        QCOMPARE(runTool({"--batch", path("in"), path("out")}).exitCode, 0);
+    const QString input = path(scenario == u"no input" ? "nowhere" : "in");
+
+    const ProgramRun run =
+        runTool({"--skip-existing", "--report", path("report"), "--batch", input, path("out")});
+
+    QCOMPARE(run.exitCode, int(code));
+    const BatchReportLines report = readReport(path("report"));
+    QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
+    QCOMPARE(report.summary.value(u"exit").toInt(), run.exitCode);
+    QCOMPARE(report.summary.value(u"combined").toInt(), combined);
+    QCOMPARE(report.summary.value(u"skipped").toInt(), skipped);
+    QCOMPARE(report.summary.value(u"failed").toInt(), failed);
+    QCOMPARE(outputsWithStatus(report, QStringLiteral("combined")).size(), combined);
+    QCOMPARE(outputsWithStatus(report, QStringLiteral("skipped")).size(), skipped);
+    QCOMPARE(outputsWithStatus(report, QStringLiteral("failed")).size(), failed);
+    for (const QJsonObject &pair : report.pairs) {
+        const bool pairFailed = pair.value(u"status").toString() == u"failed";
+        QCOMPARE(pair.value(u"exit").toInt() != 0, pairFailed);
+        QCOMPARE(pair.value(u"reason").toString().contains(u"bad_L.bmp"), pairFailed);
+        QCOMPARE(pair.value(u"pixels").toInteger(), pairFailed ? 0 : 13 * 5);
+        QVERIFY(pair.value(u"left").toString().endsWith(u"_L.bmp"));
+        QVERIFY(pair.value(u"milliseconds").toInteger(-1) >= 0);
+    }
+}
+
+void CombineToolTest::batchAlignsEachPairOrCountsItFailed() {
+    QDir(dir_->path()).mkdir(QStringLiteral("in"));
+    const synthetic::Scene scene({900, 600});
+    QVERIFY(scene.left().save(path("in/deep_L.png")));
+    QVERIFY(scene.right({1.5, 1.02, 5}).save(path("in/deep_R.png")));
+    QVERIFY(scene.left(false).save(path("in/flat_L.png")));
+    QVERIFY(scene.right({}, false).save(path("in/flat_R.png")));
+
+    const ProgramRun run = runTool({"--align", "--window", "auto", "--verbose", "--mode",
+                                    "red-blue", "--batch", path("in"), path("out")});
+
+    QCOMPARE(run.exitCode, int(ExitCode::BatchPartlyFailed));
+    QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
+             QStringLiteral("1 of 2 pairs combined, 1 failed"));
+    const QStringList lines = QString::fromLocal8Bit(run.err).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    const QString deep = "duoptica-combine: " + path("in/deep_R.png") + ": ";
+    QCOMPARE(lines.filter(deep + "aligned with ").size(), 1);
+    QCOMPARE(lines.filter(deep + "alignment details: ").size(), 1);
+    QCOMPARE(lines.filter("duoptica-combine: " + path("in/flat_R.png") + ": cannot align").size(),
+             1);
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files), QStringList{"deep.bmp"});
+    // Turned 1.5 degrees and moved 5 pixels, the pair loses a margin all round.
+    const QSize output = QImage(path("out/deep.bmp")).size();
+    QVERIFY2(output.width() < 900 && output.height() < 590 && output.width() > 800 &&
+                 output.height() > 500,
+             qPrintable(QStringLiteral("%1x%2").arg(output.width()).arg(output.height())));
 }
 
 void CombineToolTest::helpListsTheExitStatuses() {

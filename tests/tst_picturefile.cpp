@@ -1,7 +1,9 @@
 // Loading and saving picture files: every BMP layout, GIF and JPEG load; only the visible area is
-// kept; damaged and hostile files are refused with a reason; a save is a 24-bit BMP under exactly
-// the name given, and a failed save leaves an existing file as it was.
+// kept; the first two images of an MPO load and a damaged MPO is refused; damaged and hostile files
+// are refused with a reason; a save is a 24-bit BMP under exactly the name given, and a failed save
+// leaves an existing file as it was.
 #include "file_size_limit.h"
+#include "mpo_index.h"
 #include "picture_file.h"
 #include "picture_fixtures.h"
 
@@ -9,6 +11,7 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <cerrno>
 #include <cstring>
@@ -35,6 +38,19 @@ QByteArray pngWithTextChunkDeclaring(quint32 length) {
     return png.left(kAfterHeader) + chunk + "tEXtComment" + png.mid(kAfterHeader);
 }
 
+// A chunk as PNG stores it, declaring the given length; its checksum is left zero, as the chunks
+// these tests add are refused before any decoder reads them.
+QByteArray pngChunk(const char *type, const QByteArray &data, quint32 declaredLength) {
+    QByteArray chunk(4, '\0');
+    qToBigEndian(declaredLength, chunk.data());
+    return chunk + type + data + QByteArray(4, '\0');
+}
+
+// The PNG with extra chunks after its header chunk (8 bytes of signature, 25 of IHDR).
+QByteArray pngWith(const QByteArray &png, const QByteArray &chunks) {
+    return png.left(33) + chunks + png.mid(33);
+}
+
 } // namespace
 
 class PictureFileTest : public QObject {
@@ -50,6 +66,12 @@ private slots:
     void largePicturesLoadUpToTheProgramsLimit();
     void refusesBadInput_data();
     void refusesBadInput();
+    void refusesHostilePngs_data();
+    void refusesHostilePngs();
+    void readsTheFirstTwoImagesOfAnMpo_data();
+    void readsTheFirstTwoImagesOfAnMpo();
+    void refusesADamagedMpo_data();
+    void refusesADamagedMpo();
     void savesA24BitBmpUnderExactlyTheNameGiven_data();
     void savesA24BitBmpUnderExactlyTheNameGiven();
     void failedSaveLeavesTheOldFileIntact_data();
@@ -199,6 +221,89 @@ void PictureFileTest::refusesBadInput() {
     QVERIFY(load.picture.isNull());
     QVERIFY2(load.error.contains(reason), qPrintable(load.error));
     QVERIFY(!load.error.contains(path)); // the message box names the file, not the reason
+}
+
+void PictureFileTest::readsTheFirstTwoImagesOfAnMpo_data() {
+    QTest::addColumn<bool>("bigEndian");
+    QTest::addColumn<int>("images");
+    QTest::newRow("big-endian index, two images") << true << 2;
+    QTest::newRow("little-endian index, three images") << false << 3;
+}
+
+void PictureFileTest::readsTheFirstTwoImagesOfAnMpo() {
+    QFETCH(bool, bigEndian);
+    QFETCH(int, images);
+    const QImage left = fixtures::smoothPicture({64, 48});
+    const QImage right = left.mirrored(true, false);
+    QList<QByteArray> jpegs{fixtures::jpegBytes(left), fixtures::jpegBytes(right)};
+    if (images == 3)
+        jpegs << fixtures::jpegBytes(fixtures::smoothPicture({8, 8}));
+    const QString path =
+        fixtures::makeFile(dir_.path(), "stereo.mpo", fixtures::mpoBytes(jpegs, bigEndian));
+
+    const duoptica::StereoPictureLoad load = duoptica::LoadMpoPictures(path, {});
+
+    QVERIFY(load.isMpo);
+    QCOMPARE(load.error, QString());
+    QVERIFY(fixtures::largestChannelDifference(load.left.picture, left) <= 12);
+    QVERIFY(fixtures::largestChannelDifference(load.right.picture, right) <= 12);
+}
+
+void PictureFileTest::refusesADamagedMpo_data() {
+    using fixtures::MpoDamage;
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+    const QByteArray jpeg = fixtures::jpegBytes(fixtures::smoothPicture({32, 24}));
+    const QByteArray good = fixtures::mpoBytes({jpeg, jpeg}, false);
+    QTest::newRow("one image") << fixtures::mpoBytes({jpeg}, true) << "only one image";
+    QTest::newRow("index cut short")
+        << fixtures::mpoBytes({jpeg, jpeg}, true, MpoDamage::IndexCut) << "cut short";
+    QTest::newRow("second image past the end")
+        << fixtures::mpoBytes({jpeg, jpeg}, false, MpoDamage::SecondPastTheEnd)
+        << "outside the file";
+    QTest::newRow("file cut inside the second image")
+        << good.left(good.size() - 10) << "outside the file";
+    QByteArray noMark = good;
+    noMark.replace("II*", "XX*");
+    QTest::newRow("no byte order mark") << noMark << "byte order";
+    QByteArray secondDamaged = good;
+    secondDamaged.truncate(secondDamaged.lastIndexOf("\xFF\xD8") + 40);
+    secondDamaged.append(QByteArray(good.size() - secondDamaged.size(), '\0'));
+    QTest::newRow("second image holds no picture") << secondDamaged << "second image";
+}
+
+void PictureFileTest::refusesADamagedMpo() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    const duoptica::StereoPictureLoad load =
+        duoptica::LoadMpoPictures(fixtures::makeFile(dir_.path(), "stereo.mpo", bytes), {});
+    QVERIFY(load.isMpo);
+    QVERIFY2(load.error.contains(reason), qPrintable(load.error));
+}
+
+void PictureFileTest::refusesHostilePngs_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+    const QByteArray png = fixtures::pngBytes(fixtures::patternPicture({40, 30}, 8));
+    QTest::newRow("PNG whose text chunk declares 2^31 - 1 bytes")
+        << pngWith(png, pngChunk("tEXt", QByteArray(2000, 'A'), 0x7FFFFFFF)).left(2200)
+        << "truncated";
+    QTest::newRow("PNG without its end chunk") << png.chopped(12) << "truncated";
+    // Each could inflate to 8 MB, 104 MB in all.
+    QByteArray compressedText;
+    for (int i = 0; i < 13; ++i)
+        compressedText += pngChunk("zTXt", "Comment" + QByteArray(8000, '\0'), 8007);
+    QTest::newRow("PNG of 13 compressed text chunks of 8 KB")
+        << pngWith(png, compressedText) << "text chunks";
+}
+
+void PictureFileTest::refusesHostilePngs() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    const duoptica::PictureLoad load =
+        LoadPicture(fixtures::makeFile(dir_.path(), "hostile.png", bytes), {.acceptPng = true});
+    QVERIFY(load.picture.isNull());
+    QVERIFY2(load.error.contains(reason), qPrintable(load.error));
 }
 
 void PictureFileTest::savesA24BitBmpUnderExactlyTheNameGiven_data() {

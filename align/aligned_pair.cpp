@@ -1,0 +1,42 @@
+#include "aligned_pair.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace duoptica::align {
+
+PairLayout layoutPair(const AlignmentFit &fit, WindowPlacement window, int width, int height) {
+    PairLayout layout;
+    switch (window.kind) {
+    case WindowPlacement::Kind::Keep:
+        break;
+    case WindowPlacement::Kind::NearestAtScreen:
+        layout.windowShift = -fit.nearestDisparity;
+        break;
+    case WindowPlacement::Kind::Shift:
+        layout.windowShift = window.pixels;
+        break;
+    }
+    layout.rightToLeft = fit.rightToLeft;
+    layout.rightToLeft.tx += layout.windowShift;
+    layout.crop = largestCommonRectangle(layout.rightToLeft.inverse(), width, height);
+    return layout;
+}
+
+void warpRight(PixelView right, const PairLayout &layout, PixelTarget target) {
+    const cv::Mat source(right.height, right.width, CV_8UC4,
+                         const_cast<std::uint32_t *>(right.pixels),
+                         static_cast<std::size_t>(right.stride) * sizeof(std::uint32_t));
+    cv::Mat output(target.height, target.width, CV_8UC4, target.pixels,
+                   static_cast<std::size_t>(target.stride) * sizeof(std::uint32_t));
+    // Output pixel (i, j) is the left frame's (crop.x + i, crop.y + j).
+    const Similarity toRight = layout.rightToLeft.inverse();
+    const Point origin = toRight.apply({double(layout.crop.x), double(layout.crop.y)});
+    const cv::Matx23d outputToRight(toRight.b, -toRight.a, origin.x, toRight.a, toRight.b,
+                                    origin.y);
+    // The crop keeps every sample inside the picture; replicating only settles rounding.
+    cv::warpAffine(source, output, outputToRight, output.size(),
+                   cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+}
+
+} // namespace duoptica::align

@@ -1,0 +1,85 @@
+#include "align_stage.h"
+
+#include "combine_pictures.h"
+
+namespace duoptica {
+
+namespace {
+
+align::PixelView viewOf(const QImage &picture) {
+    return {reinterpret_cast<const std::uint32_t *>(picture.constBits()), picture.width(),
+            picture.height(), picture.bytesPerLine() / qsizetype(sizeof(std::uint32_t))};
+}
+
+} // namespace
+
+std::optional<AlignSummary> alignEyes(QImage &left, QImage &right, const AlignOptions &options,
+                                      QString *refusal) {
+    // The 32-bit words the alignment works on, as the pictures will be combined.
+    QImage leftBitmap = asSourceBitmap(left);
+    const QImage rightBitmap = asSourceBitmap(right);
+    if (leftBitmap.isNull() || rightBitmap.isNull()) {
+        *refusal = QStringLiteral("not enough memory to align the pictures");
+        return {};
+    }
+    const align::FitResult result = align::fitAlignment(viewOf(leftBitmap), viewOf(rightBitmap));
+    if (!result.fit) {
+        *refusal = QString::fromStdString(result.refusal);
+        return {};
+    }
+    AlignSummary summary{*result.fit, align::layoutPair(*result.fit, options.window,
+                                                        leftBitmap.width(), leftBitmap.height())};
+    const align::PixelRect crop = summary.layout.crop;
+    if (crop.width < 1 || crop.height < 1) {
+        *refusal = QStringLiteral("the window shift of %1 pixels leaves nothing the two "
+                                  "pictures share")
+                       .arg(summary.layout.windowShift, 0, 'f', 1);
+        return {};
+    }
+
+    QImage alignedRight(crop.width, crop.height, QImage::Format_RGB32);
+    if (alignedRight.isNull()) {
+        *refusal = QStringLiteral("not enough memory to align the pictures");
+        return {};
+    }
+    auto *target = reinterpret_cast<std::uint32_t *>(alignedRight.bits());
+    align::warpRight(viewOf(rightBitmap), summary.layout,
+                     {target, crop.width, crop.height,
+                      alignedRight.bytesPerLine() / qsizetype(sizeof(std::uint32_t))});
+    left = leftBitmap.copy(crop.x, crop.y, crop.width, crop.height);
+    right = std::move(alignedRight);
+    return summary;
+}
+
+QStringList alignmentReport(const AlignSummary &summary, bool verbose) {
+    const align::AlignmentFit &fit = summary.fit;
+    const align::PixelRect &crop = summary.layout.crop;
+    QStringList lines{
+        QStringLiteral("aligned with %1 points: rotation %2 degrees, scale %3, vertical shift "
+                       "%4 px, residual vertical disparity %5 px (median), window shift %6 px, "
+                       "cropped to %7x%8")
+            .arg(fit.points)
+            .arg(fit.rightToLeft.rotationDegrees(), 0, 'f', 2)
+            .arg(fit.rightToLeft.scale(), 0, 'f', 4)
+            .arg(fit.verticalShift, 0, 'f', 2)
+            .arg(fit.residualVertical, 0, 'f', 2)
+            .arg(summary.layout.windowShift, 0, 'f', 1)
+            .arg(crop.width)
+            .arg(crop.height)};
+    if (verbose)
+        lines << QStringLiteral("alignment details: %1 and %2 features on a copy reduced %3 "
+                                "times, %4 matches passed the ratio test, %5 refined at full "
+                                "size; nearest disparity %6 px before the window shift, crop at "
+                                "(%7, %8)")
+                     .arg(fit.featuresLeft)
+                     .arg(fit.featuresRight)
+                     .arg(fit.reduction)
+                     .arg(fit.ratioMatches)
+                     .arg(fit.points)
+                     .arg(fit.nearestDisparity, 0, 'f', 1)
+                     .arg(crop.x)
+                     .arg(crop.y);
+    return lines;
+}
+
+} // namespace duoptica

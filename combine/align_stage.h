@@ -1,0 +1,32 @@
+// --align: the stage that aligns the two eyes of a pair after they are read and before they
+// are combined, and the lines that tell what it did.
+#pragma once
+
+#include "aligned_pair.h"
+
+#include <QImage>
+#include <QString>
+
+#include <optional>
+
+namespace duoptica {
+
+struct AlignOptions {
+    align::WindowPlacement window;
+    bool verbose = false; // also tell how the matching went
+};
+
+struct AlignSummary {
+    align::AlignmentFit fit;
+    align::PairLayout layout;
+};
+
+// Aligns right onto left (both the same size) and crops both to what they share. Without a
+// summary the pair cannot be aligned, the pictures are left as they were and refusal says why.
+std::optional<AlignSummary> alignEyes(QImage &left, QImage &right, const AlignOptions &options,
+                                      QString *refusal);
+
+// What the alignment did, in one line, and with verbose a second about the matching.
+QStringList alignmentReport(const AlignSummary &summary, bool verbose);
+
+} // namespace duoptica

@@ -1,0 +1,135 @@
+#include "stereo_input.h"
+
+#include "mpo_index.h"
+#include "picture_file.h"
+
+#include <QFileInfo>
+#include <QFuture>
+#include <QtConcurrentRun>
+
+namespace duoptica {
+
+namespace {
+
+// Whole pictures, and PNG as well as what the window reads.
+const LoadLimits kToolLimits{.visibleArea = {}, .maxPixels = kMaxPicturePixels, .acceptPng = true};
+
+Outcome unreadable(const QString &file, const QString &reason) {
+    return {ExitCode::UnreadableInput,
+            QStringLiteral("%1: cannot read: %2")
+                .arg(file, reason.isEmpty() ? QStringLiteral("no picture in the file") : reason)};
+}
+
+QImage upright(PictureLoad &load) {
+    return UprightPicture(std::move(load.picture), load.orientation);
+}
+
+EyePictures readPairFiles(const PairJob &job, Threads threads) {
+    PictureLoad left;
+    PictureLoad right;
+    if (threads == Threads::All) {
+        // Decoding is most of the work for large pictures: read both at once.
+        QFuture<PictureLoad> rightLoad =
+            QtConcurrent::run([file = job.rightFile] { return LoadPicture(file, kToolLimits); });
+        left = LoadPicture(job.leftFile, kToolLimits);
+        right = rightLoad.result();
+    } else {
+        left = LoadPicture(job.leftFile, kToolLimits);
+        right = LoadPicture(job.rightFile, kToolLimits);
+    }
+    EyePictures eyes{{}, {}, job.leftFile, job.rightFile, {}};
+    if (left.picture.isNull())
+        eyes.failure = unreadable(job.leftFile, left.error);
+    else if (right.picture.isNull())
+        eyes.failure = unreadable(job.rightFile, right.error);
+    else {
+        eyes.left = upright(left);
+        eyes.right = upright(right);
+    }
+    return eyes;
+}
+
+EyePictures readOnePicture(const QString &file, StereoLayout layout) {
+    PictureLoad load = LoadPicture(file, kToolLimits);
+    if (load.picture.isNull())
+        return {{}, {}, file, file, unreadable(file, load.error)};
+    const QImage picture = upright(load);
+    EyePictures eyes = cutIntoEyes(picture, layout);
+    if (eyes.left.isNull())
+        eyes.failure = unreadable(file, QStringLiteral("%1x%2 is too small to hold two eyes")
+                                            .arg(picture.width())
+                                            .arg(picture.height()));
+    const bool sideBySide = layout != StereoLayout::OverUnder;
+    const bool leftFirst = layout != StereoLayout::Cross;
+    const QString first = sideBySide ? QStringLiteral("left half") : QStringLiteral("top half");
+    const QString second =
+        sideBySide ? QStringLiteral("right half") : QStringLiteral("bottom half");
+    eyes.leftName = QStringLiteral("%1 (%2)").arg(file, leftFirst ? first : second);
+    eyes.rightName = QStringLiteral("%1 (%2)").arg(file, leftFirst ? second : first);
+    return eyes;
+}
+
+EyePictures readFromFile(const QString &file, Threads threads) {
+    if (QFileInfo(file).suffix().compare(u"jps", Qt::CaseInsensitive) == 0)
+        return readOnePicture(file, StereoLayout::Cross);
+    StereoPictureLoad load = LoadMpoPictures(file, kToolLimits, threads == Threads::All);
+    EyePictures eyes{
+        {}, {}, file + QStringLiteral(" (image 1)"), file + QStringLiteral(" (image 2)"), {}};
+    if (!load.error.isEmpty())
+        eyes.failure = unreadable(file, load.error);
+    else if (!load.isMpo)
+        eyes.failure = {ExitCode::Usage,
+                        QStringLiteral("%1: not an MPO file; for one picture holding both eyes "
+                                       "give --layout parallel, cross or over-under (see --help)")
+                            .arg(file)};
+    else {
+        eyes.left = upright(load.left);
+        eyes.right = upright(load.right);
+    }
+    return eyes;
+}
+
+} // namespace
+
+EyePictures cutIntoEyes(const QImage &picture, StereoLayout layout) {
+    const int halfWidth = picture.width() / 2;
+    const int halfHeight = picture.height() / 2;
+    EyePictures eyes;
+    switch (layout) {
+    case StereoLayout::Parallel:
+    case StereoLayout::Cross:
+        if (halfWidth == 0)
+            return eyes;
+        eyes.left = picture.copy(0, 0, halfWidth, picture.height());
+        eyes.right = picture.copy(halfWidth, 0, halfWidth, picture.height());
+        if (layout == StereoLayout::Cross)
+            std::swap(eyes.left, eyes.right);
+        return eyes;
+    case StereoLayout::OverUnder:
+        if (halfHeight == 0)
+            return eyes;
+        eyes.left = picture.copy(0, 0, picture.width(), halfHeight);
+        eyes.right = picture.copy(0, halfHeight, picture.width(), halfHeight);
+        return eyes;
+    case StereoLayout::Pair:
+    case StereoLayout::FromFile:
+        return eyes;
+    }
+    return eyes;
+}
+
+EyePictures readEyes(const PairJob &job, Threads threads) {
+    switch (job.layout) {
+    case StereoLayout::Pair:
+        return readPairFiles(job, threads);
+    case StereoLayout::FromFile:
+        return readFromFile(job.leftFile, threads);
+    case StereoLayout::Parallel:
+    case StereoLayout::Cross:
+    case StereoLayout::OverUnder:
+        return readOnePicture(job.leftFile, job.layout);
+    }
+    return {};
+}
+
+} // namespace duoptica

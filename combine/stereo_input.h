@@ -1,0 +1,29 @@
+// Reading the two eyes of a stereo job, upright: two picture files, one MPO, or one picture
+// holding both eyes side by side or one over the other.
+#pragma once
+
+#include "combine_pictures.h"
+
+#include <QImage>
+#include <QString>
+
+namespace duoptica {
+
+struct EyePictures {
+    QImage left;
+    QImage right;
+    // How messages name each eye: its file, or the stereo file and which image or half it is.
+    QString leftName;
+    QString rightName;
+    Outcome failure; // its code is Success when both eyes were read
+};
+
+// Both eyes as the job's layout gives them, each turned upright as its EXIF orientation asks
+// (a picture holding both eyes is turned before it is cut in two). The eyes are not swapped.
+EyePictures readEyes(const PairJob &job, Threads threads);
+
+// The two eyes a picture holds in the layout; an odd width (side by side) or height (over-under)
+// drops the last column or row. Both are null for the Pair layout or a picture too small to cut.
+EyePictures cutIntoEyes(const QImage &picture, StereoLayout layout);
+
+} // namespace duoptica
