@@ -12,6 +12,8 @@
 #include <QThreadPool>
 #include <QtConcurrentMap>
 
+#include <algorithm>
+
 namespace duoptica {
 
 namespace {
@@ -51,6 +53,8 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
                          input.name));
         summary.failed = int(pairing.clashing.size());
     }
+    // The status of a batch that writes no pair: the highest of its failures' statuses.
+    ExitCode worstFailure = pairing.clashing.isEmpty() ? ExitCode::Success : ExitCode::Usage;
     if (pairing.pairs.isEmpty() && pairing.clashing.isEmpty()) {
         summary.code = ExitCode::UnreadableInput;
         report.problem(
@@ -132,6 +136,7 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
             ++summary.skipped;
         } else {
             ++summary.failed;
+            worstFailure = std::max(worstFailure, outcome.code);
             report.problem(outcome.message);
         }
         if (report.pairDone)
@@ -142,8 +147,11 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     };
     QtConcurrent::blockingMap(&pool, jobs, runJob);
 
+    // 6 says that some outputs are there; with none (a full disk, an output folder that cannot be
+    // written), the failures' own status tells what went wrong.
     if (summary.failed > 0)
-        summary.code = ExitCode::BatchPartlyFailed;
+        summary.code =
+            summary.combined + summary.skipped > 0 ? ExitCode::BatchPartlyFailed : worstFailure;
     return summary;
 }
 

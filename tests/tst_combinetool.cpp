@@ -1,5 +1,6 @@
 // duoptica-combine as a user runs it: files in, files out, messages and exit statuses.
 #include "exit_code.h"
+#include "file_size_limit.h"
 #include "picture_fixtures.h"
 #include "run_program.h"
 #include "synthetic_stereo.h"
@@ -11,14 +12,17 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
-#include <QPainter>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <optional>
 #include <sys/stat.h>
 
 using duoptica::CombineMode;
@@ -119,6 +123,8 @@ private slots:
     void reportsEachFailureInOneLine();
     void batchSkipsBadPairsAndReportsUnpairedFiles_data();
     void batchSkipsBadPairsAndReportsUnpairedFiles();
+    void batchWritingNoPairExitsWithItsFailuresStatus_data();
+    void batchWritingNoPairExitsWithItsFailuresStatus();
     void batchRefusesWhatItCannotStart_data();
     void batchRefusesWhatItCannotStart();
     void readsEachStereoInput_data();
@@ -333,6 +339,39 @@ void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles() {
         QCOMPARE(errors, QString());
         QCOMPARE(summary, QStringLiteral("3 of 3 pairs combined"));
     }
+}
+
+void CombineToolTest::batchWritingNoPairExitsWithItsFailuresStatus_data() {
+    QTest::addColumn<bool>("fullDisk");
+    QTest::addColumn<int>("goodPairs");
+    QTest::addColumn<ExitCode>("code");
+    QTest::newRow("full disk") << true << 2 << ExitCode::WriteFailure;
+    QTest::newRow("only a pair of two sizes") << false << 0 << ExitCode::SizeMismatch;
+}
+
+void CombineToolTest::batchWritingNoPairExitsWithItsFailuresStatus() {
+    QFETCH(bool, fullDisk);
+    QFETCH(int, goodPairs);
+    QFETCH(ExitCode, code);
+    makePairs(QStringList{"a", "b"}.mid(0, goodPairs), {13, 5});
+    QVERIFY(randomPicture({13, 5}, 1).save(path("in/bad_L.bmp")));
+    QVERIFY(randomPicture({13, 6}, 2).save(path("in/bad_R.bmp")));
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("out")));
+
+    ProgramRun run;
+    {
+        std::optional<FileSizeLimit> limit; // inherited by the tool: every write meets a full disk
+        if (fullDisk)
+            limit.emplace(1);
+        run = runTool({"--batch", path("in"), path("out")});
+    }
+
+    QCOMPARE(run.exitCode, int(code));
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files), QStringList());
+    const QStringList lines = QString::fromLocal8Bit(run.err).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), goodPairs + 1);
+    QCOMPARE(lines.filter(path("out/")).size(), goodPairs);
+    QCOMPARE(lines.filter(QString::fromLocal8Bit(std::strerror(EFBIG))).size(), goodPairs);
 }
 
 void CombineToolTest::batchRefusesWhatItCannotStart_data() {
