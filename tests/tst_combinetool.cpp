@@ -290,7 +290,8 @@ void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles_data() {
     QTest::addColumn<bool>("withProblems");
     QTest::addColumn<QString>("format");
     QTest::newRow("all pairs good, bmp") << false << QString();
-    QTest::newRow("a bad pair and an unpaired file, png") << true << "png";
+    QTest::newRow("a bad pair, an unpaired file and entries that are no files, png")
+        << true << "png";
 }
 
 void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles() {
@@ -307,6 +308,11 @@ void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles() {
         QVERIFY(randomPicture({30, 17}, 30).save(path("in/bad_L.jpg")));
         QVERIFY(randomPicture({31, 17}, 31).save(path("in/bad_R.jpg")));
         QVERIFY(randomPicture({31, 17}, 32).save(path("in/lonely_L.jpeg")));
+        // Named like inputs, yet no picture files: each is reported with what it is.
+        QVERIFY(::mkfifo(QFile::encodeName(path("in/pipe_L.bmp")).constData(), 0600) == 0);
+        QVERIFY(randomPicture({31, 17}, 33).save(path("in/pipe_R.bmp")));
+        QVERIFY(QDir(path("in")).mkdir(QStringLiteral("folder_R.gif")));
+        QVERIFY(QFile::link(QStringLiteral("loop_L.bmp"), path("in/loop_L.bmp")));
     }
 
     QStringList arguments{"--mode", "red-green", "--batch", path("in"), path("out")};
@@ -330,11 +336,18 @@ void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles() {
     const QString errors = QString::fromLocal8Bit(run.err);
     const QString summary = QString::fromLocal8Bit(run.out).trimmed();
     if (withProblems) {
-        QCOMPARE(errors.count(u'\n'), 2);
+        QCOMPARE(errors.count(u'\n'), 6);
         QVERIFY2(errors.contains("Pictures not equal size!") && errors.contains("bad_L.jpg"),
                  qPrintable(errors));
         QVERIFY2(errors.contains("lonely_L.jpeg"), qPrintable(errors));
-        QCOMPARE(summary, QStringLiteral("3 of 4 pairs combined, 1 failed, 1 file unpaired"));
+        for (const auto &[name, what] : {std::pair{"pipe_L.bmp", "FIFO"},
+                                         {"folder_R.gif", "a folder"},
+                                         {"loop_L.bmp", "symbolic link"}}) {
+            const QString line = path("in/") + name + ": cannot read it: ";
+            QVERIFY2(errors.split(u'\n').filter(line).filter(what).size() == 1, qPrintable(errors));
+        }
+        QVERIFY2(errors.contains(path("in/pipe_R.bmp") + ": unpaired"), qPrintable(errors));
+        QCOMPARE(summary, QStringLiteral("3 of 4 pairs combined, 1 failed, 5 files unpaired"));
     } else {
         QCOMPARE(errors, QString());
         QCOMPARE(summary, QStringLiteral("3 of 3 pairs combined"));
