@@ -26,7 +26,8 @@ FolderPairing withClashesApart(FolderPairing pairing, const QList<PicturePair> &
 
 } // namespace
 
-FolderPairing pairPictureFiles(const QStringList &fileNames) {
+FolderPairing pairPictureFiles(const QStringList &fileNames,
+                               const QList<UnpairedFile> &irregularEntries) {
     static const QRegularExpression stereoName(QStringLiteral(R"(^(.+)\.(mpo|jps)$)"),
                                                QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression sideName(
@@ -50,6 +51,10 @@ FolderPairing pairPictureFiles(const QStringList &fileNames) {
     }
 
     FolderPairing pairing;
+    for (const UnpairedFile &entry : irregularEntries)
+        if (stereoName.match(entry.fileName).hasMatch() ||
+            sideName.match(entry.fileName).hasMatch())
+            pairing.refused.append(entry);
     for (auto it = byName.cbegin(); it != byName.cend(); ++it) {
         const Sides &sides = it.value();
         if (sides.left.size() == 1 && sides.right.size() == 1) {

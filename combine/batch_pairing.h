@@ -26,11 +26,15 @@ struct FolderPairing {
     // Inputs whose NAME another input has too, whatever the case: each would overwrite the
     // other's output, so none of them is combined.
     QList<PicturePair> clashing;
+    // Entries named like an input that are no regular files (a folder, a FIFO, a link leading
+    // nowhere), with the reason; they take no part.
+    QList<UnpairedFile> refused;
 };
 
 // fileNames are names within one folder. Names, the _L/_R mark and the extension (bmp, jpg,
 // jpeg, gif, png) match whatever their case; the two sides may have different extensions.
 // NAME.mpo and NAME.jps files are inputs of their own. Other files take no part.
-FolderPairing pairPictureFiles(const QStringList &fileNames);
+FolderPairing pairPictureFiles(const QStringList &fileNames,
+                               const QList<UnpairedFile> &irregularEntries = {});
 
 } // namespace duoptica

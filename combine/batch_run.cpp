@@ -12,6 +12,8 @@
 #include <QThreadPool>
 #include <QtConcurrentMap>
 
+#include <algorithm>
+
 namespace duoptica {
 
 namespace {
@@ -19,6 +21,27 @@ namespace {
 qint64 picturePixels(const QString &file) {
     const QSize size = QImageReader(file).size();
     return size.isValid() ? qint64(size.width()) * size.height() : 0;
+}
+
+// The folder's regular files (links to them too), and its other entries with what they are.
+// QDir::Files alone would leave out a FIFO or a link loop named like a picture without a word.
+std::pair<QStringList, QList<UnpairedFile>> folderEntries(const QDir &folder) {
+    QStringList files;
+    QList<UnpairedFile> others;
+    for (const QFileInfo &entry :
+         folder.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (entry.isFile())
+            files << entry.fileName();
+        else if (entry.isDir())
+            others.append({entry.fileName(), QStringLiteral("a folder, not a picture file")});
+        else if (entry.isSymLink())
+            others.append({entry.fileName(),
+                           QStringLiteral("a symbolic link that leads to no file (or in a loop)")});
+        else
+            others.append({entry.fileName(),
+                           QStringLiteral("not a regular file (a FIFO, socket or device)")});
+    }
+    return {files, others};
 }
 
 } // namespace
@@ -34,7 +57,8 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         report.problem(QStringLiteral("%1: cannot read the folder").arg(request.inputDir));
         return summary;
     }
-    const FolderPairing pairing = pairPictureFiles(inputDir.entryList(QDir::Files));
+    const auto [files, irregularEntries] = folderEntries(inputDir);
+    const FolderPairing pairing = pairPictureFiles(files, irregularEntries);
     // Unpaired files and clashing names are reported by shard 0 alone, so that the shards of one
     // batch report each once.
     const bool reportsFolderProblems = request.shard.index == 0;
@@ -42,7 +66,10 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         for (const UnpairedFile &file : pairing.unpaired)
             report.problem(QStringLiteral("%1: unpaired: %2")
                                .arg(inputDir.filePath(file.fileName), file.reason));
-        summary.unpaired = int(pairing.unpaired.size());
+        for (const UnpairedFile &entry : pairing.refused)
+            report.problem(QStringLiteral("%1: cannot read it: %2")
+                               .arg(inputDir.filePath(entry.fileName), entry.reason));
+        summary.unpaired = int(pairing.unpaired.size() + pairing.refused.size());
         for (const PicturePair &input : pairing.clashing)
             report.problem(
                 QStringLiteral("%1: another input is also named '%2'; neither is written")
@@ -51,6 +78,8 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
                          input.name));
         summary.failed = int(pairing.clashing.size());
     }
+    // The status of a batch that writes no pair: the highest of its failures' statuses.
+    ExitCode worstFailure = pairing.clashing.isEmpty() ? ExitCode::Success : ExitCode::Usage;
     if (pairing.pairs.isEmpty() && pairing.clashing.isEmpty()) {
         summary.code = ExitCode::UnreadableInput;
         report.problem(
@@ -132,6 +161,7 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
             ++summary.skipped;
         } else {
             ++summary.failed;
+            worstFailure = std::max(worstFailure, outcome.code);
             report.problem(outcome.message);
         }
         if (report.pairDone)
@@ -142,8 +172,11 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     };
     QtConcurrent::blockingMap(&pool, jobs, runJob);
 
+    // 6 says that some outputs are there; with none (a full disk, an output folder that cannot be
+    // written), the failures' own status tells what went wrong.
     if (summary.failed > 0)
-        summary.code = ExitCode::BatchPartlyFailed;
+        summary.code =
+            summary.combined + summary.skipped > 0 ? ExitCode::BatchPartlyFailed : worstFailure;
     return summary;
 }
 

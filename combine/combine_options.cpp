@@ -287,7 +287,8 @@ Exit status:
      or with --align the pair cannot be aligned
   4  Pictures not equal size!
   5  the output cannot be written
-  6  some pairs of a batch failed (the others were written)
+  6  some pairs of a batch failed (the others were written or skipped);
+     a batch that writes no pair exits with the highest status of its failures
 )")
         .arg(methods);
 }

@@ -1,5 +1,6 @@
 #include "decoder_input.h"
 #include "picture_file.h"
+#include "png_chunks.h"
 
 #include <QCoreApplication>
 #include <QImageReader>
@@ -63,6 +64,10 @@ PictureLoad decodePicture(DecoderInput &input, const LoadLimits &limits) {
             return {{},
                     reason("The JPEG has %1 scans, more than %2.").arg(scans).arg(kMaxJpegScans)};
     }
+
+    if (limits.acceptPng)
+        if (QString refusal = checkPngChunks(input); !refusal.isEmpty())
+            return {{}, refusal};
 
     // The format comes from the content alone: the name's extension says nothing reliable.
     QImageReader reader(&input);

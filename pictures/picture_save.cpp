@@ -1,10 +1,23 @@
 #include "picture_file.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QImageWriter>
 #include <QSaveFile>
 
+#include <cerrno>
+
 namespace duoptica {
+
+namespace {
+
+// Qt 6.4 loses the reason of a failed buffered write (its message is "Unknown error"), yet the
+// system's reason, such as "No space left on device", is still in errno right after the failure.
+QString writeFailure(const QSaveFile &file, int writeErrno) {
+    return writeErrno != 0 ? qt_error_string(writeErrno) : file.errorString();
+}
+
+} // namespace
 
 QString SavePicture(const QImage &picture, const QString &fileName, const QByteArray &format,
                     int quality) {
@@ -19,18 +32,28 @@ QString SavePicture(const QImage &picture, const QString &fileName, const QByteA
 
     // Qt writes 24-bit BMP for 32-bit pictures but keeps a palette for indexed ones.
     const bool bmp = format.compare("bmp", Qt::CaseInsensitive) == 0;
-    QImageWriter writer(&file, format);
+    const QImage stored = bmp ? picture.convertToFormat(QImage::Format_RGB32) : picture;
+    // libpng gives up on a failed write by a jump that leaks Qt's row buffer and prints a line of
+    // its own, naming no file. A compressed picture is small: it is encoded in memory and then
+    // written in one go, so that only the file meets a full disk.
+    QBuffer encoded;
+    if (!bmp)
+        encoded.open(QIODevice::WriteOnly);
+    QImageWriter writer(bmp ? static_cast<QIODevice *>(&file) : &encoded, format);
     writer.setQuality(quality);
-    if (!writer.write(bmp ? picture.convertToFormat(QImage::Format_RGB32) : picture)) {
-        const QString why =
-            file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
+    errno = 0;
+    if (!writer.write(stored)) {
+        const int writeErrno = errno;
+        const QString why = file.error() != QFileDevice::NoError ? writeFailure(file, writeErrno)
+                                                                 : writer.errorString();
         file.cancelWriting();
         return why;
     }
     // On Qt 6.4 commit() does not see a failure of the last buffered write: a small picture on a
     // full disk would be committed as an empty file in place of the old one.
-    if (!file.flush()) {
-        const QString why = file.errorString();
+    errno = 0;
+    if ((!bmp && file.write(encoded.buffer()) != encoded.size()) || !file.flush()) {
+        const QString why = writeFailure(file, errno);
         file.cancelWriting();
         return why;
     }

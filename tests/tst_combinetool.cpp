@@ -1,5 +1,6 @@
 // duoptica-combine as a user runs it: files in, files out, messages and exit statuses.
 #include "exit_code.h"
+#include "file_size_limit.h"
 #include "picture_fixtures.h"
 #include "run_program.h"
 #include "synthetic_stereo.h"
@@ -11,14 +12,17 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
-#include <QPainter>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <optional>
 #include <sys/stat.h>
 
 using duoptica::CombineMode;
@@ -119,6 +123,8 @@ private slots:
     void reportsEachFailureInOneLine();
     void batchSkipsBadPairsAndReportsUnpairedFiles_data();
     void batchSkipsBadPairsAndReportsUnpairedFiles();
+    void batchWritingNoPairExitsWithItsFailuresStatus_data();
+    void batchWritingNoPairExitsWithItsFailuresStatus();
     void batchRefusesWhatItCannotStart_data();
     void batchRefusesWhatItCannotStart();
     void readsEachStereoInput_data();
@@ -220,6 +226,11 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("right file is a truncated PNG")
         << QStringList{"left.bmp", "cut.png", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"cut.png", "truncated"};
+    // libjpeg's own warning ("Corrupt JPEG data: premature end of data segment") would be a
+    // line naming no file.
+    QTest::newRow("right file is a truncated JPEG")
+        << QStringList{"left.bmp", "cut.jpg", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"cut.jpg", "truncated"};
     QTest::newRow("output folder missing")
         << QStringList{"left.bmp", "right.bmp", "missing/out.bmp"} << ExitCode::WriteFailure
         << QStringList{"missing/out.bmp"};
@@ -252,6 +263,8 @@ void CombineToolTest::reportsEachFailureInOneLine() {
     QVERIFY(randomPicture({40, 29}, 5).save(path("small.bmp")));
     QVERIFY(randomPicture({40, 30}, 6).save(path("cut.png")));
     QVERIFY(QFile::resize(path("cut.png"), QFileInfo(path("cut.png")).size() / 2));
+    const QByteArray jpeg = fixtures::jpegBytes(randomPicture({40, 30}, 6));
+    QVERIFY(fixtures::writeFile(path("cut.jpg"), jpeg.left(jpeg.size() / 2)));
     QVERIFY(fixtures::writeFile(path("text.jpg"), "not a picture"));
     const QByteArray eye = fixtures::jpegBytes(randomPicture({40, 30}, 7));
     QVERIFY(fixtures::writeFile(path("one.mpo"), fixtures::mpoBytes({eye}, true)));
@@ -269,11 +282,11 @@ void CombineToolTest::reportsEachFailureInOneLine() {
     const ProgramRun run = runTool(arguments);
 
     QCOMPARE(run.exitCode, int(code));
-    // libpng prints a line of its own for a damaged file, past anything the tool can stop.
-    const QStringList ownLines = QString::fromLocal8Bit(run.err).split(u'\n').filter(
-        QRegularExpression(QStringLiteral("^duoptica-combine: ")));
-    QCOMPARE(ownLines.size(), 1);
-    const QString message = ownLines.front();
+    // One line, the tool's own: none of a decoder's that would name no file.
+    const QStringList lines = QString::fromLocal8Bit(run.err).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1);
+    const QString message = lines.front();
+    QVERIFY2(message.startsWith(u"duoptica-combine: "), qPrintable(message));
     for (const QString &part : messageMentions)
         QVERIFY2(message.contains(part), qPrintable(message));
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), entriesBefore);
@@ -284,7 +297,8 @@ void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles_data() {
     QTest::addColumn<bool>("withProblems");
     QTest::addColumn<QString>("format");
     QTest::newRow("all pairs good, bmp") << false << QString();
-    QTest::newRow("a bad pair and an unpaired file, png") << true << "png";
+    QTest::newRow("a bad pair, an unpaired file and entries that are no files, png")
+        << true << "png";
 }
 
 void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles() {
@@ -301,6 +315,11 @@ void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles() {
         QVERIFY(randomPicture({30, 17}, 30).save(path("in/bad_L.jpg")));
         QVERIFY(randomPicture({31, 17}, 31).save(path("in/bad_R.jpg")));
         QVERIFY(randomPicture({31, 17}, 32).save(path("in/lonely_L.jpeg")));
+        // Named like inputs, yet no picture files: each is reported with what it is.
+        QVERIFY(::mkfifo(QFile::encodeName(path("in/pipe_L.bmp")).constData(), 0600) == 0);
+        QVERIFY(randomPicture({31, 17}, 33).save(path("in/pipe_R.bmp")));
+        QVERIFY(QDir(path("in")).mkdir(QStringLiteral("folder_R.gif")));
+        QVERIFY(QFile::link(QStringLiteral("loop_L.bmp"), path("in/loop_L.bmp")));
     }
 
     QStringList arguments{"--mode", "red-green", "--batch", path("in"), path("out")};
@@ -324,15 +343,55 @@ void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles() {
     const QString errors = QString::fromLocal8Bit(run.err);
     const QString summary = QString::fromLocal8Bit(run.out).trimmed();
     if (withProblems) {
-        QCOMPARE(errors.count(u'\n'), 2);
+        QCOMPARE(errors.count(u'\n'), 6);
         QVERIFY2(errors.contains("Pictures not equal size!") && errors.contains("bad_L.jpg"),
                  qPrintable(errors));
         QVERIFY2(errors.contains("lonely_L.jpeg"), qPrintable(errors));
-        QCOMPARE(summary, QStringLiteral("3 of 4 pairs combined, 1 failed, 1 file unpaired"));
+        for (const auto &[name, what] : {std::pair{"pipe_L.bmp", "FIFO"},
+                                         {"folder_R.gif", "a folder"},
+                                         {"loop_L.bmp", "symbolic link"}}) {
+            const QString line = path("in/") + name + ": cannot read it: ";
+            QVERIFY2(errors.split(u'\n').filter(line).filter(what).size() == 1, qPrintable(errors));
+        }
+        QVERIFY2(errors.contains(path("in/pipe_R.bmp") + ": unpaired"), qPrintable(errors));
+        QCOMPARE(summary, QStringLiteral("3 of 4 pairs combined, 1 failed, 5 files unpaired"));
     } else {
         QCOMPARE(errors, QString());
         QCOMPARE(summary, QStringLiteral("3 of 3 pairs combined"));
     }
+}
+
+void CombineToolTest::batchWritingNoPairExitsWithItsFailuresStatus_data() {
+    QTest::addColumn<bool>("fullDisk");
+    QTest::addColumn<int>("goodPairs");
+    QTest::addColumn<ExitCode>("code");
+    QTest::newRow("full disk") << true << 2 << ExitCode::WriteFailure;
+    QTest::newRow("only a pair of two sizes") << false << 0 << ExitCode::SizeMismatch;
+}
+
+void CombineToolTest::batchWritingNoPairExitsWithItsFailuresStatus() {
+    QFETCH(bool, fullDisk);
+    QFETCH(int, goodPairs);
+    QFETCH(ExitCode, code);
+    makePairs(QStringList{"a", "b"}.mid(0, goodPairs), {13, 5});
+    QVERIFY(randomPicture({13, 5}, 1).save(path("in/bad_L.bmp")));
+    QVERIFY(randomPicture({13, 6}, 2).save(path("in/bad_R.bmp")));
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("out")));
+
+    ProgramRun run;
+    {
+        std::optional<FileSizeLimit> limit; // inherited by the tool: every write meets a full disk
+        if (fullDisk)
+            limit.emplace(1);
+        run = runTool({"--batch", path("in"), path("out")});
+    }
+
+    QCOMPARE(run.exitCode, int(code));
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files), QStringList());
+    const QStringList lines = QString::fromLocal8Bit(run.err).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), goodPairs + 1);
+    QCOMPARE(lines.filter(path("out/")).size(), goodPairs);
+    QCOMPARE(lines.filter(QString::fromLocal8Bit(std::strerror(EFBIG))).size(), goodPairs);
 }
 
 void CombineToolTest::batchRefusesWhatItCannotStart_data() {

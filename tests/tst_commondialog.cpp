@@ -1,14 +1,17 @@
-// CD1, the common file dialog: the "description|patterns" filters as QFileDialog shows them, and
-// FileName after a choice and after a cancel, with the real QFileDialog answered as a user would.
+// CD1, the common file dialog: the "description|patterns" filters as QFileDialog shows them,
+// FileName after a choice and after a cancel, with the real QFileDialog answered as a user would,
+// and no settings file read or written in the user's configuration.
 #include "common_dialog.h"
 #include "modal_answerer.h"
 
 #include <QDialogButtonBox>
+#include <QDirIterator>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <QWidget>
 
 namespace {
@@ -22,23 +25,51 @@ void typeAndAccept(QFileDialog *dialog, const QString &path) {
         ->click();
 }
 
+// Every file below folder, with its contents.
+QMap<QString, QByteArray> filesBelow(const QString &folder) {
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        files[file.fileName()] = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    return files;
+}
+
 } // namespace
 
 class CommonDialogTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void filtersBecomeQtNameFilters_data();
     void filtersBecomeQtNameFilters();
     void realOpenDialogShowsTheFilterAndReturnsTheChoice();
     void realSaveDialogAddsNoExtension();
     void cancelLeavesFileNameUnchanged_data();
     void cancelLeavesFileNameUnchanged();
+    void leavesTheUsersSettingsAlone();
     void cleanup();
 
 private:
     QTemporaryDir dir_;
+    // The user's home, with a settings file of Qt's file dialog from an earlier session.
+    QTemporaryDir home_;
 };
+
+void CommonDialogTest::initTestCase() {
+    // Before any dialog is made, as at a program's start.
+    qputenv("HOME", QFile::encodeName(home_.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_.filePath(QStringLiteral(".config"))));
+    QVERIFY(QDir(home_.path()).mkdir(QStringLiteral(".config")));
+    QVERIFY(QDir(home_.path()).mkdir(QStringLiteral("seen")));
+    QFile settings(home_.filePath(QStringLiteral(".config/QtProject.conf")));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write("[FileDialog]\nhistory=" +
+                   QUrl::fromLocalFile(home_.filePath(QStringLiteral("seen"))).toEncoded() +
+                   "\nviewMode=List\n");
+}
 
 void CommonDialogTest::filtersBecomeQtNameFilters_data() {
     QTest::addColumn<QString>("filter");
@@ -122,6 +153,31 @@ void CommonDialogTest::cancelLeavesFileNameUnchanged() {
 
     QCOMPARE(user.answered(), 1);
     QCOMPARE(dialog.FileName, QStringLiteral("/earlier/choice.bmp"));
+}
+
+void CommonDialogTest::leavesTheUsersSettingsAlone() {
+    const QMap<QString, QByteArray> before = filesBelow(home_.path());
+    QWidget owner;
+    CommonDialog dialog(&owner);
+    dialog.Filter = QStringLiteral("Bitmaps (*.bmp)|*.bmp");
+    QStringList histories;
+    QList<QFileDialog::ViewMode> views;
+    ModalAnswerer user([&](QWidget *modal) {
+        auto *fileDialog = qobject_cast<QFileDialog *>(modal);
+        histories << fileDialog->history().join(u' ');
+        views << fileDialog->viewMode();
+        fileDialog->setViewMode(QFileDialog::List);
+        typeAndAccept(fileDialog, dir_.filePath(QStringLiteral("chosen.bmp")));
+    });
+
+    dialog.ShowSave();
+    dialog.ShowSave();
+
+    QCOMPARE(user.answered(), 2);
+    QVERIFY2(!histories.front().contains(QStringLiteral("seen")), qPrintable(histories.front()));
+    QCOMPARE(views.front(), QFileDialog::Detail);
+    QCOMPARE(views.back(), QFileDialog::List); // remembered within the session
+    QCOMPARE(filesBelow(home_.path()), before);
 }
 
 void CommonDialogTest::cleanup() {

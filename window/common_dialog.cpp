@@ -1,9 +1,29 @@
 #include "common_dialog.h"
 
 #include <QFileDialog>
+#include <QSettings>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace {
+
+// QFileDialog keeps its folder history, last folder and view in QSettings(UserScope,
+// "QtProject"): it would write ~/.config/QtProject.conf and read it back at the next start, yet
+// the program keeps no settings. Qt's settings of this process live in a folder of its own,
+// removed when the program ends, so a dialog still remembers the one before it in a session.
+void keepQtSettingsInTheSession() {
+    static QTemporaryDir sessionFolder;
+    static const bool redirected = [] {
+        // Should no folder be made, nothing can be read or written below /dev/null either.
+        const QString path =
+            sessionFolder.isValid() ? sessionFolder.path() : QStringLiteral("/dev/null");
+        for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+            for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
+                QSettings::setPath(format, scope, path);
+        return true;
+    }();
+    Q_UNUSED(redirected);
+}
 
 QString askWithFileDialog(QWidget *owner, CommonDialog::Kind kind, const QString &nameFilters,
                           const QString &fileName) {
@@ -21,6 +41,7 @@ CommonDialog::CommonDialog(QWidget *owner)
         return askWithFileDialog(owner, kind, nameFilters, fileName);
     }) {
     setObjectName(QStringLiteral("CD1"));
+    keepQtSettingsInTheSession();
 }
 
 void CommonDialog::ShowOpen() {

@@ -1,7 +1,9 @@
 #include "form1.h"
 
+#include "access_key_button.h"
 #include "combine_run.h"
 #include "common_dialog.h"
+#include "fitting_indicator_style.h"
 #include "picture_surface.h"
 
 #include <QButtonGroup>
@@ -13,8 +15,9 @@
 namespace {
 
 // Geometry of every control in pixels of the client area (15 twips each).
+template <class Button = QPushButton>
 QPushButton *makeButton(const char *name, const QString &caption, QRect geometry, QWidget *form) {
-    auto *button = new QPushButton(caption, form);
+    auto *button = new Button(caption, form);
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(geometry);
     return button;
@@ -30,7 +33,8 @@ QRadioButton *makeOption(const char *name, const QString &caption, QRect geometr
 PictureSurface *makeSurface(const char *name, QRect geometry, QWidget *form) {
     auto *surface = new PictureSurface(geometry, form);
     surface->setObjectName(QString::fromLatin1(name));
-    surface->setFocusPolicy(Qt::StrongFocus);
+    // A picture area takes no keyboard input, so it is no tab stop.
+    surface->setFocusPolicy(Qt::NoFocus);
     return surface;
 }
 
@@ -40,8 +44,9 @@ Form1::Form1(QWidget *parent)
     : QWidget(parent)
     , Command2(makeButton("Command2", tr("Load &Left"), {8, 8, 73, 25}, this))
     , Command3(makeButton("Command3", tr("Load &Right"), {88, 8, 73, 25}, this))
-    , Command1(makeButton("Command1", tr("&Go!"), {168, 8, 65, 25}, this))
-    , Command4(makeButton("Command4", tr("&Stop"), {240, 8, 65, 25}, this))
+    // Their access keys act at once: a stop by Alt+S lands where the key was pressed.
+    , Command1(makeButton<AccessKeyButton>("Command1", tr("&Go!"), {168, 8, 65, 25}, this))
+    , Command4(makeButton<AccessKeyButton>("Command4", tr("&Stop"), {240, 8, 65, 25}, this))
     , Command5(makeButton("Command5", tr("Save"), {312, 8, 65, 25}, this))
     , Option1(makeOption("Option1", tr("Normal"), {384, 16, 65, 13}, this))
     // The last two option buttons reach to the next control so their captions are not cut off.
@@ -65,6 +70,10 @@ Form1::Form1(QWidget *parent)
     options->addButton(Option2);
     options->addButton(Option3);
     Option1->setChecked(true);
+    auto *optionStyle = new FittingIndicatorStyle;
+    optionStyle->setParent(this);
+    for (QRadioButton *option : {Option1, Option2, Option3})
+        option->setStyle(optionStyle);
 
     Command4->setEnabled(false);
     Picture2->hide();
