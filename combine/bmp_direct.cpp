@@ -7,10 +7,14 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace duoptica {
 
@@ -114,8 +118,17 @@ struct MappedFile {
         file.setFileName(name);
         if (!file.open(QIODevice::ReadOnly) || (size = file.size()) < kHeadersSize)
             return false;
-        bytes = file.map(0, size);
-        return bytes != nullptr;
+        // Populated at once: one pass in the kernel costs far less than a fault a page.
+        void *mapped = ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
+                              file.handle(), 0);
+        if (mapped == MAP_FAILED)
+            return false;
+        bytes = static_cast<uchar *>(mapped);
+        return true;
+    }
+    ~MappedFile() {
+        if (bytes)
+            ::munmap(bytes, std::size_t(size));
     }
 };
 
@@ -136,31 +149,53 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
 
     const qint64 outStride = rowBytes(left->width, 24);
     const qint64 outSize = kHeadersSize + outStride * left->height;
-    std::unique_ptr<uchar[]> output(new (std::nothrow) uchar[std::size_t(outSize)]);
-    if (!output)
-        return std::nullopt;
-    writeHeaders(output.get(), *left, outSize);
+    QSaveFile file(job.outputFile);
+    const auto failure = [&](const QString &why) {
+        file.cancelWriting();
+        return Outcome{ExitCode::WriteFailure,
+                       QStringLiteral("%1: cannot write: %2").arg(job.outputFile, why)};
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(file.errorString());
+    // Each band is written where it belongs as soon as it is combined, so that writing overlaps
+    // combining and no whole output is ever held.
+    const int output = file.handle();
+    std::atomic<int> writeError = 0;
+    const auto writeAt = [&](const uchar *bytes, qint64 size, qint64 offset) {
+        while (size > 0 && writeError == 0) {
+            const ssize_t written = ::pwrite(output, bytes, std::size_t(size), offset);
+            if (written < 0 && errno != EINTR)
+                writeError = errno;
+            else if (written > 0)
+                bytes += written, size -= written, offset += written;
+        }
+    };
+    uchar headers[kHeadersSize];
+    writeHeaders(headers, *left, outSize);
+    writeAt(headers, kHeadersSize, 0);
 
     const auto combineBand = [&](int firstRow) {
         const std::size_t width = std::size_t(left->width);
+        const int endRow = std::min(firstRow + kBandRows, left->height);
         std::vector<PackedPixel> rows(width * 3);
+        std::vector<uchar> band(std::size_t(outStride) * std::size_t(endRow - firstRow));
         PackedPixel *const leftRow = rows.data();
         PackedPixel *const rightRow = leftRow + width;
         PackedPixel *const combined = rightRow + width;
-        const int endRow = std::min(firstRow + kBandRows, left->height);
         for (int y = firstRow; y < endRow; ++y) {
             expandRow(*left, y, leftRow);
             expandRow(*right, y, rightRow);
             combineMethodSpan(leftRow, rightRow, combined, width, job.mode);
-            // Qt writes bottom-up, with zero padding.
-            uchar *out = output.get() + kHeadersSize + outStride * (left->height - 1 - y);
+            // Qt writes bottom-up, with zero padding (the band's bytes start zeroed).
+            uchar *out = band.data() + outStride * (endRow - 1 - y);
             for (std::size_t x = 0; x < width; ++x, out += 3) {
                 out[0] = uchar(combined[x]);
                 out[1] = uchar(combined[x] >> 8);
                 out[2] = uchar(combined[x] >> 16);
             }
-            std::memset(out, 0, std::size_t(outStride) - width * 3);
         }
+        writeAt(band.data(), qint64(band.size()),
+                kHeadersSize + outStride * (left->height - endRow));
     };
     std::vector<int> bands;
     for (int row = 0; row < left->height; row += kBandRows)
@@ -170,17 +205,8 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
     else
         QtConcurrent::blockingMap(bands, combineBand);
 
-    QSaveFile file(job.outputFile);
-    const auto failure = [&](const QString &why) {
-        file.cancelWriting();
-        return Outcome{ExitCode::WriteFailure,
-                       QStringLiteral("%1: cannot write: %2").arg(job.outputFile, why)};
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return failure(file.errorString());
-    if (file.write(reinterpret_cast<const char *>(output.get()), outSize) != outSize ||
-        !file.flush())
-        return failure(file.errorString());
+    if (writeError != 0)
+        return failure(qt_error_string(writeError));
     if (!file.commit())
         return Outcome{
             ExitCode::WriteFailure,
