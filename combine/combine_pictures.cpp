@@ -1,5 +1,6 @@
 #include "combine_pictures.h"
 
+#include "bmp_direct.h"
 #include "picture_file.h"
 #include "stereo_input.h"
 
@@ -84,6 +85,9 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
             return {ExitCode::Usage,
                     QStringLiteral("%1: the output would overwrite an input").arg(job.outputFile)};
     }
+
+    if (std::optional<Outcome> direct = combineBmpDirect(job, kMaxPicturePixels, threads))
+        return *direct;
 
     // The stages of a job, each on the two upright eyes the one before gives.
     EyePictures eyes = readEyes(job, threads);

@@ -1,4 +1,5 @@
 #include "decoder_input.h"
+#include "jpeg_markers.h"
 #include "picture_file.h"
 #include "png_chunks.h"
 
@@ -38,29 +39,12 @@ bool looksLikeJpeg(QIODevice &input) {
     return input.peek(2) == QByteArrayLiteral("\xFF\xD8");
 }
 
-// In entropy-coded data a 0xFF byte is always followed by 0x00 or a restart marker, so each
-// 0xFF 0xDA pair starts a scan (at worst one of an embedded thumbnail, or a chance pair in
-// metadata, which the generous limit absorbs).
-int countJpegScans(QIODevice &input) {
-    int scans = 0;
-    char previous = 0;
-    QByteArray chunk;
-    while (!(chunk = input.read(1 << 16)).isEmpty())
-        for (const char byte : std::as_const(chunk)) {
-            if (previous == '\xFF' && byte == '\xDA')
-                ++scans;
-            previous = byte;
-        }
-    input.seek(0);
-    return scans;
-}
-
 PictureLoad decodePicture(DecoderInput &input, const LoadLimits &limits) {
     if (input.size() == 0)
         return {{}, reason("The file is empty.")};
 
     if (looksLikeJpeg(input)) {
-        if (const int scans = countJpegScans(input); scans > kMaxJpegScans)
+        if (const int scans = CountJpegScans(input); scans > kMaxJpegScans)
             return {{},
                     reason("The JPEG has %1 scans, more than %2.").arg(scans).arg(kMaxJpegScans)};
     }

@@ -424,6 +424,7 @@ QList<BadInput> makeBadInputs(const QString &folder) {
     file("JPEG declaring 65000 x 65000 pixels", "huge.jpg", jpegDeclaring({65000, 65000}),
          "too large");
     file("progressive JPEG of 5000 scans", "scans.jpg", jpegWithScans(5000), "5000 scans");
+    file("progressive JPEG of 101 scans", "scans101.jpg", jpegWithScans(101), "101 scans");
     QByteArray hugeGif = gifHeader(65535, 65535) + QByteArray(768, '\0');
     hugeGif += QByteArray("\x2C\0\0\0\0\xFF\xFF\xFF\xFF\0\x08\x02\x00\x01\x00\x3B", 16);
     file("GIF declaring 65535 x 65535 pixels", "huge.gif", hugeGif, "too large");

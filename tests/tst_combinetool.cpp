@@ -104,6 +104,20 @@ QStringList outputsWithStatus(const BatchReportLines &report, const QString &sta
     return outputs;
 }
 
+// An uncompressed BMP of the picture in the layout, stored top-down when asked: Qt reads a
+// bottom-up file of the picture upside down, with its height negated, as the picture itself.
+QByteArray uncompressedBmp(const QImage &picture, bool thirtyTwoBits, bool topDown) {
+    using fixtures::BmpLayout;
+    const BmpLayout layout = thirtyTwoBits ? BmpLayout::Rgb32 : BmpLayout::Rgb24;
+    if (!topDown)
+        return fixtures::bmpBytes(picture, layout);
+    QByteArray bytes = fixtures::bmpBytes(picture.mirrored(false, true), layout);
+    const qint32 height = -picture.height();
+    for (int i = 0; i < 4; ++i)
+        bytes[22 + i] = char(quint32(height) >> (8 * i));
+    return bytes;
+}
+
 ino_t inodeOf(const QString &file) {
     struct stat status {};
     return stat(QFile::encodeName(file).constData(), &status) == 0 ? status.st_ino : 0;
@@ -119,6 +133,8 @@ private slots:
     void combinesEveryPixelByTheRule_data();
     void combinesEveryPixelByTheRule();
     void showsTransparentPartsAsTheWindowDoes();
+    void combinesUncompressedBmpsAsFromAnyOtherFormat_data();
+    void combinesUncompressedBmpsAsFromAnyOtherFormat();
     void reportsEachFailureInOneLine_data();
     void reportsEachFailureInOneLine();
     void batchSkipsBadPairsAndReportsUnpairedFiles_data();
@@ -210,6 +226,60 @@ void CombineToolTest::showsTransparentPartsAsTheWindowDoes() {
     QCOMPARE(output.pixel(3, 0), 0xFF808080u);
 }
 
+void CombineToolTest::combinesUncompressedBmpsAsFromAnyOtherFormat_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("left32");
+    QTest::addColumn<bool>("leftTopDown");
+    QTest::addColumn<bool>("right32");
+    QTest::addColumn<bool>("rightTopDown");
+    QTest::addColumn<QStringList>("options");
+    // Odd widths pad the rows; more rows than a band and a thread take.
+    QTest::newRow("24-bit bottom-up, normal")
+        << QSize(613, 407) << false << false << false << false << QStringList();
+    QTest::newRow("24-bit top-down, red-blue")
+        << QSize(101, 131) << false << true << false << true << QStringList{"--mode", "red-blue"};
+    QTest::newRow("32-bit bottom-up, red-green")
+        << QSize(99, 70) << true << false << true << false << QStringList{"--mode", "red-green"};
+    QTest::newRow("32-bit top-down with 24-bit bottom-up, dubois-red-cyan")
+        << QSize(35, 200) << true << true << false << false
+        << QStringList{"--mode", "dubois-red-cyan"};
+    QTest::newRow("24-bit top-down with 32-bit bottom-up, swapped, half-color")
+        << QSize(1, 3) << false << true << true << false
+        << QStringList{"--swap", "--mode", "half-color"};
+}
+
+void CombineToolTest::combinesUncompressedBmpsAsFromAnyOtherFormat() {
+    QFETCH(QSize, size);
+    QFETCH(bool, left32);
+    QFETCH(bool, leftTopDown);
+    QFETCH(bool, right32);
+    QFETCH(bool, rightTopDown);
+    QFETCH(QStringList, options);
+    QImage left = randomPicture(size, 11);
+    QImage right = randomPicture(size, 12);
+    // The output keeps the left's resolution: the PNG copies carry the BMPs' own.
+    for (QImage *picture : {&left, &right}) {
+        picture->setDotsPerMeterX(2835);
+        picture->setDotsPerMeterY(2835);
+    }
+    QVERIFY(fixtures::writeFile(path("left.bmp"), uncompressedBmp(left, left32, leftTopDown)));
+    QVERIFY(fixtures::writeFile(path("right.bmp"), uncompressedBmp(right, right32, rightTopDown)));
+    QVERIFY(left.save(path("left.png")));
+    QVERIFY(right.save(path("right.png")));
+
+    const ProgramRun fromBmp =
+        runTool(options + QStringList{path("left.bmp"), path("right.bmp"), path("bmp.bmp")});
+    const ProgramRun fromPng =
+        runTool(options + QStringList{path("left.png"), path("right.png"), path("png.bmp")});
+
+    QCOMPARE(fromBmp.exitCode, 0);
+    QCOMPARE(fromBmp.err, QByteArray());
+    QCOMPARE(fromPng.exitCode, 0);
+    const QByteArray expected = fixtures::readFile(path("png.bmp"));
+    QVERIFY(!expected.isEmpty());
+    QCOMPARE(fixtures::readFile(path("bmp.bmp")), expected);
+}
+
 void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<ExitCode>("code");
@@ -231,6 +301,15 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("right file is a truncated JPEG")
         << QStringList{"left.bmp", "cut.jpg", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"cut.jpg", "truncated"};
+    QTest::newRow("right BMP cut short")
+        << QStringList{"left.bmp", "cut.bmp", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"cut.bmp", "truncated"};
+    QTest::newRow("left BMP claiming more rows than it holds")
+        << QStringList{"tall.bmp", "right.bmp", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"tall.bmp", "truncated"};
+    QTest::newRow("left BMP claiming its rows lie past its end")
+        << QStringList{"far.bmp", "right.bmp", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"far.bmp"};
     QTest::newRow("output folder missing")
         << QStringList{"left.bmp", "right.bmp", "missing/out.bmp"} << ExitCode::WriteFailure
         << QStringList{"missing/out.bmp"};
@@ -265,6 +344,14 @@ void CombineToolTest::reportsEachFailureInOneLine() {
     QVERIFY(QFile::resize(path("cut.png"), QFileInfo(path("cut.png")).size() / 2));
     const QByteArray jpeg = fixtures::jpegBytes(randomPicture({40, 30}, 6));
     QVERIFY(fixtures::writeFile(path("cut.jpg"), jpeg.left(jpeg.size() / 2)));
+    QVERIFY(QFile::copy(path("right.bmp"), path("cut.bmp")));
+    QVERIFY(QFile::resize(path("cut.bmp"), QFileInfo(path("cut.bmp")).size() - 1));
+    QByteArray tall = fixtures::readFile(path("left.bmp"));
+    tall[22] = char(31); // one row more than the 30 held
+    QVERIFY(fixtures::writeFile(path("tall.bmp"), tall));
+    QByteArray far = fixtures::readFile(path("left.bmp"));
+    far[12] = char(0x7F); // the offset of the rows, past the end of the file
+    QVERIFY(fixtures::writeFile(path("far.bmp"), far));
     QVERIFY(fixtures::writeFile(path("text.jpg"), "not a picture"));
     const QByteArray eye = fixtures::jpegBytes(randomPicture({40, 30}, 7));
     QVERIFY(fixtures::writeFile(path("one.mpo"), fixtures::mpoBytes({eye}, true)));

@@ -107,6 +107,18 @@ void PictureFileTest::loadsEveryLayout_data() {
     QTest::newRow("GIF interlaced") << fixtures::gifBytes(many, true) << many << 0;
     QTest::newRow("JPEG baseline") << fixtures::jpegBytes(smooth) << smooth << 12;
     QTest::newRow("JPEG progressive") << fixtures::jpegBytes(smooth, true) << smooth << 12;
+    // Metadata may hold any bytes: 300 0xFF 0xDA pairs in a segment are not 300 scans.
+    for (const auto &[row, marker] :
+         {std::pair{"JPEG with a comment full of FF DA pairs", 0xFE},
+          std::pair{"JPEG with an APP1 segment full of FF DA pairs", 0xE1}}) {
+        const QByteArray payload = QByteArrayLiteral("\xFF\xDA").repeated(300);
+        QByteArray segment("\xFF");
+        segment += char(marker);
+        segment += char((payload.size() + 2) >> 8);
+        segment += char((payload.size() + 2) & 0xFF);
+        QTest::newRow(row) << fixtures::jpegBytes(smooth).insert(2, segment + payload) << smooth
+                           << 12;
+    }
 }
 
 void PictureFileTest::loadsEveryLayout() {
@@ -297,8 +309,9 @@ void PictureFileTest::refusesHostilePngs_data() {
 void PictureFileTest::refusesHostilePngs() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, reason);
-    const duoptica::PictureLoad load =
-        LoadPicture(fixtures::makeFile(dir_.path(), "hostile.png", bytes), {.acceptPng = true});
+    const duoptica::PictureLoad load = LoadPicture(
+        fixtures::makeFile(dir_.path(), "hostile.png", bytes),
+        {.visibleArea = {}, .maxPixels = duoptica::kMaxPicturePixels, .acceptPng = true});
     QVERIFY(load.picture.isNull());
     QVERIFY2(load.error.contains(reason), qPrintable(load.error));
 }
