@@ -4,6 +4,7 @@
 #include "batch_run.h"
 #include "combine_options.h"
 #include "progress_line.h"
+#include "tool_errors.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,7 +16,7 @@ namespace duoptica {
 namespace {
 
 void printError(const QString &line) {
-    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+    std::fprintf(toolErrors(), "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
                  qPrintable(line));
 }
 
@@ -28,7 +29,7 @@ int runBatchCommand(const CombineOptions &options) {
                        .arg(options.reportFile, reportFile.errorString()));
         return exitStatus(ExitCode::WriteFailure);
     }
-    ProgressLine progress(stderr);
+    ProgressLine progress(toolErrors());
     BatchReport report;
     report.problem = [&](const QString &line) {
         progress.message(QCoreApplication::applicationName() + QStringLiteral(": ") + line);
@@ -37,11 +38,10 @@ int runBatchCommand(const CombineOptions &options) {
     report.progress = [&](int done, int total) { progress.show(done, total); };
     if (!options.reportFile.isEmpty())
         report.pairDone = [&](const PairResult &result) { reportFile.writePair(result); };
-    const BatchSummary summary =
-        runBatch({options.inputDir, options.outputDir, options.format, options.mode, options.layout,
-                  options.swap, options.jpegQuality, options.shard, options.skipExisting,
-                  options.align},
-                 report);
+    const BatchSummary summary = runBatch(
+        {options.inputDir, options.outputDir, options.format, options.mode, options.layout,
+         options.swap, options.jpegQuality, options.shard, options.skipExisting, options.align},
+        report);
     progress.finish();
     if (summary.pairsInFolder > 0)
         std::printf("%s\n", qPrintable(summaryLine(summary)));
@@ -80,9 +80,9 @@ int runCombineTool(const QStringList &arguments) {
     const CombineOptions &options = parsed.options;
     if (options.batch)
         return runBatchCommand(options);
-    const Outcome outcome =
-        combinePairFiles({options.leftFile, options.rightFile, options.outputFile, options.format,
-                          options.mode, options.layout, options.swap, options.jpegQuality, options.align});
+    const Outcome outcome = combinePairFiles(
+        {options.leftFile, options.rightFile, options.outputFile, options.format, options.mode,
+         options.layout, options.swap, options.jpegQuality, options.align});
     for (const QString &line : outcome.notes)
         printError(line);
     if (outcome.code != ExitCode::Success)

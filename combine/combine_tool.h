@@ -10,7 +10,7 @@ namespace duoptica {
 // picture of that size decode even at 16 bits a channel, as a PNG may.
 inline constexpr int kPictureAllocationLimitMiB = 1024;
 
-// Prints to stdout and stderr; returns the exit status.
+// Prints to stdout and toolErrors(); returns the exit status.
 int runCombineTool(const QStringList &arguments);
 
 } // namespace duoptica

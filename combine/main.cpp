@@ -1,5 +1,6 @@
 // duoptica-combine: combines picture pairs at full size from the command line.
 #include "combine_tool.h"
+#include "tool_errors.h"
 
 #include <QCoreApplication>
 #include <QImageReader>
@@ -12,12 +13,13 @@ namespace {
 // reports in its one line per file; only messages about real trouble get through.
 void keepSeriousMessages(QtMsgType type, const QMessageLogContext &, const QString &message) {
     if (type == QtCriticalMsg || type == QtFatalMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
+        std::fprintf(duoptica::toolErrors(), "%s\n", qPrintable(message));
 }
 
 } // namespace
 
 int main(int argc, char *argv[]) {
+    duoptica::setAsideStandardErrorForTheTool();
     qInstallMessageHandler(keepSeriousMessages);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("duoptica-combine"));

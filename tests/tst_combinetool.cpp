@@ -301,6 +301,10 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("right file is a truncated JPEG")
         << QStringList{"left.bmp", "cut.jpg", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"cut.jpg", "truncated"};
+    // libpng prints its own error for it ("libpng error: IDAT: incorrect data check").
+    QTest::newRow("right PNG whose compressed data is damaged")
+        << QStringList{"left.bmp", "damaged.png", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"damaged.png", "cannot read"};
     QTest::newRow("right BMP cut short")
         << QStringList{"left.bmp", "cut.bmp", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"cut.bmp", "truncated"};
@@ -344,6 +348,9 @@ void CombineToolTest::reportsEachFailureInOneLine() {
     QVERIFY(QFile::resize(path("cut.png"), QFileInfo(path("cut.png")).size() / 2));
     const QByteArray jpeg = fixtures::jpegBytes(randomPicture({40, 30}, 6));
     QVERIFY(fixtures::writeFile(path("cut.jpg"), jpeg.left(jpeg.size() / 2)));
+    QByteArray damaged = fixtures::pngBytes(randomPicture({40, 30}, 6));
+    damaged.replace(damaged.indexOf("IDAT") + 14, 30, QByteArray(30, '\0'));
+    QVERIFY(fixtures::writeFile(path("damaged.png"), damaged));
     QVERIFY(QFile::copy(path("right.bmp"), path("cut.bmp")));
     QVERIFY(QFile::resize(path("cut.bmp"), QFileInfo(path("cut.bmp")).size() - 1));
     QByteArray tall = fixtures::readFile(path("left.bmp"));
