@@ -2,17 +2,20 @@
 // kept; the first two images of an MPO load and a damaged MPO is refused; damaged and hostile files
 // are refused with a reason; a save is a 24-bit BMP under exactly the name given, and a failed save
 // leaves an existing file as it was.
+#include "exif_orientation.h"
 #include "file_size_limit.h"
 #include "mpo_index.h"
 #include "picture_file.h"
 #include "picture_fixtures.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -51,6 +54,31 @@ QByteArray pngWith(const QByteArray &png, const QByteArray &chunks) {
     return png.left(33) + chunks + png.mid(33);
 }
 
+// EXIF data as an APP1 segment holds it: IFDs of (tag, type, count, value) entries, each IFD
+// pointing at the next; a SHORT value sits in the first two bytes of its field.
+QByteArray exifData(bool bigEndian, const QList<QList<std::array<quint32, 4>>> &ifds) {
+    QByteArray tiff;
+    const auto put = [&](quint32 value, int size) {
+        for (int i = 0; i < size; ++i)
+            tiff.append(char(value >> (8 * (bigEndian ? size - 1 - i : i)) & 0xFF));
+    };
+    tiff.append(bigEndian ? QByteArray("MM\0*", 4) : QByteArray("II*\0", 4));
+    put(8, 4);
+    for (qsizetype i = 0; i < ifds.size(); ++i) {
+        put(quint32(ifds[i].size()), 2);
+        for (const auto &[tag, type, count, value] : ifds[i]) {
+            put(tag, 2);
+            put(type, 2);
+            put(count, 4);
+            put(value, 2);
+            put(0, 2);
+        }
+        const bool last = i + 1 == ifds.size();
+        put(last ? 0 : quint32(tiff.size() + 4), 4);
+    }
+    return QByteArray("Exif\0\0", 6) + tiff;
+}
+
 } // namespace
 
 class PictureFileTest : public QObject {
@@ -77,6 +105,8 @@ private slots:
     void failedSaveLeavesTheOldFileIntact_data();
     void failedSaveLeavesTheOldFileIntact();
     void refusesToSaveWithoutPictureOrName();
+    void readsExifOrientationAsQtDoes_data();
+    void readsExifOrientationAsQtDoes();
 
 private:
     QTemporaryDir dir_;
@@ -399,3 +429,45 @@ void PictureFileTest::refusesToSaveWithoutPictureOrName() {
 
 QTEST_GUILESS_MAIN(PictureFileTest)
 #include "tst_picturefile.moc"
+
+void PictureFileTest::readsExifOrientationAsQtDoes_data() {
+    QTest::addColumn<QByteArray>("app1");
+    QTest::addColumn<int>("orientation");
+    constexpr quint32 kOrientation = 0x0112;
+    constexpr quint32 kShort = 3;
+    constexpr quint32 kLong = 4;
+    const std::array<quint32, 4> width{0x0100, kShort, 1, 640};
+    QTest::newRow("little-endian, 6")
+        << exifData(false, {{width, {kOrientation, kShort, 1, 6}}}) << 6;
+    QTest::newRow("big-endian, 3") << exifData(true, {{{kOrientation, kShort, 1, 3}}}) << 3;
+    QTest::newRow("in the second IFD, 8")
+        << exifData(false, {{width}, {{kOrientation, kShort, 1, 8}}}) << 8;
+    QTest::newRow("no orientation") << exifData(true, {{width}}) << 0;
+    QTest::newRow("given as a LONG") << exifData(false, {{{kOrientation, kLong, 1, 6}}}) << -1;
+    QTest::newRow("out of range") << exifData(false, {{{kOrientation, kShort, 1, 9}}}) << -1;
+    // Qt joins every APP1 segment's data: an XMP segment first hides the EXIF after it.
+    QTest::newRow("after an XMP segment") << QByteArray("http://ns.adobe.com/xap/1.0/\0<x/>") +
+                                                 exifData(false, {{{kOrientation, kShort, 1, 6}}})
+                                          << -1;
+    QByteArray cut = exifData(false, {{width, {kOrientation, kShort, 1, 5}}});
+    QTest::newRow("cut within the orientation's entry") << cut.left(cut.size() - 10) << -1;
+}
+
+void PictureFileTest::readsExifOrientationAsQtDoes() {
+    QFETCH(QByteArray, app1);
+    QFETCH(int, orientation);
+    QCOMPARE(duoptica::ExifOrientation(app1), orientation);
+    // Qt's reader turns the picture with the same segment as with a plain EXIF of the value
+    // found, and not at all for 0 and -1.
+    const QImage picture = fixtures::smoothPicture({16, 8});
+    const auto turnOf = [](const QByteArray &jpeg) {
+        QBuffer buffer;
+        buffer.setData(jpeg);
+        buffer.open(QIODevice::ReadOnly);
+        return QImageReader(&buffer).transformation();
+    };
+    QCOMPARE(turnOf(fixtures::withSegment(fixtures::jpegBytes(picture),
+                                          fixtures::segment('\xE1', app1))),
+             orientation >= 1 ? turnOf(fixtures::jpegWithOrientation(picture, orientation))
+                              : QImageIOHandler::TransformationNone);
+}
