@@ -19,6 +19,10 @@ inline constexpr qint64 kMaxPicturePixels = 100'000'000;
 // for the largest picture accepted above.
 inline constexpr int kImageAllocationLimitMiB = 512;
 
+// Each scan of a progressive JPEG makes the decoder pass over the whole picture again, so a small
+// file of thousands of tiny scans takes minutes to decode. Encoders write ten or so.
+inline constexpr int kMaxJpegScans = 100;
+
 struct PictureLoad {
     QImage picture; // empty for an empty file name, which is a success
     QString error;  // empty on success; otherwise a short reason, without the file name

@@ -31,10 +31,6 @@ bool decoderRanShort(const QByteArray &format, const DecoderInput &input) {
     return format == "bmp" ? input.askedPastEnd() : input.ranDry();
 }
 
-// Each scan of a progressive JPEG makes the decoder pass over the whole picture again, so a small
-// file of thousands of tiny scans takes minutes to decode. Encoders write ten or so.
-constexpr int kMaxJpegScans = 100;
-
 bool looksLikeJpeg(QIODevice &input) {
     return input.peek(2) == QByteArrayLiteral("\xFF\xD8");
 }

@@ -1,0 +1,59 @@
+// Decodes a JPEG file a few rows at a time, as Qt's JPEG reader would decode it whole, into
+// 0xffRRGGBB words. It reads the file through a small buffer, so a picture of any size costs a
+// few rows of memory (a progressive one, its coefficients as well).
+#pragma once
+
+#include <cstdint>
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <memory>
+
+namespace duoptica {
+
+class JpegBandReader {
+public:
+    JpegBandReader();
+    ~JpegBandReader();
+    JpegBandReader(const JpegBandReader &) = delete;
+    JpegBandReader &operator=(const JpegBandReader &) = delete;
+
+    // Opens a regular file and reads its header. False for anything but a JPEG whose header
+    // libjpeg accepts.
+    bool open(const QString &fileName);
+    // The same for a JPEG held in memory, such as one image of a multi-picture file; the bytes
+    // must outlive the reader.
+    bool openBytes(QByteArrayView bytes);
+
+    int width() const;
+    int height() const;
+    // Colour (three components) or grey: the kinds Qt decodes straight into 0xffRRGGBB words.
+    bool isColourOrGrey() const;
+    // The data of the APP1 segments in file order, where EXIF lives.
+    QByteArray app1Data() const;
+    // A comment or a colour profile, which Qt's reader attaches to the picture.
+    bool hasCommentOrProfile() const;
+    // The resolution Qt's reader gives the picture, in dots per metre; defaultDpm where the file
+    // gives none.
+    int dotsPerMeterX(int defaultDpm) const;
+    int dotsPerMeterY(int defaultDpm) const;
+
+    // Starts decoding; a progressive picture is read whole here. False when the decoder fails,
+    // the file runs short, or it holds more scans than the loader accepts.
+    bool start();
+    // Decodes the next count rows into rows, width() words each.
+    bool readRows(std::uint32_t *rows, int count);
+    // Reads on to the end of the picture, as Qt's reader does after the last row, so that a
+    // file cut short after its last row is refused alike.
+    bool finish();
+
+private:
+    bool readHeader();
+
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace duoptica
