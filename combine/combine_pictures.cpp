@@ -1,6 +1,7 @@
 #include "combine_pictures.h"
 
 #include "bmp_direct.h"
+#include "jpeg_stream.h"
 #include "picture_file.h"
 #include "stereo_input.h"
 
@@ -88,6 +89,8 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
 
     if (std::optional<Outcome> direct = combineBmpDirect(job, kMaxPicturePixels, threads))
         return *direct;
+    if (std::optional<Outcome> streamed = combineJpegStreamed(job, kMaxPicturePixels, threads))
+        return *streamed;
 
     // The stages of a job, each on the two upright eyes the one before gives.
     EyePictures eyes = readEyes(job, threads);

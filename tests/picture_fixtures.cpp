@@ -265,17 +265,16 @@ struct OrderedWriter {
     void mark() { bytes.append(bigEndian ? QByteArray("MM\0*", 4) : QByteArray("II*\0", 4)); }
 };
 
+} // namespace
+
 QByteArray segment(char marker, const QByteArray &payload) {
     const int length = int(payload.size()) + 2;
     return QByteArray("\xFF", 1) + marker + char(length >> 8) + char(length & 0xFF) + payload;
 }
 
-// The segment goes right after the start-of-image marker.
 QByteArray withSegment(const QByteArray &jpeg, const QByteArray &segmentBytes) {
     return jpeg.left(2) + segmentBytes + jpeg.mid(2);
 }
-
-} // namespace
 
 QByteArray jpegWithOrientation(const QImage &picture, int orientation) {
     OrderedWriter tiff{false, {}};

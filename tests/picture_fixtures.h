@@ -35,6 +35,9 @@ QByteArray bmpBytes(const QImage &picture, BmpLayout layout);
 QByteArray gifBytes(const QImage &picture, bool interlaced = false);
 QByteArray jpegBytes(const QImage &picture, bool progressive = false);
 QByteArray pngBytes(const QImage &picture);
+// A JPEG segment with its marker and length, and a JPEG with one more right after its start.
+QByteArray segment(char marker, const QByteArray &payload);
+QByteArray withSegment(const QByteArray &jpeg, const QByteArray &segmentBytes);
 // A JPEG whose EXIF says how to turn it upright (1 to 8, as EXIF numbers them).
 QByteArray jpegWithOrientation(const QImage &picture, int orientation);
 

@@ -1,6 +1,9 @@
 // duoptica-combine as a user runs it: files in, files out, messages and exit statuses.
+#include "combine_pictures.h"
 #include "exit_code.h"
 #include "file_size_limit.h"
+#include "jpeg_stream.h"
+#include "picture_file.h"
 #include "picture_fixtures.h"
 #include "run_program.h"
 #include "synthetic_stereo.h"
@@ -16,6 +19,7 @@
 #include <QJsonObject>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,6 +28,7 @@
 #include <cstring>
 #include <optional>
 #include <sys/stat.h>
+#include <tuple>
 
 using duoptica::CombineMode;
 using duoptica::ExitCode;
@@ -118,6 +123,45 @@ QByteArray uncompressedBmp(const QImage &picture, bool thirtyTwoBits, bool topDo
     return bytes;
 }
 
+// A JPEG of the picture as ImageMagick writes it with the options, for the encodings Qt's writer
+// never makes (other subsamplings, no JFIF segment). Empty when convert fails.
+QByteArray magickJpeg(const QImage &picture, const QStringList &options) {
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("in.png"));
+    const QString jpeg = dir.filePath(QStringLiteral("out.jpg"));
+    if (!picture.save(png))
+        return {};
+    const ProgramRun run = runProgram(QStandardPaths::findExecutable(QStringLiteral("convert")),
+                                      QStringList{png} + options + QStringList{jpeg});
+    return run.exitCode == 0 ? fixtures::readFile(jpeg) : QByteArray();
+}
+
+// The JPEG without its JFIF segment, which Qt's writer puts first: no resolution of its own.
+QByteArray withoutJfif(const QByteArray &jpeg) {
+    const int length = uchar(jpeg[4]) << 8 | uchar(jpeg[5]);
+    return jpeg.left(2) + jpeg.mid(4 + length);
+}
+
+QImage withResolution(QImage picture, int dotsPerMeter) {
+    picture.setDotsPerMeterX(dotsPerMeter);
+    picture.setDotsPerMeterY(dotsPerMeter + 1);
+    return picture;
+}
+
+// The whole-picture path: both eyes decoded by Qt and turned upright, combined and saved.
+QString writeWholePictureOutput(const duoptica::PairJob &job) {
+    using namespace duoptica;
+    const LoadLimits limits{.visibleArea = {}, .maxPixels = kMaxPicturePixels, .acceptPng = true};
+    PictureLoad left = LoadPicture(job.leftFile, limits);
+    PictureLoad right = LoadPicture(job.rightFile, limits);
+    QImage leftEye = UprightPicture(left.picture, left.orientation);
+    QImage rightEye = UprightPicture(right.picture, right.orientation);
+    if (job.swap)
+        std::swap(leftEye, rightEye);
+    return SavePicture(combinePictures(leftEye, rightEye, job.mode), job.outputFile, "jpg",
+                       job.jpegQuality);
+}
+
 ino_t inodeOf(const QString &file) {
     struct stat status {};
     return stat(QFile::encodeName(file).constData(), &status) == 0 ? status.st_ino : 0;
@@ -147,6 +191,9 @@ private slots:
     void readsEachStereoInput();
     void batchTakesPairsMposAndJpsFiles();
     void qualitySetsTheJpegOutput();
+    void streamsJpegPairsIntoTheWholePicturesBytes_data();
+    void streamsJpegPairsIntoTheWholePicturesBytes();
+    void batchOfMixedFormatsWritesTheWholePicturesJpegs();
     void shardsTogetherWriteEveryPairOnce_data();
     void shardsTogetherWriteEveryPairOnce();
     void batchRefusesABadShardNamingTheVariable_data();
@@ -301,6 +348,14 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("right file is a truncated JPEG")
         << QStringList{"left.bmp", "cut.jpg", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"cut.jpg", "truncated"};
+    // A JPEG written as a JPEG is decoded a band at a time: cut short in a band or after the
+    // last, it must still be refused.
+    QTest::newRow("JPEG into a JPEG, the right one truncated")
+        << QStringList{"whole.jpg", "cut.jpg", "out.jpg"} << ExitCode::UnreadableInput
+        << QStringList{"cut.jpg", "truncated"};
+    QTest::newRow("JPEG into a JPEG, the left one lacking only its end marker")
+        << QStringList{"endless.jpg", "whole.jpg", "out.jpg"} << ExitCode::UnreadableInput
+        << QStringList{"endless.jpg", "truncated"};
     // libpng prints its own error for it ("libpng error: IDAT: incorrect data check").
     QTest::newRow("right PNG whose compressed data is damaged")
         << QStringList{"left.bmp", "damaged.png", "out.bmp"} << ExitCode::UnreadableInput
@@ -348,6 +403,8 @@ void CombineToolTest::reportsEachFailureInOneLine() {
     QVERIFY(QFile::resize(path("cut.png"), QFileInfo(path("cut.png")).size() / 2));
     const QByteArray jpeg = fixtures::jpegBytes(randomPicture({40, 30}, 6));
     QVERIFY(fixtures::writeFile(path("cut.jpg"), jpeg.left(jpeg.size() / 2)));
+    QVERIFY(fixtures::writeFile(path("whole.jpg"), jpeg));
+    QVERIFY(fixtures::writeFile(path("endless.jpg"), jpeg.left(jpeg.size() - 2)));
     QByteArray damaged = fixtures::pngBytes(randomPicture({40, 30}, 6));
     damaged.replace(damaged.indexOf("IDAT") + 14, 30, QByteArray(30, '\0'));
     QVERIFY(fixtures::writeFile(path("damaged.png"), damaged));
@@ -644,6 +701,129 @@ void CombineToolTest::qualitySetsTheJpegOutput() {
     // 90 is the default; a lower quality makes a smaller file.
     QCOMPARE(fixtures::readFile(path("out.jpg")), fixtures::readFile(path("out90.jpg")));
     QVERIFY(QFileInfo(path("out10.jpg")).size() < QFileInfo(path("out90.jpg")).size() / 2);
+}
+
+void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes_data() {
+    using duoptica::AnaglyphMethod;
+    QTest::addColumn<QByteArray>("left");
+    QTest::addColumn<QByteArray>("right");
+    QTest::addColumn<int>("method");
+    QTest::addColumn<bool>("swap");
+    QTest::addColumn<int>("quality");
+    QTest::addColumn<bool>("asMpo"); // both eyes in one MPO file rather than two files
+    QTest::addColumn<bool>("streamed");
+    // Odd sizes, more rows than a band, and the resolution kept from the left eye.
+    const QSize size(613, 97);
+    const QImage left = withResolution(randomPicture(size, 21), 3937);  // 100 dpi
+    const QImage right = withResolution(randomPicture(size, 22), 4000); // 40 per cm
+    const QByteArray leftJpeg = fixtures::jpegBytes(left);
+    const QByteArray rightJpeg = fixtures::jpegBytes(right);
+    QTest::newRow("4:2:0 pair, normal")
+        << leftJpeg << rightJpeg << int(AnaglyphMethod::Normal) << false << 90 << false << true;
+    QTest::newRow("progressive with 4:4:4, swapped, red-blue")
+        << fixtures::jpegBytes(left, true)
+        << magickJpeg(right, {"-sampling-factor", "1x1", "-quality", "95"})
+        << int(AnaglyphMethod::RedBlue) << true << 75 << false << true;
+    QTest::newRow("grey with 4:2:2 and no resolution, dubois-red-cyan")
+        << withoutJfif(fixtures::jpegBytes(left.convertToFormat(QImage::Format_Grayscale8)))
+        << magickJpeg(right, {"-sampling-factor", "2x1"}) << int(AnaglyphMethod::DuboisRedCyan)
+        << false << 100 << false << true;
+    QTest::newRow("EXIF orientation 1, half-color")
+        << fixtures::jpegWithOrientation(left, 1) << fixtures::jpegWithOrientation(right, 1)
+        << int(AnaglyphMethod::HalfColor) << false << 1 << false << true;
+    QTest::newRow("a comment on the right eye only")
+        << leftJpeg << fixtures::withSegment(rightJpeg, fixtures::segment('\xFE', "taken: 1921"))
+        << int(AnaglyphMethod::Gray) << false << 90 << false << true;
+    QTest::newRow("an MPO, swapped, color")
+        << leftJpeg << rightJpeg << int(AnaglyphMethod::Color) << true << 90 << true << true;
+    // Qt's reader turns the picture, or hands the comment on to the output: the general path.
+    QTest::newRow("EXIF orientation 6 on both")
+        << fixtures::jpegWithOrientation(left, 6) << fixtures::jpegWithOrientation(right, 6)
+        << int(AnaglyphMethod::Normal) << false << 90 << false << false;
+    QTest::newRow("a comment on the left eye")
+        << fixtures::withSegment(leftJpeg, fixtures::segment('\xFE', "taken: 1921")) << rightJpeg
+        << int(AnaglyphMethod::Normal) << false << 90 << false << false;
+}
+
+void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
+    QFETCH(QByteArray, left);
+    QFETCH(QByteArray, right);
+    QFETCH(int, method);
+    QFETCH(bool, swap);
+    QFETCH(int, quality);
+    QFETCH(bool, asMpo);
+    QFETCH(bool, streamed);
+    QVERIFY(!left.isEmpty() && !right.isEmpty());
+    QVERIFY(fixtures::writeFile(path("left.jpg"), left));
+    QVERIFY(fixtures::writeFile(path("right.jpg"), right));
+    QVERIFY(fixtures::writeFile(path("pair.mpo"), fixtures::mpoBytes({left, right}, false)));
+    duoptica::PairJob job{.leftFile = path("left.jpg"),
+                          .rightFile = path("right.jpg"),
+                          .outputFile = path("whole.jpg"),
+                          .format = "jpg",
+                          .mode = duoptica::AnaglyphMethod(method),
+                          .swap = swap,
+                          .jpegQuality = quality};
+    QCOMPARE(writeWholePictureOutput(job), QString());
+    const QByteArray expected = fixtures::readFile(path("whole.jpg"));
+
+    for (const duoptica::Threads threads : {duoptica::Threads::All, duoptica::Threads::One}) {
+        job.outputFile = path("streamed.jpg");
+        if (asMpo) {
+            job.leftFile = path("pair.mpo");
+            job.layout = duoptica::StereoLayout::FromFile;
+        }
+        const std::optional<duoptica::Outcome> outcome =
+            duoptica::combineJpegStreamed(job, duoptica::kMaxPicturePixels, threads);
+        QCOMPARE(outcome.has_value(), streamed);
+        if (!streamed)
+            continue;
+        QCOMPARE(int(outcome->code), int(ExitCode::Success));
+        QCOMPARE(fixtures::readFile(path("streamed.jpg")), expected);
+    }
+}
+
+void CombineToolTest::batchOfMixedFormatsWritesTheWholePicturesJpegs() {
+    const QSize size(45, 70);
+    const QImage left = randomPicture(size, 31);
+    const QImage right = randomPicture(size, 32);
+    QDir(dir_->path()).mkdir(QStringLiteral("in"));
+    const QString in = path(QStringLiteral("in"));
+    // Each pair takes another way through the tool: the direct BMP path is not for JPEG output,
+    // JPEGs and the MPO are streamed, and a PNG goes through whole pictures.
+    fixtures::makeFile(in, "bmp_L.bmp", fixtures::bmpBytes(left, fixtures::BmpLayout::Rgb24));
+    fixtures::makeFile(in, "bmp_R.bmp", fixtures::bmpBytes(right, fixtures::BmpLayout::Rgb32));
+    fixtures::makeFile(in, "jpeg_L.jpg", fixtures::jpegBytes(left));
+    fixtures::makeFile(in, "jpeg_R.jpg", fixtures::jpegBytes(right));
+    fixtures::makeFile(in, "mixed_L.png", fixtures::pngBytes(left));
+    fixtures::makeFile(in, "mixed_R.jpg", fixtures::jpegBytes(right));
+    fixtures::makeFile(
+        in, "stereo.mpo",
+        fixtures::mpoBytes({fixtures::jpegBytes(left), fixtures::jpegBytes(right)}, true));
+
+    const ProgramRun run = runTool({QStringLiteral("--mode"), QStringLiteral("dubois-amber-blue"),
+                                    QStringLiteral("--format"), QStringLiteral("jpg"),
+                                    QStringLiteral("--batch"), in, path(QStringLiteral("out"))});
+
+    QCOMPARE(run.exitCode, 0);
+    const auto expectedFrom = [&](const QString &leftFile, const QString &rightFile) {
+        const QString output = path(QStringLiteral("expected.jpg"));
+        duoptica::PairJob job{.leftFile = leftFile,
+                              .rightFile = rightFile,
+                              .outputFile = output,
+                              .format = "jpg",
+                              .mode = duoptica::AnaglyphMethod::DuboisAmberBlue};
+        return writeWholePictureOutput(job).isEmpty() ? fixtures::readFile(output) : QByteArray();
+    };
+    for (const auto &[output, leftFile, rightFile] :
+         {std::tuple{"bmp.jpg", "bmp_L.bmp", "bmp_R.bmp"},
+          {"jpeg.jpg", "jpeg_L.jpg", "jpeg_R.jpg"},
+          {"mixed.jpg", "mixed_L.png", "mixed_R.jpg"},
+          {"stereo.jpg", "jpeg_L.jpg", "jpeg_R.jpg"}}) {
+        const QByteArray expected = expectedFrom(in + u'/' + leftFile, in + u'/' + rightFile);
+        QVERIFY(!expected.isEmpty());
+        QVERIFY2(fixtures::readFile(path("out/") + output) == expected, output);
+    }
 }
 
 void CombineToolTest::makePairs(const QStringList &names, QSize size) {

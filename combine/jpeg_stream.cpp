@@ -1,0 +1,173 @@
+#include "jpeg_stream.h"
+
+#include "exif_orientation.h"
+#include "jpeg_band_reader.h"
+#include "jpeg_band_writer.h"
+#include "mpo_index.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QFuture>
+#include <QSaveFile>
+#include <QtConcurrentRun>
+
+#include <array>
+#include <cerrno>
+#include <vector>
+
+namespace duoptica {
+
+namespace {
+
+// Rows decoded, combined and encoded at a time: enough to keep the hand-over between threads
+// rare, few enough that a band of a 6000-pixel-wide picture stays under a megabyte.
+constexpr int kBandRows = 32;
+
+// As stored: Qt's reader would turn the picture for any orientation but these.
+bool isShownAsStored(const JpegBandReader &reader) {
+    const QByteArray exif = reader.app1Data();
+    if (exif.isEmpty())
+        return true;
+    const int orientation = ExifOrientation(exif);
+    return orientation == 0 || orientation == 1;
+}
+
+// The two readers of a job's eyes, from two files or from the first two images of an MPO.
+struct EyeReaders {
+    QByteArray mpo; // the whole MPO file, which the readers read from
+    JpegBandReader left;
+    JpegBandReader right;
+};
+
+bool openEyes(const PairJob &job, EyeReaders &eyes) {
+    if (job.layout == StereoLayout::Pair)
+        return eyes.left.open(job.swap ? job.rightFile : job.leftFile) &&
+               eyes.right.open(job.swap ? job.leftFile : job.rightFile);
+    if (job.layout != StereoLayout::FromFile ||
+        QFileInfo(job.leftFile).suffix().compare(u"jps", Qt::CaseInsensitive) == 0)
+        return false;
+    // Only a regular file is read: reading a FIFO would wait for a writer.
+    QFile file(job.leftFile);
+    if (!QFileInfo(job.leftFile).isFile() || !file.open(QIODevice::ReadOnly))
+        return false;
+    eyes.mpo = file.readAll();
+    const MpoIndex index = ReadMpoIndex(eyes.mpo);
+    if (index.kind != MpoIndex::Kind::Mpo || index.images.size() < 2)
+        return false;
+    const auto image = [&](int i) {
+        const ByteRange range = index.images[job.swap ? 1 - i : i];
+        return QByteArrayView(eyes.mpo).sliced(range.offset, range.size);
+    };
+    return eyes.left.openBytes(image(0)) && eyes.right.openBytes(image(1));
+}
+
+// A band of both eyes, decoded while the band before it is combined and encoded.
+struct Band {
+    std::vector<PackedPixel> left;
+    std::vector<PackedPixel> right;
+};
+
+} // namespace
+
+std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels, Threads threads) {
+    if (job.align || job.format != "jpg")
+        return std::nullopt;
+    EyeReaders eyes;
+    if (!openEyes(job, eyes))
+        return std::nullopt;
+    JpegBandReader &left = eyes.left;
+    JpegBandReader &right = eyes.right;
+    const int width = left.width();
+    const int height = left.height();
+    // The output keeps the left eye's metadata, so only the left's must be plain.
+    if (!left.isColourOrGrey() || !right.isColourOrGrey() || right.width() != width ||
+        right.height() != height || qint64(width) * height > maxPixels || !isShownAsStored(left) ||
+        !isShownAsStored(right) || left.hasCommentOrProfile())
+        return std::nullopt;
+
+    const bool parallel = threads == Threads::All;
+    const auto decodeBoth = [&left, &right, parallel](Band &band, int rows) {
+        if (!parallel)
+            return left.readRows(band.left.data(), rows) && right.readRows(band.right.data(), rows);
+        QFuture<bool> rightDone =
+            QtConcurrent::run([&] { return right.readRows(band.right.data(), rows); });
+        const bool leftDone = left.readRows(band.left.data(), rows);
+        return rightDone.result() && leftDone;
+    };
+    if (parallel) {
+        // A progressive picture is read whole here: the two at once.
+        QFuture<bool> rightStarted = QtConcurrent::run([&right] { return right.start(); });
+        const bool leftStarted = left.start();
+        if (!rightStarted.result() || !leftStarted)
+            return std::nullopt;
+    } else if (!left.start() || !right.start()) {
+        return std::nullopt;
+    }
+
+    QSaveFile file(job.outputFile);
+    const auto writeFailure = [&](const QString &why) {
+        file.cancelWriting();
+        return Outcome{ExitCode::WriteFailure,
+                       QStringLiteral("%1: cannot write: %2").arg(job.outputFile, why)};
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return writeFailure(file.errorString());
+    JpegBandWriter writer;
+    // Qt's reader gives a picture without a resolution of its own the default one of any image.
+    const QImage unset(1, 1, QImage::Format_RGB32);
+    if (!writer.start(file, width, height, left.dotsPerMeterX(unset.dotsPerMeterX()),
+                      left.dotsPerMeterY(unset.dotsPerMeterY()), job.jpegQuality))
+        return writeFailure(writer.errorString());
+
+    std::array<Band, 2> bands;
+    for (Band &band : bands) {
+        band.left.resize(std::size_t(width) * kBandRows);
+        band.right.resize(std::size_t(width) * kBandRows);
+    }
+    const auto rowsFrom = [height](int row) { return std::min(kBandRows, height - row); };
+    if (!decodeBoth(bands[0], rowsFrom(0))) {
+        file.cancelWriting();
+        return std::nullopt;
+    }
+    for (int row = 0, current = 0; row < height; row += kBandRows, current ^= 1) {
+        Band &band = bands[std::size_t(current)];
+        const int rows = rowsFrom(row);
+        const int nextRow = row + kBandRows;
+        // The next band decodes on the pool while this one is combined and encoded here.
+        QFuture<bool> next;
+        if (nextRow < height) {
+            Band &following = bands[std::size_t(current ^ 1)];
+            if (parallel)
+                next = QtConcurrent::run(decodeBoth, std::ref(following), rowsFrom(nextRow));
+        }
+        combineMethodSpan(band.left.data(), band.right.data(), band.left.data(),
+                          std::size_t(width) * std::size_t(rows), job.mode);
+        const bool written = writer.writeRows(band.left.data(), rows);
+        bool decoded = true;
+        if (nextRow < height)
+            decoded = parallel ? next.result()
+                               : decodeBoth(bands[std::size_t(current ^ 1)], rowsFrom(nextRow));
+        if (!written)
+            return writeFailure(writer.errorString());
+        if (!decoded) {
+            file.cancelWriting();
+            return std::nullopt;
+        }
+    }
+    // Qt's reader reads on to the end of the picture; a file cut short there is refused.
+    if (!left.finish() || !right.finish()) {
+        file.cancelWriting();
+        return std::nullopt;
+    }
+    if (!writer.finish())
+        return writeFailure(writer.errorString());
+    // On Qt 6.4 commit() does not see a failure of the last buffered write.
+    errno = 0;
+    if (!file.flush())
+        return writeFailure(errno != 0 ? qt_error_string(errno) : file.errorString());
+    if (!file.commit())
+        return writeFailure(file.errorString());
+    return Outcome{};
+}
+
+} // namespace duoptica
