@@ -1,14 +1,17 @@
 // Prints how fast duoptica-combine is: the combining step of every method against a plain memory
-// copy of the same bytes and against the normal mode, whole runs against ImageMagick on the same
-// pair, peak memory, and a batch against the same pairs combined one by one. It measures and
-// prints; it judges nothing.
+// copy of the same bytes and against the normal mode, whole runs on BMP and JPEG pairs against
+// ImageMagick and against the floor of what any such run must do, peak memory, and batches
+// against the same pairs combined one by one. It measures and prints; it judges nothing.
 #include "combine_pictures.h"
+#include "jpeg_band_reader.h"
+#include "jpeg_band_writer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -17,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -133,6 +137,122 @@ QImage randomPicture(int width, int height, unsigned seed) {
     for (qsizetype i = 0, n = qsizetype(width) * height; i < n; ++i)
         pixels[i] = random() | 0xFF000000u;
     return picture;
+}
+
+// Smooth colours with a little noise: it compresses about as a photograph does, where noise alone
+// would make JPEG files several times a camera's size.
+QImage photoLikePicture(int width, int height, unsigned seed) {
+    QImage picture(width, height, QImage::Format_RGB32);
+    std::mt19937 random(seed);
+    for (int y = 0; y < height; ++y) {
+        auto *row = reinterpret_cast<PackedPixel *>(picture.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const auto channel = [&](double wave) {
+                return std::clamp(int(128 + 100 * std::sin(wave) + int(random() % 17) - 8), 0, 255);
+            };
+            row[x] = qRgb(channel(x * 0.011 + seed), channel(y * 0.017 + x * 0.003),
+                          channel((x + y) * 0.007 - seed));
+        }
+    }
+    return picture;
+}
+
+// A device that takes every byte and keeps none: the encoder's work without the disk's.
+class DiscardingDevice : public QIODevice {
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 size) override { return size; }
+};
+
+// What any run on a JPEG pair must at least do: decode both inputs and encode one output, with
+// the same libjpeg calls, and no combining or writing.
+bool decodeTwiceEncodeOnce(const QString &left, const QString &right) {
+    duoptica::JpegBandReader leftReader;
+    duoptica::JpegBandReader rightReader;
+    if (!leftReader.open(left) || !rightReader.open(right) || !leftReader.start() ||
+        !rightReader.start())
+        return false;
+    const int width = leftReader.width();
+    constexpr int kRows = 32;
+    std::vector<std::uint32_t> rows(std::size_t(width) * kRows);
+    DiscardingDevice sink;
+    sink.open(QIODevice::WriteOnly);
+    duoptica::JpegBandWriter writer;
+    if (!writer.start(sink, width, leftReader.height(), 2835, 2835, duoptica::kDefaultJpegQuality))
+        return false;
+    for (int row = 0; row < leftReader.height(); row += kRows) {
+        const int count = std::min(kRows, leftReader.height() - row);
+        if (!rightReader.readRows(rows.data(), count) || !leftReader.readRows(rows.data(), count) ||
+            !writer.writeRows(rows.data(), count))
+            return false;
+    }
+    return writer.finish();
+}
+
+void benchJpegRuns(const QString &tool, const QDir &dir, int runs) {
+    const QString left = dir.filePath(QStringLiteral("L.jpg"));
+    const QString right = dir.filePath(QStringLiteral("R.jpg"));
+    std::printf("\nWhole runs on one JPEG pair (%.1f and %.1f MB), %d runs each, alternating\n",
+                double(QFileInfo(left).size()) / 1e6, double(QFileInfo(right).size()) / 1e6, runs);
+    const Figures floor = timeInProcess(runs, [&] { decodeTwiceEncodeOnce(left, right); });
+    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    std::vector<QStringList> commands{{tool, left, right, dir.filePath(QStringLiteral("out.jpg"))}};
+    if (!convert.isEmpty())
+        commands.push_back({convert, left, right, QStringLiteral("-evaluate-sequence"),
+                            QStringLiteral("mean"), QStringLiteral("-quality"),
+                            QStringLiteral("90"), dir.filePath(QStringLiteral("magick.jpg"))});
+    const std::vector<Figures> figures = timeCommands(runs, commands);
+    printRow("duoptica-combine L.jpg R.jpg out.jpg", figures[0]);
+    printRow("codec floor: 2 decodes + 1 encode, 1 thread", floor);
+    std::printf("  %-44s %.2fx the one-thread codec floor\n", "duoptica-combine",
+                figures[0].medianSeconds / floor.medianSeconds);
+    if (convert.isEmpty()) {
+        std::printf("  ImageMagick's convert not found: comparison skipped\n");
+        return;
+    }
+    printRow("convert L.jpg R.jpg -evaluate-sequence mean", figures[1]);
+    std::printf("  %-44s %.2fx faster than ImageMagick\n", "duoptica-combine",
+                figures[1].medianSeconds / figures[0].medianSeconds);
+}
+
+void benchJpegBatch(const QString &tool, const QDir &dir, int pairs, int runs) {
+    QDir(dir.path()).mkpath(QStringLiteral("jpeg-in"));
+    const QDir in(dir.filePath(QStringLiteral("jpeg-in")));
+    QStringList magickLoop;
+    std::vector<int> pairNumbers;
+    for (int i = 0; i < pairs; ++i) {
+        const QString name = QStringLiteral("pair%1").arg(i, 2, 10, QChar(u'0'));
+        QFile::link(dir.filePath(QStringLiteral("L.jpg")), in.filePath(name + "_L.jpg"));
+        QFile::link(dir.filePath(QStringLiteral("R.jpg")), in.filePath(name + "_R.jpg"));
+        magickLoop << QStringLiteral("convert \"%1\" \"%2\" -evaluate-sequence mean -quality 90 "
+                                     "\"%3\"")
+                          .arg(in.filePath(name + "_L.jpg"), in.filePath(name + "_R.jpg"),
+                               dir.filePath(QStringLiteral("magick-") + name + ".jpg"));
+        pairNumbers.push_back(i);
+    }
+    std::printf("\nA batch of %d JPEG pairs into JPEG, %d runs each\n", pairs, runs);
+    const Figures floor = timeInProcess(runs, [&] {
+        QtConcurrent::blockingMap(pairNumbers, [&](int i) {
+            const QString name = QStringLiteral("pair%1").arg(i, 2, 10, QChar(u'0'));
+            decodeTwiceEncodeOnce(in.filePath(name + "_L.jpg"), in.filePath(name + "_R.jpg"));
+        });
+    });
+    std::vector<QStringList> commands{{tool, QStringLiteral("--format"), QStringLiteral("jpg"),
+                                       QStringLiteral("--batch"), in.path(),
+                                       dir.filePath(QStringLiteral("jpeg-out"))}};
+    const bool haveConvert = !QStandardPaths::findExecutable(QStringLiteral("convert")).isEmpty();
+    if (haveConvert)
+        commands.push_back({QStringLiteral("sh"), QStringLiteral("-ec"), magickLoop.join(u'\n')});
+    const std::vector<Figures> figures = timeCommands(runs, commands);
+    printRow("duoptica-combine --format jpg --batch", figures[0]);
+    printRow("codec floor over all cores", floor);
+    std::printf("  %-44s %.2fx the codec floor\n", "the batch",
+                figures[0].medianSeconds / floor.medianSeconds);
+    if (!haveConvert)
+        return;
+    printRow("a loop of convert ... -evaluate-sequence mean", figures[1]);
+    std::printf("  %-44s %.2fx faster than ImageMagick\n", "the batch",
+                figures[1].medianSeconds / figures[0].medianSeconds);
 }
 
 void benchCombineStep(const QImage &left, const QImage &right, int runs) {
@@ -271,9 +391,19 @@ int main(int argc, char *argv[]) {
             return 1;
         }
     }
+    for (const auto &[name, seed] : {std::pair{"L.jpg", 1u}, std::pair{"R.jpg", 2u}}) {
+        if (!photoLikePicture(pictureWidth, pictureHeight, seed)
+                 .save(dir.filePath(name), nullptr, duoptica::kDefaultJpegQuality)) {
+            std::fprintf(stderr, "cannot write the pictures into %s\n", qPrintable(dir.path()));
+            return 1;
+        }
+    }
     benchWholeRuns(parser.value(tool), QDir(dir.path()), runCount);
     benchBatch(parser.value(tool), QDir(dir.path()), parser.value(pairs).toInt(),
                std::max(1, runCount / 2));
+    benchJpegRuns(parser.value(tool), QDir(dir.path()), runCount);
+    benchJpegBatch(parser.value(tool), QDir(dir.path()), parser.value(pairs).toInt(),
+                   std::max(1, runCount / 2));
     benchCombineStep(randomPicture(pictureWidth, pictureHeight, 1),
                      randomPicture(pictureWidth, pictureHeight, 2), runCount);
     return 0;
