@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace duoptica {
@@ -29,9 +30,9 @@ qint64 rowBytes(qint64 width, int bitsPerPixel) {
     return (width * bitsPerPixel + 31) / 32 * 4;
 }
 
-// An uncompressed BMP as Qt's reader reads it, with every row lying within the mapped file.
+// An uncompressed BMP as Qt's reader reads it, with every row lying within the file.
 struct BmpView {
-    const uchar *pixels = nullptr; // the first row stored
+    qint64 pixels = 0; // where the first row stored starts in the file
     int width = 0;
     int height = 0;
     bool topDown = false;
@@ -40,8 +41,15 @@ struct BmpView {
     qint32 dotsPerMeterX = 0;
     qint32 dotsPerMeterY = 0;
 
-    // Row y counted from the top of the picture.
-    const uchar *row(int y) const { return pixels + stride * (topDown ? y : height - 1 - y); }
+    // Where the rows from firstRow to endRow (counted from the top) are stored: one run of
+    // bytes either way up.
+    qint64 bandOffset(int firstRow, int endRow) const {
+        return pixels + stride * (topDown ? firstRow : height - endRow);
+    }
+    // Row y of such a band, within the band's bytes.
+    const uchar *bandRow(const uchar *band, int firstRow, int endRow, int y) const {
+        return band + stride * (topDown ? y - firstRow : endRow - 1 - y);
+    }
 };
 
 template <typename T> T little(const uchar *bytes) {
@@ -51,6 +59,7 @@ template <typename T> T little(const uchar *bytes) {
 // Only the plainest layout qualifies: anything else (palettes, masks, larger headers, odd
 // resolutions) keeps Qt's reader, so that the direct path never decodes differently.
 std::optional<BmpView> viewBmp(const uchar *file, qint64 fileSize, qint64 maxPixels) {
+    // file holds the headers only.
     if (fileSize < kHeadersSize || file[0] != 'B' || file[1] != 'M')
         return std::nullopt;
     const quint32 offset = little<quint32>(file + 10);
@@ -75,12 +84,11 @@ std::optional<BmpView> viewBmp(const uchar *file, qint64 fileSize, qint64 maxPix
     view.stride = rowBytes(view.width, bits);
     if (offset < kHeadersSize || offset > fileSize || view.stride * view.height > fileSize - offset)
         return std::nullopt;
-    view.pixels = file + offset;
+    view.pixels = offset;
     return view;
 }
 
-void expandRow(const BmpView &bmp, int y, PackedPixel *out) {
-    const uchar *in = bmp.row(y);
+void expandRow(const BmpView &bmp, const uchar *in, PackedPixel *out) {
     if (bmp.bitsPerPixel == 32) {
         std::memcpy(out, in, std::size_t(bmp.width) * 4);
         return;
@@ -106,29 +114,36 @@ void writeHeaders(uchar *out, const BmpView &left, qint64 fileSize) {
     qToLittleEndian<qint32>(left.dotsPerMeterY, out + 42);
 }
 
-struct MappedFile {
+// An input mapped a band at a time, so that each thread reads its own bands and no more than a
+// band of either file is ever held.
+struct InputFile {
     QFile file;
-    uchar *bytes = nullptr;
     qint64 size = 0;
+    uchar headers[kHeadersSize] = {};
 
-    bool map(const QString &name) {
+    bool open(const QString &name) {
         // Only a regular file is opened here: opening a FIFO would wait for a writer.
         if (!QFileInfo(name).isFile())
             return false;
         file.setFileName(name);
-        if (!file.open(QIODevice::ReadOnly) || (size = file.size()) < kHeadersSize)
-            return false;
-        // Populated at once: one pass in the kernel costs far less than a fault a page.
-        void *mapped = ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
-                              file.handle(), 0);
-        if (mapped == MAP_FAILED)
-            return false;
-        bytes = static_cast<uchar *>(mapped);
-        return true;
+        return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) &&
+               (size = file.size()) >= kHeadersSize &&
+               file.read(reinterpret_cast<char *>(headers), kHeadersSize) == kHeadersSize;
     }
-    ~MappedFile() {
-        if (bytes)
-            ::munmap(bytes, std::size_t(size));
+    // Maps count bytes from offset on, populated at once: one pass in the kernel costs far less
+    // than a fault a page. Null when the file no longer holds them, as when it shrank after its
+    // headers were checked (a mapping past its end would end the program).
+    const uchar *mapBand(qint64 offset, qint64 count, void **mapping, std::size_t *length) const {
+        static const qint64 page = ::sysconf(_SC_PAGESIZE);
+        struct stat status {};
+        if (::fstat(file.handle(), &status) != 0 || status.st_size < offset + count)
+            return nullptr;
+        const qint64 start = offset / page * page;
+        *length = std::size_t(offset - start + count);
+        *mapping = ::mmap(nullptr, *length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.handle(),
+                          off_t(start));
+        return *mapping == MAP_FAILED ? nullptr
+                                      : static_cast<const uchar *>(*mapping) + (offset - start);
     }
 };
 
@@ -137,13 +152,13 @@ struct MappedFile {
 std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Threads threads) {
     if (job.layout != StereoLayout::Pair || job.align || job.format != "bmp")
         return std::nullopt;
-    MappedFile leftFile;
-    MappedFile rightFile;
-    if (!leftFile.map(job.swap ? job.rightFile : job.leftFile) ||
-        !rightFile.map(job.swap ? job.leftFile : job.rightFile))
+    InputFile leftFile;
+    InputFile rightFile;
+    if (!leftFile.open(job.swap ? job.rightFile : job.leftFile) ||
+        !rightFile.open(job.swap ? job.leftFile : job.rightFile))
         return std::nullopt;
-    const std::optional<BmpView> left = viewBmp(leftFile.bytes, leftFile.size, maxPixels);
-    const std::optional<BmpView> right = viewBmp(rightFile.bytes, rightFile.size, maxPixels);
+    const std::optional<BmpView> left = viewBmp(leftFile.headers, leftFile.size, maxPixels);
+    const std::optional<BmpView> right = viewBmp(rightFile.headers, rightFile.size, maxPixels);
     if (!left || !right || left->width != right->width || left->height != right->height)
         return std::nullopt;
 
@@ -161,6 +176,7 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
     // combining and no whole output is ever held.
     const int output = file.handle();
     std::atomic<int> writeError = 0;
+    std::atomic<const InputFile *> shortInput = nullptr;
     const auto writeAt = [&](const uchar *bytes, qint64 size, qint64 offset) {
         while (size > 0 && writeError == 0) {
             const ssize_t written = ::pwrite(output, bytes, std::size_t(size), offset);
@@ -177,14 +193,32 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
     const auto combineBand = [&](int firstRow) {
         const std::size_t width = std::size_t(left->width);
         const int endRow = std::min(firstRow + kBandRows, left->height);
+        const int rowCount = endRow - firstRow;
+        void *leftMapping = nullptr;
+        void *rightMapping = nullptr;
+        std::size_t leftLength = 0;
+        std::size_t rightLength = 0;
+        const uchar *leftBandBytes = leftFile.mapBand(
+            left->bandOffset(firstRow, endRow), left->stride * rowCount, &leftMapping, &leftLength);
+        const uchar *rightBandBytes =
+            rightFile.mapBand(right->bandOffset(firstRow, endRow), right->stride * rowCount,
+                              &rightMapping, &rightLength);
+        if (!leftBandBytes || !rightBandBytes) {
+            shortInput = leftBandBytes ? &rightFile : &leftFile;
+            if (leftBandBytes)
+                ::munmap(leftMapping, leftLength);
+            if (rightBandBytes)
+                ::munmap(rightMapping, rightLength);
+            return;
+        }
         std::vector<PackedPixel> rows(width * 3);
-        std::vector<uchar> band(std::size_t(outStride) * std::size_t(endRow - firstRow));
+        std::vector<uchar> band(std::size_t(outStride) * std::size_t(rowCount));
         PackedPixel *const leftRow = rows.data();
         PackedPixel *const rightRow = leftRow + width;
         PackedPixel *const combined = rightRow + width;
         for (int y = firstRow; y < endRow; ++y) {
-            expandRow(*left, y, leftRow);
-            expandRow(*right, y, rightRow);
+            expandRow(*left, left->bandRow(leftBandBytes, firstRow, endRow, y), leftRow);
+            expandRow(*right, right->bandRow(rightBandBytes, firstRow, endRow, y), rightRow);
             combineMethodSpan(leftRow, rightRow, combined, width, job.mode);
             // Qt writes bottom-up, with zero padding (the band's bytes start zeroed).
             uchar *out = band.data() + outStride * (endRow - 1 - y);
@@ -194,6 +228,8 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
                 out[2] = uchar(combined[x] >> 16);
             }
         }
+        ::munmap(leftMapping, leftLength);
+        ::munmap(rightMapping, rightLength);
         writeAt(band.data(), qint64(band.size()),
                 kHeadersSize + outStride * (left->height - endRow));
     };
@@ -205,6 +241,13 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
     else
         QtConcurrent::blockingMap(bands, combineBand);
 
+    if (const InputFile *input = shortInput) {
+        // It shrank after its headers were checked.
+        file.cancelWriting();
+        return Outcome{
+            ExitCode::UnreadableInput,
+            QStringLiteral("%1: cannot read: The file is truncated.").arg(input->file.fileName())};
+    }
     if (writeError != 0)
         return failure(qt_error_string(writeError));
     if (!file.commit())

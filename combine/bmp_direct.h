@@ -1,5 +1,5 @@
 // The direct path for the commonest pair: two uncompressed 24- or 32-bit BMP files combined into a
-// BMP. The inputs are mapped and combined row band by row band straight into the output's bytes,
+// BMP. The inputs are read and combined row band by row band straight into the output's bytes,
 // which are the same bytes the general path's writer gives.
 #pragma once
 
