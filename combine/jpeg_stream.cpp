@@ -134,19 +134,16 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
         const int rows = rowsFrom(row);
         const int nextRow = row + kBandRows;
         // The next band decodes on the pool while this one is combined and encoded here.
+        Band &following = bands[std::size_t(current ^ 1)];
         QFuture<bool> next;
-        if (nextRow < height) {
-            Band &following = bands[std::size_t(current ^ 1)];
-            if (parallel)
-                next = QtConcurrent::run(decodeBoth, std::ref(following), rowsFrom(nextRow));
-        }
+        if (parallel && nextRow < height)
+            next = QtConcurrent::run(decodeBoth, std::ref(following), rowsFrom(nextRow));
         combineMethodSpan(band.left.data(), band.right.data(), band.left.data(),
                           std::size_t(width) * std::size_t(rows), job.mode);
         const bool written = writer.writeRows(band.left.data(), rows);
         bool decoded = true;
         if (nextRow < height)
-            decoded = parallel ? next.result()
-                               : decodeBoth(bands[std::size_t(current ^ 1)], rowsFrom(nextRow));
+            decoded = parallel ? next.result() : decodeBoth(following, rowsFrom(nextRow));
         if (!written)
             return writeFailure(writer.errorString());
         if (!decoded) {

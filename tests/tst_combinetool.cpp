@@ -194,6 +194,7 @@ private slots:
     void streamsJpegPairsIntoTheWholePicturesBytes_data();
     void streamsJpegPairsIntoTheWholePicturesBytes();
     void batchOfMixedFormatsWritesTheWholePicturesJpegs();
+    void streamedJpegOnAFullDiskGivesTheReason();
     void shardsTogetherWriteEveryPairOnce_data();
     void shardsTogetherWriteEveryPairOnce();
     void batchRefusesABadShardNamingTheVariable_data();
@@ -824,6 +825,24 @@ void CombineToolTest::batchOfMixedFormatsWritesTheWholePicturesJpegs() {
         QVERIFY(!expected.isEmpty());
         QVERIFY2(fixtures::readFile(path("out/") + output) == expected, output);
     }
+}
+
+void CombineToolTest::streamedJpegOnAFullDiskGivesTheReason() {
+    QVERIFY(
+        fixtures::writeFile(path("left.jpg"), fixtures::jpegBytes(randomPicture({300, 200}, 1))));
+    QVERIFY(
+        fixtures::writeFile(path("right.jpg"), fixtures::jpegBytes(randomPicture({300, 200}, 2))));
+    ProgramRun run;
+    {
+        const FileSizeLimit limit(1); // inherited by the tool: every write meets a full disk
+        run = runTool({path("left.jpg"), path("right.jpg"), path("out.jpg")});
+    }
+    QCOMPARE(run.exitCode, int(ExitCode::WriteFailure));
+    const QString message = QString::fromLocal8Bit(run.err).trimmed();
+    QVERIFY2(message.contains(path("out.jpg")) && !message.contains(u'\n') &&
+                 message.contains(QString::fromLocal8Bit(std::strerror(EFBIG))),
+             qPrintable(message));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), (QStringList{"left.jpg", "right.jpg"}));
 }
 
 void CombineToolTest::makePairs(const QStringList &names, QSize size) {
