@@ -1,6 +1,7 @@
 #include "combine_pictures.h"
 
 #include "bmp_direct.h"
+#include "huge_pages.h"
 #include "jpeg_stream.h"
 #include "picture_file.h"
 #include "stereo_input.h"
@@ -39,7 +40,7 @@ QImage asSourceBitmap(QImage picture) {
         picture.convertTo(QImage::Format_RGB32);
         return picture;
     }
-    QImage bitmap(picture.size(), QImage::Format_RGB32);
+    QImage bitmap = AllocatePicture(picture.size(), QImage::Format_RGB32);
     // The output keeps the left picture's resolution, whichever way it was made.
     bitmap.setDotsPerMeterX(picture.dotsPerMeterX());
     bitmap.setDotsPerMeterY(picture.dotsPerMeterY());

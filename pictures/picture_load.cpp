@@ -1,4 +1,5 @@
 #include "decoder_input.h"
+#include "huge_pages.h"
 #include "jpeg_markers.h"
 #include "picture_file.h"
 #include "png_chunks.h"
@@ -76,10 +77,13 @@ PictureLoad decodePicture(DecoderInput &input, const LoadLimits &limits) {
         reader.setClipRect(QRect({0, 0}, limits.visibleArea).intersected(QRect({0, 0}, size)));
 
     input.forgetRequests();
-    QImage picture = reader.read();
+    QImage picture;
+    if (limits.visibleArea.isEmpty())
+        picture = AllocatePicture(size, reader.imageFormat());
+    const bool decoded = reader.read(&picture);
     if (decoderRanShort(format, input))
         return {{}, reason("The file is truncated.")};
-    if (picture.isNull())
+    if (!decoded || picture.isNull())
         return {{}, reason("It cannot be decoded: %1.").arg(reader.errorString())};
     return {picture, {}, orientation};
 }
