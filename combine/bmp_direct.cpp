@@ -1,5 +1,7 @@
 #include "bmp_direct.h"
 
+#include "bmp_band_output.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -97,23 +99,6 @@ void expandRow(const BmpView &bmp, const uchar *in, PackedPixel *out) {
         out[x] = 0xFF000000u | PackedPixel(in[2]) << 16 | PackedPixel(in[1]) << 8 | in[0];
 }
 
-// The file and info headers exactly as Qt's BMP writer gives them for a 32-bit picture.
-void writeHeaders(uchar *out, const BmpView &left, qint64 fileSize) {
-    std::memset(out, 0, kHeadersSize);
-    out[0] = 'B';
-    out[1] = 'M';
-    qToLittleEndian<quint32>(quint32(fileSize), out + 2);
-    qToLittleEndian<quint32>(quint32(kHeadersSize), out + 10);
-    qToLittleEndian<quint32>(quint32(kInfoHeaderSize), out + 14);
-    qToLittleEndian<qint32>(left.width, out + 18);
-    qToLittleEndian<qint32>(left.height, out + 22);
-    qToLittleEndian<quint16>(1, out + 26);
-    qToLittleEndian<quint16>(24, out + 28);
-    qToLittleEndian<quint32>(quint32(fileSize - kHeadersSize), out + 34);
-    qToLittleEndian<qint32>(left.dotsPerMeterX, out + 38);
-    qToLittleEndian<qint32>(left.dotsPerMeterY, out + 42);
-}
-
 // An input mapped a band at a time, so that each thread reads its own bands and no more than a
 // band of either file is ever held.
 struct InputFile {
@@ -162,33 +147,15 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
     if (!left || !right || left->width != right->width || left->height != right->height)
         return std::nullopt;
 
-    const qint64 outStride = rowBytes(left->width, 24);
-    const qint64 outSize = kHeadersSize + outStride * left->height;
     QSaveFile file(job.outputFile);
-    const auto failure = [&](const QString &why) {
-        file.cancelWriting();
-        return Outcome{ExitCode::WriteFailure,
-                       QStringLiteral("%1: cannot write: %2").arg(job.outputFile, why)};
-    };
     if (!file.open(QIODevice::WriteOnly))
-        return failure(file.errorString());
+        return Outcome{
+            ExitCode::WriteFailure,
+            QStringLiteral("%1: cannot write: %2").arg(job.outputFile, file.errorString())};
     // Each band is written where it belongs as soon as it is combined, so that writing overlaps
     // combining and no whole output is ever held.
-    const int output = file.handle();
-    std::atomic<int> writeError = 0;
+    BmpBandOutput output(file, left->width, left->height, left->dotsPerMeterX, left->dotsPerMeterY);
     std::atomic<const InputFile *> shortInput = nullptr;
-    const auto writeAt = [&](const uchar *bytes, qint64 size, qint64 offset) {
-        while (size > 0 && writeError == 0) {
-            const ssize_t written = ::pwrite(output, bytes, std::size_t(size), offset);
-            if (written < 0 && errno != EINTR)
-                writeError = errno;
-            else if (written > 0)
-                bytes += written, size -= written, offset += written;
-        }
-    };
-    uchar headers[kHeadersSize];
-    writeHeaders(headers, *left, outSize);
-    writeAt(headers, kHeadersSize, 0);
 
     const auto combineBand = [&](int firstRow) {
         const std::size_t width = std::size_t(left->width);
@@ -211,27 +178,19 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
                 ::munmap(rightMapping, rightLength);
             return;
         }
-        std::vector<PackedPixel> rows(width * 3);
-        std::vector<uchar> band(std::size_t(outStride) * std::size_t(rowCount));
+        std::vector<PackedPixel> rows(width * 2);
+        std::vector<PackedPixel> combined(width * std::size_t(rowCount));
         PackedPixel *const leftRow = rows.data();
         PackedPixel *const rightRow = leftRow + width;
-        PackedPixel *const combined = rightRow + width;
         for (int y = firstRow; y < endRow; ++y) {
             expandRow(*left, left->bandRow(leftBandBytes, firstRow, endRow, y), leftRow);
             expandRow(*right, right->bandRow(rightBandBytes, firstRow, endRow, y), rightRow);
-            combineMethodSpan(leftRow, rightRow, combined, width, job.mode);
-            // Qt writes bottom-up, with zero padding (the band's bytes start zeroed).
-            uchar *out = band.data() + outStride * (endRow - 1 - y);
-            for (std::size_t x = 0; x < width; ++x, out += 3) {
-                out[0] = uchar(combined[x]);
-                out[1] = uchar(combined[x] >> 8);
-                out[2] = uchar(combined[x] >> 16);
-            }
+            combineMethodSpan(leftRow, rightRow,
+                              combined.data() + width * std::size_t(y - firstRow), width, job.mode);
         }
         ::munmap(leftMapping, leftLength);
         ::munmap(rightMapping, rightLength);
-        writeAt(band.data(), qint64(band.size()),
-                kHeadersSize + outStride * (left->height - endRow));
+        output.writeBand(combined.data(), firstRow, rowCount);
     };
     std::vector<int> bands;
     for (int row = 0; row < left->height; row += kBandRows)
@@ -248,8 +207,12 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
             ExitCode::UnreadableInput,
             QStringLiteral("%1: cannot read: The file is truncated.").arg(input->file.fileName())};
     }
-    if (writeError != 0)
-        return failure(qt_error_string(writeError));
+    if (output.error() != 0) {
+        file.cancelWriting();
+        return Outcome{ExitCode::WriteFailure,
+                       QStringLiteral("%1: cannot write: %2")
+                           .arg(job.outputFile, qt_error_string(output.error()))};
+    }
     if (!file.commit())
         return Outcome{
             ExitCode::WriteFailure,
