@@ -1,5 +1,6 @@
 #include "jpeg_stream.h"
 
+#include "bmp_band_output.h"
 #include "exif_orientation.h"
 #include "jpeg_band_reader.h"
 #include "jpeg_band_writer.h"
@@ -70,7 +71,7 @@ struct Band {
 } // namespace
 
 std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels, Threads threads) {
-    if (job.align || job.format != "jpg")
+    if (job.align || (job.format != "jpg" && job.format != "bmp"))
         return std::nullopt;
     EyeReaders eyes;
     if (!openEyes(job, eyes))
@@ -79,10 +80,11 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     JpegBandReader &right = eyes.right;
     const int width = left.width();
     const int height = left.height();
-    // The output keeps the left eye's metadata, so only the left's must be plain.
+    // A JPEG output keeps the left eye's comments and colour profile, so only the left's must be
+    // plain; Qt's BMP writer keeps neither.
     if (!left.isColourOrGrey() || !right.isColourOrGrey() || right.width() != width ||
         right.height() != height || qint64(width) * height > maxPixels || !isShownAsStored(left) ||
-        !isShownAsStored(right) || left.hasCommentOrProfile())
+        !isShownAsStored(right) || (job.format == "jpg" && left.hasCommentOrProfile()))
         return std::nullopt;
 
     const bool parallel = threads == Threads::All;
@@ -112,12 +114,25 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     };
     if (!file.open(QIODevice::WriteOnly))
         return writeFailure(file.errorString());
-    JpegBandWriter writer;
     // Qt's reader gives a picture without a resolution of its own the default one of any image.
     const QImage unset(1, 1, QImage::Format_RGB32);
-    if (!writer.start(file, width, height, left.dotsPerMeterX(unset.dotsPerMeterX()),
-                      left.dotsPerMeterY(unset.dotsPerMeterY()), job.jpegQuality))
-        return writeFailure(writer.errorString());
+    const int dotsPerMeterX = left.dotsPerMeterX(unset.dotsPerMeterX());
+    const int dotsPerMeterY = left.dotsPerMeterY(unset.dotsPerMeterY());
+    JpegBandWriter jpeg;
+    std::optional<BmpBandOutput> bmp;
+    if (job.format == "bmp")
+        bmp.emplace(file, width, height, dotsPerMeterX, dotsPerMeterY);
+    else if (!jpeg.start(file, width, height, dotsPerMeterX, dotsPerMeterY, job.jpegQuality))
+        return writeFailure(jpeg.errorString());
+    const auto writeBand = [&](const PackedPixel *rows, int firstRow, int count) {
+        if (!bmp)
+            return jpeg.writeRows(rows, count);
+        bmp->writeBand(rows, firstRow, count);
+        return bmp->error() == 0;
+    };
+    const auto outputError = [&] {
+        return bmp ? qt_error_string(bmp->error()) : jpeg.errorString();
+    };
 
     std::array<Band, 2> bands;
     for (Band &band : bands) {
@@ -140,12 +155,12 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
             next = QtConcurrent::run(decodeBoth, std::ref(following), rowsFrom(nextRow));
         combineMethodSpan(band.left.data(), band.right.data(), band.left.data(),
                           std::size_t(width) * std::size_t(rows), job.mode);
-        const bool written = writer.writeRows(band.left.data(), rows);
+        const bool written = writeBand(band.left.data(), row, rows);
         bool decoded = true;
         if (nextRow < height)
             decoded = parallel ? next.result() : decodeBoth(following, rowsFrom(nextRow));
         if (!written)
-            return writeFailure(writer.errorString());
+            return writeFailure(outputError());
         if (!decoded) {
             file.cancelWriting();
             return std::nullopt;
@@ -156,8 +171,8 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
         file.cancelWriting();
         return std::nullopt;
     }
-    if (!writer.finish())
-        return writeFailure(writer.errorString());
+    if (!bmp && !jpeg.finish())
+        return writeFailure(jpeg.errorString());
     // On Qt 6.4 commit() does not see a failure of the last buffered write.
     errno = 0;
     if (!file.flush())

@@ -1,7 +1,8 @@
-// The streamed path for a pair of JPEG files, or an MPO, written as a JPEG: both eyes are decoded
-// row band by row band through libjpeg, and each combined band goes straight to the encoder, so
-// that decoding overlaps encoding and no whole picture is ever held. The output is byte for byte
-// the file the general path writes through Qt's JPEG reader and writer.
+// The streamed path for a pair of JPEG files, or an MPO, written as a JPEG or a BMP: both eyes are
+// decoded row band by row band through libjpeg, and each combined band goes straight to the
+// output (the JPEG encoder, or its place among the BMP's rows), so that decoding overlaps writing
+// and no whole picture is ever held. The output is byte for byte the file the general path writes
+// through Qt's JPEG reader and Qt's writers.
 #pragma once
 
 #include "combine_pictures.h"
@@ -11,10 +12,10 @@
 namespace duoptica {
 
 // Combines the job on the streamed path when it is plain (two files or an MPO, no alignment, JPEG
-// output), both eyes are colour or grey JPEGs of one size shown as stored (no EXIF turn), and the
-// eye whose metadata the output keeps has no comment or colour profile. Gives nothing for any other
-// job, and for any input the decoder refuses, so that the general path decides with its own
-// messages. A failed write is reported here.
+// or BMP output), both eyes are colour or grey JPEGs of one size shown as stored (no EXIF turn),
+// and, for a JPEG, the eye whose metadata the output keeps has no comment or colour profile. Gives
+// nothing for any other job, and for any input the decoder refuses, so that the general path
+// decides with its own messages. A failed write is reported here.
 std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels, Threads threads);
 
 } // namespace duoptica

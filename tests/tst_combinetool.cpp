@@ -158,8 +158,8 @@ QString writeWholePictureOutput(const duoptica::PairJob &job) {
     QImage rightEye = UprightPicture(right.picture, right.orientation);
     if (job.swap)
         std::swap(leftEye, rightEye);
-    return SavePicture(combinePictures(leftEye, rightEye, job.mode), job.outputFile, "jpg",
-                       job.jpegQuality);
+    return SavePicture(combinePictures(leftEye, rightEye, job.mode), job.outputFile, job.format,
+                       job.format == "jpg" ? job.jpegQuality : -1);
 }
 
 ino_t inodeOf(const QString &file) {
@@ -711,6 +711,7 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes_data() {
     QTest::addColumn<int>("method");
     QTest::addColumn<bool>("swap");
     QTest::addColumn<int>("quality");
+    QTest::addColumn<QByteArray>("format");
     QTest::addColumn<bool>("asMpo"); // both eyes in one MPO file rather than two files
     QTest::addColumn<bool>("streamed");
     // Odd sizes, more rows than a band, and the resolution kept from the left eye.
@@ -719,31 +720,37 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes_data() {
     const QImage right = withResolution(randomPicture(size, 22), 4000); // 40 per cm
     const QByteArray leftJpeg = fixtures::jpegBytes(left);
     const QByteArray rightJpeg = fixtures::jpegBytes(right);
-    QTest::newRow("4:2:0 pair, normal")
-        << leftJpeg << rightJpeg << int(AnaglyphMethod::Normal) << false << 90 << false << true;
+    QTest::newRow("4:2:0 pair, normal") << leftJpeg << rightJpeg << int(AnaglyphMethod::Normal)
+                                        << false << 90 << QByteArray("jpg") << false << true;
     QTest::newRow("progressive with 4:4:4, swapped, red-blue")
         << fixtures::jpegBytes(left, true)
         << magickJpeg(right, {"-sampling-factor", "1x1", "-quality", "95"})
-        << int(AnaglyphMethod::RedBlue) << true << 75 << false << true;
+        << int(AnaglyphMethod::RedBlue) << true << 75 << QByteArray("jpg") << false << true;
     QTest::newRow("grey with 4:2:2 and no resolution, dubois-red-cyan")
         << withoutJfif(fixtures::jpegBytes(left.convertToFormat(QImage::Format_Grayscale8)))
         << magickJpeg(right, {"-sampling-factor", "2x1"}) << int(AnaglyphMethod::DuboisRedCyan)
-        << false << 100 << false << true;
+        << false << 100 << QByteArray("jpg") << false << true;
     QTest::newRow("EXIF orientation 1, half-color")
         << fixtures::jpegWithOrientation(left, 1) << fixtures::jpegWithOrientation(right, 1)
-        << int(AnaglyphMethod::HalfColor) << false << 1 << false << true;
+        << int(AnaglyphMethod::HalfColor) << false << 1 << QByteArray("jpg") << false << true;
     QTest::newRow("a comment on the right eye only")
         << leftJpeg << fixtures::withSegment(rightJpeg, fixtures::segment('\xFE', "taken: 1921"))
-        << int(AnaglyphMethod::Gray) << false << 90 << false << true;
-    QTest::newRow("an MPO, swapped, color")
-        << leftJpeg << rightJpeg << int(AnaglyphMethod::Color) << true << 90 << true << true;
+        << int(AnaglyphMethod::Gray) << false << 90 << QByteArray("jpg") << false << true;
+    QTest::newRow("an MPO, swapped, color") << leftJpeg << rightJpeg << int(AnaglyphMethod::Color)
+                                            << true << 90 << QByteArray("jpg") << true << true;
+    QTest::newRow("4:2:0 pair into a BMP") << leftJpeg << rightJpeg << int(AnaglyphMethod::RedGreen)
+                                           << false << 90 << QByteArray("bmp") << false << true;
+    // Qt's BMP writer keeps no comment.
+    QTest::newRow("a comment on the left eye, into a BMP")
+        << fixtures::withSegment(leftJpeg, fixtures::segment('\xFE', "taken: 1921")) << rightJpeg
+        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("bmp") << false << true;
     // Qt's reader turns the picture, or hands the comment on to the output: the general path.
     QTest::newRow("EXIF orientation 6 on both")
         << fixtures::jpegWithOrientation(left, 6) << fixtures::jpegWithOrientation(right, 6)
-        << int(AnaglyphMethod::Normal) << false << 90 << false << false;
+        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << false << false;
     QTest::newRow("a comment on the left eye")
         << fixtures::withSegment(leftJpeg, fixtures::segment('\xFE', "taken: 1921")) << rightJpeg
-        << int(AnaglyphMethod::Normal) << false << 90 << false << false;
+        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << false << false;
 }
 
 void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
@@ -752,6 +759,7 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
     QFETCH(int, method);
     QFETCH(bool, swap);
     QFETCH(int, quality);
+    QFETCH(QByteArray, format);
     QFETCH(bool, asMpo);
     QFETCH(bool, streamed);
     QVERIFY(!left.isEmpty() && !right.isEmpty());
@@ -760,16 +768,16 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
     QVERIFY(fixtures::writeFile(path("pair.mpo"), fixtures::mpoBytes({left, right}, false)));
     duoptica::PairJob job{.leftFile = path("left.jpg"),
                           .rightFile = path("right.jpg"),
-                          .outputFile = path("whole.jpg"),
-                          .format = "jpg",
+                          .outputFile = path("whole." + format),
+                          .format = format,
                           .mode = duoptica::AnaglyphMethod(method),
                           .swap = swap,
                           .jpegQuality = quality};
     QCOMPARE(writeWholePictureOutput(job), QString());
-    const QByteArray expected = fixtures::readFile(path("whole.jpg"));
+    const QByteArray expected = fixtures::readFile(path("whole." + format));
 
     for (const duoptica::Threads threads : {duoptica::Threads::All, duoptica::Threads::One}) {
-        job.outputFile = path("streamed.jpg");
+        job.outputFile = path("streamed." + format);
         if (asMpo) {
             job.leftFile = path("pair.mpo");
             job.layout = duoptica::StereoLayout::FromFile;
@@ -780,7 +788,7 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
         if (!streamed)
             continue;
         QCOMPARE(int(outcome->code), int(ExitCode::Success));
-        QCOMPARE(fixtures::readFile(path("streamed.jpg")), expected);
+        QCOMPARE(fixtures::readFile(path("streamed." + format)), expected);
     }
 }
 
