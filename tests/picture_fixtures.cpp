@@ -139,15 +139,6 @@ QByteArray jpegDeclaring(QSize size) {
     return bytes;
 }
 
-// A progressive JPEG whose last scan is repeated until the file holds `scans` of them.
-QByteArray jpegWithScans(int scans) {
-    const QByteArray bytes = jpegBytes(smoothPicture({64, 48}), true);
-    const qsizetype lastScan = bytes.lastIndexOf("\xFF\xDA");
-    const QByteArray scan = bytes.mid(lastScan, bytes.size() - 2 - lastScan);
-    return bytes.left(bytes.size() - 2) + scan.repeated(scans - int(bytes.count("\xFF\xDA"))) +
-           bytes.right(2);
-}
-
 QByteArray bmpHeaderDeclaring(QSize size) {
     QByteArray bytes = bmpBytes(patternPicture({4, 4}, 8), BmpLayout::Rgb24).left(54);
     QDataStream stream(&bytes, QIODevice::ReadWrite);
@@ -274,6 +265,14 @@ QByteArray segment(char marker, const QByteArray &payload) {
 
 QByteArray withSegment(const QByteArray &jpeg, const QByteArray &segmentBytes) {
     return jpeg.left(2) + segmentBytes + jpeg.mid(2);
+}
+
+QByteArray jpegWithScans(int scans) {
+    const QByteArray bytes = jpegBytes(smoothPicture({64, 48}), true);
+    const qsizetype lastScan = bytes.lastIndexOf("\xFF\xDA");
+    const QByteArray scan = bytes.mid(lastScan, bytes.size() - 2 - lastScan);
+    return bytes.left(bytes.size() - 2) + scan.repeated(scans - int(bytes.count("\xFF\xDA"))) +
+           bytes.right(2);
 }
 
 QByteArray jpegWithOrientation(const QImage &picture, int orientation) {

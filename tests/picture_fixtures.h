@@ -38,6 +38,8 @@ QByteArray pngBytes(const QImage &picture);
 // A JPEG segment with its marker and length, and a JPEG with one more right after its start.
 QByteArray segment(char marker, const QByteArray &payload);
 QByteArray withSegment(const QByteArray &jpeg, const QByteArray &segmentBytes);
+// A progressive JPEG whose last scan is repeated until the file holds `scans` of them.
+QByteArray jpegWithScans(int scans);
 // A JPEG whose EXIF says how to turn it upright (1 to 8, as EXIF numbers them).
 QByteArray jpegWithOrientation(const QImage &picture, int orientation);
 

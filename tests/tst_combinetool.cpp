@@ -354,6 +354,9 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("JPEG into a JPEG, the right one truncated")
         << QStringList{"whole.jpg", "cut.jpg", "out.jpg"} << ExitCode::UnreadableInput
         << QStringList{"cut.jpg", "truncated"};
+    QTest::newRow("JPEG into a JPEG, the right one of 5000 scans")
+        << QStringList{"eye64.jpg", "scans.jpg", "out.jpg"} << ExitCode::UnreadableInput
+        << QStringList{"scans.jpg", "5000 scans"};
     QTest::newRow("JPEG into a JPEG, the left one lacking only its end marker")
         << QStringList{"endless.jpg", "whole.jpg", "out.jpg"} << ExitCode::UnreadableInput
         << QStringList{"endless.jpg", "truncated"};
@@ -406,6 +409,8 @@ void CombineToolTest::reportsEachFailureInOneLine() {
     QVERIFY(fixtures::writeFile(path("cut.jpg"), jpeg.left(jpeg.size() / 2)));
     QVERIFY(fixtures::writeFile(path("whole.jpg"), jpeg));
     QVERIFY(fixtures::writeFile(path("endless.jpg"), jpeg.left(jpeg.size() - 2)));
+    QVERIFY(fixtures::writeFile(path("eye64.jpg"), fixtures::jpegBytes(leftEye({64, 48}))));
+    QVERIFY(fixtures::writeFile(path("scans.jpg"), fixtures::jpegWithScans(5000)));
     QByteArray damaged = fixtures::pngBytes(randomPicture({40, 30}, 6));
     damaged.replace(damaged.indexOf("IDAT") + 14, 30, QByteArray(30, '\0'));
     QVERIFY(fixtures::writeFile(path("damaged.png"), damaged));
