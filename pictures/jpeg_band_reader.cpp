@@ -137,7 +137,9 @@ bool JpegBandReader::readHeader() {
     State &s = *state_;
     installErrorJump(s.errors);
     s.info.err = &s.errors;
-    jpeg_create_decompress(&s.info);
+    // Even creating can fail, when the library is not the version this was built against.
+    if (!jpegGuarded(s.errors, [&s] { jpeg_create_decompress(&s.info); }))
+        return false;
     s.created = true;
     s.source.init_source = [](j_decompress_ptr) {};
     s.source.fill_input_buffer = fillInput;

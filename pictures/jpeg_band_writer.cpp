@@ -71,7 +71,9 @@ bool JpegBandWriter::start(QIODevice &output, int width, int height, int dotsPer
     State &s = *state_;
     installErrorJump(s.errors);
     s.info.err = &s.errors;
-    jpeg_create_compress(&s.info);
+    // Even creating can fail, when the library is not the version this was built against.
+    if (!jpegGuarded(s.errors, [&s] { jpeg_create_compress(&s.info); }))
+        return false;
     s.created = true;
     s.destination.device = &output;
     s.destination.init_destination = [](j_compress_ptr info) {
