@@ -2,6 +2,7 @@
 
 #include "batch_leftovers.h"
 #include "batch_pairing.h"
+#include "stereo_input.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -106,9 +107,7 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         if (!pair.stereoFile.isEmpty()) {
             job.leftFile = inputDir.filePath(pair.stereoFile);
             job.rightFile.clear();
-            job.layout = QFileInfo(pair.stereoFile).suffix().compare(u"jps", Qt::CaseInsensitive)
-                             ? StereoLayout::FromFile
-                             : request.jpsLayout;
+            job.layout = isJpsFile(pair.stereoFile) ? request.jpsLayout : StereoLayout::FromFile;
         }
         job.swap = request.swap;
         job.align = request.align;

@@ -149,9 +149,7 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
 
     QSaveFile file(job.outputFile);
     if (!file.open(QIODevice::WriteOnly))
-        return Outcome{
-            ExitCode::WriteFailure,
-            QStringLiteral("%1: cannot write: %2").arg(job.outputFile, file.errorString())};
+        return cannotWrite(job.outputFile, file.errorString());
     // Each band is written where it belongs as soon as it is combined, so that writing overlaps
     // combining and no whole output is ever held.
     BmpBandOutput output(file, left->width, left->height, left->dotsPerMeterX, left->dotsPerMeterY);
@@ -209,14 +207,10 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
     }
     if (output.error() != 0) {
         file.cancelWriting();
-        return Outcome{ExitCode::WriteFailure,
-                       QStringLiteral("%1: cannot write: %2")
-                           .arg(job.outputFile, qt_error_string(output.error()))};
+        return cannotWrite(job.outputFile, qt_error_string(output.error()));
     }
     if (!file.commit())
-        return Outcome{
-            ExitCode::WriteFailure,
-            QStringLiteral("%1: cannot write: %2").arg(job.outputFile, file.errorString())};
+        return cannotWrite(job.outputFile, file.errorString());
     return Outcome{};
 }
 

@@ -81,6 +81,10 @@ QImage combinePictures(QImage left, const QImage &right, AnaglyphMethod method, 
     return left;
 }
 
+Outcome cannotWrite(const QString &outputFile, const QString &why) {
+    return {ExitCode::WriteFailure, QStringLiteral("%1: cannot write: %2").arg(outputFile, why)};
+}
+
 Outcome combinePairFiles(const PairJob &job, Threads threads) {
     for (const QString &input : {job.leftFile, job.rightFile}) {
         if (isSameFile(job.outputFile, input))
@@ -129,8 +133,7 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
     const QString error =
         SavePicture(output, job.outputFile, job.format, job.format == "jpg" ? job.jpegQuality : -1);
     if (!error.isEmpty())
-        return {ExitCode::WriteFailure,
-                QStringLiteral("%1: cannot write: %2").arg(job.outputFile, error)};
+        return cannotWrite(job.outputFile, error);
     return outcome;
 }
 

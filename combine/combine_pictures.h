@@ -61,6 +61,9 @@ struct Outcome {
     QStringList notes; // lines that tell what was done, each naming its file (from --align)
 };
 
+// The outcome of a job whose output could not be written, for the reason given.
+Outcome cannotWrite(const QString &outputFile, const QString &why);
+
 // Reads both eyes, turns them upright, swaps them if asked, aligns them when asked, checks their
 // sizes, combines them and writes the output atomically.
 Outcome combinePairFiles(const PairJob &job, Threads threads = Threads::All);

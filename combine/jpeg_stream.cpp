@@ -5,6 +5,7 @@
 #include "jpeg_band_reader.h"
 #include "jpeg_band_writer.h"
 #include "mpo_index.h"
+#include "stereo_input.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -44,8 +45,7 @@ bool openEyes(const PairJob &job, EyeReaders &eyes) {
     if (job.layout == StereoLayout::Pair)
         return eyes.left.open(job.swap ? job.rightFile : job.leftFile) &&
                eyes.right.open(job.swap ? job.leftFile : job.rightFile);
-    if (job.layout != StereoLayout::FromFile ||
-        QFileInfo(job.leftFile).suffix().compare(u"jps", Qt::CaseInsensitive) == 0)
+    if (job.layout != StereoLayout::FromFile || isJpsFile(job.leftFile))
         return false;
     // Only a regular file is read: reading a FIFO would wait for a writer.
     QFile file(job.leftFile);
@@ -109,8 +109,7 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     QSaveFile file(job.outputFile);
     const auto writeFailure = [&](const QString &why) {
         file.cancelWriting();
-        return Outcome{ExitCode::WriteFailure,
-                       QStringLiteral("%1: cannot write: %2").arg(job.outputFile, why)};
+        return cannotWrite(job.outputFile, why);
     };
     if (!file.open(QIODevice::WriteOnly))
         return writeFailure(file.errorString());

@@ -70,7 +70,7 @@ EyePictures readOnePicture(const QString &file, StereoLayout layout) {
 }
 
 EyePictures readFromFile(const QString &file, Threads threads) {
-    if (QFileInfo(file).suffix().compare(u"jps", Qt::CaseInsensitive) == 0)
+    if (isJpsFile(file))
         return readOnePicture(file, StereoLayout::Cross);
     StereoPictureLoad load = LoadMpoPictures(file, kToolLimits, threads == Threads::All);
     EyePictures eyes{
@@ -116,6 +116,10 @@ EyePictures cutIntoEyes(const QImage &picture, StereoLayout layout) {
         return eyes;
     }
     return eyes;
+}
+
+bool isJpsFile(const QString &file) {
+    return QFileInfo(file).suffix().compare(u"jps", Qt::CaseInsensitive) == 0;
 }
 
 EyePictures readEyes(const PairJob &job, Threads threads) {

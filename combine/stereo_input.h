@@ -22,6 +22,10 @@ struct EyePictures {
 // (a picture holding both eyes is turned before it is cut in two). The eyes are not swapped.
 EyePictures readEyes(const PairJob &job, Threads threads);
 
+// A .jps file: one picture holding both eyes, read as Cross unless told otherwise, never as an
+// MPO, whatever its content.
+bool isJpsFile(const QString &file);
+
 // The two eyes a picture holds in the layout; an odd width (side by side) or height (over-under)
 // drops the last column or row. Both are null for the Pair layout or a picture too small to cut.
 EyePictures cutIntoEyes(const QImage &picture, StereoLayout layout);
