@@ -28,7 +28,7 @@ scene 0 "$left"
 scene -18 "$right"
 
 # Where the controls sit in the window (pixels from its top left corner).
-readonly red_blue_x=470 red_blue_y=22 save_x=344 save_y=20
+readonly red_blue_x=470 red_blue_y=22 red_blue_dot_x=452 red_blue_dot_y=20 save_x=344 save_y=20
 
 # xdotool's --sync waits without end; a focus or pointer move that never happens must fail.
 focus() {
@@ -46,20 +46,43 @@ click() {
     xdotool click 1
 }
 
+# A file dialog of the program: a mapped window of the dialog type. The file name completer's
+# list is a window of its own, which may stay mapped for a moment after its dialog has closed.
 find_dialog() {
-    dialog=$(visible_windows | grep -vx "$main_window" | head -n 1 || true)
-    [ -n "$dialog" ]
+    local window
+    for window in $(visible_windows); do
+        if xprop -id "$window" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _NET_WM_WINDOW_TYPE_DIALOG; then
+            dialog=$window
+            return 0
+        fi
+    done
+    return 1
 }
 
 dialog_closed() {
     ! visible_windows | grep -qx "$dialog"
 }
 
-# Types a path into the file dialog that has just been asked for and accepts it. A Return may
-# first only close the file name completer's list, so it is pressed again while the dialog stays.
+# On a loaded machine a key or click can come before the window has taken in that it is active,
+# or while a closing dialog still holds the pointer, and it is then lost. So each action whose
+# effect can be seen from outside is repeated until that effect shows.
+
+# Does the action until a file dialog shows. A repeated click moves the pointer a little, since
+# a move to where the pointer already is would never end.
+open_dialog() {
+    local attempt
+    for attempt in 1 2 3; do
+        if [ "$1" = click ]; then click $(($2 + attempt % 2 * 8)) "$3"; else "$@"; fi
+        poll_for 10 find_dialog && return 0
+    done
+    program_log
+    fail "no file dialog came after three tries of: $*"
+}
+
+# Types a path into the file dialog that is open and accepts it. A Return may first only close
+# the file name completer's list, so it is pressed again while the dialog stays.
 choose_in_dialog() {
     local path=$1
-    wait_until 30 "a file dialog" find_dialog
     focus "$dialog"
     xdotool key --clearmodifiers ctrl+a
     xdotool type --clearmodifiers --delay 15 "$path"
@@ -70,6 +93,29 @@ choose_in_dialog() {
     done
     program_log
     fail "the file dialog did not take $path"
+}
+
+# The window's picture shows the dark dot of a selected option button in Red-Blue's indicator.
+red_blue_selected() {
+    local brightness
+    brightness=$(import -window "$main_window" png:- 2>/dev/null |
+        convert png:- -crop "5x5+${red_blue_dot_x}+${red_blue_dot_y}" -colorspace gray \
+            -format '%[fx:mean]' info:) || return 1
+    awk -v b="$brightness" 'BEGIN { exit !(b < 0.7) }'
+}
+
+# A click on a selected option button changes nothing, so clicking again is safe.
+select_red_blue() {
+    local attempt
+    for attempt in 1 2 3 4 5; do
+        click $((red_blue_x + attempt % 2 * 8)) "$red_blue_y"
+        poll_for 3 red_blue_selected && return 0
+    done
+    fail "five clicks never selected Red-Blue"
+}
+
+title_is_not() {
+    [[ $(title_of "$main_window") != "$1" ]]
 }
 
 # Starts a run and waits until its title shows progress matching the pattern. A whole run takes
@@ -100,16 +146,15 @@ start_program "$program"
 wait_for_main_window Duoptica
 echo "window $main_window on $DISPLAY"
 
-press alt+l
+open_dialog press alt+l
 choose_in_dialog "$left"
-press alt+r
+open_dialog press alt+r
 choose_in_dialog "$right"
-# A click that comes while the closing dialog still holds the pointer is lost, and the run would
-# then combine in "Normal"; a second click on a selected option button changes nothing.
-click "$red_blue_x" "$red_blue_y"
-sleep 0.3
-xdotool click 1 # the pointer is still there, and a move to where it is would never end
-press alt+g
+select_red_blue
+for attempt in 1 2 3; do
+    press alt+g
+    poll_for 10 title_is_not Duoptica && break
+done
 wait_for_title "$main_window" '^Done!$' 120
 echo "Red-Blue run: Done!"
 if [ -n "$screenshot" ]; then
@@ -117,7 +162,7 @@ if [ -n "$screenshot" ]; then
     echo "screenshot: $screenshot"
 fi
 
-click "$save_x" "$save_y"
+open_dialog click "$save_x" "$save_y"
 choose_in_dialog "$saved"
 
 # That a new run starts at all proves the Save handler has returned, so the file is complete.
