@@ -40,9 +40,16 @@ press() {
     xdotool key --clearmodifiers "$1"
 }
 
+# A move with --sync to where the pointer already is would never end, so that move is left out.
 click() {
-    timeout 10 xdotool mousemove --sync --window "$main_window" "$1" "$2" ||
-        fail "the pointer never reached ($1, $2) in the window"
+    local x=$1 y=$2 X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$main_window")"
+    local target_x=$((X + x)) target_y=$((Y + y))
+    eval "$(xdotool getmouselocation --shell)"
+    if ((X != target_x || Y != target_y)); then
+        timeout 10 xdotool mousemove --sync --window "$main_window" "$x" "$y" ||
+            fail "the pointer never reached ($x, $y) in the window"
+    fi
     xdotool click 1
 }
 
@@ -67,12 +74,11 @@ dialog_closed() {
 # or while a closing dialog still holds the pointer, and it is then lost. So each action whose
 # effect can be seen from outside is repeated until that effect shows.
 
-# Does the action until a file dialog shows. A repeated click moves the pointer a little, since
-# a move to where the pointer already is would never end.
+# Does the action (a press or a click) until a file dialog shows.
 open_dialog() {
     local attempt
     for attempt in 1 2 3; do
-        if [ "$1" = click ]; then click $(($2 + attempt % 2 * 8)) "$3"; else "$@"; fi
+        "$@"
         poll_for 10 find_dialog && return 0
     done
     program_log
@@ -108,7 +114,7 @@ red_blue_selected() {
 select_red_blue() {
     local attempt
     for attempt in 1 2 3 4 5; do
-        click $((red_blue_x + attempt % 2 * 8)) "$red_blue_y"
+        click "$red_blue_x" "$red_blue_y"
         poll_for 3 red_blue_selected && return 0
     done
     fail "five clicks never selected Red-Blue"
