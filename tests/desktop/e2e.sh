@@ -106,7 +106,7 @@ red_blue_selected() {
     local brightness
     brightness=$(import -window "$main_window" png:- 2>/dev/null |
         convert png:- -crop "5x5+${red_blue_dot_x}+${red_blue_dot_y}" -colorspace gray \
-            -format '%[fx:mean]' info:) || return 1
+            -format '%[fx:mean]' info:) && [ -n "$brightness" ] || return 1
     awk -v b="$brightness" 'BEGIN { exit !(b < 0.7) }'
 }
 
