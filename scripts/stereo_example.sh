@@ -27,6 +27,6 @@ eye 0 "$work/left.png"
 eye 6 "$work/right.png"
 mkdir -p docs
 convert "$work/left.png" "$work/right.png" +append docs/stereo-pair-parallel.png
-build/dev/combine/duoptica-combine --layout parallel --mode dubois-red-cyan \
+build/dev/cli/duoptica-combine --layout parallel --mode dubois-red-cyan \
     docs/stereo-pair-parallel.png docs/stereo-dubois-red-cyan.png
 echo "wrote docs/stereo-pair-parallel.png and docs/stereo-dubois-red-cyan.png"

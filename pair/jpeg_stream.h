@@ -5,7 +5,7 @@
 // through Qt's JPEG reader and Qt's writers.
 #pragma once
 
-#include "combine_pictures.h"
+#include "pair_job.h"
 
 #include <optional>
 

@@ -1,5 +1,6 @@
 // The exit statuses of duoptica-combine: one for each kind of failure, so scripts can tell them
-// apart.
+// apart. They are the kinds of a pair's outcome, so they live with it; the batch and the command
+// line pass them on.
 #pragma once
 
 namespace duoptica {

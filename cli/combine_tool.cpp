@@ -3,6 +3,7 @@
 #include "batch_report_file.h"
 #include "batch_run.h"
 #include "combine_options.h"
+#include "pair_files.h"
 #include "progress_line.h"
 #include "tool_errors.h"
 

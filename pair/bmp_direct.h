@@ -3,7 +3,7 @@
 // which are the same bytes the general path's writer gives.
 #pragma once
 
-#include "combine_pictures.h"
+#include "pair_job.h"
 
 #include <optional>
 

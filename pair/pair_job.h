@@ -1,4 +1,5 @@
-// The combining rule applied to whole decoded pictures, and to one pair of picture files.
+// What one pair's job asks for, and how it ended: the description every path of a pair shares,
+// from the files it reads to the file it writes.
 #pragma once
 
 #include "align_stage.h"
@@ -6,26 +7,16 @@
 #include "exit_code.h"
 
 #include <QByteArray>
-#include <QImage>
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 namespace duoptica {
 
-// The picture as the window's surfaces hold it: opaque 0xffRRGGBB words, with any transparent
-// part showing the surfaces' background colour, so both programs combine the same pixels.
-QImage asSourceBitmap(QImage picture);
-
+// Whether a job may spread its work over every core, or keeps to one (as each pair of a batch
+// does, the batch running as many pairs as cores).
 enum class Threads { All, One };
-
-// output[i] := the combination of left[i] and right[i] for i below count, spread over every
-// core when asked to. output may be left or right itself.
-void combinePixels(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
-                   qsizetype count, AnaglyphMethod method, Threads threads);
-
-// The result reuses left's pixels when it can. It is null when the two differ in size or
-// memory runs out.
-QImage combinePictures(QImage left, const QImage &right, AnaglyphMethod method,
-                       Threads threads = Threads::All);
 
 // Where the two eyes of a job are. Pair: two files. The others: one file holding both.
 enum class StereoLayout {
@@ -63,9 +54,5 @@ struct Outcome {
 
 // The outcome of a job whose output could not be written, for the reason given.
 Outcome cannotWrite(const QString &outputFile, const QString &why);
-
-// Reads both eyes, turns them upright, swaps them if asked, aligns them when asked, checks their
-// sizes, combines them and writes the output atomically.
-Outcome combinePairFiles(const PairJob &job, Threads threads = Threads::All);
 
 } // namespace duoptica

@@ -2,7 +2,7 @@
 // holding both eyes side by side or one over the other.
 #pragma once
 
-#include "combine_pictures.h"
+#include "pair_job.h"
 
 #include <QImage>
 #include <QString>

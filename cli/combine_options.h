@@ -3,7 +3,7 @@
 
 #include "align_stage.h"
 #include "batch_shard.h"
-#include "combine_pictures.h"
+#include "pair_job.h"
 
 #include <QByteArray>
 #include <QProcessEnvironment>
@@ -31,7 +31,7 @@ struct CombineOptions {
     // A batch as one task of a cluster scheduler's job.
     BatchShard shard;
     bool skipExisting = false;
-    QString reportFile; // empty: no report
+    QString reportFile;                // empty: no report
     std::optional<AlignOptions> align; // --align, with --window and --verbose
 };
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "batch_shard.h"
-#include "combine_pictures.h"
+#include "pair_job.h"
 
 #include <functional>
 
@@ -47,7 +47,7 @@ struct BatchReport {
     std::function<void(const QString &line)> problem;  // a failed pair, an unpaired file
     std::function<void(int done, int total)> progress; // after each finished pair
     std::function<void(const PairResult &result)> pairDone;
-    std::function<void(const QString &line)> note;     // what was done to a pair (--align)
+    std::function<void(const QString &line)> note; // what was done to a pair (--align)
 };
 
 // A pair that fails is reported and the others still done. Before any pair starts, a missing

@@ -2,6 +2,7 @@
 
 #include "batch_leftovers.h"
 #include "batch_pairing.h"
+#include "pair_files.h"
 #include "stereo_input.h"
 
 #include <QDir>

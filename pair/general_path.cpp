@@ -1,0 +1,60 @@
+#include "general_path.h"
+
+#include "combine_pictures.h"
+#include "picture_file.h"
+#include "stereo_input.h"
+
+#include <utility>
+
+namespace duoptica {
+
+namespace {
+
+QString sizeText(QSize size) {
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+} // namespace
+
+Outcome combineWholePictures(const PairJob &job, Threads threads) {
+    // The stages of a job, each on the two upright eyes the one before gives.
+    EyePictures eyes = readEyes(job, threads);
+    if (eyes.failure.code != ExitCode::Success)
+        return eyes.failure;
+    if (job.swap) {
+        std::swap(eyes.left, eyes.right);
+        std::swap(eyes.leftName, eyes.rightName);
+    }
+    if (eyes.left.size() != eyes.right.size())
+        return {ExitCode::SizeMismatch,
+                QStringLiteral("Pictures not equal size! %1 is %2, %3 is %4")
+                    .arg(eyes.leftName, sizeText(eyes.left.size()), eyes.rightName,
+                         sizeText(eyes.right.size()))};
+
+    Outcome outcome;
+    if (job.align) {
+        QString refusal;
+        const std::optional<AlignSummary> aligned =
+            alignEyes(eyes.left, eyes.right, *job.align, &refusal);
+        if (!aligned)
+            return {ExitCode::CannotAlign, QStringLiteral("%1: cannot align it with %2: %3")
+                                               .arg(eyes.rightName, eyes.leftName, refusal)};
+        for (const QString &line : alignmentReport(*aligned, job.align->verbose))
+            outcome.notes << eyes.rightName + QStringLiteral(": ") + line;
+    }
+
+    const QSize size = eyes.left.size();
+    const QImage output =
+        combinePictures(std::move(eyes.left), std::move(eyes.right), job.mode, threads);
+    if (output.isNull())
+        return {ExitCode::UnreadableInput,
+                QStringLiteral("%1: not enough memory to combine two pictures of %2")
+                    .arg(job.leftFile, sizeText(size))};
+    const QString error =
+        SavePicture(output, job.outputFile, job.format, job.format == "jpg" ? job.jpegQuality : -1);
+    if (!error.isEmpty())
+        return cannotWrite(job.outputFile, error);
+    return outcome;
+}
+
+} // namespace duoptica
