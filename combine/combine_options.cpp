@@ -227,7 +227,7 @@ QString helpText() {
 Combines the left and the right eye of a stereo picture, pixel by pixel and at full size; the
 normal, red-blue and red-green modes combine exactly as the Duoptica window does.
 
-Inputs (BMP, JPEG, GIF or PNG; the format is taken from the content):
+Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are rounded to 8):
   LEFT RIGHT          two pictures of the same size, one for each eye
   INPUT.mpo           a multi-picture file of a stereo camera: its first two images (told by
                       content, whatever the extension)

@@ -11,8 +11,11 @@ namespace duoptica {
 
 namespace {
 
-// Whole pictures, and PNG as well as what the window reads.
-const LoadLimits kToolLimits{.visibleArea = {}, .maxPixels = kMaxPicturePixels, .acceptPng = true};
+// Whole pictures, and PNG, TIFF and WebP as well as what the window reads.
+const LoadLimits kToolLimits{.visibleArea = {},
+                             .maxPixels = kMaxPicturePixels,
+                             .acceptPng = true,
+                             .acceptTiffAndWebp = true};
 
 Outcome unreadable(const QString &file, const QString &reason) {
     return {ExitCode::UnreadableInput,
