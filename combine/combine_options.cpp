@@ -220,9 +220,8 @@ QString helpText() {
                                        qsizetype(method.description.size())));
     return QStringLiteral(
                R"(Usage: duoptica-combine [OPTIONS] [--align ...] LEFT RIGHT OUTPUT
-       duoptica-combine [OPTIONS] [--align ...] INPUT OUTPUT
-       duoptica-combine [OPTIONS] [--format FORMAT] [--shard K/N|auto[/N]]
-                        [--skip-existing] [--report FILE] --batch INDIR OUTDIR
+   or: duoptica-combine [OPTIONS] [--align ...] INPUT OUTPUT
+   or: duoptica-combine [OPTIONS] [--format FORMAT] [--shard K/N|auto[/N]] --batch INDIR OUTDIR
 
 Combines the left and the right eye of a stereo picture, pixel by pixel and at full size; the
 normal, red-blue and red-green modes combine exactly as the Duoptica window does.
