@@ -11,7 +11,8 @@ source "$(dirname "$0")/xsession.sh"
 
 package=$(find "$1" -maxdepth 1 -name 'duoptica_*.deb' | head -n 1)
 [ -f "$package" ] || fail "no package in $1; the package test makes it"
-command -v lintian >/dev/null || skip "lintian is not installed (scripts/bootstrap.sh test installs it)"
+command -v lintian >/dev/null ||
+    skip "lintian is not installed (scripts/bootstrap.sh test installs it)"
 
 # lintian warns when run as root, which is no finding about the package.
 lintian --fail-on error,warning --display-info "$package" 2> >(grep -v 'root privileges' >&2) ||
@@ -34,7 +35,8 @@ for program in $(dpkg-deb --contents "$package" | awk '$6 ~ "^./usr/bin/." {prin
     done
     if [ "$program" = duoptica-combine ]; then
         grep -qx EXAMPLES <<<"$page" || fail "$program(1) has no EXAMPLES section"
-        options=$("$root/usr/bin/$program" --help | grep -oE '^  (-h, )?--[a-z-]+' | grep -oE -- '--.*')
+        options=$("$root/usr/bin/$program" --help | grep -oE '^  (-h, )?--[a-z-]+' |
+            grep -oE -- '--.*')
         for option in $options; do
             grep -qF -- "$option" <<<"$page" || fail "$program(1) lacks $option, which --help gives"
         done
