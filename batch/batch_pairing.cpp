@@ -31,7 +31,7 @@ FolderPairing pairPictureFiles(const QStringList &fileNames,
     static const QRegularExpression stereoName(QStringLiteral(R"(^(.+)\.(mpo|jps)$)"),
                                                QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression sideName(
-        QStringLiteral(R"(^(.+)_([LR])\.(bmp|jpe?g|gif|png)$)"),
+        QStringLiteral(R"(^(.+)_([LR])\.(bmp|jpe?g|gif|png|tiff?|webp)$)"),
         QRegularExpression::CaseInsensitiveOption);
 
     // Keyed by the lower-case name, so that a pair matches whatever the case of its parts.

@@ -220,14 +220,13 @@ QString helpText() {
                                        qsizetype(method.description.size())));
     return QStringLiteral(
                R"(Usage: duoptica-combine [OPTIONS] [--align ...] LEFT RIGHT OUTPUT
-       duoptica-combine [OPTIONS] [--align ...] INPUT OUTPUT
-       duoptica-combine [OPTIONS] [--format FORMAT] [--shard K/N|auto[/N]]
-                        [--skip-existing] [--report FILE] --batch INDIR OUTDIR
+   or: duoptica-combine [OPTIONS] [--align ...] INPUT OUTPUT
+   or: duoptica-combine [OPTIONS] [--format FORMAT] [--shard K/N|auto[/N]] --batch INDIR OUTDIR
 
 Combines the left and the right eye of a stereo picture, pixel by pixel and at full size; the
 normal, red-blue and red-green modes combine exactly as the Duoptica window does.
 
-Inputs (BMP, JPEG, GIF or PNG; the format is taken from the content):
+Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are rounded to 8):
   LEFT RIGHT          two pictures of the same size, one for each eye
   INPUT.mpo           a multi-picture file of a stereo camera: its first two images (told by
                       content, whatever the extension)

@@ -72,7 +72,10 @@ int runCombineTool(const QStringList &arguments) {
                     qPrintable(QCoreApplication::applicationVersion()));
         return exitStatus(ExitCode::Success);
     case ParsedCommandLine::Action::Fail:
-        printError(parsed.error + QStringLiteral(" (see --help)"));
+        // Some errors already point to the help for their list; one pointer is enough.
+        printError(parsed.error.contains(u"--help")
+                       ? parsed.error
+                       : parsed.error + QStringLiteral(" (see --help)"));
         return exitStatus(ExitCode::Usage);
     case ParsedCommandLine::Action::Run:
         break;

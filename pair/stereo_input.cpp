@@ -11,8 +11,11 @@ namespace duoptica {
 
 namespace {
 
-// Whole pictures, and PNG as well as what the window reads.
-const LoadLimits kToolLimits{.visibleArea = {}, .maxPixels = kMaxPicturePixels, .acceptPng = true};
+// Whole pictures, and PNG, TIFF and WebP as well as what the window reads.
+const LoadLimits kToolLimits{.visibleArea = {},
+                             .maxPixels = kMaxPicturePixels,
+                             .acceptPng = true,
+                             .acceptTiffAndWebp = true};
 
 Outcome unreadable(const QString &file, const QString &reason) {
     return {ExitCode::UnreadableInput,
@@ -50,6 +53,16 @@ EyePictures readPairFiles(const PairJob &job, Threads threads) {
 }
 
 EyePictures readOnePicture(const QString &file, StereoLayout layout) {
+    // Cut in two, an MPO would give half its first image as each eye and lose its second.
+    if (!isJpsFile(file) && IsMpoFile(file))
+        return {{},
+                {},
+                file,
+                file,
+                {ExitCode::Usage,
+                 QStringLiteral("%1: an MPO holds each eye as an image of its own; give it "
+                                "without --layout")
+                     .arg(file)}};
     PictureLoad load = LoadPicture(file, kToolLimits);
     if (load.picture.isNull())
         return {{}, {}, file, file, unreadable(file, load.error)};

@@ -133,6 +133,14 @@ MpoIndex ReadMpoIndex(QByteArrayView file) {
     return {};
 }
 
+bool IsMpoFile(const QString &fileName) {
+    DecoderInput input;
+    if (!input.openFile(fileName).isEmpty() || input.size() > kMaxMpoBytes ||
+        input.peek(2) != QByteArrayLiteral("\xFF\xD8"))
+        return false;
+    return ReadMpoIndex(input.readAll()).kind != MpoIndex::Kind::NotMpo;
+}
+
 StereoPictureLoad LoadMpoPictures(const QString &fileName, const LoadLimits &limits,
                                   bool bothAtOnce) {
     StereoPictureLoad load;

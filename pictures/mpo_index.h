@@ -41,4 +41,7 @@ struct StereoPictureLoad {
 StereoPictureLoad LoadMpoPictures(const QString &fileName, const LoadLimits &limits,
                                   bool bothAtOnce = false);
 
+// Whether the file is a multi-picture file (its index damaged or not), told by content alone.
+bool IsMpoFile(const QString &fileName);
+
 } // namespace duoptica

@@ -1,5 +1,6 @@
-// Loading pictures from BMP, JPEG and GIF files and writing them, with every failure turned into
-// a short reason for the user instead of a crash, a hang or a picture of garbage.
+// Loading pictures from BMP, JPEG and GIF files (and PNG, TIFF and WebP for the tool) and writing
+// them, with every failure turned into a short reason for the user instead of a crash, a hang or a
+// picture of garbage.
 #pragma once
 
 #include <QByteArray>
@@ -37,6 +38,9 @@ struct LoadLimits {
     qint64 maxPixels = kMaxPicturePixels;
     // PNG files too: the command-line tool reads them; the window offers BMP, JPEG and GIF only.
     bool acceptPng = false;
+    // TIFF (as raw developers export it, 8 or 16 bits a channel) and WebP, through Qt's image
+    // formats plugins: the command-line tool reads them, the window does not.
+    bool acceptTiffAndWebp = false;
 };
 
 PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits = {});

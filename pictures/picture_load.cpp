@@ -21,7 +21,8 @@ QString reason(const char *text) {
 
 bool isSupportedFormat(const QByteArray &format, const LoadLimits &limits) {
     return format == "bmp" || format == "jpeg" || format == "gif" ||
-           (limits.acceptPng && format == "png");
+           (limits.acceptPng && format == "png") ||
+           (limits.acceptTiffAndWebp && (format == "tiff" || format == "tif" || format == "webp"));
 }
 
 // The BMP decoder asks for exactly the bytes it needs, so a request reaching past the end means
@@ -30,6 +31,14 @@ bool isSupportedFormat(const QByteArray &format, const LoadLimits &limits) {
 // with grey or black and reports success).
 bool decoderRanShort(const QByteArray &format, const DecoderInput &input) {
     return format == "bmp" ? input.askedPastEnd() : input.ranDry();
+}
+
+QString notAcceptedReason(const LoadLimits &limits) {
+    if (limits.acceptPng && limits.acceptTiffAndWebp)
+        return reason("It is not a BMP, JPEG, GIF, PNG, TIFF or WebP picture.");
+    if (limits.acceptPng)
+        return reason("It is not a BMP, JPEG, GIF or PNG picture.");
+    return reason("It is not a BMP, JPEG or GIF picture.");
 }
 
 bool looksLikeJpeg(QIODevice &input) {
@@ -54,9 +63,7 @@ PictureLoad decodePicture(DecoderInput &input, const LoadLimits &limits) {
     QImageReader reader(&input);
     const QByteArray format = reader.format();
     if (!isSupportedFormat(format, limits))
-        return {{},
-                limits.acceptPng ? reason("It is not a BMP, JPEG, GIF or PNG picture.")
-                                 : reason("It is not a BMP, JPEG or GIF picture.")};
+        return {{}, notAcceptedReason(limits)};
 
     QSize size = reader.size();
     // Qt 6.4 reports the height of a top-down BMP as negative, yet decodes it the right way up.

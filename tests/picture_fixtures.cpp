@@ -404,6 +404,14 @@ QList<BadInput> makeBadInputs(const QString &folder) {
     file("text named .jpg", "notes.jpg", "These are notes, not a picture.\n",
          "not a BMP, JPEG or GIF");
     file("PNG named .bmp", "png.bmp", pngBytes(picture), "not a BMP, JPEG or GIF");
+    // Qt reads these through its image formats plugins; only the command-line tool accepts them.
+    const auto encoded = [&](const char *format) {
+        QBuffer buffer;
+        picture.save(&buffer, format);
+        return buffer.data();
+    };
+    file("TIFF, for the tool only", "photo.tif", encoded("TIFF"), "not a BMP, JPEG or GIF");
+    file("WebP, for the tool only", "photo.webp", encoded("WEBP"), "not a BMP, JPEG or GIF");
     file("BMP cut inside its header", "header.bmp", bmp.left(30), "header");
     file("BMP cut in the middle of a row", "midrow.bmp", bmp.left(54 + 40 * bmpRow + 100),
          "truncated");

@@ -67,8 +67,8 @@ struct BadInput {
     QString path;   // made in the folder given
     QString reason; // a fragment of the reason the loader must give
 };
-// Damaged and hostile files: empty, not a picture, truncated, absurd declared sizes, a folder,
-// a missing file, a FIFO.
+// Damaged and hostile files: empty, not a picture (or one only the command-line tool reads),
+// truncated, absurd declared sizes, a folder, a missing file, a FIFO.
 QList<BadInput> makeBadInputs(const QString &folder);
 
 } // namespace fixtures

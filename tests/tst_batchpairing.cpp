@@ -27,6 +27,9 @@ void BatchPairingTest::pairsLeftWithRight_data() {
         << QStringList{"Trip=Trip_l.JPG+trip_R.jpeg", "X=X_L.Gif+x_r.BMP"} << QStringList{};
     QTest::newRow("the sides may differ in format")
         << QStringList{"p_L.gif", "p_R.png"} << QStringList{"p=p_L.gif+p_R.png"} << QStringList{};
+    QTest::newRow("TIFF and WebP sides")
+        << QStringList{"t_L.tif", "t_R.TIFF", "w_L.webp", "w_R.tif"}
+        << QStringList{"t=t_L.tif+t_R.TIFF", "w=w_L.webp+w_R.tif"} << QStringList{};
     QTest::newRow("underscores inside the name")
         << QStringList{"my_trip_L_L.bmp", "my_trip_L_R.bmp"}
         << QStringList{"my_trip_L=my_trip_L_L.bmp+my_trip_L_R.bmp"} << QStringList{};
@@ -38,7 +41,7 @@ void BatchPairingTest::pairsLeftWithRight_data() {
         << QStringList{"a_L.bmp", "a_L.png", "a_R.bmp"};
     QTest::newRow("other files take no part")
         << QStringList{"a_L.bmp", "a_R.bmp", "notes.txt", "a.bmp",
-                       "a_L.tif", "_L.bmp",  "a_LR.bmp",  "a_L.bmp.txt"}
+                       "a_L.psd", "_L.bmp",  "a_LR.bmp",  "a_L.bmp.txt"}
         << QStringList{"a=a_L.bmp+a_R.bmp"} << QStringList{};
     QTest::newRow("empty folder") << QStringList{} << QStringList{} << QStringList{};
     QTest::newRow("mpo and jps files are inputs of their own, sorted in")

@@ -123,17 +123,48 @@ QByteArray uncompressedBmp(const QImage &picture, bool thirtyTwoBits, bool topDo
     return bytes;
 }
 
-// A JPEG of the picture as ImageMagick writes it with the options, for the encodings Qt's writer
-// never makes (other subsamplings, no JFIF segment). Empty when convert fails.
-QByteArray magickJpeg(const QImage &picture, const QStringList &options) {
+// The picture as ImageMagick writes it with the options, in the format of the name's extension.
+// Empty when convert fails.
+QByteArray magickFile(const QImage &picture, const QStringList &options, const QString &name) {
     QTemporaryDir dir;
     const QString png = dir.filePath(QStringLiteral("in.png"));
-    const QString jpeg = dir.filePath(QStringLiteral("out.jpg"));
+    const QString output = dir.filePath(name);
     if (!picture.save(png))
         return {};
     const ProgramRun run = runProgram(QStandardPaths::findExecutable(QStringLiteral("convert")),
-                                      QStringList{png} + options + QStringList{jpeg});
-    return run.exitCode == 0 ? fixtures::readFile(jpeg) : QByteArray();
+                                      QStringList{png} + options + QStringList{output});
+    return run.exitCode == 0 ? fixtures::readFile(output) : QByteArray();
+}
+
+// A JPEG of the picture as ImageMagick writes it with the options, for the encodings Qt's writer
+// never makes (other subsamplings, no JFIF segment). Empty when convert fails.
+QByteArray magickJpeg(const QImage &picture, const QStringList &options) {
+    return magickFile(picture, options, QStringLiteral("out.jpg"));
+}
+
+// A little-endian TIFF whose first directory declares the size given instead of its own, its
+// strips left as they are.
+QByteArray tiffDeclaring(QByteArray tiff, int width, int height) {
+    const auto number = [&](qsizetype at, int bytes) {
+        quint32 value = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            value = value << 8 | quint8(tiff[at + i]);
+        return value;
+    };
+    if (!tiff.startsWith("II*"))
+        return {};
+    const qsizetype directory = number(4, 4);
+    for (quint32 entry = 0; entry < number(directory, 2); ++entry) {
+        const qsizetype at = directory + 2 + qsizetype(entry) * 12;
+        const quint32 tag = number(at, 2);
+        if (tag != 256 && tag != 257) // ImageWidth, ImageLength
+            continue;
+        const quint32 value = tag == 256 ? width : height;
+        const int bytes = number(at + 2, 2) == 3 ? 2 : 4; // SHORT or LONG
+        for (int i = 0; i < bytes; ++i)
+            tiff[at + 8 + i] = char(value >> (8 * i));
+    }
+    return tiff;
 }
 
 // The JPEG without its JFIF segment, which Qt's writer puts first: no resolution of its own.
@@ -206,6 +237,9 @@ private slots:
     void reportCountsMatchTheExitStatus();
     void batchAlignsEachPairOrCountsItFailed();
     void helpListsTheExitStatuses();
+    void combinesTiffAndWebpPairs_data();
+    void combinesTiffAndWebpPairs();
+    void roundsSixteenBitChannelsToEight();
     void readsPicturesLargerThanQtAllowsByDefault();
 
 private:
@@ -391,6 +425,21 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("picture too narrow for two eyes")
         << QStringList{"--layout", "parallel", "thin.png", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"thin.png", "too small"};
+    QTest::newRow("right file is a truncated TIFF")
+        << QStringList{"left.bmp", "cut.tif", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"cut.tif", "cannot read"};
+    QTest::newRow("right file is a truncated WebP")
+        << QStringList{"left.bmp", "cut.webp", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"cut.webp", "cannot read"};
+    QTest::newRow("left TIFF declaring 400 megapixels")
+        << QStringList{"huge.tif", "right.bmp", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"huge.tif", "20000 × 20000", "100 megapixels"};
+    QTest::newRow("MPO given a side-by-side layout")
+        << QStringList{"--layout", "parallel", "stereo.mpo", "out.bmp"} << ExitCode::Usage
+        << QStringList{"stereo.mpo", "MPO", "without --layout"};
+    QTest::newRow("unknown mode, whose message points to the help for the list")
+        << QStringList{"--mode", "sbs", "left.bmp", "right.bmp", "out.bmp"} << ExitCode::Usage
+        << QStringList{"'sbs'", "see --help for the list"};
     QTest::newRow("aligning a pair without features")
         << QStringList{"--align", "left.bmp", "right.bmp", "out.bmp"} << ExitCode::CannotAlign
         << QStringList{"right.bmp", "left.bmp", "cannot align"};
@@ -429,6 +478,15 @@ void CombineToolTest::reportsEachFailureInOneLine() {
         path("uneven.mpo"),
         fixtures::mpoBytes({eye, fixtures::jpegBytes(randomPicture({40, 29}, 8))}, false)));
     QVERIFY(randomPicture({1, 30}, 9).save(path("thin.png")));
+    QVERIFY(fixtures::writeFile(path("stereo.mpo"), fixtures::mpoBytes({eye, eye}, true)));
+    QVERIFY(randomPicture({40, 30}, 10).save(path("cut.tif")));
+    QVERIFY(QFile::resize(path("cut.tif"), QFileInfo(path("cut.tif")).size() / 2));
+    QVERIFY(randomPicture({40, 30}, 11).save(path("cut.webp")));
+    QVERIFY(QFile::resize(path("cut.webp"), QFileInfo(path("cut.webp")).size() / 2));
+    QVERIFY(randomPicture({40, 30}, 12).save(path("small.tif")));
+    const QByteArray huge = tiffDeclaring(fixtures::readFile(path("small.tif")), 20000, 20000);
+    QVERIFY(!huge.isEmpty() && fixtures::writeFile(path("huge.tif"), huge));
+    QVERIFY(QFile::remove(path("small.tif")));
     const QByteArray leftBefore = fixtures::readFile(path("left.bmp"));
     const QStringList entriesBefore = QDir(dir_->path()).entryList(QDir::Files);
 
@@ -444,6 +502,7 @@ void CombineToolTest::reportsEachFailureInOneLine() {
     QCOMPARE(lines.size(), 1);
     const QString message = lines.front();
     QVERIFY2(message.startsWith(u"duoptica-combine: "), qPrintable(message));
+    QVERIFY2(message.count(u"see --help") <= 1, qPrintable(message));
     for (const QString &part : messageMentions)
         QVERIFY2(message.contains(part), qPrintable(message));
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), entriesBefore);
@@ -1153,6 +1212,55 @@ void CombineToolTest::helpListsTheExitStatuses() {
     const ProgramRun version = runTool({QStringLiteral("--version")});
     QCOMPARE(version.exitCode, 0);
     QVERIFY2(version.out.startsWith("duoptica-combine 1."), version.out.constData());
+}
+
+void CombineToolTest::combinesTiffAndWebpPairs_data() {
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<QStringList>("magickOptions");
+    QTest::addColumn<int>("tolerance");
+    QTest::newRow("8-bit TIFF, uncompressed")
+        << "tif" << QStringList{"-depth", "8", "-compress", "none"} << 0;
+    QTest::newRow("8-bit TIFF, LZW")
+        << "tiff" << QStringList{"-depth", "8", "-compress", "lzw"} << 0;
+    QTest::newRow("16-bit TIFF, deflate, as raw developers export it")
+        << "tif" << QStringList{"-depth", "16", "-compress", "zip"} << 0;
+    QTest::newRow("WebP, lossless") << "webp" << QStringList{"-define", "webp:lossless=true"} << 0;
+    QTest::newRow("WebP, lossy") << "webp" << QStringList{"-quality", "90"} << 24;
+}
+
+void CombineToolTest::combinesTiffAndWebpPairs() {
+    QFETCH(QString, extension);
+    QFETCH(QStringList, magickOptions);
+    QFETCH(int, tolerance);
+    const QImage left = leftEye({40, 24});
+    const QImage right = rightEye({40, 24});
+    const QString leftFile = fixtures::makeFile(
+        dir_->path(), "left." + extension, magickFile(left, magickOptions, "eye." + extension));
+    const QString rightFile = fixtures::makeFile(
+        dir_->path(), "right." + extension, magickFile(right, magickOptions, "eye." + extension));
+
+    const ProgramRun run = runTool({"--mode", "color", leftFile, rightFile, path("out.png")});
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    const int difference =
+        fixtures::largestChannelDifference(QImage(path("out.png")), colorAnaglyph(left, right));
+    QVERIFY2(difference <= tolerance, qPrintable(QString::number(difference)));
+}
+
+void CombineToolTest::roundsSixteenBitChannelsToEight() {
+    // Red and green of these round up (511 / 257 = 1.99, 192 / 257 = 0.75) where dropping the low
+    // byte would round them down; blue rounds down.
+    QImage eye(4, 2, QImage::Format_RGBX64);
+    eye.fill(QColor::fromRgba64(0x01FF, 0x00C0, 0x3F7F));
+    const QByteArray tiff = magickFile(eye, {"-depth", "16"}, QStringLiteral("eye.tif"));
+    const QString left = fixtures::makeFile(dir_->path(), "left.tif", tiff);
+    const QString right = fixtures::makeFile(dir_->path(), "right.tif", tiff);
+
+    const ProgramRun run = runTool({left, right, path("out.png")});
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QImage(path("out.png")).pixel(3, 1), qRgb(2, 1, 63));
 }
 
 void CombineToolTest::readsPicturesLargerThanQtAllowsByDefault() {

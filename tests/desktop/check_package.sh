@@ -19,19 +19,26 @@ depends=$(dpkg-deb --field "$package" Depends)
 echo "Depends: $depends"
 depended_on=$(tr ',|' '\n\n' <<<"$depends" | awk '{print $1}')
 # What the programs link (found by dpkg-shlibdeps; the OpenCV modules for --align, libjpeg for
-# streamed JPEG pairs) and what Qt loads at run time.
+# streamed JPEG pairs) and what Qt loads at run time (TIFF and WebP from the image formats plugins).
 for needed in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins \
-    fonts-dejavu-core libopencv-core406 libopencv-imgproc406 libopencv-features2d406 \
-    libopencv-calib3d406 libjpeg62-turbo; do
+    qt6-image-formats-plugins fonts-dejavu-core libopencv-core406 libopencv-imgproc406 \
+    libopencv-features2d406 libopencv-calib3d406 libjpeg62-turbo; do
     grep -qxF "$needed" <<<"$depended_on" || fail "the package does not depend on $needed"
 done
 
 files=$(dpkg-deb --contents "$package" | awk '{print $6}')
+man_pages=("${programs[@]/#/./usr/share/man/man1/}")
 for path in ./usr/share/applications/org.duoptica.Duoptica.desktop \
     ./usr/share/icons/hicolor/scalable/apps/org.duoptica.Duoptica.svg \
-    ./usr/share/metainfo/org.duoptica.Duoptica.metainfo.xml "${programs[@]/#/./usr/bin/}"; do
+    ./usr/share/metainfo/org.duoptica.Duoptica.metainfo.xml ./usr/share/doc/duoptica/copyright \
+    ./usr/share/doc/duoptica/changelog.gz "${programs[@]/#/./usr/bin/}" \
+    "${man_pages[@]/%/.1.gz}"; do
     grep -qx -- "$path" <<<"$files" || fail "the package lacks $path"
 done
+if [[ " ${programs[*]} " == *" duoptica-combine "* ]]; then
+    grep -qx ./usr/share/bash-completion/completions/duoptica-combine <<<"$files" ||
+        fail "the package lacks the bash completion of duoptica-combine"
+fi
 
 root="$workdir/root"
 dpkg-deb --extract "$package" "$root"
@@ -42,7 +49,7 @@ for program in "${programs[@]}"; do
 done
 
 # The packaged command-line tool runs from the package and reads JPEG and GIF through the same
-# Qt plugins the window uses.
+# Qt plugins the window uses, and 16-bit TIFF and WebP through the image formats plugins.
 if [ -x "$root/usr/bin/duoptica-combine" ]; then
     convert -size 40x30 gradient:red-blue "$workdir/left.jpg"
     convert -size 40x30 gradient:green-white "$workdir/right.gif"
@@ -50,6 +57,10 @@ if [ -x "$root/usr/bin/duoptica-combine" ]; then
         "$workdir/out.bmp" || fail "the packaged duoptica-combine could not combine a JPEG and a GIF"
     [[ $(identify -format '%m %wx%h' "$workdir/out.bmp") =~ ^BMP[0-9]?\ 40x30$ ]] ||
         fail "the packaged duoptica-combine wrote no 40 x 30 BMP"
+    convert -size 40x30 gradient:red-blue -depth 16 "$workdir/left.tif"
+    convert -size 40x30 gradient:green-white "$workdir/right.webp"
+    "$root/usr/bin/duoptica-combine" "$workdir/left.tif" "$workdir/right.webp" "$workdir/out.png" ||
+        fail "the packaged duoptica-combine could not combine a 16-bit TIFF and a WebP"
 fi
 
 # A fresh Debian 12 machine: apt is told that nothing at all is installed, and must find every
