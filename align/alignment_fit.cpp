@@ -197,13 +197,14 @@ Homography homographyOf(const VerticalModel &model, const Frame &frame) {
     return toFrame.then(inFrame).then(toPixels);
 }
 
-// A model a stereo pair can have: within the limits, and a keystone that keeps the weight
-// positive and moderate over the whole picture.
+// A model worth following: not far beyond the limits, so that a pair turned too much is still
+// fitted and refused for what it is, and a keystone that keeps the weight positive and moderate
+// over the whole picture.
 bool plausible(const VerticalModel &model, const Frame &frame, const AlignmentLimits &limits) {
     const Similarity similarity = similarityOf(model, frame);
     const double reachX = frame.cx / frame.half, reachY = frame.cy / frame.half;
-    return std::abs(similarity.rotationDegrees()) <= limits.maxRotationDegrees + 1 &&
-           std::abs(similarity.scale() - 1) <= limits.maxScaleChange + 0.02 &&
+    return std::abs(similarity.rotationDegrees()) <= 3 * limits.maxRotationDegrees &&
+           std::abs(similarity.scale() - 1) <= 3 * limits.maxScaleChange &&
            std::abs(model.g[3]) * reachX + std::abs(model.g[4]) * reachY <= kMaxKeystone;
 }
 

@@ -80,9 +80,9 @@ void AlignEyesTest::alignsOrRefusesThePair_data() {
         << "do not fit one alignment";
     QTest::newRow("turned 8 degrees refused")
         << 8.0 << 1.0 << 0.0 << 0.0 << 0.0 << Texture::Noise << ""
-        << "degrees";
+        << "turned -8.0 degrees";
     QTest::newRow("15% larger refused") << 0.0 << 1.15 << 0.0 << 0.0 << 0.0 << Texture::Noise << ""
-                                        << "scale";
+                                        << "differ -13.0% in scale";
 }
 
 void AlignEyesTest::alignsOrRefusesThePair() {
