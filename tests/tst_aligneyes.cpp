@@ -1,7 +1,7 @@
 // --align on made-up stereo pairs whose true geometry is known: what is left of the vertical
 // disparity, what becomes of the horizontal one, and which pairs are refused. The hard pairs are
 // made hard the ways real ones are: fine repetitive texture, a small sharp subject on a soft
-// background, and the keystone of toed-in cameras.
+// background, and the keystone of toed-in cameras. And the crop both eyes are cut to.
 #include "align_stage.h"
 #include "synthetic_stereo.h"
 
@@ -11,6 +11,7 @@ using duoptica::AlignOptions;
 using duoptica::align::WindowPlacement;
 
 Q_DECLARE_METATYPE(synthetic::Texture)
+Q_DECLARE_METATYPE(duoptica::align::Homography)
 
 namespace {
 
@@ -24,6 +25,8 @@ class AlignEyesTest : public QObject {
 private slots:
     void alignsOrRefusesThePair_data();
     void alignsOrRefusesThePair();
+    void cropIsTheLargestTheRightPictureCovers_data();
+    void cropIsTheLargestTheRightPictureCovers();
 };
 
 void AlignEyesTest::alignsOrRefusesThePair_data() {
@@ -150,6 +153,53 @@ void AlignEyesTest::alignsOrRefusesThePair() {
     // The corners too: the alignment's own 95th percentile over its points.
     QVERIFY2(aligned->fit.residualVertical95 <= 1.0,
              qPrintable(QString::number(aligned->fit.residualVertical95)));
+}
+
+void AlignEyesTest::cropIsTheLargestTheRightPictureCovers_data() {
+    QTest::addColumn<duoptica::align::Homography>("rightToLeft");
+    using duoptica::align::Homography;
+    // 300 x 200 pictures; maps about the centre (149.5, 99.5).
+    QTest::newRow("moved down 7 pixels") << Homography{{1, 0, 0, 0, 1, 7, 0, 0, 1}};
+    QTest::newRow("turned 2 degrees, 3% smaller")
+        << Homography{{0.9694, -0.0339, 7.9, 0.0339, 0.9694, -2.0, 0, 0, 1}};
+    QTest::newRow("keystone leaning left") << Homography{{1, 0, 0, 0, 1, 0, 0.0004, 0, 1}};
+    QTest::newRow("keystone leaning right, tilted and turned")
+        << Homography{{0.998, 0.02, -1.5, -0.02, 0.998, 3.0, -0.0003, 0.0001, 1}};
+}
+
+void AlignEyesTest::cropIsTheLargestTheRightPictureCovers() {
+    QFETCH(duoptica::align::Homography, rightToLeft);
+    constexpr int kWidth = 300, kHeight = 200;
+    const duoptica::align::Homography leftToRight = rightToLeft.inverse();
+    const auto covered = [&](int x, int y) {
+        const duoptica::align::Point p = leftToRight.apply({double(x), double(y)});
+        return p.x >= -1e-6 && p.y >= -1e-6 && p.x <= kWidth - 1 + 1e-6 &&
+               p.y <= kHeight - 1 + 1e-6;
+    };
+    const duoptica::align::PixelRect crop =
+        duoptica::align::largestCommonRectangle(leftToRight, kWidth, kHeight);
+    QVERIFY(crop.width > kWidth / 2 && crop.height > kHeight / 2);
+    int outside = 0;
+    for (int y = crop.y; y < crop.y + crop.height; ++y)
+        for (int x = crop.x; x < crop.x + crop.width; ++x)
+            outside += !covered(x, y);
+    QCOMPARE(outside, 0);
+    // Grown by a row or a column on any side, it takes in an uncovered pixel or leaves the frame.
+    const auto growable = [&](int x0, int y0, int x1, int y1) {
+        if (x0 < 0 || y0 < 0 || x1 >= kWidth || y1 >= kHeight)
+            return false;
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                if (!covered(x, y))
+                    return false;
+        return true;
+    };
+    const int left = crop.x, top = crop.y, right = crop.x + crop.width - 1,
+              bottom = crop.y + crop.height - 1;
+    QVERIFY(!growable(left - 1, top, left - 1, bottom));
+    QVERIFY(!growable(right + 1, top, right + 1, bottom));
+    QVERIFY(!growable(left, top - 1, right, top - 1));
+    QVERIFY(!growable(left, bottom + 1, right, bottom + 1));
 }
 
 QTEST_GUILESS_MAIN(AlignEyesTest)
