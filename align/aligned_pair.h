@@ -16,7 +16,7 @@ struct WindowPlacement {
 };
 
 struct PairLayout {
-    Similarity rightToLeft; // the fit's, with the window shift added
+    Homography rightToLeft; // the fit's, with the window shift added
     double windowShift = 0;
     PixelRect crop; // in the left picture's frame; both eyes are cut to it
 };

@@ -1,11 +1,11 @@
 #include "alignment_fit.h"
 
-#include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -14,23 +14,55 @@ namespace duoptica::align {
 
 namespace {
 
-// Features are found on a copy whose longer side is at most this: ORB finds plenty there, and a
-// 24-megapixel picture is reduced six times.
-constexpr int kDetectionSide = 1000;
+// Features are found on a copy whose longer side is at most this. SIFT doubles the copy for its
+// first octave, so it sees detail down to half that copy's pixels: enough for fine, repetitive or
+// soft texture where ORB on a 1000-pixel copy found too few, while a 24-megapixel picture (reduced
+// four times) stays within the time a user waits for.
+constexpr int kDetectionSide = 1600;
 constexpr int kMaxFeatures = 4000;
 constexpr float kRatio = 0.8f;
-// Refinement: a patch of the left picture is looked for in the right one, turned and scaled by
-// the estimate so far. One match per cell of a grid keeps the points spread over the picture.
+// Refinement: a patch of the left picture is looked for in the right one, warped by the estimate
+// so far. One match per cell of a grid keeps the points spread over the picture.
 constexpr int kPatchHalf = 10;
-constexpr int kGridColumns = 24;
-constexpr int kGridRows = 16;
+constexpr int kGridColumns = 32;
+constexpr int kGridRows = 24;
 constexpr double kMinCorrelation = 0.8;
 constexpr double kMinPatchContrast = 2.0;
+// A keystone correction is taken only when it lowers the 95th percentile of the vertical
+// disparity by this many pixels and to this share of the similarity's: a projective warp that
+// only follows noise is no gain.
+constexpr double kKeystoneGain = 0.1;
+constexpr double kKeystoneShare = 0.8;
+// The most keystone taken: the projective weight may change by this much from the centre to the
+// corners. Toe-in of 1.5 degrees gives about 0.015, and far more is not a stereo pair.
+constexpr double kMaxKeystone = 0.06;
 
 struct PointPair {
     Point left;
     Point right;
     float distance = 0; // descriptor distance, smaller is better
+};
+
+// Points for the vertical fit are centred on the picture and divided by half its longer side, so
+// that the projective terms are well conditioned.
+struct Frame {
+    double cx = 0;
+    double cy = 0;
+    double half = 1;
+    Point in(Point p) const { return {(p.x - cx) / half, (p.y - cy) / half}; }
+};
+
+// In the frame's units, the right point (x, y) lands at y' = (g0 x + g1 y + g2) / w in the left
+// picture, w = 1 + g3 x + g4 y; a similarity has g3 = g4 = 0.
+struct VerticalModel {
+    std::array<double, 5> g{0, 1, 0, 0, 0};
+
+    double weight(Point q) const { return 1 + g[3] * q.x + g[4] * q.y; }
+    double y(Point q) const { return (g[0] * q.x + g[1] * q.y + g[2]) / weight(q); }
+    // The similarity applied after the projective part: y' = (a x + b y) / w + t.
+    double t() const { return g[2]; }
+    double a() const { return g[0] - g[2] * g[3]; }
+    double b() const { return g[1] - g[2] * g[4]; }
 };
 
 cv::Mat wrap(PixelView view) {
@@ -57,40 +89,57 @@ std::string formatted(const char *format, double a, double b = 0) {
     return text;
 }
 
-double median(std::vector<double> values) {
+double percentile(std::vector<double> values, double share) {
     if (values.empty())
         return 0;
-    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
+    const auto at = values.begin() + std::ptrdiff_t(share * double(values.size() - 1) + 0.5);
+    std::nth_element(values.begin(), at, values.end());
+    return *at;
 }
 
-// The matches of right features to left ones that pass the ratio test, in full-size pixels.
+double median(std::vector<double> values) {
+    return percentile(std::move(values), 0.5);
+}
+
+// The mutual best matches of right features and left ones that pass the ratio test, in
+// full-size pixels.
 std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, int reduction,
                                      AlignmentFit &fit) {
-    const cv::Mat greyLeft = reducedGrey(left, reduction);
-    const cv::Mat greyRight = reducedGrey(right, reduction);
-    const cv::Ptr<cv::ORB> orb =
-        cv::ORB::create(kMaxFeatures, 1.2f, 8, 31, 0, 2, cv::ORB::HARRIS_SCORE, 31, 10);
-    std::vector<cv::KeyPoint> keysLeft, keysRight;
-    cv::Mat descriptorsLeft, descriptorsRight;
-    orb->detectAndCompute(greyLeft, cv::noArray(), keysLeft, descriptorsLeft);
-    orb->detectAndCompute(greyRight, cv::noArray(), keysRight, descriptorsRight);
+    // One eye on each core: most of SIFT's time goes to building its pyramid, which runs on one.
+    cv::Mat grey[2];
+    std::vector<cv::KeyPoint> keys[2];
+    cv::Mat descriptors[2];
+    cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range &eyes) {
+        for (int eye = eyes.start; eye < eyes.end; ++eye) {
+            grey[eye] = reducedGrey(eye == 0 ? left : right, reduction);
+            cv::SIFT::create(kMaxFeatures)
+                ->detectAndCompute(grey[eye], cv::noArray(), keys[eye], descriptors[eye]);
+        }
+    });
+    const cv::Mat &greyLeft = grey[0];
+    const std::vector<cv::KeyPoint> &keysLeft = keys[0], &keysRight = keys[1];
+    const cv::Mat &descriptorsLeft = descriptors[0], &descriptorsRight = descriptors[1];
     fit.featuresLeft = int(keysLeft.size());
     fit.featuresRight = int(keysRight.size());
     if (keysLeft.size() < 2 || keysRight.size() < 2)
         return {};
 
-    std::vector<std::vector<cv::DMatch>> candidates;
-    cv::BFMatcher(cv::NORM_HAMMING).knnMatch(descriptorsRight, descriptorsLeft, candidates, 2);
+    // A k-d tree finds the nearest descriptors far faster than trying every pair.
+    std::vector<std::vector<cv::DMatch>> forward, backward;
+    cv::FlannBasedMatcher matcher;
+    matcher.knnMatch(descriptorsRight, descriptorsLeft, forward, 2);
+    matcher.knnMatch(descriptorsLeft, descriptorsRight, backward, 1);
     const double scaleX = double(left.cols) / greyLeft.cols;
     const double scaleY = double(left.rows) / greyLeft.rows;
     const auto fullSize = [&](cv::Point2f p) {
         return Point{(p.x + 0.5) * scaleX - 0.5, (p.y + 0.5) * scaleY - 0.5};
     };
     std::vector<PointPair> matches;
-    for (const std::vector<cv::DMatch> &best : candidates) {
+    for (const std::vector<cv::DMatch> &best : forward) {
         if (best.size() < 2 || best[0].distance >= kRatio * best[1].distance)
+            continue;
+        const std::vector<cv::DMatch> &back = backward[std::size_t(best[0].trainIdx)];
+        if (back.empty() || back[0].trainIdx != best[0].queryIdx)
             continue;
         matches.push_back({fullSize(keysLeft[std::size_t(best[0].trainIdx)].pt),
                            fullSize(keysRight[std::size_t(best[0].queryIdx)].pt),
@@ -100,46 +149,143 @@ std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, 
     return matches;
 }
 
-// The similarity whose vertical row fits the pairs best by least squares, with its horizontal
-// translation set to keep the centre (cx, cy) where it is horizontally.
-Similarity fitVertical(const std::vector<PointPair> &pairs, double cx, double cy) {
-    cv::Mat design(int(pairs.size()), 3, CV_64F);
+// Least squares on y' w = g0 x + g1 y + g2 - g3 x y' - g4 y y', each row divided by the weight w
+// of `previous` so that it measures the vertical disparity itself.
+std::optional<VerticalModel> fitVertical(const std::vector<PointPair> &pairs, const Frame &frame,
+                                         bool keystone, const VerticalModel &previous = {}) {
+    const int unknowns = keystone ? 5 : 3;
+    if (int(pairs.size()) < unknowns)
+        return {};
+    cv::Mat design(int(pairs.size()), unknowns, CV_64F);
     cv::Mat target(int(pairs.size()), 1, CV_64F);
     for (int i = 0; i < int(pairs.size()); ++i) {
-        const PointPair &pair = pairs[std::size_t(i)];
-        design.at<double>(i, 0) = pair.right.x - cx;
-        design.at<double>(i, 1) = pair.right.y - cy;
-        design.at<double>(i, 2) = 1;
-        target.at<double>(i) = pair.left.y - cy;
+        const Point r = frame.in(pairs[std::size_t(i)].right);
+        const double y = frame.in(pairs[std::size_t(i)].left).y;
+        const double w = keystone ? previous.weight(r) : 1;
+        const double row[5] = {r.x / w, r.y / w, 1 / w, -r.x * y / w, -r.y * y / w};
+        for (int j = 0; j < unknowns; ++j)
+            design.at<double>(i, j) = row[j];
+        target.at<double>(i) = y / w;
     }
     cv::Mat solution;
-    cv::solve(design, target, solution, cv::DECOMP_SVD);
-    Similarity fit;
-    fit.a = solution.at<double>(0);
-    fit.b = solution.at<double>(1);
-    fit.ty = cy + solution.at<double>(2) - fit.a * cx - fit.b * cy;
-    fit.tx = cx - (fit.b * cx - fit.a * cy);
-    return fit;
+    if (!cv::solve(design, target, solution, cv::DECOMP_SVD))
+        return {};
+    VerticalModel model;
+    for (int j = 0; j < unknowns; ++j)
+        model.g[std::size_t(j)] = solution.at<double>(j);
+    return model;
 }
 
-double verticalResidual(const Similarity &rightToLeft, const PointPair &pair) {
-    return rightToLeft.apply(pair.right).y - pair.left.y;
+double verticalResidual(const VerticalModel &model, const Frame &frame, const PointPair &pair) {
+    return (model.y(frame.in(pair.right)) - frame.in(pair.left).y) * frame.half;
 }
 
-// Fits, drops the pairs far off the fit, and fits again.
-Similarity fitVerticalRobustly(std::vector<PointPair> &pairs, double cx, double cy) {
-    Similarity fit = fitVertical(pairs, cx, cy);
-    for (int round = 0; round < 3 && pairs.size() >= 3; ++round) {
-        std::vector<double> residuals;
-        for (const PointPair &pair : pairs)
-            residuals.push_back(std::abs(verticalResidual(fit, pair)));
-        const double limit = std::max(0.3, 3 * 1.4826 * median(residuals));
-        std::erase_if(pairs, [&](const PointPair &pair) {
-            return std::abs(verticalResidual(fit, pair)) > limit;
-        });
-        if (pairs.size() < 3)
+Similarity similarityOf(const VerticalModel &model, const Frame &frame) {
+    const double a = model.a(), b = model.b();
+    return {a, b, frame.cx - (b * frame.cx - a * frame.cy),
+            frame.cy + model.t() * frame.half - (a * frame.cx + b * frame.cy)};
+}
+
+// The whole map in pixels: the projective part, then the similarity whose horizontal row
+// follows from its vertical one and keeps the centre in place horizontally.
+Homography homographyOf(const VerticalModel &model, const Frame &frame) {
+    const auto &g = model.g;
+    const Homography inFrame{{model.b(), -model.a(), 0, g[0], g[1], g[2], g[3], g[4], 1}};
+    const Homography toFrame{{1 / frame.half, 0, -frame.cx / frame.half, 0, 1 / frame.half,
+                              -frame.cy / frame.half, 0, 0, 1}};
+    const Homography toPixels{{frame.half, 0, frame.cx, 0, frame.half, frame.cy, 0, 0, 1}};
+    return toFrame.then(inFrame).then(toPixels);
+}
+
+// A model worth following: not far beyond the limits, so that a pair turned too much is still
+// fitted and refused for what it is, and a keystone that keeps the weight positive and moderate
+// over the whole picture.
+bool plausible(const VerticalModel &model, const Frame &frame, const AlignmentLimits &limits) {
+    const Similarity similarity = similarityOf(model, frame);
+    const double reachX = frame.cx / frame.half, reachY = frame.cy / frame.half;
+    return std::abs(similarity.rotationDegrees()) <= 3 * limits.maxRotationDegrees &&
+           std::abs(similarity.scale() - 1) <= 3 * limits.maxScaleChange &&
+           std::abs(model.g[3]) * reachX + std::abs(model.g[4]) * reachY <= kMaxKeystone;
+}
+
+struct Consensus {
+    VerticalModel model;
+    int count = 0;
+};
+
+// RANSAC on the vertical coordinate alone: every depth shares the vertical alignment, so the
+// matches of the whole scene agree, not only those of one plane.
+Consensus findConsensus(const std::vector<PointPair> &matches, const Frame &frame, bool keystone,
+                        double threshold, const AlignmentLimits &limits) {
+    const int sampleSize = keystone ? 5 : 3;
+    const int count = int(matches.size());
+    Consensus best;
+    if (count < sampleSize)
+        return best;
+    const auto agreeing = [&](const VerticalModel &model) {
+        int agree = 0;
+        for (const PointPair &pair : matches)
+            agree += std::abs(verticalResidual(model, frame, pair)) <= threshold;
+        return agree;
+    };
+    cv::RNG random(0x5eed);
+    std::vector<PointPair> sample(static_cast<std::size_t>(sampleSize));
+    int needed = keystone ? 4000 : 1500;
+    for (int iteration = 0; iteration < needed; ++iteration) {
+        std::array<int, 5> picks{};
+        for (int i = 0; i < sampleSize; ++i) {
+            int pick = random.uniform(0, count);
+            while (std::find(picks.begin(), picks.begin() + i, pick) != picks.begin() + i)
+                pick = random.uniform(0, count);
+            picks[std::size_t(i)] = pick;
+            sample[std::size_t(i)] = matches[std::size_t(pick)];
+        }
+        const std::optional<VerticalModel> model = fitVertical(sample, frame, keystone);
+        if (!model || !plausible(*model, frame, limits))
+            continue;
+        const int agree = agreeing(*model);
+        if (agree <= best.count)
+            continue;
+        best = {*model, agree};
+        // Enough samples to have drawn one clean sample with a probability of 99.5 %.
+        const double clean = std::pow(double(agree) / count, sampleSize);
+        if (clean >= 1)
             break;
-        fit = fitVertical(pairs, cx, cy);
+        needed = std::min(needed, int(std::ceil(std::log(0.005) / std::log(1 - clean))));
+    }
+    if (best.count < sampleSize)
+        return best;
+    std::vector<PointPair> inliers;
+    for (const PointPair &pair : matches)
+        if (std::abs(verticalResidual(best.model, frame, pair)) <= threshold)
+            inliers.push_back(pair);
+    if (const auto refit = fitVertical(inliers, frame, keystone, best.model);
+        refit && plausible(*refit, frame, limits) && agreeing(*refit) >= best.count)
+        best = {*refit, agreeing(*refit)};
+    return best;
+}
+
+// Fits, drops the pairs far off the fit, and fits again. Marks the pairs kept.
+std::optional<VerticalModel> fitRobustly(const std::vector<PointPair> &pairs, const Frame &frame,
+                                         bool keystone, std::vector<char> &kept) {
+    kept.assign(pairs.size(), 1);
+    std::vector<PointPair> used = pairs;
+    std::optional<VerticalModel> fit = fitVertical(used, frame, keystone);
+    for (int round = 0; fit && round < 3; ++round) {
+        std::vector<double> residuals;
+        for (const PointPair &pair : used)
+            residuals.push_back(std::abs(verticalResidual(*fit, frame, pair)));
+        const double limit = std::max(0.3, 3 * 1.4826 * median(residuals));
+        used.clear();
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            kept[i] = std::abs(verticalResidual(*fit, frame, pairs[i])) <= limit;
+            if (kept[i])
+                used.push_back(pairs[i]);
+        }
+        const std::optional<VerticalModel> refit = fitVertical(used, frame, keystone, *fit);
+        if (!refit)
+            break;
+        fit = refit;
     }
     return fit;
 }
@@ -154,12 +300,12 @@ double peakOffset(float before, float peak, float after) {
 // `radius` pixels of where the estimate puts it.
 std::vector<PointPair> refineAtFullSize(const cv::Mat &left, const cv::Mat &right,
                                         const std::vector<PointPair> &candidates,
-                                        const Similarity &estimate, int radius) {
-    const Similarity leftToRight = estimate.inverse();
+                                        const Homography &estimate, int radius) {
+    const Homography leftToRight = estimate.inverse();
     const int patch = 2 * kPatchHalf + 1;
     const int searched = patch + 2 * radius;
     std::vector<PointPair> refined;
-    cv::Mat patchColour, patchGrey, areaColour, areaGrey, scores;
+    cv::Mat patchGrey, areaColour, areaGrey, scores;
     for (const PointPair &candidate : candidates) {
         const int lx = int(std::lround(candidate.left.x));
         const int ly = int(std::lround(candidate.left.y));
@@ -187,11 +333,16 @@ std::vector<PointPair> refineAtFullSize(const cv::Mat &left, const cv::Mat &righ
         cv::meanStdDev(patchGrey, mean, deviation);
         if (deviation[0] < kMinPatchContrast)
             continue;
-        const Point shifted = leftToRight.apply({originX, originY});
-        const cv::Matx23d areaToRight(leftToRight.b, -leftToRight.a, shifted.x, leftToRight.a,
-                                      leftToRight.b, shifted.y);
-        cv::warpAffine(right, areaColour, areaToRight, cv::Size(searched, searched),
-                       cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+        const Homography areaToLeft{{1, 0, originX, 0, 1, originY, 0, 0, 1}};
+        const std::array<double, 9> &m = areaToLeft.then(leftToRight).m;
+        if (estimate.isAffine())
+            cv::warpAffine(right, areaColour, cv::Matx23d(m[0], m[1], m[2], m[3], m[4], m[5]),
+                           cv::Size(searched, searched), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
+                           cv::BORDER_REPLICATE);
+        else
+            cv::warpPerspective(right, areaColour, cv::Matx33d(m.data()),
+                                cv::Size(searched, searched),
+                                cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
         cv::cvtColor(areaColour, areaGrey, cv::COLOR_BGRA2GRAY);
         cv::matchTemplate(areaGrey, patchGrey, scores, cv::TM_CCOEFF_NORMED);
         double best = 0;
@@ -232,91 +383,128 @@ std::string tooFew(int found, int needed) {
                      found, needed);
 }
 
+std::string beyondLimits(const Similarity &transform, const AlignmentLimits &limits) {
+    if (std::abs(transform.rotationDegrees()) > limits.maxRotationDegrees)
+        return formatted("the pictures are turned %.1f degrees against each other (at most "
+                         "%.0f can be aligned)",
+                         transform.rotationDegrees(), limits.maxRotationDegrees);
+    if (std::abs(transform.scale() - 1) > limits.maxScaleChange)
+        return formatted("the pictures differ %.1f%% in scale (at most %.0f%% can be aligned)",
+                         100 * (transform.scale() - 1), 100 * limits.maxScaleChange);
+    return {};
+}
+
 } // namespace
 
 FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &limits) {
     const cv::Mat leftPicture = wrap(left);
     const cv::Mat rightPicture = wrap(right);
-    AlignmentFit fit;
+    FitResult result;
+    AlignmentFit &fit = result.attempt;
+    const auto refused = [&](std::string why) {
+        result.refusal = std::move(why);
+        return result;
+    };
     fit.reduction =
         std::max(1, (std::max(left.width, left.height) + kDetectionSide - 1) / kDetectionSide);
-    const std::vector<PointPair> matches =
-        matchFeatures(leftPicture, rightPicture, fit.reduction, fit);
-    if (int(matches.size()) < limits.minPoints)
-        return {{}, tooFew(int(matches.size()), limits.minPoints)};
-
-    // RANSAC finds the matches of one depth; all depths share the vertical alignment.
-    std::vector<cv::Point2f> fromRight, toLeft;
-    for (const PointPair &pair : matches) {
-        fromRight.emplace_back(float(pair.right.x), float(pair.right.y));
-        toLeft.emplace_back(float(pair.left.x), float(pair.left.y));
-    }
-    std::vector<unsigned char> inliers;
-    const cv::Mat ransac = cv::estimateAffinePartial2D(fromRight, toLeft, inliers, cv::RANSAC,
-                                                       2.0 * fit.reduction + 1, 4000, 0.995, 10);
-    const auto ransacInliers = std::count(inliers.begin(), inliers.end(), 1);
-    if (ransac.empty() || ransacInliers < limits.minPoints)
-        return {{}, tooFew(int(ransacInliers), limits.minPoints)};
-
-    const double cx = (left.width - 1) / 2.0;
-    const double cy = (left.height - 1) / 2.0;
-    Similarity estimate{ransac.at<double>(1, 0), ransac.at<double>(0, 0), 0,
-                        ransac.at<double>(1, 2)};
-    estimate.tx = cx - (estimate.b * cx - estimate.a * cy);
-    const auto withinLimits = [&](const Similarity &transform) -> std::string {
-        if (std::abs(transform.rotationDegrees()) > limits.maxRotationDegrees)
-            return formatted("the pictures are turned %.1f degrees against each other (at most "
-                             "%.0f can be aligned)",
-                             transform.rotationDegrees(), limits.maxRotationDegrees);
-        if (std::abs(transform.scale() - 1) > limits.maxScaleChange)
-            return formatted("the pictures differ %.1f%% in scale (at most %.0f%% can be aligned)",
-                             100 * (transform.scale() - 1), 100 * limits.maxScaleChange);
-        return {};
-    };
-    if (std::string refusal = withinLimits(estimate); !refusal.empty())
-        return {{}, refusal};
-
-    // Every match that agrees vertically is a candidate, whatever its depth.
+    std::vector<PointPair> matches = matchFeatures(leftPicture, rightPicture, fit.reduction, fit);
+    // Points a quarter of the picture apart horizontally are no depth of one scene.
     const double width = left.width;
+    std::erase_if(matches, [&](const PointPair &pair) {
+        return std::abs(pair.right.x - pair.left.x) >= 0.25 * width;
+    });
+    if (int(matches.size()) < limits.minPoints)
+        return refused(tooFew(int(matches.size()), limits.minPoints));
+
+    const Frame frame{(left.width - 1) / 2.0, (left.height - 1) / 2.0,
+                      std::max(left.width, left.height) / 2.0};
+    const double threshold = 2.0 * fit.reduction + 1;
+    const Consensus similar = findConsensus(matches, frame, false, threshold, limits);
+    const Consensus keystoned = findConsensus(matches, frame, true, threshold, limits);
+    const bool keystoneFirst = keystoned.count > similar.count;
+    const Consensus &consensus = keystoneFirst ? keystoned : similar;
+    fit.consistentMatches = consensus.count;
+    if (consensus.count < limits.minPoints)
+        return refused(tooFew(consensus.count, limits.minPoints));
+    if (std::string refusal = beyondLimits(similarityOf(consensus.model, frame), limits);
+        !refusal.empty())
+        return refused(refusal);
+
     std::vector<PointPair> candidates;
     for (const PointPair &pair : matches)
-        if (std::abs(verticalResidual(estimate, pair)) <= 2.0 * fit.reduction + 1 &&
-            std::abs(estimate.apply(pair.right).x - pair.left.x) < 0.25 * width)
+        if (std::abs(verticalResidual(consensus.model, frame, pair)) <= threshold)
             candidates.push_back(pair);
     candidates = spreadOut(candidates, left.width, left.height);
 
+    VerticalModel model = consensus.model;
     std::vector<PointPair> refined;
+    std::vector<char> kept;
     int radius = 2 * fit.reduction + 3;
     for (int pass = 0; pass < 2; ++pass) {
-        refined = refineAtFullSize(leftPicture, rightPicture, candidates, estimate, radius);
+        refined = refineAtFullSize(leftPicture, rightPicture, candidates,
+                                   homographyOf(model, frame), radius);
         if (int(refined.size()) < limits.minPoints)
-            return {{}, tooFew(int(refined.size()), limits.minPoints)};
-        estimate = fitVerticalRobustly(refined, cx, cy);
+            return refused(tooFew(int(refined.size()), limits.minPoints));
+        const auto refit = fitRobustly(refined, frame, keystoneFirst, kept);
+        if (refit && plausible(*refit, frame, limits))
+            model = *refit;
         radius = 3;
     }
-    if (std::string refusal = withinLimits(estimate); !refusal.empty())
-        return {{}, refusal};
-    if (int(refined.size()) < limits.minPoints)
-        return {{}, tooFew(int(refined.size()), limits.minPoints)};
 
-    std::vector<double> residuals, disparities;
-    for (const PointPair &pair : refined) {
-        residuals.push_back(std::abs(verticalResidual(estimate, pair)));
-        disparities.push_back(estimate.apply(pair.right).x - pair.left.x);
+    // Both corrections are judged on the points either one agrees with, the corners included.
+    std::vector<char> keptBySimilarity, keptByKeystone;
+    const std::optional<VerticalModel> similarity =
+        fitRobustly(refined, frame, false, keptBySimilarity);
+    std::optional<VerticalModel> keystone = fitRobustly(refined, frame, true, keptByKeystone);
+    if (!similarity)
+        return refused(tooFew(int(refined.size()), limits.minPoints));
+    if (keystone && !plausible(*keystone, frame, limits))
+        keystone.reset();
+    std::vector<PointPair> agreed;
+    for (std::size_t i = 0; i < refined.size(); ++i)
+        if (keptBySimilarity[i] || (keystone && keptByKeystone[i]))
+            agreed.push_back(refined[i]);
+    const auto residualsOf = [&](const VerticalModel &candidate) {
+        std::vector<double> residuals;
+        for (const PointPair &pair : agreed)
+            residuals.push_back(std::abs(verticalResidual(candidate, frame, pair)));
+        return residuals;
+    };
+    fit.similarityResidual95 = percentile(residualsOf(*similarity), 0.95);
+    model = *similarity;
+    if (keystone) {
+        const double keystone95 = percentile(residualsOf(*keystone), 0.95);
+        if (keystone95 <= kKeystoneShare * fit.similarityResidual95 &&
+            keystone95 <= fit.similarityResidual95 - kKeystoneGain) {
+            model = *keystone;
+            fit.correction = Correction::Keystone;
+        }
     }
-    fit.rightToLeft = estimate;
-    fit.points = int(refined.size());
-    fit.verticalShift = estimate.apply({cx, cy}).y - cy;
+
+    fit.similarity = similarityOf(model, frame);
+    fit.rightToLeft = homographyOf(model, frame);
+    fit.points = int(agreed.size());
+    if (std::string refusal = beyondLimits(fit.similarity, limits); !refusal.empty())
+        return refused(refusal);
+    if (fit.points < limits.minPoints)
+        return refused(tooFew(fit.points, limits.minPoints));
+
+    const std::vector<double> residuals = residualsOf(model);
+    std::vector<double> disparities;
+    for (const PointPair &pair : agreed)
+        disparities.push_back(fit.rightToLeft.apply(pair.right).x - pair.left.x);
+    fit.verticalShift = fit.rightToLeft.apply({frame.cx, frame.cy}).y - frame.cy;
     fit.residualVertical = median(residuals);
+    fit.residualVertical95 = percentile(residuals, 0.95);
     // The nearest points, a few stray matches aside.
     std::sort(disparities.begin(), disparities.end());
     fit.nearestDisparity = disparities[disparities.size() / 100];
     if (fit.residualVertical > limits.maxResidual)
-        return {{},
-                formatted("the matching points do not fit one alignment (%.1f pixels of "
-                          "vertical disparity would be left)",
-                          fit.residualVertical)};
-    return {fit, {}};
+        return refused(formatted("the matching points do not fit one alignment (%.1f pixels of "
+                                 "vertical disparity would be left)",
+                                 fit.residualVertical));
+    result.fit = fit;
+    return result;
 }
 
 } // namespace duoptica::align

@@ -1,10 +1,11 @@
-// Finding how the right eye's picture sits against the left one's: features on a reduced copy,
-// matched with a ratio test, a RANSAC similarity, then each match refined at full size and a fit
-// that removes the vertical disparity only.
+// Finding how the right eye's picture sits against the left one's: SIFT features on a copy of at
+// most 2000 pixels a side, matched both ways with a ratio test, RANSAC on the vertical
+// coordinate, then each match refined at full size and a fit that removes the vertical disparity
+// only: a similarity, or a projective correction when toed-in cameras left a keystone.
 #pragma once
 
+#include "homography.h"
 #include "pixel_buffer.h"
-#include "similarity.h"
 
 #include <optional>
 #include <string>
@@ -19,24 +20,35 @@ struct AlignmentLimits {
     double maxResidual = 1.0;
 };
 
+enum class Correction {
+    Similarity, // rotation, scale and vertical offset
+    Keystone,   // the same after a projective correction of the right eye
+};
+
 struct AlignmentFit {
-    // Maps the right picture onto the left one's frame. It corrects the rotation, the scale and
-    // the vertical offset, and leaves the picture's centre where it was horizontally, so the
-    // horizontal disparity (the depth) is kept.
-    Similarity rightToLeft;
+    // Maps the right picture onto the left one's frame. It removes the vertical disparity and
+    // leaves the picture's centre where it was horizontally, so the horizontal disparity (the
+    // depth) is kept.
+    Homography rightToLeft;
+    Similarity similarity; // the rotation, scale and vertical offset within it
+    Correction correction = Correction::Similarity;
     int featuresLeft = 0;
     int featuresRight = 0;
-    int ratioMatches = 0;        // matches that passed the ratio test
-    int points = 0;              // matches refined at full size and used for the fit
-    int reduction = 1;           // features were found on a copy this many times smaller
-    double verticalShift = 0;    // at the picture's centre, in pixels
-    double residualVertical = 0; // median vertical disparity left over, in pixels
-    double nearestDisparity = 0; // x right - x left of the nearest points, once aligned
+    int ratioMatches = 0;            // mutual best matches that passed the ratio test
+    int consistentMatches = 0;       // of those, the ones RANSAC kept
+    int points = 0;                  // matches refined at full size and used for the fit
+    int reduction = 1;               // features were found on a copy this many times smaller
+    double verticalShift = 0;        // at the picture's centre, in pixels
+    double residualVertical = 0;     // median vertical disparity left over, in pixels
+    double residualVertical95 = 0;   // its 95th percentile
+    double similarityResidual95 = 0; // the same with a similarity alone, to compare
+    double nearestDisparity = 0;     // x right - x left of the nearest points, once aligned
 };
 
 struct FitResult {
     std::optional<AlignmentFit> fit;
-    std::string refusal; // why there is no fit, as a user reads it
+    std::string refusal;  // why there is no fit, as a user reads it
+    AlignmentFit attempt; // how far the matching went, also when refused
 };
 
 // Both pictures have the same size.

@@ -1,6 +1,7 @@
 #include "common_rectangle.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -15,26 +16,34 @@ struct Span {
 };
 
 // The covered pixels of row y: the region is convex, so this is one run.
-Span coveredSpan(const Similarity &leftToRight, int width, int height, int y) {
+Span coveredSpan(const Homography &leftToRight, int width, int height, int y) {
     double low = 0;
     double high = width - 1;
-    // Both coordinates of the mapped centre are linear in x: slope x + offset, within [0, limit].
-    const auto constrain = [&](double slope, double offset, double limit) {
+    // With the weight w kept positive, each bound on a mapped coordinate is linear in x:
+    // slope x + offset >= 0.
+    const auto atLeastZero = [&](double slope, double offset) {
         constexpr double kTolerance = 1e-9;
         if (std::abs(slope) < 1e-12) {
-            if (offset < -kTolerance || offset > limit + kTolerance)
+            if (offset < -kTolerance)
                 high = -1;
             return;
         }
-        double from = (0 - offset) / slope;
-        double to = (limit - offset) / slope;
-        if (from > to)
-            std::swap(from, to);
-        low = std::max(low, from - kTolerance);
-        high = std::min(high, to + kTolerance);
+        const double bound = -offset / slope;
+        if (slope > 0)
+            low = std::max(low, bound - kTolerance);
+        else
+            high = std::min(high, bound + kTolerance);
     };
-    constrain(leftToRight.b, -leftToRight.a * y + leftToRight.tx, width - 1);
-    constrain(leftToRight.a, leftToRight.b * y + leftToRight.ty, height - 1);
+    const std::array<double, 9> &m = leftToRight.m;
+    const double wSlope = m[6];
+    const double wOffset = m[7] * y + m[8];
+    const double limits[2] = {double(width - 1), double(height - 1)};
+    for (int axis = 0; axis < 2; ++axis) {
+        const double slope = m[std::size_t(3 * axis)];
+        const double offset = m[std::size_t(3 * axis + 1)] * y + m[std::size_t(3 * axis + 2)];
+        atLeastZero(slope, offset);
+        atLeastZero(limits[axis] * wSlope - slope, limits[axis] * wOffset - offset);
+    }
     if (high < low)
         return {};
     return {int(std::ceil(low)), int(std::floor(high))};
@@ -42,7 +51,7 @@ Span coveredSpan(const Similarity &leftToRight, int width, int height, int y) {
 
 } // namespace
 
-PixelRect largestCommonRectangle(const Similarity &leftToRight, int width, int height) {
+PixelRect largestCommonRectangle(const Homography &leftToRight, int width, int height) {
     std::vector<Span> rows;
     rows.reserve(std::size_t(height));
     for (int y = 0; y < height; ++y)

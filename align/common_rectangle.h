@@ -2,7 +2,7 @@
 // entirely, so that no pixel of the cropped pair comes from outside either picture.
 #pragma once
 
-#include "similarity.h"
+#include "homography.h"
 
 namespace duoptica::align {
 
@@ -14,8 +14,9 @@ struct PixelRect {
 };
 
 // Both pictures are width x height. leftToRight maps a point of the left frame to the right
-// picture; a pixel is covered when its centre maps within the right picture's pixel centres.
+// picture, with a positive weight over the frame; a pixel is covered when its centre maps within
+// the right picture's pixel centres.
 // Empty (zero width) when nothing is covered.
-PixelRect largestCommonRectangle(const Similarity &leftToRight, int width, int height);
+PixelRect largestCommonRectangle(const Homography &leftToRight, int width, int height);
 
 } // namespace duoptica::align

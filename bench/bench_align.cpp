@@ -1,6 +1,6 @@
 // Prints how long --align takes on a 24-megapixel pair (6000 x 4000), made up of textured planes
-// at known depths, and with --picture FILE writes an unaligned and an aligned red-blue anaglyph
-// of a smaller such pair side by side.
+// at known depths, with and without a keystone to correct, and with --picture FILE writes an
+// unaligned and an aligned red-blue anaglyph of a smaller such pair side by side.
 #include "align_stage.h"
 #include "combine_pictures.h"
 #include "synthetic_stereo.h"
@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -55,26 +56,38 @@ int main(int argc, char *argv[]) {
     std::printf("making a 6000 x 4000 pair (not timed)...\n");
     const synthetic::Scene scene({6000, 4000});
     const QImage left = scene.left();
-    const QImage right = scene.right(kError);
-    std::vector<double> seconds;
-    for (int run = 0; run < 3; ++run) {
-        QImage l = left, r = right;
-        QString refusal;
-        QElapsedTimer timer;
-        timer.start();
-        const auto summary = duoptica::alignEyes(l, r, {}, &refusal);
-        seconds.push_back(timer.nsecsElapsed() / 1e9);
-        if (!summary) {
-            std::printf("refused: %s\n", qPrintable(refusal));
-            return 1;
+    synthetic::EyeError toedIn = kError;
+    toedIn.toeInDegrees = 1.5;
+    const struct {
+        const char *name;
+        QImage right;
+    } pairs[] = {{"turned, scaled and moved", scene.right(kError)},
+                 {"the same and toed in 1.5 degrees", scene.right(toedIn)}};
+    for (const auto &pair : pairs) {
+        std::vector<double> seconds, processor;
+        for (int run = 0; run < 3; ++run) {
+            QImage l = left, r = pair.right;
+            QString refusal;
+            QElapsedTimer timer;
+            timer.start();
+            const std::clock_t started = std::clock();
+            const auto summary = duoptica::alignEyes(l, r, {}, &refusal);
+            seconds.push_back(timer.nsecsElapsed() / 1e9);
+            processor.push_back(double(std::clock() - started) / CLOCKS_PER_SEC);
+            if (!summary) {
+                std::printf("%s: refused: %s\n", pair.name, qPrintable(refusal));
+                return 1;
+            }
+            if (run == 0)
+                for (const QString &line : duoptica::alignmentReport(*summary, true))
+                    std::printf("%s\n", qPrintable(line));
         }
-        if (run == 0)
-            for (const QString &line : duoptica::alignmentReport(*summary, true))
-                std::printf("%s\n", qPrintable(line));
+        std::sort(seconds.begin(), seconds.end());
+        std::sort(processor.begin(), processor.end());
+        std::printf("aligning a 24-megapixel pair, %s (fit, warp and crop): median %.3f s, best "
+                    "%.3f s of %zu runs; processor time median %.3f s\n",
+                    pair.name, seconds[seconds.size() / 2], seconds.front(), seconds.size(),
+                    processor[processor.size() / 2]);
     }
-    std::sort(seconds.begin(), seconds.end());
-    std::printf("aligning a 24-megapixel pair (fit, warp and crop): median %.3f s, best %.3f s "
-                "of %zu runs\n",
-                seconds[seconds.size() / 2], seconds.front(), seconds.size());
     return 0;
 }

@@ -11,6 +11,17 @@ align::PixelView viewOf(const QImage &picture) {
             picture.height(), picture.bytesPerLine() / qsizetype(sizeof(std::uint32_t))};
 }
 
+QString matchingDetails(const align::AlignmentFit &fit) {
+    return QStringLiteral("%1 and %2 features on a copy reduced %3 times, %4 mutual matches "
+                          "passed the ratio test, %5 agreed vertically, %6 refined at full size")
+        .arg(fit.featuresLeft)
+        .arg(fit.featuresRight)
+        .arg(fit.reduction)
+        .arg(fit.ratioMatches)
+        .arg(fit.consistentMatches)
+        .arg(fit.points);
+}
+
 } // namespace
 
 std::optional<AlignSummary> alignEyes(QImage &left, QImage &right, const AlignOptions &options,
@@ -24,7 +35,9 @@ std::optional<AlignSummary> alignEyes(QImage &left, QImage &right, const AlignOp
     }
     const align::FitResult result = align::fitAlignment(viewOf(leftBitmap), viewOf(rightBitmap));
     if (!result.fit) {
-        *refusal = QString::fromStdString(result.refusal);
+        *refusal = QString::fromStdString(result.refusal) +
+                   (options.verbose ? QStringLiteral(" (%1)").arg(matchingDetails(result.attempt))
+                                    : QStringLiteral(" (--verbose shows the matches)"));
         return {};
     }
     AlignSummary summary{*result.fit, align::layoutPair(*result.fit, options.window,
@@ -54,28 +67,28 @@ std::optional<AlignSummary> alignEyes(QImage &left, QImage &right, const AlignOp
 QStringList alignmentReport(const AlignSummary &summary, bool verbose) {
     const align::AlignmentFit &fit = summary.fit;
     const align::PixelRect &crop = summary.layout.crop;
+    const bool keystone = fit.correction == align::Correction::Keystone;
     QStringList lines{
-        QStringLiteral("aligned with %1 points: rotation %2 degrees, scale %3, vertical shift "
-                       "%4 px, residual vertical disparity %5 px (median), window shift %6 px, "
-                       "cropped to %7x%8")
+        QStringLiteral("aligned with %1 points (%2): rotation %3 degrees, scale %4, vertical "
+                       "shift %5 px, residual vertical disparity %6 px (median), %7 px (95th "
+                       "percentile), window shift %8 px, cropped to %9x%10")
             .arg(fit.points)
-            .arg(fit.rightToLeft.rotationDegrees(), 0, 'f', 2)
-            .arg(fit.rightToLeft.scale(), 0, 'f', 4)
+            .arg(keystone ? QStringLiteral("keystone correction")
+                          : QStringLiteral("similarity correction"))
+            .arg(fit.similarity.rotationDegrees(), 0, 'f', 2)
+            .arg(fit.similarity.scale(), 0, 'f', 4)
             .arg(fit.verticalShift, 0, 'f', 2)
             .arg(fit.residualVertical, 0, 'f', 2)
+            .arg(fit.residualVertical95, 0, 'f', 2)
             .arg(summary.layout.windowShift, 0, 'f', 1)
             .arg(crop.width)
             .arg(crop.height)};
     if (verbose)
-        lines << QStringLiteral("alignment details: %1 and %2 features on a copy reduced %3 "
-                                "times, %4 matches passed the ratio test, %5 refined at full "
-                                "size; nearest disparity %6 px before the window shift, crop at "
-                                "(%7, %8)")
-                     .arg(fit.featuresLeft)
-                     .arg(fit.featuresRight)
-                     .arg(fit.reduction)
-                     .arg(fit.ratioMatches)
-                     .arg(fit.points)
+        lines << QStringLiteral("alignment details: %1; 95th percentile %2 px with a similarity "
+                                "alone; nearest disparity %3 px before the window shift, crop at "
+                                "(%4, %5)")
+                     .arg(matchingDetails(fit))
+                     .arg(fit.similarityResidual95, 0, 'f', 2)
                      .arg(fit.nearestDisparity, 0, 'f', 1)
                      .arg(crop.x)
                      .arg(crop.y);

@@ -22,7 +22,8 @@ struct AlignSummary {
 };
 
 // Aligns right onto left (both the same size) and crops both to what they share. Without a
-// summary the pair cannot be aligned, the pictures are left as they were and refusal says why.
+// summary the pair cannot be aligned, the pictures are left as they were and refusal says why
+// and how to learn more.
 std::optional<AlignSummary> alignEyes(QImage &left, QImage &right, const AlignOptions &options,
                                       QString *refusal);
 

@@ -1,6 +1,7 @@
 // Stereo pairs made up for alignment tests and benchmarks: textured planes at known depths, seen
-// by a right eye that is turned, scaled and shifted vertically by known amounts, with red marker
-// dots whose true place in either eye is known.
+// by a right eye that is toed in, turned, scaled and shifted vertically by known amounts, with red
+// marker dots whose true place in either eye is known. The dots keep the grey level the features
+// are found on, so they never help the alignment.
 #pragma once
 
 #include <QImage>
@@ -27,20 +28,33 @@ struct Marker {
     double disparity;
 };
 
-// How the right eye's picture is off: moved down, then turned and scaled about the centre. The
-// centre stays where it was horizontally, as the alignment leaves it.
+// How the right eye's picture is off: its camera toed in (turned about its vertical axis, which
+// leaves a keystone), the picture moved down, then turned and scaled about the centre. The centre
+// stays where it was horizontally, as the alignment leaves it. A radial distortion of the right
+// lens alone, unlike the rest, fits no alignment.
 struct EyeError {
     double rotationDegrees = 0;
     double scale = 1;
     double verticalOffset = 0;
+    double toeInDegrees = 0;
+    double radialDistortion = 0; // a point at the corner moves this share of its distance inwards
+};
+
+// What the planes are covered with.
+enum class Texture {
+    Noise,        // rough texture of several sizes everywhere
+    Flat,         // one flat grey: a featureless pair
+    Tiles,        // a floor of small square tiles that differ only faintly
+    SharpSubject, // the nearest plane sharp, everything behind it soft and faint
 };
 
 class Scene {
 public:
     // A background behind the screen and two planes in front of it, the nearest one in front
     // of the screen too.
-    explicit Scene(QSize size)
-        : size_(size) {
+    explicit Scene(QSize size, Texture texture = Texture::Noise)
+        : size_(size)
+        , texture_(texture) {
         const double w = size.width(), h = size.height();
         planes_ = {{QRectF(), 4, 11},
                    {QRectF(0.2 * w, 0.25 * h, 0.3 * w, 0.45 * h), 12, 23},
@@ -53,16 +67,19 @@ public:
     const QList<Marker> &markers() const { return markers_; }
     double nearestDisparity() const { return -7; }
 
-    // textured false gives a featureless pair: one flat grey.
-    QImage left(bool textured = true) const { return render({}, textured, false); }
-    QImage right(const EyeError &error, bool textured = true) const {
-        return render(error, textured, true);
-    }
+    QImage left() const { return render({}, false); }
+    QImage right(const EyeError &error) const { return render(error, true); }
 
 private:
     static constexpr double kMarkerSigma = 1.5;
     static constexpr double kMarkerSpacing = 90;
     static constexpr double kMarkerInset = 30;
+    // The dots add this much red and take away green so that 0.299 R + 0.587 G + 0.114 B stays;
+    // textures keep within the grey levels where neither channel clips.
+    static constexpr double kMarkerRed = 60;
+    static constexpr double kMarkerGreen = -kMarkerRed * 0.299 / 0.587;
+    static constexpr double kDarkest = 26;
+    static constexpr double kLightest = 194;
 
     QRectF areaOf(int index) const {
         const QRectF area = planes_[index].area;
@@ -121,9 +138,42 @@ private:
                0.2 * noise(x, y, 3, seed + 2);
     }
 
+    // Tiles of 14 pixels with dark joints, each a little lighter or darker than the next and
+    // speckled finely like stone.
+    static double tiles(double x, double y, unsigned seed) {
+        constexpr double kTile = 14;
+        const double u = x / kTile, v = y / kTile;
+        const double fu = u - std::floor(u), fv = v - std::floor(v);
+        const double joint = std::min({fu, 1 - fu, fv, 1 - fv}) * kTile;
+        const double shade = 0.55 + 0.15 * lattice(int(std::floor(u)), int(std::floor(v)), seed) +
+                             0.2 * noise(x, y, 2.5, seed + 1);
+        return joint < 1 ? 0.3 + 0.25 * joint : shade;
+    }
+
+    double greyOf(int index, double x, double y) const {
+        const unsigned seed = planes_[index].seed;
+        double shade = 0.5;
+        switch (texture_) {
+        case Texture::Noise:
+            shade = texture(x, y, seed);
+            break;
+        case Texture::Flat:
+            break;
+        case Texture::Tiles:
+            shade = tiles(x, y, seed);
+            break;
+        case Texture::SharpSubject:
+            shade = index == int(planes_.size()) - 1
+                        ? texture(x, y, seed)
+                        : 0.4 + 0.2 * noise(x, y, 90, seed) + 0.05 * noise(x, y, 40, seed + 1);
+            break;
+        }
+        return kDarkest + (kLightest - kDarkest) * shade;
+    }
+
     // The colour of plane `index` at a point of the left eye's frame.
-    QRgb planeColour(int index, double x, double y, bool textured) const {
-        const double grey = textured ? 30 + 200 * texture(x, y, planes_[index].seed) : 128;
+    QRgb planeColour(int index, double x, double y) const {
+        const double grey = greyOf(index, x, y);
         double redness = 0;
         const QRectF area = areaOf(index);
         const auto marker =
@@ -138,22 +188,35 @@ private:
         const auto channel = [](double value) {
             return int(std::lround(std::clamp(value, 0.0, 255.0)));
         };
-        return qRgb(channel(grey + redness * (255 - grey)), channel(grey * (1 - redness)),
-                    channel(grey * (1 - redness)));
+        return qRgb(channel(grey + redness * kMarkerRed), channel(grey + redness * kMarkerGreen),
+                    channel(grey));
     }
 
-    QImage render(const EyeError &error, bool textured, bool rightEye) const {
+    QImage render(const EyeError &error, bool rightEye) const {
         QImage picture(size_, QImage::Format_RGB32);
         const double cx = (size_.width() - 1) / 2.0, cy = (size_.height() - 1) / 2.0;
         const double angle = error.rotationDegrees * std::numbers::pi / 180;
         const double c = std::cos(angle) / error.scale, s = std::sin(angle) / error.scale;
+        // A lens of a common focal length, 1.4 times the picture's width.
+        const double focal = 1.4 * size_.width();
+        const double toeIn = error.toeInDegrees * std::numbers::pi / 180;
+        const double toeCos = std::cos(toeIn), toeSin = std::sin(toeIn);
+        const double corner = std::hypot(cx, cy);
         for (int y = 0; y < size_.height(); ++y) {
             auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
             for (int x = 0; x < size_.width(); ++x) {
                 // Undo the eye's error to find the point of the ideal right eye seen here.
-                const double px = x - cx, py = y - cy;
-                const double sx = c * px + s * py + cx,
-                             sy = -s * px + c * py + cy - error.verticalOffset;
+                const double shrink = 1 - error.radialDistortion *
+                                              (std::pow(x - cx, 2) + std::pow(y - cy, 2)) /
+                                              (corner * corner);
+                const double px = (x - cx) * shrink, py = (y - cy) * shrink;
+                const double tx = c * px + s * py, ty = -s * px + c * py - error.verticalOffset;
+                // Turning the camera back about its vertical axis; the centre's horizontal
+                // shift of focal tan(toe-in) is put back first, as the error took it away.
+                const double ux = tx + focal * toeSin / toeCos;
+                const double depth = focal * toeCos + ux * toeSin;
+                const double sx = focal * (ux * toeCos - focal * toeSin) / depth + cx;
+                const double sy = focal * ty / depth + cy;
                 int front = 0;
                 for (int i = int(planes_.size()) - 1; i > 0; --i) {
                     if (planes_[i].area.contains(sx - (rightEye ? planes_[i].disparity : 0), sy)) {
@@ -162,13 +225,14 @@ private:
                     }
                 }
                 const double shift = rightEye ? planes_[front].disparity : 0;
-                row[x] = planeColour(front, sx - shift, sy, textured);
+                row[x] = planeColour(front, sx - shift, sy);
             }
         }
         return picture;
     }
 
     QSize size_;
+    Texture texture_;
     QList<Plane> planes_;
     QList<Marker> markers_;
 };

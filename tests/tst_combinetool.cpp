@@ -442,7 +442,7 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
         << QStringList{"'sbs'", "see --help for the list"};
     QTest::newRow("aligning a pair without features")
         << QStringList{"--align", "left.bmp", "right.bmp", "out.bmp"} << ExitCode::CannotAlign
-        << QStringList{"right.bmp", "left.bmp", "cannot align"};
+        << QStringList{"right.bmp", "left.bmp", "cannot align", "--verbose shows the matches"};
 }
 
 void CombineToolTest::reportsEachFailureInOneLine() {
@@ -1175,8 +1175,9 @@ void CombineToolTest::batchAlignsEachPairOrCountsItFailed() {
     const synthetic::Scene scene({900, 600});
     QVERIFY(scene.left().save(path("in/deep_L.png")));
     QVERIFY(scene.right({1.5, 1.02, 5}).save(path("in/deep_R.png")));
-    QVERIFY(scene.left(false).save(path("in/flat_L.png")));
-    QVERIFY(scene.right({}, false).save(path("in/flat_R.png")));
+    const synthetic::Scene flat({900, 600}, synthetic::Texture::Flat);
+    QVERIFY(flat.left().save(path("in/flat_L.png")));
+    QVERIFY(flat.right({}).save(path("in/flat_R.png")));
 
     const ProgramRun run = runTool({"--align", "--window", "auto", "--verbose", "--mode",
                                     "red-blue", "--batch", path("in"), path("out")});
@@ -1189,7 +1190,13 @@ void CombineToolTest::batchAlignsEachPairOrCountsItFailed() {
     const QString deep = "duoptica-combine: " + path("in/deep_R.png") + ": ";
     QCOMPARE(lines.filter(deep + "aligned with ").size(), 1);
     QCOMPARE(lines.filter(deep + "alignment details: ").size(), 1);
+    // With --verbose a refusal tells how far the matching went.
     QCOMPARE(lines.filter("duoptica-combine: " + path("in/flat_R.png") + ": cannot align").size(),
+             1);
+    QCOMPARE(lines
+                 .filter(QRegularExpression("flat_R.png: cannot align .* features on a copy "
+                                            "reduced 1 times"))
+                 .size(),
              1);
     QCOMPARE(QDir(path("out")).entryList(QDir::Files), QStringList{"deep.bmp"});
     // Turned 1.5 degrees and moved 5 pixels, the pair loses a margin all round.
