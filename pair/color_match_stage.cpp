@@ -81,6 +81,18 @@ ToneCurve specifiedCurve(const Histogram &source, const Histogram &reference) {
         curve[level] =
             std::uint8_t(std::clamp(std::lround(referenceLevel - 0.5 + within), 0L, 255L));
     }
+    // Levels darker or brighter than any in the shared area may still show outside it: they
+    // go in proportion towards black and white rather than all onto the ends of the scale.
+    int lowest = 0, highest = 255;
+    while (source[lowest] <= 0)
+        ++lowest;
+    while (source[highest] <= 0)
+        --highest;
+    for (int level = 0; level < lowest; ++level)
+        curve[level] = std::uint8_t(std::lround(double(curve[lowest]) * level / lowest));
+    for (int level = highest + 1; level < 256; ++level)
+        curve[level] = std::uint8_t(std::lround(
+            curve[highest] + (255.0 - curve[highest]) * (level - highest) / (255 - highest)));
     return curve;
 }
 
@@ -109,11 +121,15 @@ SharedArea sharedArea(const QImage &left, const QImage &right, bool aligned) {
         cv::createHanningWindow(window, reduced, CV_64F);
         const cv::Point2d shift =
             cv::phaseCorrelate(reducedGrey(left, reduced), reducedGrey(right, reduced), window);
-        dx = int(std::lround(shift.x * left.width() / reduced.width));
-        dy = int(std::lround(shift.y * left.height() / reduced.height));
-        // A larger shift is no stereo pair's; the correlation locked onto something else.
-        if (std::abs(dx) > left.width() / 4 || std::abs(dy) > left.height() / 4)
-            dx = dy = 0;
+        const double x = shift.x * left.width() / reduced.width;
+        const double y = shift.y * left.height() / reduced.height;
+        // A featureless pair gives no shift at all, and a larger one is no stereo pair's: the
+        // correlation locked onto something else.
+        if (std::isfinite(x) && std::isfinite(y) && std::abs(x) <= left.width() / 4.0 &&
+            std::abs(y) <= left.height() / 4.0) {
+            dx = int(std::lround(x));
+            dy = int(std::lround(y));
+        }
     }
     // The right eye shows at (x + dx, y + dy) what the left shows at (x, y), for the depth that
     // fills most of the picture; the margin keeps the edges out, where other depths show other

@@ -29,6 +29,7 @@ private slots:
     void leavesEyesThatAlreadyMatchAsTheyWere_data();
     void leavesEyesThatAlreadyMatchAsTheyWere();
     void keepsTheHighlightsOfAMuchDarkerEye();
+    void carriesLevelsSeenOnlyAtTheEdgesAlong();
 };
 
 void MatchColorsTest::findsTheAreaBothEyesShow_data() {
@@ -153,6 +154,28 @@ void MatchColorsTest::keepsTheHighlightsOfAMuchDarkerEye() {
                             .arg(rightHigh)
                             .arg(leftLow)
                             .arg(leftHigh)));
+}
+
+void MatchColorsTest::carriesLevelsSeenOnlyAtTheEdgesAlong() {
+    // A grey ramp, darker in the right eye, which alone shows a black and a white post at its
+    // edges, outside the area both eyes show: they must stay near black and white, not be
+    // pressed onto the darkest and brightest levels the shared area has.
+    QImage left(kEyeSize, QImage::Format_RGB32);
+    QImage right(kEyeSize, QImage::Format_RGB32);
+    for (int x = 0; x < kEyeSize.width(); ++x) {
+        const int level = 60 + 140 * x / kEyeSize.width();
+        for (int y = 0; y < kEyeSize.height(); ++y) {
+            left.setPixel(x, y, qRgb(level, level, level));
+            const int darker = x < 4 ? 20 : x >= kEyeSize.width() - 4 ? 250 : level * 4 / 5;
+            right.setPixel(x, y, qRgb(darker, darker, darker));
+        }
+    }
+    duoptica::ChannelCurves curves;
+    QVERIFY(duoptica::matchEyeColors(left, right, false, &curves));
+    const int black = qGreen(right.pixel(0, 0)),
+              white = qGreen(right.pixel(kEyeSize.width() - 1, 0));
+    QVERIFY2(black >= 15 && black <= 35, qPrintable(QString::number(black)));
+    QVERIFY2(white >= 240, qPrintable(QString::number(white)));
 }
 
 QTEST_GUILESS_MAIN(MatchColorsTest)
