@@ -51,7 +51,7 @@ ChannelHistograms histograms(const QImage &picture, const QRect &area) {
 // Each level of the source spans a stretch of its cumulative distribution; its middle is sent
 // to the reference level where the reference's distribution, spread evenly over each level's
 // width, reaches the same fraction. Equal histograms give the identity.
-ToneCurve specifiedCurve(const Histogram &source, const Histogram &reference) {
+ToneCurve matchedCurve(const Histogram &source, const Histogram &reference) {
     std::array<double, 257> referenceBelow{}; // the fraction of the reference below each level
     double referenceTotal = 0, sourceTotal = 0;
     for (int level = 0; level < 256; ++level) {
@@ -147,7 +147,7 @@ ChannelCurves matchingCurves(const QImage &left, const QImage &right, const Shar
     const ChannelHistograms source = histograms(right, area.right);
     ChannelCurves curves;
     for (int channel = 0; channel < 3; ++channel)
-        curves[channel] = specifiedCurve(source[channel], reference[channel]);
+        curves[channel] = matchedCurve(source[channel], reference[channel]);
     return curves;
 }
 

@@ -26,7 +26,7 @@ struct SharedArea {
 // them is measured (phase correlation on a reduced copy) and a margin left for the depth.
 SharedArea sharedArea(const QImage &left, const QImage &right, bool aligned);
 
-// Histogram specification per channel: each right level goes to the left level at the same
+// Histogram matching per channel: each right level goes to the left level at the same
 // place in the left's distribution over its area, so the curves are monotone.
 ChannelCurves matchingCurves(const QImage &left, const QImage &right, const SharedArea &area);
 
