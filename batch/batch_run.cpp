@@ -112,6 +112,7 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         }
         job.swap = request.swap;
         job.align = request.align;
+        job.adjust = request.adjust;
         job.jpegQuality = request.jpegQuality;
         // Every pair's inputs, also other shards': none may be overwritten by this shard's outputs.
         inputs << QFileInfo(job.leftFile).canonicalFilePath();

@@ -19,6 +19,7 @@ struct BatchRequest {
     BatchShard shard;
     bool skipExisting = false; // leave a pair whose output is already there
     std::optional<AlignOptions> align = std::nullopt;
+    EyeAdjustments adjust = {};
 };
 
 struct BatchSummary {
@@ -47,7 +48,7 @@ struct BatchReport {
     std::function<void(const QString &line)> problem;  // a failed pair, an unpaired file
     std::function<void(int done, int total)> progress; // after each finished pair
     std::function<void(const PairResult &result)> pairDone;
-    std::function<void(const QString &line)> note; // what was done to a pair (--align)
+    std::function<void(const QString &line)> note; // what was done to a pair (--align, colours)
 };
 
 // A pair that fails is reported and the others still done. Before any pair starts, a missing

@@ -56,6 +56,43 @@ bool windowNamed(const QString &name, align::WindowPlacement &window) {
     return isNumber;
 }
 
+// --resize WxH or W and --max-size N, each side a whole number of pixels; empty when well said.
+QString eyeSizeFrom(const QCommandLineParser &parser, const QCommandLineOption &resize,
+                    const QCommandLineOption &maxSize, std::optional<EyeSize> &size) {
+    constexpr int kLargestSide = 30000;
+    for (const QCommandLineOption *option : {&resize, &maxSize})
+        if (parser.values(*option).size() > 1)
+            return QStringLiteral("--%1 given more than once").arg(option->names()[0]);
+    if (parser.isSet(resize) && parser.isSet(maxSize))
+        return QStringLiteral("--resize and --max-size do not go together");
+    const auto side = [](const QString &text, int &pixels) {
+        bool isNumber = false;
+        pixels = text.toInt(&isNumber);
+        return isNumber && pixels >= 1 && pixels <= kLargestSide;
+    };
+    EyeSize wanted;
+    if (parser.isSet(resize)) {
+        const QStringList sides = parser.value(resize).toLower().split(u'x');
+        wanted.kind = sides.size() == 2 ? EyeSize::Kind::Box : EyeSize::Kind::Width;
+        if (sides.size() > 2 || !side(sides[0], wanted.width) ||
+            (sides.size() == 2 && !side(sides[1], wanted.height)))
+            return QStringLiteral("--resize takes WIDTHxHEIGHT or WIDTH, in pixels from 1 to "
+                                  "%1, not '%2'")
+                .arg(kLargestSide)
+                .arg(parser.value(resize));
+        size = wanted;
+    } else if (parser.isSet(maxSize)) {
+        wanted.kind = EyeSize::Kind::LongerSide;
+        if (!side(parser.value(maxSize), wanted.longerSide))
+            return QStringLiteral("--max-size takes a whole number of pixels from 1 to %1, not "
+                                  "'%2'")
+                .arg(kLargestSide)
+                .arg(parser.value(maxSize));
+        size = wanted;
+    }
+    return {};
+}
+
 ParsedCommandLine failure(const QString &error) {
     ParsedCommandLine parsed;
     parsed.error = error;
@@ -93,6 +130,12 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
     parser.addOptions({modeOption, batchOption, formatOption, layoutOption, swapOption,
                        qualityOption, helpOption, versionOption, shardOption, skipExistingOption,
                        reportOption, alignOption, windowOption, verboseOption});
+    const QCommandLineOption matchColorsOption(QStringLiteral("match-colors"));
+    const QCommandLineOption resizeOption(QStringLiteral("resize"), QString(),
+                                          QStringLiteral("size"));
+    const QCommandLineOption maxSizeOption(QStringLiteral("max-size"), QString(),
+                                           QStringLiteral("N"));
+    parser.addOptions({matchColorsOption, resizeOption, maxSizeOption});
     if (!parser.parse(arguments))
         return failure(parser.errorText());
 
@@ -145,6 +188,11 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
             if (parser.isSet(needsAlign))
                 return failure(QStringLiteral("--%1 goes with --align").arg(needsAlign.names()[0]));
     }
+
+    options.adjust.matchColors = parser.isSet(matchColorsOption);
+    if (const QString error = eyeSizeFrom(parser, resizeOption, maxSizeOption, options.adjust.size);
+        !error.isEmpty())
+        return failure(error);
 
     const QStringList files = parser.positionalArguments();
     options.batch = parser.isSet(batchOption);
@@ -273,6 +321,13 @@ Options:
                       at the screen; N shifts it N pixels to the right (pushing the scene back
                       into the screen; negative N brings it forward)
   --verbose           with --align: a second line tells how the matching went
+  --match-colors      bring the right eye's colours to the left eye's, after --align: a tone
+                      curve per channel, from the two eyes' histograms over the area both
+                      show. One line on stderr tells what the curves did.
+  --resize WxH|W      size each eye (not the combined or packed picture) before the eyes are
+                      combined or packed: as large as fits in W x H, or W wide, the aspect
+                      kept; shrunk by area averaging, enlarged by Lanczos
+  --max-size N        size each eye so that its longer side is at most N; never enlarges
   -h, --help          show this text
   --version           show the version
 

@@ -33,6 +33,7 @@ struct CombineOptions {
     bool skipExisting = false;
     QString reportFile;                // empty: no report
     std::optional<AlignOptions> align; // --align, with --window and --verbose
+    EyeAdjustments adjust;             // --match-colors, --resize, --max-size
 };
 
 struct ParsedCommandLine {

@@ -135,7 +135,7 @@ struct InputFile {
 } // namespace
 
 std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Threads threads) {
-    if (job.layout != StereoLayout::Pair || job.align || job.format != "bmp")
+    if (job.layout != StereoLayout::Pair || job.align || job.adjust.any() || job.format != "bmp")
         return std::nullopt;
     InputFile leftFile;
     InputFile rightFile;

@@ -9,7 +9,7 @@
 
 namespace duoptica {
 
-// Combines the job on the direct path when it is plain (two files, no alignment, BMP output) and
+// Combines the job on the direct path when it is plain (two files, no stages, BMP output) and
 // both inputs are such BMPs of one size, with headers that agree with their files' sizes. Gives
 // nothing for any other job, which the general path then takes, with its own messages.
 std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Threads threads);

@@ -1,5 +1,6 @@
 #include "general_path.h"
 
+#include "color_match_stage.h"
 #include "combine_pictures.h"
 #include "picture_file.h"
 #include "stereo_input.h"
@@ -41,6 +42,27 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
                                                .arg(eyes.rightName, eyes.leftName, refusal)};
         for (const QString &line : alignmentReport(*aligned, job.align->verbose))
             outcome.notes << eyes.rightName + QStringLiteral(": ") + line;
+    }
+
+    if (job.adjust.matchColors) {
+        ChannelCurves curves;
+        if (!matchEyeColors(eyes.left, eyes.right, job.align.has_value(), &curves))
+            return {
+                ExitCode::UnreadableInput,
+                QStringLiteral("%1: not enough memory to match its colours").arg(eyes.rightName)};
+        outcome.notes << eyes.rightName + QStringLiteral(": ") + colorMatchReport(curves);
+    }
+    if (job.adjust.size) {
+        const QSize target = sizedEye(eyes.left.size(), *job.adjust.size);
+        if (qint64(target.width()) * target.height() > kMaxPicturePixels)
+            return {ExitCode::Usage, QStringLiteral("%1: each eye would be %2 once resized, more "
+                                                    "than %3 megapixels")
+                                         .arg(job.leftFile, sizeText(target))
+                                         .arg(kMaxPicturePixels / 1000000)};
+        if (!resizeEyes(eyes.left, eyes.right, *job.adjust.size))
+            return {
+                ExitCode::UnreadableInput,
+                QStringLiteral("%1: not enough memory to resize the pictures").arg(job.leftFile)};
     }
 
     const QSize size = eyes.left.size();

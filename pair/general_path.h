@@ -1,5 +1,6 @@
 // The general path of a pair: both eyes decoded whole, put through the stages (swap, size check,
-// alignment), combined, and written by Qt's writers. It takes every job the faster paths leave.
+// alignment, colour matching, resizing), combined, and written by Qt's writers. It takes every
+// job the faster paths leave.
 #pragma once
 
 #include "pair_job.h"

@@ -71,7 +71,7 @@ struct Band {
 } // namespace
 
 std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels, Threads threads) {
-    if (job.align || (job.format != "jpg" && job.format != "bmp"))
+    if (job.align || job.adjust.any() || (job.format != "jpg" && job.format != "bmp"))
         return std::nullopt;
     EyeReaders eyes;
     if (!openEyes(job, eyes))

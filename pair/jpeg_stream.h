@@ -11,7 +11,7 @@
 
 namespace duoptica {
 
-// Combines the job on the streamed path when it is plain (two files or an MPO, no alignment, JPEG
+// Combines the job on the streamed path when it is plain (two files or an MPO, no stages, JPEG
 // or BMP output), both eyes are colour or grey JPEGs of one size shown as stored (no EXIF turn),
 // and, for a JPEG, the eye whose metadata the output keeps has no comment or colour profile. Gives
 // nothing for any other job, and for any input the decoder refuses, so that the general path

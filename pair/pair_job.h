@@ -5,6 +5,7 @@
 #include "align_stage.h"
 #include "anaglyph_methods.h"
 #include "exit_code.h"
+#include "resize_stage.h"
 
 #include <QByteArray>
 #include <QString>
@@ -29,6 +30,13 @@ enum class StereoLayout {
 
 inline constexpr int kDefaultJpegQuality = 90;
 
+// The stages after alignment, on both eyes: --match-colors, and --resize or --max-size.
+struct EyeAdjustments {
+    bool matchColors = false;
+    std::optional<EyeSize> size = std::nullopt;
+    bool any() const { return matchColors || size; }
+};
+
 struct PairJob {
     QString leftFile;  // with the Pair layout; for the others, the file holding both eyes
     QString rightFile; // with the Pair layout only
@@ -39,6 +47,7 @@ struct PairJob {
     bool swap = false; // exchange the eyes once read
     int jpegQuality = kDefaultJpegQuality;
     std::optional<AlignOptions> align = std::nullopt; // --align
+    EyeAdjustments adjust = {};
 };
 
 struct Outcome {
@@ -49,7 +58,7 @@ struct Outcome {
 
     ExitCode code = ExitCode::Success;
     QString message;   // one line naming the file and the reason; empty on success
-    QStringList notes; // lines that tell what was done, each naming its file (from --align)
+    QStringList notes; // lines that tell what was done, each naming its file (--align, colours)
 };
 
 // The outcome of a job whose output could not be written, for the reason given.

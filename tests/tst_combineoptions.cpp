@@ -4,6 +4,7 @@
 #include <QTest>
 
 using duoptica::AnaglyphMethod;
+using duoptica::EyeSize;
 using duoptica::ParsedCommandLine;
 using duoptica::StereoLayout;
 using Action = ParsedCommandLine::Action;
@@ -24,6 +25,8 @@ private slots:
     void understandsABatch();
     void understandsTheAlignment_data();
     void understandsTheAlignment();
+    void understandsTheEyeStages_data();
+    void understandsTheEyeStages();
     void refusesWhatItCannotDo_data();
     void refusesWhatItCannotDo();
     void understandsStereoInputs_data();
@@ -164,6 +167,39 @@ void CombineOptionsTest::understandsTheAlignment() {
     QCOMPARE(parsed.options.align->verbose, verbose);
 }
 
+void CombineOptionsTest::understandsTheEyeStages_data() {
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<bool>("matchColors");
+    QTest::addColumn<int>("kind"); // -1: not resized
+    QTest::addColumn<QSize>("size");
+    const auto kind = [](EyeSize::Kind kind) { return int(kind); };
+    QTest::newRow("colours only") << "--match-colors l.bmp r.bmp o.bmp" << true << -1 << QSize();
+    QTest::newRow("into a box, upper-case x") << "--resize 800X600 l.bmp r.bmp o.bmp" << false
+                                              << kind(EyeSize::Kind::Box) << QSize(800, 600);
+    QTest::newRow("to a width, colours too, batch")
+        << "--batch --resize=1600 --match-colors in out" << true << kind(EyeSize::Kind::Width)
+        << QSize(1600, 0);
+    QTest::newRow("the longer side") << "--max-size 1200 s.mpo o.png" << false
+                                     << kind(EyeSize::Kind::LongerSide) << QSize(1200, 0);
+}
+
+void CombineOptionsTest::understandsTheEyeStages() {
+    QFETCH(QString, arguments);
+    QFETCH(bool, matchColors);
+    QFETCH(int, kind);
+    QFETCH(QSize, size);
+    const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
+    QCOMPARE(parsed.action, Action::Run);
+    QCOMPARE(parsed.options.adjust.matchColors, matchColors);
+    QCOMPARE(parsed.options.adjust.size.has_value(), kind >= 0);
+    if (!parsed.options.adjust.size)
+        return;
+    const EyeSize &eye = *parsed.options.adjust.size;
+    QCOMPARE(int(eye.kind), kind);
+    const bool longer = eye.kind == EyeSize::Kind::LongerSide;
+    QCOMPARE(QSize(longer ? eye.longerSide : eye.width, eye.height), size);
+}
+
 void CombineOptionsTest::refusesWhatItCannotDo_data() {
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<QString>("errorMentions");
@@ -200,6 +236,12 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("verbose without align", "--verbose --batch in out", "--align");
     row("window neither auto nor pixels", "--align --window far l.bmp r.bmp o.bmp", "far");
     row("two windows", "--align --window 3 --window 4 l.bmp r.bmp o.bmp", "--window");
+    row("resize to three sides", "--resize 4x3x2 l.bmp r.bmp o.bmp", "4x3x2");
+    row("resize to no height", "--resize 640x l.bmp r.bmp o.bmp", "640x");
+    row("resize to zero width", "--resize 0x480 --batch in out", "0x480");
+    row("max-size past the largest side", "--max-size 30001 l.bmp r.bmp o.bmp", "30001");
+    row("resize and max-size", "--resize 640 --max-size 800 l.bmp r.bmp o.bmp", "--max-size");
+    row("two max-sizes", "--max-size 640 --max-size 800 l.bmp r.bmp o.bmp", "--max-size");
 }
 
 void CombineOptionsTest::refusesWhatItCannotDo() {

@@ -1,0 +1,160 @@
+// duoptica-combine's stages on the eyes as a user runs them: --match-colors, --resize and
+// --max-size on every kind of input, for one pair and a batch.
+#include "colour_pairs.h"
+#include "picture_fixtures.h"
+#include "run_program.h"
+#include "synthetic_stereo.h"
+
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+ProgramRun runTool(const QStringList &arguments) {
+    return runProgram(QStringLiteral(DUOPTICA_COMBINE), arguments);
+}
+
+QString sizeText(QSize size) {
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+} // namespace
+
+class CombineStagesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void sizesEachEyeKeepingItsAspect_data();
+    void sizesEachEyeKeepingItsAspect();
+    void keepsAFlatColourExactly_data();
+    void keepsAFlatColourExactly();
+    void alignsMatchesAndSizesAnMpoAloneAndInABatch();
+
+private:
+    QString path(const QString &name) const { return dir_->filePath(name); }
+    std::optional<QTemporaryDir> dir_;
+};
+
+void CombineStagesTest::init() {
+    dir_.emplace();
+    QVERIFY(dir_->isValid());
+}
+
+void CombineStagesTest::sizesEachEyeKeepingItsAspect_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("input"); // bmp, jpg: a pair of files; png: side by side
+    QTest::addColumn<QSize>("eye");
+    QTest::addColumn<QSize>("output");
+    QTest::newRow("box wider than the eye, BMP pair")
+        << QStringList{"--resize", "160x100"} << "bmp" << QSize(300, 200) << QSize(150, 100);
+    QTest::newRow("box taller than the eye, JPEG pair")
+        << QStringList{"--resize", "160x200"} << "jpg" << QSize(300, 200) << QSize(160, 107);
+    QTest::newRow("width only, enlarged")
+        << QStringList{"--resize", "450"} << "bmp" << QSize(300, 200) << QSize(450, 300);
+    QTest::newRow("longer side, landscape")
+        << QStringList{"--max-size", "120"} << "jpg" << QSize(300, 200) << QSize(120, 80);
+    QTest::newRow("longer side, portrait")
+        << QStringList{"--max-size", "120"} << "bmp" << QSize(90, 140) << QSize(77, 120);
+    QTest::newRow("longer side never enlarges")
+        << QStringList{"--max-size", "1000"} << "jpg" << QSize(300, 200) << QSize(300, 200);
+    QTest::newRow("each eye of a side-by-side picture, not the picture")
+        << QStringList{"--layout", "parallel", "--resize", "150"} << "png" << QSize(300, 200)
+        << QSize(150, 100);
+}
+
+void CombineStagesTest::sizesEachEyeKeepingItsAspect() {
+    QFETCH(QStringList, options);
+    QFETCH(QString, input);
+    QFETCH(QSize, eye);
+    QFETCH(QSize, output);
+    const QImage left = fixtures::smoothPicture(eye);
+    const QImage right = left.mirrored(true, false);
+    QStringList arguments = options;
+    if (input == u"png") {
+        QImage both(eye.width() * 2, eye.height(), QImage::Format_RGB32);
+        both.fill(Qt::black);
+        QVERIFY(both.save(path("both.png")));
+        arguments << path("both.png");
+    } else {
+        QVERIFY(left.save(path("left." + input)));
+        QVERIFY(right.save(path("right." + input)));
+        arguments << path("left." + input) << path("right." + input);
+    }
+    // The same format out as in, so the direct BMP and streamed JPEG paths are at hand.
+    const QString out = path("out." + (input == u"png" ? QStringLiteral("bmp") : input));
+    const ProgramRun run = runTool(arguments << out);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(sizeText(QImage(out).size()), sizeText(output));
+}
+
+void CombineStagesTest::keepsAFlatColourExactly_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QSize>("eye");
+    QTest::newRow("halved") << QStringList{"--max-size", "200"} << QSize(400, 300);
+    QTest::newRow("by an odd factor") << QStringList{"--max-size", "100"} << QSize(301, 203);
+    QTest::newRow("into a box") << QStringList{"--resize", "97x97"} << QSize(640, 480);
+    QTest::newRow("enlarged") << QStringList{"--resize", "517"} << QSize(301, 203);
+}
+
+void CombineStagesTest::keepsAFlatColourExactly() {
+    QFETCH(QStringList, options);
+    QFETCH(QSize, eye);
+    const QColor colour(37, 150, 221);
+    QImage flat(eye, QImage::Format_RGB32);
+    flat.fill(colour);
+    QVERIFY(flat.save(path("left.bmp")));
+    QVERIFY(flat.save(path("right.bmp")));
+    const ProgramRun run =
+        runTool(options << path("left.bmp") << path("right.bmp") << path("out.png"));
+    QCOMPARE(run.exitCode, 0);
+    const QImage output = QImage(path("out.png")).convertToFormat(QImage::Format_RGB32);
+    QVERIFY(output.size() != eye);
+    for (int y = 0; y < output.height(); ++y)
+        for (int x = 0; x < output.width(); ++x)
+            if (output.pixel(x, y) != colour.rgb())
+                QFAIL(qPrintable(
+                    QStringLiteral("(%1, %2) is %3").arg(x).arg(y).arg(output.pixel(x, y), 8, 16)));
+}
+
+void CombineStagesTest::alignsMatchesAndSizesAnMpoAloneAndInABatch() {
+    // A twin camera's MPO: the right eye turned, scaled, lower, and of another exposure and
+    // white balance.
+    const synthetic::Scene scene({900, 600});
+    const QImage right = colourpairs::withColourError(
+        scene.right({1.0, 1.02, 4}).convertToFormat(QImage::Format_RGB32),
+        {1.3, 1.15, {0.92, 1, 1.08}});
+    const QByteArray mpo =
+        fixtures::mpoBytes({fixtures::jpegBytes(scene.left()), fixtures::jpegBytes(right)}, false);
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("in")));
+    QVERIFY(fixtures::writeFile(path("pair.mpo"), mpo));
+    QVERIFY(fixtures::writeFile(path("in/trip.mpo"), mpo));
+    QVERIFY(scene.left().save(path("in/card_L.png")));
+    QVERIFY(right.save(path("in/card_R.png")));
+    const QStringList stages{"--align", "--match-colors", "--max-size",
+                             "400",     "--mode",         "dubois-red-cyan"};
+
+    const ProgramRun one = runTool(QStringList(stages) << path("pair.mpo") << path("out.png"));
+    const ProgramRun batch = runTool(QStringList(stages) << "--format"
+                                                         << "png"
+                                                         << "--batch" << path("in") << path("out"));
+
+    QCOMPARE(one.exitCode, 0);
+    QCOMPARE(batch.exitCode, 0);
+    const QString err = QString::fromLocal8Bit(one.err + batch.err);
+    QCOMPARE(err.count(QStringLiteral(": aligned with ")), 3);
+    QCOMPARE(err.count(QStringLiteral(": colours matched to the left eye: levels 64 128 192 "
+                                      "became red ")),
+             3);
+    for (const char *output : {"out.png", "out/trip.png", "out/card.png"}) {
+        const QSize size = QImage(path(QString::fromLatin1(output))).size();
+        // Cropped by the alignment, then the longer side brought to 400.
+        QVERIFY2(size.width() == 400 && size.height() > 240 && size.height() < 270,
+                 qPrintable(QString::fromLatin1(output) + u' ' + sizeText(size)));
+    }
+}
+
+QTEST_MAIN(CombineStagesTest)
+#include "tst_combinestages.moc"
