@@ -15,8 +15,6 @@
 #include <limits>
 #include <vector>
 
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace duoptica {
@@ -99,8 +97,10 @@ void expandRow(const BmpView &bmp, const uchar *in, PackedPixel *out) {
         out[x] = 0xFF000000u | PackedPixel(in[2]) << 16 | PackedPixel(in[1]) << 8 | in[0];
 }
 
-// An input mapped a band at a time, so that each thread reads its own bands and no more than a
-// band of either file is ever held.
+// An input read a band at a time into a buffer, so that each thread reads its own bands and no
+// more than a band of either file is ever held. Read, not mapped: a file that shrinks while it is
+// read gives a short read here, where a mapping would end the program at the first page past its
+// new end.
 struct InputFile {
     QFile file;
     qint64 size = 0;
@@ -115,20 +115,20 @@ struct InputFile {
                (size = file.size()) >= kHeadersSize &&
                file.read(reinterpret_cast<char *>(headers), kHeadersSize) == kHeadersSize;
     }
-    // Maps count bytes from offset on, populated at once: one pass in the kernel costs far less
-    // than a fault a page. Null when the file no longer holds them, as when it shrank after its
-    // headers were checked (a mapping past its end would end the program).
-    const uchar *mapBand(qint64 offset, qint64 count, void **mapping, std::size_t *length) const {
-        static const qint64 page = ::sysconf(_SC_PAGESIZE);
-        struct stat status {};
-        if (::fstat(file.handle(), &status) != 0 || status.st_size < offset + count)
-            return nullptr;
-        const qint64 start = offset / page * page;
-        *length = std::size_t(offset - start + count);
-        *mapping = ::mmap(nullptr, *length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.handle(),
-                          off_t(start));
-        return *mapping == MAP_FAILED ? nullptr
-                                      : static_cast<const uchar *>(*mapping) + (offset - start);
+    // Fills band with count bytes from offset on. False when the file no longer holds them, as
+    // when it shrank after its headers were checked, or when it cannot be read.
+    bool readBand(qint64 offset, qint64 count, std::vector<uchar> &band) const {
+        band.resize(std::size_t(count));
+        std::size_t done = 0;
+        while (done < band.size()) {
+            const ssize_t got = ::pread(file.handle(), band.data() + done, band.size() - done,
+                                        off_t(offset) + off_t(done));
+            if (got == 0 || (got < 0 && errno != EINTR))
+                return false;
+            if (got > 0)
+                done += std::size_t(got);
+        }
+        return true;
     }
 };
 
@@ -159,23 +159,20 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
         const std::size_t width = std::size_t(left->width);
         const int endRow = std::min(firstRow + kBandRows, left->height);
         const int rowCount = endRow - firstRow;
-        void *leftMapping = nullptr;
-        void *rightMapping = nullptr;
-        std::size_t leftLength = 0;
-        std::size_t rightLength = 0;
-        const uchar *leftBandBytes = leftFile.mapBand(
-            left->bandOffset(firstRow, endRow), left->stride * rowCount, &leftMapping, &leftLength);
-        const uchar *rightBandBytes =
-            rightFile.mapBand(right->bandOffset(firstRow, endRow), right->stride * rowCount,
-                              &rightMapping, &rightLength);
-        if (!leftBandBytes || !rightBandBytes) {
-            shortInput = leftBandBytes ? &rightFile : &leftFile;
-            if (leftBandBytes)
-                ::munmap(leftMapping, leftLength);
-            if (rightBandBytes)
-                ::munmap(rightMapping, rightLength);
+        thread_local std::vector<uchar> leftBand;
+        thread_local std::vector<uchar> rightBand;
+        if (!leftFile.readBand(left->bandOffset(firstRow, endRow), left->stride * rowCount,
+                               leftBand)) {
+            shortInput = &leftFile;
             return;
         }
+        if (!rightFile.readBand(right->bandOffset(firstRow, endRow), right->stride * rowCount,
+                                rightBand)) {
+            shortInput = &rightFile;
+            return;
+        }
+        const uchar *const leftBandBytes = leftBand.data();
+        const uchar *const rightBandBytes = rightBand.data();
         std::vector<PackedPixel> rows(width * 2);
         std::vector<PackedPixel> combined(width * std::size_t(rowCount));
         PackedPixel *const leftRow = rows.data();
@@ -186,8 +183,6 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
             combineMethodSpan(leftRow, rightRow,
                               combined.data() + width * std::size_t(y - firstRow), width, job.mode);
         }
-        ::munmap(leftMapping, leftLength);
-        ::munmap(rightMapping, rightLength);
         output.writeBand(combined.data(), firstRow, rowCount);
     };
     std::vector<int> bands;

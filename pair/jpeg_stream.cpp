@@ -34,9 +34,13 @@ bool isShownAsStored(const JpegBandReader &reader) {
     return orientation == 0 || orientation == 1;
 }
 
+// The first bytes of an MPO read to find its index, which lies in the first image's header
+// segments: each is at most 64 KiB, and cameras put the index among the first few.
+constexpr qint64 kMpoHeadBytes = qint64(256) << 10;
+
 // The two readers of a job's eyes, from two files or from the first two images of an MPO.
 struct EyeReaders {
-    QByteArray mpo; // the whole MPO file, which the readers read from
+    std::array<QByteArray, 2> mpoImages; // the two images of an MPO, which the readers read from
     JpegBandReader left;
     JpegBandReader right;
 };
@@ -47,19 +51,23 @@ bool openEyes(const PairJob &job, EyeReaders &eyes) {
                eyes.right.open(job.swap ? job.leftFile : job.rightFile);
     if (job.layout != StereoLayout::FromFile || isJpsFile(job.leftFile))
         return false;
-    // Only a regular file is read: reading a FIFO would wait for a writer.
+    // Only a regular file is read: reading a FIFO would wait for a writer. A file past the
+    // bound is left to the general path, which refuses it.
     QFile file(job.leftFile);
-    if (!QFileInfo(job.leftFile).isFile() || !file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(job.leftFile).isFile() || !file.open(QIODevice::ReadOnly) ||
+        file.size() > kMaxMpoBytes)
         return false;
-    eyes.mpo = file.readAll();
-    const MpoIndex index = ReadMpoIndex(eyes.mpo);
+    const qint64 fileSize = file.size();
+    const MpoIndex index = ReadMpoIndex(file.read(kMpoHeadBytes), fileSize);
     if (index.kind != MpoIndex::Kind::Mpo || index.images.size() < 2)
         return false;
-    const auto image = [&](int i) {
+    for (int i = 0; i < 2; ++i) {
         const ByteRange range = index.images[job.swap ? 1 - i : i];
-        return QByteArrayView(eyes.mpo).sliced(range.offset, range.size);
-    };
-    return eyes.left.openBytes(image(0)) && eyes.right.openBytes(image(1));
+        QByteArray &image = eyes.mpoImages[std::size_t(i)];
+        if (!file.seek(range.offset) || (image = file.read(range.size)).size() != range.size)
+            return false;
+    }
+    return eyes.left.openBytes(eyes.mpoImages[0]) && eyes.right.openBytes(eyes.mpoImages[1]);
 }
 
 // A band of both eyes, decoded while the band before it is combined and encoded.

@@ -23,12 +23,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <optional>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <thread>
 #include <tuple>
+#include <unistd.h>
 
 using duoptica::CombineMode;
 using duoptica::ExitCode;
@@ -166,6 +172,41 @@ ino_t inodeOf(const QString &file) {
     struct stat status {};
     return stat(QFile::encodeName(file).constData(), &status) == 0 ? status.st_ino : 0;
 }
+
+// Cuts a file to a quarter of its size a moment after a program has read its first bytes (a
+// picture's headers), while the program goes on to read the rest.
+class ShrinkAfterFirstRead {
+public:
+    explicit ShrinkAfterFirstRead(const QString &file)
+        : name_(QFile::encodeName(file))
+        , watch_(inotify_init1(IN_NONBLOCK)) {
+        inotify_add_watch(watch_, name_.constData(), IN_ACCESS);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~ShrinkAfterFirstRead() {
+        stop_ = true;
+        thread_.join();
+        ::close(watch_);
+    }
+    bool shrank() const { return shrank_; }
+
+private:
+    void run() {
+        pollfd ready{watch_, POLLIN, 0};
+        while (!stop_ && ::poll(&ready, 1, 20) == 0) {
+        }
+        if (stop_)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        shrank_ = ::truncate(name_.constData(), QFileInfo(name_).size() / 4) == 0;
+    }
+
+    QByteArray name_;
+    int watch_;
+    std::atomic<bool> stop_ = false;
+    std::atomic<bool> shrank_ = false;
+    std::thread thread_;
+};
 
 } // namespace
 
@@ -370,6 +411,10 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("left BMP claiming more rows than it holds")
         << QStringList{"tall.bmp", "right.bmp", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"tall.bmp", "truncated"};
+    // Read a band at a time: it must be refused, never end the tool.
+    QTest::newRow("right BMP shrinking while it is read")
+        << QStringList{"--mode", "dubois-red-cyan", "large.bmp", "shrinking.bmp", "out.bmp"}
+        << ExitCode::UnreadableInput << QStringList{"shrinking.bmp", "truncated"};
     QTest::newRow("left BMP claiming its rows lie past its end")
         << QStringList{"far.bmp", "right.bmp", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"far.bmp"};
@@ -385,6 +430,10 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("MPO of one image")
         << QStringList{"one.mpo", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"one.mpo", "only one image"};
+    // Sparse: a few kilobytes on disk. Its images are read as its index gives them, never whole.
+    QTest::newRow("MPO of 1.5 GiB into a JPEG")
+        << QStringList{"huge.mpo", "out.jpg"} << ExitCode::UnreadableInput
+        << QStringList{"huge.mpo", "larger than 1024 MiB"};
     QTest::newRow("MPO whose eyes differ in size")
         << QStringList{"uneven.mpo", "out.bmp"} << ExitCode::SizeMismatch
         << QStringList{"uneven.mpo (image 1) is 40x30", "uneven.mpo (image 2) is 40x29"};
@@ -429,6 +478,18 @@ void CombineToolTest::reportsEachFailureInOneLine() {
         path("uneven.mpo"),
         fixtures::mpoBytes({eye, fixtures::jpegBytes(randomPicture({40, 29}, 8))}, false)));
     QVERIFY(randomPicture({1, 30}, 9).save(path("thin.png")));
+    if (arguments.contains(u"huge.mpo")) {
+        QVERIFY(fixtures::writeFile(path("huge.mpo"), fixtures::mpoBytes({eye, eye}, false)));
+        QVERIFY(QFile::resize(path("huge.mpo"), qint64(3) << 29));
+    }
+    std::optional<ShrinkAfterFirstRead> shrink;
+    if (arguments.contains(u"shrinking.bmp")) {
+        // Rows enough that reading them lasts well past the moment it shrinks.
+        QImage large(3000, 2000, QImage::Format_RGB32);
+        large.fill(Qt::darkCyan);
+        QVERIFY(large.save(path("large.bmp")));
+        QVERIFY(large.save(path("shrinking.bmp")));
+    }
     const QByteArray leftBefore = fixtures::readFile(path("left.bmp"));
     const QStringList entriesBefore = QDir(dir_->path()).entryList(QDir::Files);
 
@@ -436,7 +497,11 @@ void CombineToolTest::reportsEachFailureInOneLine() {
         if (argument.contains(u'.') && !argument.startsWith(u'-'))
             argument = path(argument);
     }
+    if (arguments.contains(path("shrinking.bmp")))
+        shrink.emplace(path("shrinking.bmp"));
     const ProgramRun run = runTool(arguments);
+    if (shrink)
+        QVERIFY(shrink->shrank());
 
     QCOMPARE(run.exitCode, int(code));
     // One line, the tool's own: none of a decoder's that would name no file.
