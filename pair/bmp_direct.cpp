@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QSaveFile>
 #include <QtConcurrentMap>
 #include <QtEndian>
@@ -24,6 +25,8 @@ namespace {
 constexpr qint64 kFileHeaderSize = 14;
 constexpr qint64 kInfoHeaderSize = 40;
 constexpr qint64 kHeadersSize = kFileHeaderSize + kInfoHeaderSize;
+constexpr quint32 kInfoV4Size = 108;
+constexpr quint32 kInfoV5Size = 124;
 constexpr int kBandRows = 64;
 
 qint64 rowBytes(qint64 width, int bitsPerPixel) {
@@ -56,23 +59,37 @@ template <typename T> T little(const uchar *bytes) {
     return qFromLittleEndian<T>(bytes);
 }
 
-// Only the plainest layout qualifies: anything else (palettes, masks, larger headers, odd
+// What Qt's reader makes of a BMP's resolution: none (0) leaves a picture's default one.
+qint32 readResolution(qint32 stored, int unset) {
+    return stored == 0 ? unset : stored;
+}
+
+// Every uncompressed 24- or 32-bit layout qualifies, as ImageMagick and Qt write them: the
+// header of Windows 3 and, for 24 bits, those of Windows 95 and 98, whose colour masks and
+// colour spaces Qt's reader ignores for such rows. Anything else (palettes, masks, negative
 // resolutions) keeps Qt's reader, so that the direct path never decodes differently.
 std::optional<BmpView> viewBmp(const uchar *file, qint64 fileSize, qint64 maxPixels) {
     // file holds the headers only.
     if (fileSize < kHeadersSize || file[0] != 'B' || file[1] != 'M')
         return std::nullopt;
     const quint32 offset = little<quint32>(file + 10);
+    const quint32 infoSize = little<quint32>(file + 14);
     const qint32 width = little<qint32>(file + 18);
     const qint32 height = little<qint32>(file + 22);
     const int bits = little<quint16>(file + 28);
-    BmpView view;
-    view.dotsPerMeterX = little<qint32>(file + 38);
-    view.dotsPerMeterY = little<qint32>(file + 42);
-    if (little<quint32>(file + 14) != kInfoHeaderSize || little<quint16>(file + 26) != 1 ||
-        (bits != 24 && bits != 32) || little<quint32>(file + 30) != 0 ||
-        little<quint32>(file + 46) != 0 || view.dotsPerMeterX <= 0 || view.dotsPerMeterY <= 0)
+    const qint32 storedX = little<qint32>(file + 38);
+    const qint32 storedY = little<qint32>(file + 42);
+    const bool plainHeader = infoSize == kInfoHeaderSize ||
+                             (bits == 24 && (infoSize == kInfoV4Size || infoSize == kInfoV5Size));
+    if (!plainHeader || little<quint16>(file + 26) != 1 || (bits != 24 && bits != 32) ||
+        little<quint32>(file + 30) != 0 || little<quint32>(file + 46) != 0 || storedX < 0 ||
+        storedY < 0)
         return std::nullopt;
+    // A picture's default resolution, as Qt gives it in this process.
+    static const QImage unset(1, 1, QImage::Format_RGB32);
+    BmpView view;
+    view.dotsPerMeterX = readResolution(storedX, unset.dotsPerMeterX());
+    view.dotsPerMeterY = readResolution(storedY, unset.dotsPerMeterY());
     if (width <= 0 || height == 0 || height == std::numeric_limits<qint32>::min())
         return std::nullopt;
     view.width = width;
@@ -82,7 +99,8 @@ std::optional<BmpView> viewBmp(const uchar *file, qint64 fileSize, qint64 maxPix
     view.topDown = height < 0;
     view.bitsPerPixel = bits;
     view.stride = rowBytes(view.width, bits);
-    if (offset < kHeadersSize || offset > fileSize || view.stride * view.height > fileSize - offset)
+    if (offset < kFileHeaderSize + infoSize || offset > fileSize ||
+        view.stride * view.height > fileSize - offset)
         return std::nullopt;
     view.pixels = offset;
     return view;

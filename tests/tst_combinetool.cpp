@@ -1,4 +1,5 @@
 // duoptica-combine as a user runs it: files in, files out, messages and exit statuses.
+#include "bmp_direct.h"
 #include "combine_pictures.h"
 #include "exit_code.h"
 #include "file_size_limit.h"
@@ -146,6 +147,14 @@ QByteArray magickJpeg(const QImage &picture, const QStringList &options) {
 QByteArray withoutJfif(const QByteArray &jpeg) {
     const int length = uchar(jpeg[4]) << 8 | uchar(jpeg[5]);
     return jpeg.left(2) + jpeg.mid(4 + length);
+}
+
+// The PNG without its pHYs chunk: a picture without a resolution of its own.
+QByteArray withoutResolution(QByteArray png) {
+    const qsizetype type = png.indexOf("pHYs");
+    if (type >= 4)
+        png.remove(type - 4, 4 + 4 + 9 + 4); // length, type, payload, CRC
+    return png;
 }
 
 QImage withResolution(QImage picture, int dotsPerMeter) {
@@ -322,19 +331,26 @@ void CombineToolTest::combinesUncompressedBmpsAsFromAnyOtherFormat_data() {
     QTest::addColumn<bool>("right32");
     QTest::addColumn<bool>("rightTopDown");
     QTest::addColumn<QStringList>("options");
+    // When set, both BMPs are ImageMagick's in this format, of pictures without a resolution.
+    QTest::addColumn<QString>("magickFormat");
     // Odd widths pad the rows; more rows than a band and a thread take.
     QTest::newRow("24-bit bottom-up, normal")
-        << QSize(613, 407) << false << false << false << false << QStringList();
-    QTest::newRow("24-bit top-down, red-blue")
-        << QSize(101, 131) << false << true << false << true << QStringList{"--mode", "red-blue"};
-    QTest::newRow("32-bit bottom-up, red-green")
-        << QSize(99, 70) << true << false << true << false << QStringList{"--mode", "red-green"};
+        << QSize(613, 407) << false << false << false << false << QStringList() << QString();
+    QTest::newRow("24-bit top-down, red-blue") << QSize(101, 131) << false << true << false << true
+                                               << QStringList{"--mode", "red-blue"} << QString();
+    QTest::newRow("32-bit bottom-up, red-green") << QSize(99, 70) << true << false << true << false
+                                                 << QStringList{"--mode", "red-green"} << QString();
     QTest::newRow("32-bit top-down with 24-bit bottom-up, dubois-red-cyan")
         << QSize(35, 200) << true << true << false << false
-        << QStringList{"--mode", "dubois-red-cyan"};
+        << QStringList{"--mode", "dubois-red-cyan"} << QString();
     QTest::newRow("24-bit top-down with 32-bit bottom-up, swapped, half-color")
         << QSize(1, 3) << false << true << true << false
-        << QStringList{"--swap", "--mode", "half-color"};
+        << QStringList{"--swap", "--mode", "half-color"} << QString();
+    QTest::newRow("ImageMagick's BMP3, resolution 0")
+        << QSize(77, 90) << false << false << false << false << QStringList() << "BMP3";
+    QTest::newRow("ImageMagick's BMP, Windows 98 header and resolution 0, dubois-amber-blue")
+        << QSize(78, 66) << false << false << false << false
+        << QStringList{"--mode", "dubois-amber-blue"} << "BMP";
 }
 
 void CombineToolTest::combinesUncompressedBmpsAsFromAnyOtherFormat() {
@@ -344,6 +360,7 @@ void CombineToolTest::combinesUncompressedBmpsAsFromAnyOtherFormat() {
     QFETCH(bool, right32);
     QFETCH(bool, rightTopDown);
     QFETCH(QStringList, options);
+    QFETCH(QString, magickFormat);
     QImage left = randomPicture(size, 11);
     QImage right = randomPicture(size, 12);
     // The output keeps the left's resolution: the PNG copies carry the BMPs' own.
@@ -351,10 +368,30 @@ void CombineToolTest::combinesUncompressedBmpsAsFromAnyOtherFormat() {
         picture->setDotsPerMeterX(2835);
         picture->setDotsPerMeterY(2835);
     }
-    QVERIFY(fixtures::writeFile(path("left.bmp"), uncompressedBmp(left, left32, leftTopDown)));
-    QVERIFY(fixtures::writeFile(path("right.bmp"), uncompressedBmp(right, right32, rightTopDown)));
-    QVERIFY(left.save(path("left.png")));
-    QVERIFY(right.save(path("right.png")));
+    if (magickFormat.isEmpty()) {
+        QVERIFY(fixtures::writeFile(path("left.bmp"), uncompressedBmp(left, left32, leftTopDown)));
+        QVERIFY(
+            fixtures::writeFile(path("right.bmp"), uncompressedBmp(right, right32, rightTopDown)));
+        QVERIFY(left.save(path("left.png")));
+        QVERIFY(right.save(path("right.png")));
+    } else {
+        for (const auto &[eye, name] : {std::pair{&left, "left"}, {&right, "right"}}) {
+            const QString png = path(name + QStringLiteral(".png"));
+            QVERIFY(fixtures::writeFile(png, withoutResolution(fixtures::pngBytes(*eye))));
+            QCOMPARE(runProgram(QStandardPaths::findExecutable(QStringLiteral("convert")),
+                                {png, magickFormat + u':' + path(name + QStringLiteral(".bmp"))})
+                         .exitCode,
+                     0);
+        }
+    }
+    // The direct path takes them: it gives an outcome, where it would leave any other pair.
+    const duoptica::PairJob job{.leftFile = path("left.bmp"),
+                                .rightFile = path("right.bmp"),
+                                .outputFile = path("direct.bmp"),
+                                .format = "bmp"};
+    const std::optional<duoptica::Outcome> direct =
+        duoptica::combineBmpDirect(job, duoptica::kMaxPicturePixels, duoptica::Threads::One);
+    QVERIFY(direct && direct->code == ExitCode::Success);
 
     const ProgramRun fromBmp =
         runTool(options + QStringList{path("left.bmp"), path("right.bmp"), path("bmp.bmp")});
