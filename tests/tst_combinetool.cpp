@@ -3,6 +3,7 @@
 #include "combine_pictures.h"
 #include "exit_code.h"
 #include "file_size_limit.h"
+#include "general_path.h"
 #include "jpeg_stream.h"
 #include "picture_file.h"
 #include "picture_fixtures.h"
@@ -819,7 +820,9 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes_data() {
     QTest::addColumn<bool>("swap");
     QTest::addColumn<int>("quality");
     QTest::addColumn<QByteArray>("format");
-    QTest::addColumn<bool>("asMpo"); // both eyes in one MPO file rather than two files
+    // How the eyes are stored: "pair" (left and right), "mpo" (both in an MPO), or one picture
+    // holding both (left): "parallel", "cross", "over-under" or "jps".
+    QTest::addColumn<QString>("stored");
     QTest::addColumn<bool>("streamed");
     // Odd sizes, more rows than a band, and the resolution kept from the left eye.
     const QSize size(613, 97);
@@ -828,36 +831,53 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes_data() {
     const QByteArray leftJpeg = fixtures::jpegBytes(left);
     const QByteArray rightJpeg = fixtures::jpegBytes(right);
     QTest::newRow("4:2:0 pair, normal") << leftJpeg << rightJpeg << int(AnaglyphMethod::Normal)
-                                        << false << 90 << QByteArray("jpg") << false << true;
+                                        << false << 90 << QByteArray("jpg") << "pair" << true;
     QTest::newRow("progressive with 4:4:4, swapped, red-blue")
         << fixtures::jpegBytes(left, true)
         << magickJpeg(right, {"-sampling-factor", "1x1", "-quality", "95"})
-        << int(AnaglyphMethod::RedBlue) << true << 75 << QByteArray("jpg") << false << true;
+        << int(AnaglyphMethod::RedBlue) << true << 75 << QByteArray("jpg") << "pair" << true;
     QTest::newRow("grey with 4:2:2 and no resolution, dubois-red-cyan")
         << withoutJfif(fixtures::jpegBytes(left.convertToFormat(QImage::Format_Grayscale8)))
         << magickJpeg(right, {"-sampling-factor", "2x1"}) << int(AnaglyphMethod::DuboisRedCyan)
-        << false << 100 << QByteArray("jpg") << false << true;
+        << false << 100 << QByteArray("jpg") << "pair" << true;
     QTest::newRow("EXIF orientation 1, half-color")
         << fixtures::jpegWithOrientation(left, 1) << fixtures::jpegWithOrientation(right, 1)
-        << int(AnaglyphMethod::HalfColor) << false << 1 << QByteArray("jpg") << false << true;
+        << int(AnaglyphMethod::HalfColor) << false << 1 << QByteArray("jpg") << "pair" << true;
     QTest::newRow("a comment on the right eye only")
         << leftJpeg << fixtures::withSegment(rightJpeg, fixtures::segment('\xFE', "taken: 1921"))
-        << int(AnaglyphMethod::Gray) << false << 90 << QByteArray("jpg") << false << true;
+        << int(AnaglyphMethod::Gray) << false << 90 << QByteArray("jpg") << "pair" << true;
     QTest::newRow("an MPO, swapped, color") << leftJpeg << rightJpeg << int(AnaglyphMethod::Color)
-                                            << true << 90 << QByteArray("jpg") << true << true;
+                                            << true << 90 << QByteArray("jpg") << "mpo" << true;
     QTest::newRow("4:2:0 pair into a BMP") << leftJpeg << rightJpeg << int(AnaglyphMethod::RedGreen)
-                                           << false << 90 << QByteArray("bmp") << false << true;
+                                           << false << 90 << QByteArray("bmp") << "pair" << true;
     // Qt's BMP writer keeps no comment.
     QTest::newRow("a comment on the left eye, into a BMP")
         << fixtures::withSegment(leftJpeg, fixtures::segment('\xFE', "taken: 1921")) << rightJpeg
-        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("bmp") << false << true;
+        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("bmp") << "pair" << true;
+    // An odd width or height leaves a column or row that belongs to neither eye.
+    QTest::newRow("side by side, odd width, dubois-green-magenta")
+        << fixtures::jpegBytes(bothEyes(left, right, true)) << QByteArray()
+        << int(AnaglyphMethod::DuboisGreenMagenta) << false << 90 << QByteArray("jpg") << "parallel"
+        << true;
+    QTest::newRow("cross, swapped, into a BMP")
+        << fixtures::jpegBytes(bothEyes(right, left, true, 0)) << QByteArray()
+        << int(AnaglyphMethod::Normal) << true << 90 << QByteArray("bmp") << "cross" << true;
+    QTest::newRow("over-under, odd height, progressive, true")
+        << fixtures::jpegBytes(bothEyes(left, right, false), true) << QByteArray()
+        << int(AnaglyphMethod::True) << false << 90 << QByteArray("jpg") << "over-under" << true;
+    QTest::newRow("over-under, swapped, into a BMP")
+        << fixtures::jpegBytes(bothEyes(left, right, false, 0)) << QByteArray()
+        << int(AnaglyphMethod::RedBlue) << true << 90 << QByteArray("bmp") << "over-under" << true;
+    QTest::newRow("jps, color") << fixtures::jpegBytes(bothEyes(right, left, true, 0))
+                                << QByteArray() << int(AnaglyphMethod::Color) << false << 90
+                                << QByteArray("jpg") << "jps" << true;
     // Qt's reader turns the picture, or hands the comment on to the output: the general path.
     QTest::newRow("EXIF orientation 6 on both")
         << fixtures::jpegWithOrientation(left, 6) << fixtures::jpegWithOrientation(right, 6)
-        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << false << false;
+        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << "pair" << false;
     QTest::newRow("a comment on the left eye")
         << fixtures::withSegment(leftJpeg, fixtures::segment('\xFE', "taken: 1921")) << rightJpeg
-        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << false << false;
+        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << "pair" << false;
 }
 
 void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
@@ -867,12 +887,14 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
     QFETCH(bool, swap);
     QFETCH(int, quality);
     QFETCH(QByteArray, format);
-    QFETCH(bool, asMpo);
+    QFETCH(QString, stored);
     QFETCH(bool, streamed);
-    QVERIFY(!left.isEmpty() && !right.isEmpty());
+    const bool twoEyes = stored == u"pair" || stored == u"mpo";
+    QVERIFY(!left.isEmpty() && (!right.isEmpty() || !twoEyes));
     QVERIFY(fixtures::writeFile(path("left.jpg"), left));
     QVERIFY(fixtures::writeFile(path("right.jpg"), right));
     QVERIFY(fixtures::writeFile(path("pair.mpo"), fixtures::mpoBytes({left, right}, false)));
+    QVERIFY(fixtures::writeFile(path("both.jps"), left));
     duoptica::PairJob job{.leftFile = path("left.jpg"),
                           .rightFile = path("right.jpg"),
                           .outputFile = path("whole." + format),
@@ -880,15 +902,30 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
                           .mode = duoptica::AnaglyphMethod(method),
                           .swap = swap,
                           .jpegQuality = quality};
-    QCOMPARE(writeWholePictureOutput(job), QString());
+    using duoptica::StereoLayout;
+    if (!twoEyes || stored == u"mpo") {
+        job.leftFile = path(stored == u"mpo"   ? "pair.mpo"
+                            : stored == u"jps" ? "both.jps"
+                                               : "left.jpg");
+        job.rightFile.clear();
+        job.layout = stored == u"parallel"     ? StereoLayout::Parallel
+                     : stored == u"cross"      ? StereoLayout::Cross
+                     : stored == u"over-under" ? StereoLayout::OverUnder
+                                               : StereoLayout::FromFile;
+    }
+    // A pair's reference is decoded and combined on its own; a single picture's is the general
+    // path's, which cuts it in two.
+    if (stored == u"pair") {
+        QCOMPARE(writeWholePictureOutput(job), QString());
+    } else {
+        const duoptica::Outcome whole = duoptica::combineWholePictures(job, duoptica::Threads::One);
+        QCOMPARE(whole.message, QString());
+    }
     const QByteArray expected = fixtures::readFile(path("whole." + format));
+    QVERIFY(!expected.isEmpty());
 
     for (const duoptica::Threads threads : {duoptica::Threads::All, duoptica::Threads::One}) {
         job.outputFile = path("streamed." + format);
-        if (asMpo) {
-            job.leftFile = path("pair.mpo");
-            job.layout = duoptica::StereoLayout::FromFile;
-        }
         const std::optional<duoptica::Outcome> outcome =
             duoptica::combineJpegStreamed(job, duoptica::kMaxPicturePixels, threads);
         QCOMPARE(outcome.has_value(), streamed);
