@@ -6,8 +6,9 @@ set -euo pipefail
 
 build_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libx11-dev fonts-dejavu-core
     libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev libopencv-calib3d-dev
-    libjpeg62-turbo-dev)
-test_packages=(xvfb xauth xdotool x11-utils imagemagick desktop-file-utils appstream dpkg-dev file)
+    libjpeg62-turbo-dev zlib1g-dev)
+test_packages=(xvfb xauth xdotool x11-utils imagemagick desktop-file-utils appstream dpkg-dev file
+    libpng-dev)
 
 case "${1:-build}" in
 build) wanted=("${build_packages[@]}") ;;

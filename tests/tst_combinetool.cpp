@@ -25,6 +25,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <png.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -242,6 +244,8 @@ private slots:
     void readsEachStereoInput();
     void batchTakesPairsMposAndJpsFiles();
     void qualitySetsTheJpegOutput();
+    void writesPngOfThePicturesPixels_data();
+    void writesPngOfThePicturesPixels();
     void streamsJpegPairsIntoTheWholePicturesBytes_data();
     void streamsJpegPairsIntoTheWholePicturesBytes();
     void batchOfMixedFormatsWritesTheWholePicturesJpegs();
@@ -810,6 +814,46 @@ void CombineToolTest::qualitySetsTheJpegOutput() {
     // 90 is the default; a lower quality makes a smaller file.
     QCOMPARE(fixtures::readFile(path("out.jpg")), fixtures::readFile(path("out90.jpg")));
     QVERIFY(QFileInfo(path("out10.jpg")).size() < QFileInfo(path("out90.jpg")).size() / 2);
+}
+
+void CombineToolTest::writesPngOfThePicturesPixels_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("noisy"); // noise, or smooth colours: each deflates best another way
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("one pixel") << QSize(1, 1) << true << QStringList();
+    // A band is a megabyte of rows: these make several, each primed with the one before.
+    QTest::newRow("noisy, several bands") << QSize(1001, 1203) << true << QStringList();
+    QTest::newRow("smooth, several bands, dubois-red-cyan")
+        << QSize(997, 1301) << false << QStringList{"--mode", "dubois-red-cyan"};
+}
+
+void CombineToolTest::writesPngOfThePicturesPixels() {
+    QFETCH(QSize, size);
+    QFETCH(bool, noisy);
+    QFETCH(QStringList, options);
+    const QImage left = withResolution(noisy ? randomPicture(size, 41) : leftEye(size), 3000);
+    const QImage right = noisy ? randomPicture(size, 42) : rightEye(size);
+    QVERIFY(left.save(path("left.png")));
+    QVERIFY(right.save(path("right.png")));
+    // A BMP keeps every pixel as it is: the reference.
+    for (const QString output : {"out.png", "out.bmp"})
+        QCOMPARE(runTool(options + QStringList{path("left.png"), path("right.png"), path(output)})
+                     .exitCode,
+                 0);
+    const QImage expected(path("out.bmp"));
+    const QImage written(path("out.png"));
+    QCOMPARE(written.convertToFormat(QImage::Format_RGB32), expected);
+    QCOMPARE(written.dotsPerMeterX(), 3000);
+    QCOMPARE(written.dotsPerMeterY(), 3001);
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    QVERIFY(png_image_begin_read_from_file(&image, QFile::encodeName(path("out.png")).constData()));
+    image.format = PNG_FORMAT_BGRA;
+    QImage decoded(int(image.width), int(image.height), QImage::Format_ARGB32);
+    QVERIFY(png_image_finish_read(&image, nullptr, decoded.bits(), int(decoded.bytesPerLine()),
+                                  nullptr));
+    QCOMPARE(decoded.convertToFormat(QImage::Format_RGB32), expected);
 }
 
 void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes_data() {
