@@ -73,6 +73,13 @@ bool openMpo(const PairJob &job, EyeReaders &eyes) {
     return eyes.left.openBytes(eyes.mpoImages[0]) && eyes.right.openBytes(eyes.mpoImages[1]);
 }
 
+// Whether the file starts as an MPO does, its index damaged or not.
+bool startsAsMpo(const QString &fileName) {
+    QFile file(fileName);
+    return QFileInfo(fileName).isFile() && file.open(QIODevice::ReadOnly) &&
+           ReadMpoIndex(file.read(kMpoHeadBytes), file.size()).kind != MpoIndex::Kind::NotMpo;
+}
+
 bool openEyes(const PairJob &job, EyeReaders &eyes) {
     StereoLayout layout = job.layout;
     if (layout == StereoLayout::Pair)
@@ -83,6 +90,9 @@ bool openEyes(const PairJob &job, EyeReaders &eyes) {
             return openMpo(job, eyes);
         layout = StereoLayout::Cross;
     }
+    // An MPO cut in two would give halves of its first image: the general path decides.
+    if (job.layout != StereoLayout::FromFile && startsAsMpo(job.leftFile))
+        return false;
     eyes.sideBySide = layout != StereoLayout::OverUnder;
     eyes.overUnder = !eyes.sideBySide;
     eyes.exchanged = (layout == StereoLayout::Cross) != job.swap;

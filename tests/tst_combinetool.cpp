@@ -915,6 +915,9 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes_data() {
     QTest::newRow("jps, color") << fixtures::jpegBytes(bothEyes(right, left, true, 0))
                                 << QByteArray() << int(AnaglyphMethod::Color) << false << 90
                                 << QByteArray("jpg") << "jps" << true;
+    QTest::newRow("an MPO given a side-by-side layout")
+        << fixtures::mpoBytes({leftJpeg, rightJpeg}, false) << QByteArray()
+        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << "parallel" << false;
     // Qt's reader turns the picture, or hands the comment on to the output: the general path.
     QTest::newRow("EXIF orientation 6 on both")
         << fixtures::jpegWithOrientation(left, 6) << fixtures::jpegWithOrientation(right, 6)
@@ -957,6 +960,11 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
                      : stored == u"over-under" ? StereoLayout::OverUnder
                                                : StereoLayout::FromFile;
     }
+    if (!streamed) {
+        for (const duoptica::Threads threads : {duoptica::Threads::All, duoptica::Threads::One})
+            QVERIFY(!duoptica::combineJpegStreamed(job, duoptica::kMaxPicturePixels, threads));
+        return;
+    }
     // A pair's reference is decoded and combined on its own; a single picture's is the general
     // path's, which cuts it in two.
     if (stored == u"pair") {
@@ -972,9 +980,7 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
         job.outputFile = path("streamed." + format);
         const std::optional<duoptica::Outcome> outcome =
             duoptica::combineJpegStreamed(job, duoptica::kMaxPicturePixels, threads);
-        QCOMPARE(outcome.has_value(), streamed);
-        if (!streamed)
-            continue;
+        QVERIFY(outcome.has_value());
         QCOMPARE(int(outcome->code), int(ExitCode::Success));
         QCOMPARE(fixtures::readFile(path("streamed." + format)), expected);
     }
