@@ -1,7 +1,9 @@
 // Prints how fast duoptica-combine is: the combining step of every method against a plain memory
-// copy of the same bytes and against the normal mode, whole runs on BMP and JPEG pairs against
-// ImageMagick and against the floor of what any such run must do, peak memory, and batches
-// against the same pairs combined one by one. It measures and prints; it judges nothing.
+// copy of the same bytes and against the normal mode, whole runs on BMP (Qt's and ImageMagick's)
+// and JPEG pairs against ImageMagick and against the floor of what any such run must do, a
+// side-by-side JPEG against its eyes as two files, PNG output against ffmpeg and ImageMagick, peak
+// memory, and batches against the same pairs combined one by one. It measures and prints; it judges
+// nothing.
 #include "combine_pictures.h"
 #include "jpeg_band_reader.h"
 #include "jpeg_band_writer.h"
@@ -13,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QPainter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -26,6 +29,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -323,6 +327,12 @@ void benchCombineStep(const QImage &left, const QImage &right, int runs) {
 void benchWholeRuns(const QString &tool, const QDir &dir, int runs) {
     const QString left = dir.filePath(QStringLiteral("L.bmp"));
     const QString right = dir.filePath(QStringLiteral("R.bmp"));
+    // The same pixels as ImageMagick writes them by default (a Windows 98 header) and as BMP3,
+    // both without a resolution: the BMPs users have most.
+    const QString magickLeft = dir.filePath(QStringLiteral("magick-L.bmp"));
+    const QString magickRight = dir.filePath(QStringLiteral("magick-R.bmp"));
+    const QString bmp3Left = dir.filePath(QStringLiteral("bmp3-L.bmp"));
+    const QString bmp3Right = dir.filePath(QStringLiteral("bmp3-R.bmp"));
     std::printf("\nWhole runs on one BMP pair, %d runs each, alternating\n", runs);
     const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
     std::vector<QStringList> commands{{tool, left, right, dir.filePath(QStringLiteral("out.bmp"))}};
@@ -332,9 +342,18 @@ void benchWholeRuns(const QString &tool, const QDir &dir, int runs) {
                         QStringLiteral("cat \"%1\" >/dev/null; dd if=\"%2\" of=\"%3\" bs=4M "
                                        "conv=fdatasync status=none")
                             .arg(right, left, dir.filePath(QStringLiteral("floor.bmp")))});
-    if (!convert.isEmpty())
+    if (!convert.isEmpty()) {
+        for (const auto &[from, to, format] : {std::tuple{left, magickLeft, "BMP"},
+                                               {right, magickRight, "BMP"},
+                                               {left, bmp3Left, "BMP3"},
+                                               {right, bmp3Right, "BMP3"}})
+            runProcess({convert, from, QStringLiteral("-density"), QStringLiteral("0"),
+                        QString::fromLatin1(format) + u':' + to});
         commands.push_back({convert, left, right, QStringLiteral("-evaluate-sequence"),
                             QStringLiteral("mean"), dir.filePath(QStringLiteral("magick.bmp"))});
+        commands.push_back({tool, magickLeft, magickRight, dir.filePath(QStringLiteral("m.bmp"))});
+        commands.push_back({tool, bmp3Left, bmp3Right, dir.filePath(QStringLiteral("m3.bmp"))});
+    }
     const std::vector<Figures> figures = timeCommands(runs, commands);
     printRow("duoptica-combine L.bmp R.bmp out.bmp", figures[0]);
     printRow("I/O floor: read L and R, write + fdatasync", figures[1]);
@@ -347,6 +366,93 @@ void benchWholeRuns(const QString &tool, const QDir &dir, int runs) {
     printRow("convert L.bmp R.bmp -evaluate-sequence mean", figures[2]);
     std::printf("  %-44s %.2fx faster than ImageMagick\n", "duoptica-combine",
                 figures[2].medianSeconds / figures[0].medianSeconds);
+    printRow("duoptica-combine on ImageMagick's BMP pair", figures[3]);
+    std::printf("  %-44s %.2fx the I/O floor\n", "",
+                figures[3].medianSeconds / figures[1].medianSeconds);
+    printRow("duoptica-combine on ImageMagick's BMP3 pair", figures[4]);
+    std::printf("  %-44s %.2fx the I/O floor\n", "",
+                figures[4].medianSeconds / figures[1].medianSeconds);
+}
+
+// One JPEG holding both eyes side by side, and a .jps of them, against the same eyes as two
+// files.
+void benchSideBySide(const QString &tool, const QDir &dir, int runs) {
+    const QString both = dir.filePath(QStringLiteral("both.jpg"));
+    const QString jps = dir.filePath(QStringLiteral("both.jps"));
+    QSize size;
+    {
+        // Let go before any command runs: a child forked while this process holds the pictures
+        // would count them in its peak.
+        const QImage left(dir.filePath(QStringLiteral("L.jpg")));
+        size = QSize(left.width() * 2, left.height());
+        QImage picture(size, QImage::Format_RGB32);
+        QPainter painter(&picture);
+        painter.drawImage(0, 0, left);
+        painter.drawImage(left.width(), 0, QImage(dir.filePath(QStringLiteral("R.jpg"))));
+        painter.end();
+        if (!picture.save(both, nullptr, duoptica::kDefaultJpegQuality))
+            return;
+    }
+    QFile::link(both, jps);
+    std::printf("\nWhole runs on one side-by-side JPEG of %dx%d (%.1f MB), %d runs each, "
+                "alternating\n",
+                size.width(), size.height(), double(QFileInfo(both).size()) / 1e6, runs);
+    const std::vector<Figures> figures = timeCommands(
+        runs, {{tool, QStringLiteral("--layout"), QStringLiteral("parallel"), both,
+                dir.filePath(QStringLiteral("sbs.jpg"))},
+               {tool, jps, dir.filePath(QStringLiteral("jps.jpg"))},
+               {tool, dir.filePath(QStringLiteral("L.jpg")), dir.filePath(QStringLiteral("R.jpg")),
+                dir.filePath(QStringLiteral("two.jpg"))}});
+    printRow("duoptica-combine --layout parallel", figures[0]);
+    printRow("duoptica-combine both.jps", figures[1]);
+    printRow("duoptica-combine L.jpg R.jpg (the same eyes)", figures[2]);
+    std::printf("  %-44s %.2fx / %.2fx the time of two files (parallel / jps)\n", "one picture",
+                figures[0].medianSeconds / figures[2].medianSeconds,
+                figures[1].medianSeconds / figures[2].medianSeconds);
+}
+
+// PNG output of the JPEG pair against ffmpeg's and ImageMagick's average of the same pair, with
+// the files' sizes.
+void benchPngOutput(const QString &tool, const QDir &dir, int runs) {
+    const QString left = dir.filePath(QStringLiteral("L.jpg"));
+    const QString right = dir.filePath(QStringLiteral("R.jpg"));
+    const QString ours = dir.filePath(QStringLiteral("ours.png"));
+    const QString ffmpegFile = dir.filePath(QStringLiteral("ffmpeg.png"));
+    const QString magickFile = dir.filePath(QStringLiteral("magick.png"));
+    std::printf("\nPNG output of the JPEG pair, %d runs each, alternating\n", runs);
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    std::vector<QStringList> commands{{tool, left, right, ours}};
+    if (!ffmpeg.isEmpty())
+        commands.push_back({ffmpeg, QStringLiteral("-v"), QStringLiteral("error"),
+                            QStringLiteral("-y"), QStringLiteral("-i"), left, QStringLiteral("-i"),
+                            right, QStringLiteral("-filter_complex"),
+                            QStringLiteral("blend=all_mode=average"), QStringLiteral("-frames:v"),
+                            QStringLiteral("1"), ffmpegFile});
+    if (!convert.isEmpty())
+        commands.push_back({convert, left, right, QStringLiteral("-evaluate-sequence"),
+                            QStringLiteral("mean"), magickFile});
+    const std::vector<Figures> figures = timeCommands(runs, commands);
+    const auto megabytes = [](const QString &file) { return double(QFileInfo(file).size()) / 1e6; };
+    printRow("duoptica-combine L.jpg R.jpg out.png", figures[0]);
+    std::printf("  %-44s %.2f MB\n", "", megabytes(ours));
+    std::size_t next = 1;
+    if (!ffmpeg.isEmpty()) {
+        printRow("ffmpeg -filter_complex blend=average", figures[next]);
+        std::printf("  %-44s %.2f MB; duoptica-combine takes %.2fx its time\n", "",
+                    megabytes(ffmpegFile), figures[0].medianSeconds / figures[next].medianSeconds);
+        ++next;
+    } else {
+        std::printf("  ffmpeg not found: comparison skipped\n");
+    }
+    if (!convert.isEmpty()) {
+        printRow("convert -evaluate-sequence mean", figures[next]);
+        std::printf("  %-44s %.2f MB; duoptica-combine takes %.2fx its time, %.3fx its size\n", "",
+                    megabytes(magickFile), figures[0].medianSeconds / figures[next].medianSeconds,
+                    megabytes(ours) / megabytes(magickFile));
+    } else {
+        std::printf("  ImageMagick's convert not found: comparison skipped\n");
+    }
 }
 
 void benchBatch(const QString &tool, const QDir &dir, int pairs, int runs) {
@@ -427,6 +533,8 @@ int main(int argc, char *argv[]) {
     benchJpegRuns(parser.value(tool), QDir(dir.path()), runCount);
     benchJpegBatch(parser.value(tool), QDir(dir.path()), parser.value(pairs).toInt(),
                    std::max(1, runCount / 2));
+    benchSideBySide(parser.value(tool), QDir(dir.path()), runCount);
+    benchPngOutput(parser.value(tool), QDir(dir.path()), runCount);
     benchCombineStep(randomPicture(pictureWidth, pictureHeight, 1),
                      randomPicture(pictureWidth, pictureHeight, 2), runCount);
     return 0;

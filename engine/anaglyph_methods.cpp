@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include <immintrin.h>
+
 namespace duoptica {
 
 namespace {
@@ -40,7 +42,8 @@ constexpr int kEncodeSteps = 1 << 16;
 
 struct TransferTables {
     float decode[256];
-    std::uint8_t encode[kEncodeSteps + 1];
+    // Three bytes past the last step, so that a four-byte load at any step stays inside.
+    std::uint8_t encode[kEncodeSteps + 4] = {};
 
     TransferTables() {
         for (int c = 0; c < 256; ++c)
@@ -76,6 +79,56 @@ const TransferTables kTables;
     }
 }
 
+// duboisRow() eight pixels at a time with AVX2's gathers, for the table lookups that keep the
+// compiler from vectorising it. The same operations in the same order, without fused
+// multiply-adds, so every channel is the one duboisRow() gives.
+#define DUOPTICA_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+// The linear value of the channel at shift in each of eight pixels.
+DUOPTICA_AVX2 __m256 decodeAvx2(__m256i pixels, int shift) {
+    const __m256i channel =
+        _mm256_and_si256(_mm256_srli_epi32(pixels, shift), _mm256_set1_epi32(0xFF));
+    return _mm256_i32gather_ps(kTables.decode, channel, 4);
+}
+
+// The stored value of eight linear ones, each in the low byte of its lane.
+DUOPTICA_AVX2 __m256i encodeAvx2(__m256 linear) {
+    const __m256 clamped =
+        _mm256_min_ps(_mm256_max_ps(linear, _mm256_setzero_ps()), _mm256_set1_ps(1.0f));
+    const __m256i step = _mm256_cvttps_epi32(_mm256_add_ps(
+        _mm256_mul_ps(clamped, _mm256_set1_ps(float(kEncodeSteps))), _mm256_set1_ps(0.5f)));
+    // Four bytes from each step on, of which the first is the step's.
+    const __m256i bytes =
+        _mm256_i32gather_epi32(reinterpret_cast<const int *>(kTables.encode), step, 1);
+    return _mm256_and_si256(bytes, _mm256_set1_epi32(0xFF));
+}
+
+// Returns the pixels done: all but those past the last multiple of eight.
+__attribute__((target("avx2"), noinline)) std::size_t
+duboisRowAvx2(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
+              std::size_t count, const DuboisMatrices &m) {
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(left + i));
+        const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(right + i));
+        const __m256 lin[6] = {decodeAvx2(l, 16), decodeAvx2(l, 8), decodeAvx2(l, 0),
+                               decodeAvx2(r, 16), decodeAvx2(r, 8), decodeAvx2(r, 0)};
+        __m256i out = _mm256_set1_epi32(int(0xFF000000u));
+        for (int row = 0; row < 3; ++row) {
+            const float weights[6] = {m.left[row][0],  m.left[row][1],  m.left[row][2],
+                                      m.right[row][0], m.right[row][1], m.right[row][2]};
+            __m256 sum = _mm256_mul_ps(_mm256_set1_ps(weights[0]), lin[0]);
+            for (int k = 1; k < 6; ++k)
+                sum = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_set1_ps(weights[k]), lin[k]));
+            out = _mm256_or_si256(out, _mm256_slli_epi32(encodeAvx2(sum), 16 - 8 * row));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(output + i), out);
+    }
+    return i;
+}
+
+#undef DUOPTICA_AVX2
+
 // 0.299 r + 0.587 g + 0.114 b rounded half to even, exactly: the sum in thousandths is a whole
 // number below 2^24, which a float holds exactly, and its quotient by 1000 is rounded correctly,
 // so a true half stays a half and nothing else becomes one. Adding and taking away 1.5 x 2^23
@@ -108,6 +161,13 @@ template <AnaglyphMethod Method>
             classicChannels<Method>(channelsOfPacked(left[i]), channelsOfPacked(right[i])));
 }
 
+void duboisSpan(const PackedPixel *left, const PackedPixel *right, PackedPixel *output,
+                std::size_t count, const DuboisMatrices &m) {
+    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
+    const std::size_t done = hasAvx2 ? duboisRowAvx2(left, right, output, count, m) : 0;
+    duboisRow(left + done, right + done, output + done, count - done, m);
+}
+
 } // namespace
 
 // As combineSpan(): twice the lanes where the processor has them, chosen once at load time.
@@ -126,11 +186,11 @@ combineMethodSpan(const PackedPixel *left, const PackedPixel *right, PackedPixel
     case AnaglyphMethod::HalfColor:
         return classicRow<AnaglyphMethod::HalfColor>(left, right, output, count);
     case AnaglyphMethod::DuboisRedCyan:
-        return duboisRow(left, right, output, count, kRedCyan);
+        return duboisSpan(left, right, output, count, kRedCyan);
     case AnaglyphMethod::DuboisGreenMagenta:
-        return duboisRow(left, right, output, count, kGreenMagenta);
+        return duboisSpan(left, right, output, count, kGreenMagenta);
     case AnaglyphMethod::DuboisAmberBlue:
-        return duboisRow(left, right, output, count, kAmberBlue);
+        return duboisSpan(left, right, output, count, kAmberBlue);
     default:
         return;
     }

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QSaveFile>
 #include <QtConcurrentMap>
 #include <QtEndian>
@@ -15,8 +16,6 @@
 #include <limits>
 #include <vector>
 
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace duoptica {
@@ -26,6 +25,8 @@ namespace {
 constexpr qint64 kFileHeaderSize = 14;
 constexpr qint64 kInfoHeaderSize = 40;
 constexpr qint64 kHeadersSize = kFileHeaderSize + kInfoHeaderSize;
+constexpr quint32 kInfoV4Size = 108;
+constexpr quint32 kInfoV5Size = 124;
 constexpr int kBandRows = 64;
 
 qint64 rowBytes(qint64 width, int bitsPerPixel) {
@@ -58,23 +59,37 @@ template <typename T> T little(const uchar *bytes) {
     return qFromLittleEndian<T>(bytes);
 }
 
-// Only the plainest layout qualifies: anything else (palettes, masks, larger headers, odd
+// What Qt's reader makes of a BMP's resolution: none (0) leaves a picture's default one.
+qint32 readResolution(qint32 stored, int unset) {
+    return stored == 0 ? unset : stored;
+}
+
+// Every uncompressed 24- or 32-bit layout qualifies, as ImageMagick and Qt write them: the
+// header of Windows 3 and, for 24 bits, those of Windows 95 and 98, whose colour masks and
+// colour spaces Qt's reader ignores for such rows. Anything else (palettes, masks, negative
 // resolutions) keeps Qt's reader, so that the direct path never decodes differently.
 std::optional<BmpView> viewBmp(const uchar *file, qint64 fileSize, qint64 maxPixels) {
     // file holds the headers only.
     if (fileSize < kHeadersSize || file[0] != 'B' || file[1] != 'M')
         return std::nullopt;
     const quint32 offset = little<quint32>(file + 10);
+    const quint32 infoSize = little<quint32>(file + 14);
     const qint32 width = little<qint32>(file + 18);
     const qint32 height = little<qint32>(file + 22);
     const int bits = little<quint16>(file + 28);
-    BmpView view;
-    view.dotsPerMeterX = little<qint32>(file + 38);
-    view.dotsPerMeterY = little<qint32>(file + 42);
-    if (little<quint32>(file + 14) != kInfoHeaderSize || little<quint16>(file + 26) != 1 ||
-        (bits != 24 && bits != 32) || little<quint32>(file + 30) != 0 ||
-        little<quint32>(file + 46) != 0 || view.dotsPerMeterX <= 0 || view.dotsPerMeterY <= 0)
+    const qint32 storedX = little<qint32>(file + 38);
+    const qint32 storedY = little<qint32>(file + 42);
+    const bool plainHeader = infoSize == kInfoHeaderSize ||
+                             (bits == 24 && (infoSize == kInfoV4Size || infoSize == kInfoV5Size));
+    if (!plainHeader || little<quint16>(file + 26) != 1 || (bits != 24 && bits != 32) ||
+        little<quint32>(file + 30) != 0 || little<quint32>(file + 46) != 0 || storedX < 0 ||
+        storedY < 0)
         return std::nullopt;
+    // A picture's default resolution, as Qt gives it in this process.
+    static const QImage unset(1, 1, QImage::Format_RGB32);
+    BmpView view;
+    view.dotsPerMeterX = readResolution(storedX, unset.dotsPerMeterX());
+    view.dotsPerMeterY = readResolution(storedY, unset.dotsPerMeterY());
     if (width <= 0 || height == 0 || height == std::numeric_limits<qint32>::min())
         return std::nullopt;
     view.width = width;
@@ -84,7 +99,8 @@ std::optional<BmpView> viewBmp(const uchar *file, qint64 fileSize, qint64 maxPix
     view.topDown = height < 0;
     view.bitsPerPixel = bits;
     view.stride = rowBytes(view.width, bits);
-    if (offset < kHeadersSize || offset > fileSize || view.stride * view.height > fileSize - offset)
+    if (offset < kFileHeaderSize + infoSize || offset > fileSize ||
+        view.stride * view.height > fileSize - offset)
         return std::nullopt;
     view.pixels = offset;
     return view;
@@ -99,8 +115,10 @@ void expandRow(const BmpView &bmp, const uchar *in, PackedPixel *out) {
         out[x] = 0xFF000000u | PackedPixel(in[2]) << 16 | PackedPixel(in[1]) << 8 | in[0];
 }
 
-// An input mapped a band at a time, so that each thread reads its own bands and no more than a
-// band of either file is ever held.
+// An input read a band at a time into a buffer, so that each thread reads its own bands and no
+// more than a band of either file is ever held. Read, not mapped: a file that shrinks while it is
+// read gives a short read here, where a mapping would end the program at the first page past its
+// new end.
 struct InputFile {
     QFile file;
     qint64 size = 0;
@@ -115,20 +133,20 @@ struct InputFile {
                (size = file.size()) >= kHeadersSize &&
                file.read(reinterpret_cast<char *>(headers), kHeadersSize) == kHeadersSize;
     }
-    // Maps count bytes from offset on, populated at once: one pass in the kernel costs far less
-    // than a fault a page. Null when the file no longer holds them, as when it shrank after its
-    // headers were checked (a mapping past its end would end the program).
-    const uchar *mapBand(qint64 offset, qint64 count, void **mapping, std::size_t *length) const {
-        static const qint64 page = ::sysconf(_SC_PAGESIZE);
-        struct stat status {};
-        if (::fstat(file.handle(), &status) != 0 || status.st_size < offset + count)
-            return nullptr;
-        const qint64 start = offset / page * page;
-        *length = std::size_t(offset - start + count);
-        *mapping = ::mmap(nullptr, *length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.handle(),
-                          off_t(start));
-        return *mapping == MAP_FAILED ? nullptr
-                                      : static_cast<const uchar *>(*mapping) + (offset - start);
+    // Fills band with count bytes from offset on. False when the file no longer holds them, as
+    // when it shrank after its headers were checked, or when it cannot be read.
+    bool readBand(qint64 offset, qint64 count, std::vector<uchar> &band) const {
+        band.resize(std::size_t(count));
+        std::size_t done = 0;
+        while (done < band.size()) {
+            const ssize_t got = ::pread(file.handle(), band.data() + done, band.size() - done,
+                                        off_t(offset) + off_t(done));
+            if (got == 0 || (got < 0 && errno != EINTR))
+                return false;
+            if (got > 0)
+                done += std::size_t(got);
+        }
+        return true;
     }
 };
 
@@ -159,23 +177,20 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
         const std::size_t width = std::size_t(left->width);
         const int endRow = std::min(firstRow + kBandRows, left->height);
         const int rowCount = endRow - firstRow;
-        void *leftMapping = nullptr;
-        void *rightMapping = nullptr;
-        std::size_t leftLength = 0;
-        std::size_t rightLength = 0;
-        const uchar *leftBandBytes = leftFile.mapBand(
-            left->bandOffset(firstRow, endRow), left->stride * rowCount, &leftMapping, &leftLength);
-        const uchar *rightBandBytes =
-            rightFile.mapBand(right->bandOffset(firstRow, endRow), right->stride * rowCount,
-                              &rightMapping, &rightLength);
-        if (!leftBandBytes || !rightBandBytes) {
-            shortInput = leftBandBytes ? &rightFile : &leftFile;
-            if (leftBandBytes)
-                ::munmap(leftMapping, leftLength);
-            if (rightBandBytes)
-                ::munmap(rightMapping, rightLength);
+        thread_local std::vector<uchar> leftBand;
+        thread_local std::vector<uchar> rightBand;
+        if (!leftFile.readBand(left->bandOffset(firstRow, endRow), left->stride * rowCount,
+                               leftBand)) {
+            shortInput = &leftFile;
             return;
         }
+        if (!rightFile.readBand(right->bandOffset(firstRow, endRow), right->stride * rowCount,
+                                rightBand)) {
+            shortInput = &rightFile;
+            return;
+        }
+        const uchar *const leftBandBytes = leftBand.data();
+        const uchar *const rightBandBytes = rightBand.data();
         std::vector<PackedPixel> rows(width * 2);
         std::vector<PackedPixel> combined(width * std::size_t(rowCount));
         PackedPixel *const leftRow = rows.data();
@@ -186,8 +201,6 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
             combineMethodSpan(leftRow, rightRow,
                               combined.data() + width * std::size_t(y - firstRow), width, job.mode);
         }
-        ::munmap(leftMapping, leftLength);
-        ::munmap(rightMapping, rightLength);
         output.writeBand(combined.data(), firstRow, rowCount);
     };
     std::vector<int> bands;

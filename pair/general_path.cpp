@@ -3,6 +3,7 @@
 #include "color_match_stage.h"
 #include "combine_pictures.h"
 #include "picture_file.h"
+#include "png_parallel_output.h"
 #include "stereo_input.h"
 
 #include <utility>
@@ -72,8 +73,11 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
         return {ExitCode::UnreadableInput,
                 QStringLiteral("%1: not enough memory to combine two pictures of %2")
                     .arg(job.leftFile, sizeText(size))};
-    const QString error =
-        SavePicture(output, job.outputFile, job.format, job.format == "jpg" ? job.jpegQuality : -1);
+    // A PNG is deflated a band per core where that keeps all the picture holds.
+    const QString error = job.format == "png" && canWritePngInParallel(output)
+                              ? writePngInParallel(output, job.outputFile, threads == Threads::All)
+                              : SavePicture(output, job.outputFile, job.format,
+                                            job.format == "jpg" ? job.jpegQuality : -1);
     if (!error.isEmpty())
         return cannotWrite(job.outputFile, error);
     return outcome;

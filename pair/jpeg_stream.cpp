@@ -34,32 +34,69 @@ bool isShownAsStored(const JpegBandReader &reader) {
     return orientation == 0 || orientation == 1;
 }
 
-// The two readers of a job's eyes, from two files or from the first two images of an MPO.
+// The first bytes of an MPO read to find its index, which lies in the first image's header
+// segments: each is at most 64 KiB, and cameras put the index among the first few.
+constexpr qint64 kMpoHeadBytes = qint64(256) << 10;
+
+// The readers of a job's eyes and where the eyes lie in what they decode: two files, the first
+// two images of an MPO, or one picture holding both (a .jps file, side by side or one over the
+// other).
 struct EyeReaders {
-    QByteArray mpo; // the whole MPO file, which the readers read from
+    std::array<QByteArray, 2> mpoImages; // the two images of an MPO, which the readers read from
     JpegBandReader left;
-    JpegBandReader right;
+    JpegBandReader right; // unused when both eyes lie side by side in the left's rows
+    bool sideBySide = false;
+    bool overUnder = false; // the right reader reads the same file from its lower half on
+    bool exchanged = false; // the left eye lies in the right half, or the lower half
+
+    // The picture that holds both eyes, when one does.
+    bool oneFile() const { return sideBySide || overUnder; }
 };
 
-bool openEyes(const PairJob &job, EyeReaders &eyes) {
-    if (job.layout == StereoLayout::Pair)
-        return eyes.left.open(job.swap ? job.rightFile : job.leftFile) &&
-               eyes.right.open(job.swap ? job.leftFile : job.rightFile);
-    if (job.layout != StereoLayout::FromFile || isJpsFile(job.leftFile))
-        return false;
-    // Only a regular file is read: reading a FIFO would wait for a writer.
+bool openMpo(const PairJob &job, EyeReaders &eyes) {
+    // Only a regular file is read: reading a FIFO would wait for a writer. A file past the
+    // bound is left to the general path, which refuses it.
     QFile file(job.leftFile);
-    if (!QFileInfo(job.leftFile).isFile() || !file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(job.leftFile).isFile() || !file.open(QIODevice::ReadOnly) ||
+        file.size() > kMaxMpoBytes)
         return false;
-    eyes.mpo = file.readAll();
-    const MpoIndex index = ReadMpoIndex(eyes.mpo);
+    const qint64 fileSize = file.size();
+    const MpoIndex index = ReadMpoIndex(file.read(kMpoHeadBytes), fileSize);
     if (index.kind != MpoIndex::Kind::Mpo || index.images.size() < 2)
         return false;
-    const auto image = [&](int i) {
+    for (int i = 0; i < 2; ++i) {
         const ByteRange range = index.images[job.swap ? 1 - i : i];
-        return QByteArrayView(eyes.mpo).sliced(range.offset, range.size);
-    };
-    return eyes.left.openBytes(image(0)) && eyes.right.openBytes(image(1));
+        QByteArray &image = eyes.mpoImages[std::size_t(i)];
+        if (!file.seek(range.offset) || (image = file.read(range.size)).size() != range.size)
+            return false;
+    }
+    return eyes.left.openBytes(eyes.mpoImages[0]) && eyes.right.openBytes(eyes.mpoImages[1]);
+}
+
+// Whether the file starts as an MPO does, its index damaged or not.
+bool startsAsMpo(const QString &fileName) {
+    QFile file(fileName);
+    return QFileInfo(fileName).isFile() && file.open(QIODevice::ReadOnly) &&
+           ReadMpoIndex(file.read(kMpoHeadBytes), file.size()).kind != MpoIndex::Kind::NotMpo;
+}
+
+bool openEyes(const PairJob &job, EyeReaders &eyes) {
+    StereoLayout layout = job.layout;
+    if (layout == StereoLayout::Pair)
+        return eyes.left.open(job.swap ? job.rightFile : job.leftFile) &&
+               eyes.right.open(job.swap ? job.leftFile : job.rightFile);
+    if (layout == StereoLayout::FromFile) {
+        if (!isJpsFile(job.leftFile))
+            return openMpo(job, eyes);
+        layout = StereoLayout::Cross;
+    }
+    // An MPO cut in two would give halves of its first image: the general path decides.
+    if (job.layout != StereoLayout::FromFile && startsAsMpo(job.leftFile))
+        return false;
+    eyes.sideBySide = layout != StereoLayout::OverUnder;
+    eyes.overUnder = !eyes.sideBySide;
+    eyes.exchanged = (layout == StereoLayout::Cross) != job.swap;
+    return eyes.left.open(job.leftFile) && (eyes.sideBySide || eyes.right.open(job.leftFile));
 }
 
 // A band of both eyes, decoded while the band before it is combined and encoded.
@@ -78,17 +115,24 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
         return std::nullopt;
     JpegBandReader &left = eyes.left;
     JpegBandReader &right = eyes.right;
-    const int width = left.width();
-    const int height = left.height();
+    // The size of an eye, and of the rows each reader gives.
+    const int width = eyes.sideBySide ? left.width() / 2 : left.width();
+    const int height = eyes.overUnder ? left.height() / 2 : left.height();
+    const std::size_t leftRowWidth = std::size_t(left.width());
     // A JPEG output keeps the left eye's comments and colour profile, so only the left's must be
     // plain; Qt's BMP writer keeps neither.
-    if (!left.isColourOrGrey() || !right.isColourOrGrey() || right.width() != width ||
-        right.height() != height || qint64(width) * height > maxPixels || !isShownAsStored(left) ||
-        !isShownAsStored(right) || (job.format == "jpg" && left.hasCommentOrProfile()))
+    if (width == 0 || height == 0 || !left.isColourOrGrey() || !isShownAsStored(left) ||
+        qint64(left.width()) * left.height() > maxPixels ||
+        (job.format == "jpg" && left.hasCommentOrProfile()))
+        return std::nullopt;
+    if (!eyes.oneFile() && (!right.isColourOrGrey() || right.width() != width ||
+                            right.height() != height || !isShownAsStored(right)))
         return std::nullopt;
 
     const bool parallel = threads == Threads::All;
-    const auto decodeBoth = [&left, &right, parallel](Band &band, int rows) {
+    const auto decodeBoth = [&left, &right, &eyes, parallel](Band &band, int rows) {
+        if (eyes.sideBySide)
+            return left.readRows(band.left.data(), rows);
         if (!parallel)
             return left.readRows(band.left.data(), rows) && right.readRows(band.right.data(), rows);
         QFuture<bool> rightDone =
@@ -96,13 +140,18 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
         const bool leftDone = left.readRows(band.left.data(), rows);
         return rightDone.result() && leftDone;
     };
+    // The lower eye starts half way down the picture.
+    const auto startRight = [&] {
+        return eyes.sideBySide ||
+               (right.start() && (!eyes.overUnder || right.skipRows(left.height() / 2)));
+    };
     if (parallel) {
         // A progressive picture is read whole here: the two at once.
-        QFuture<bool> rightStarted = QtConcurrent::run([&right] { return right.start(); });
+        QFuture<bool> rightStarted = QtConcurrent::run(startRight);
         const bool leftStarted = left.start();
         if (!rightStarted.result() || !leftStarted)
             return std::nullopt;
-    } else if (!left.start() || !right.start()) {
+    } else if (!left.start() || !startRight()) {
         return std::nullopt;
     }
 
@@ -135,9 +184,17 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
 
     std::array<Band, 2> bands;
     for (Band &band : bands) {
-        band.left.resize(std::size_t(width) * kBandRows);
-        band.right.resize(std::size_t(width) * kBandRows);
+        band.left.resize(leftRowWidth * kBandRows);
+        band.right.resize(eyes.sideBySide ? 0 : std::size_t(width) * kBandRows);
     }
+    std::vector<PackedPixel> combined(std::size_t(width) * kBandRows);
+    // Row y of each eye in a band.
+    const auto eyeRows = [&](const Band &band, int y) {
+        const PackedPixel *first = band.left.data() + leftRowWidth * std::size_t(y);
+        const PackedPixel *second =
+            eyes.sideBySide ? first + width : band.right.data() + std::size_t(width) * y;
+        return eyes.exchanged ? std::pair{second, first} : std::pair{first, second};
+    };
     const auto rowsFrom = [height](int row) { return std::min(kBandRows, height - row); };
     if (!decodeBoth(bands[0], rowsFrom(0))) {
         file.cancelWriting();
@@ -152,9 +209,12 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
         QFuture<bool> next;
         if (parallel && nextRow < height)
             next = QtConcurrent::run(decodeBoth, std::ref(following), rowsFrom(nextRow));
-        combineMethodSpan(band.left.data(), band.right.data(), band.left.data(),
-                          std::size_t(width) * std::size_t(rows), job.mode);
-        const bool written = writeBand(band.left.data(), row, rows);
+        for (int y = 0; y < rows; ++y) {
+            const auto [leftEye, rightEye] = eyeRows(band, y);
+            combineMethodSpan(leftEye, rightEye, combined.data() + std::size_t(width) * y,
+                              std::size_t(width), job.mode);
+        }
+        const bool written = writeBand(combined.data(), row, rows);
         bool decoded = true;
         if (nextRow < height)
             decoded = parallel ? next.result() : decodeBoth(following, rowsFrom(nextRow));
@@ -165,8 +225,14 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
             return std::nullopt;
         }
     }
-    // Qt's reader reads on to the end of the picture; a file cut short there is refused.
-    if (!left.finish() || !right.finish()) {
+    // Qt's reader reads on to the end of the picture; a file cut short there is refused. The
+    // upper eye's reader stops at its last row; the lower one's reads on past the row an odd
+    // height leaves.
+    const bool finished = eyes.sideBySide ? left.finish()
+                          : eyes.overUnder
+                              ? right.skipRows(left.height() - 2 * height) && right.finish()
+                              : left.finish() && right.finish();
+    if (!finished) {
         file.cancelWriting();
         return std::nullopt;
     }

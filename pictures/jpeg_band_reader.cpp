@@ -227,6 +227,14 @@ bool JpegBandReader::readRows(std::uint32_t *rows, int count) {
     });
 }
 
+bool JpegBandReader::skipRows(int count) {
+    State &s = *state_;
+    return jpegGuarded(s.errors, [&s, count] {
+        if (int(jpeg_skip_scanlines(&s.info, JDIMENSION(count))) != count)
+            fail(&s.info);
+    });
+}
+
 bool JpegBandReader::finish() {
     State &s = *state_;
     return jpegGuarded(s.errors, [&s] { jpeg_finish_decompress(&s.info); });

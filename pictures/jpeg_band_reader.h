@@ -45,6 +45,9 @@ public:
     bool start();
     // Decodes the next count rows into rows, width() words each.
     bool readRows(std::uint32_t *rows, int count);
+    // Passes over the next count rows without producing them, at a fraction of their cost, as
+    // for the lower eye of a picture holding both one over the other.
+    bool skipRows(int count);
     // Reads on to the end of the picture, as Qt's reader does after the last row, so that a
     // file cut short after its last row is refused alike.
     bool finish();

@@ -15,9 +15,6 @@ QString reason(const char *text) {
     return QCoreApplication::translate("PictureFile", text);
 }
 
-// Two MPO files of a 50-megapixel camera come to well under this.
-constexpr qint64 kMaxMpoBytes = qint64(1) << 30;
-
 constexpr quint16 kNumberOfImagesTag = 0xB001;
 constexpr quint16 kEntriesTag = 0xB002;
 constexpr qsizetype kEntryBytes = 16;
@@ -103,6 +100,10 @@ MpoIndex readIndex(QByteArrayView header, qsizetype headerOffset, qsizetype file
 } // namespace
 
 MpoIndex ReadMpoIndex(QByteArrayView file) {
+    return ReadMpoIndex(file, file.size());
+}
+
+MpoIndex ReadMpoIndex(QByteArrayView file, qint64 fileSize) {
     if (!file.startsWith(QByteArrayView("\xFF\xD8", 2)))
         return {};
     qsizetype at = 2;
@@ -127,7 +128,7 @@ MpoIndex ReadMpoIndex(QByteArrayView file) {
             return {};
         const QByteArrayView payload = file.sliced(at + 4, length - 2);
         if (marker == 0xE2 && payload.startsWith(QByteArrayView("MPF\0", 4)))
-            return readIndex(payload.sliced(4), at + 8, file.size());
+            return readIndex(payload.sliced(4), at + 8, fileSize);
         at += 2 + length;
     }
     return {};

@@ -23,9 +23,16 @@ struct MpoIndex {
     QString error;           // with Damaged: a short reason
 };
 
+// The largest MPO file read: two MPO files of a 50-megapixel camera come to well under this.
+inline constexpr qint64 kMaxMpoBytes = qint64(1) << 30;
+
 // Walks the first image's header segments up to its first scan. Every offset and count is
 // checked against the file's size, so hostile bytes give Damaged, never a read out of bounds.
 MpoIndex ReadMpoIndex(QByteArrayView file);
+
+// The same from the first bytes of a file of fileSize bytes, for a reader that reads only the
+// images the index points at. An index that lies past head gives NotMpo.
+MpoIndex ReadMpoIndex(QByteArrayView head, qint64 fileSize);
 
 struct StereoPictureLoad {
     bool isMpo = false;
