@@ -7,6 +7,7 @@
 #include "combine_pictures.h"
 #include "jpeg_band_reader.h"
 #include "jpeg_band_writer.h"
+#include "process_run.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -65,41 +66,6 @@ Figures timeInProcess(int runs, const std::function<void()> &work) {
         seconds.push_back(double(timer.nsecsElapsed()) / 1e9);
     }
     return summarise(seconds);
-}
-
-// One run of a whole command: wall seconds, the child's peak memory and its exit status.
-struct ProcessRun {
-    double seconds = -1;
-    long peakKiB = 0;
-    int exitCode = -1;
-};
-
-ProcessRun runProcess(const QStringList &command) {
-    std::vector<QByteArray> arguments;
-    for (const QString &part : command)
-        arguments.push_back(QFile::encodeName(part));
-    std::vector<char *> argv;
-    for (QByteArray &argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    // fork, not posix_spawn: a child that shares this process's memory until it execs would
-    // report this process's peak as its own.
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child < 0)
-        return {};
-    if (child == 0) {
-        const int devNull = open("/dev/null", O_WRONLY);
-        dup2(devNull, STDOUT_FILENO);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return {elapsed.count(), usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
 // Runs the commands in turn, a b a b ..., so that a drift in the machine's speed hits both.

@@ -4,6 +4,7 @@
 // pair with and without them. With --picture FILE it writes the README's before and after.
 #include "color_match_stage.h"
 #include "colour_pairs.h"
+#include "process_run.h"
 #include "resize_stage.h"
 
 #include <QCoreApplication>
@@ -92,41 +93,6 @@ void printTimings(const colourpairs::Pair &pair) {
                 matching, resizing);
 }
 
-struct ProcessRun {
-    double seconds = -1;
-    long peakKiB = 0;
-    int exitCode = -1;
-};
-
-// fork, not posix_spawn: a child that shares this process's memory until it execs would
-// report this process's peak as its own.
-ProcessRun runProcess(const QStringList &command) {
-    std::vector<QByteArray> arguments;
-    for (const QString &part : command)
-        arguments.push_back(QFile::encodeName(part));
-    std::vector<char *> argv;
-    for (QByteArray &argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    QElapsedTimer timer;
-    timer.start();
-    const pid_t child = fork();
-    if (child < 0)
-        return {};
-    if (child == 0) {
-        const int devNull = open("/dev/null", O_WRONLY);
-        dup2(devNull, STDOUT_FILENO);
-        dup2(devNull, STDERR_FILENO);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    return {double(timer.nsecsElapsed()) / 1e9, usage.ru_maxrss,
-            WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-}
-
 void printMemory() {
     QTemporaryDir dir;
     const QString left = dir.filePath("left.jpg"), right = dir.filePath("right.jpg");
@@ -160,7 +126,8 @@ void printMemory() {
         ProcessRun best;
         for (int run = 0; run < 2; ++run) {
             const ProcessRun r = runProcess(QStringList{tool} << c.options << left << right
-                                                              << dir.filePath(c.output));
+                                                              << dir.filePath(c.output),
+                                            ChildErrors::Hidden);
             if (best.seconds < 0 || r.seconds < best.seconds)
                 best = r;
         }
