@@ -21,6 +21,9 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
     EyePictures eyes = readEyes(job, threads);
     if (eyes.failure.code != ExitCode::Success)
         return eyes.failure;
+    // Each stage takes a while on a large picture; a stop is looked at between them.
+    if (job.stopRequested())
+        return interrupted(job);
     if (job.swap) {
         std::swap(eyes.left, eyes.right);
         std::swap(eyes.leftName, eyes.rightName);
@@ -43,6 +46,8 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
             outcome.notes << eyes.rightName + QStringLiteral(": ") + line;
     }
 
+    if (job.stopRequested())
+        return interrupted(job);
     const QSize size = eyes.left.size();
     const QImage output =
         combinePictures(std::move(eyes.left), std::move(eyes.right), job.mode, threads);
@@ -50,6 +55,8 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
         return {ExitCode::UnreadableInput,
                 QStringLiteral("%1: not enough memory to combine two pictures of %2")
                     .arg(job.leftFile, sizeText(size))};
+    if (job.stopRequested())
+        return interrupted(job);
     const QString error =
         SavePicture(output, job.outputFile, job.format, job.format == "jpg" ? job.jpegQuality : -1);
     if (!error.isEmpty())

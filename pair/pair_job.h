@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <optional>
 
 namespace duoptica {
@@ -39,6 +40,11 @@ struct PairJob {
     bool swap = false; // exchange the eyes once read
     int jpegQuality = kDefaultJpegQuality;
     std::optional<AlignOptions> align = std::nullopt; // --align
+    // Set to a signal's number when the job is to stop (SIGTERM, SIGINT); each path looks at it
+    // between bands and stages and then writes nothing. Null: never stopped.
+    const std::atomic<int> *stop = nullptr;
+
+    bool stopRequested() const { return stop && stop->load(std::memory_order_relaxed) != 0; }
 };
 
 struct Outcome {
@@ -54,5 +60,8 @@ struct Outcome {
 
 // The outcome of a job whose output could not be written, for the reason given.
 Outcome cannotWrite(const QString &outputFile, const QString &why);
+
+// The outcome of a job stopped before its output was written.
+Outcome interrupted(const PairJob &job);
 
 } // namespace duoptica
