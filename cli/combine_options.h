@@ -33,6 +33,7 @@ struct CombineOptions {
     bool skipExisting = false;
     QString reportFile;                // empty: no report
     std::optional<AlignOptions> align; // --align, with --window and --verbose
+    int jobs = 0;                      // --jobs: threads at once; 0: the CPUs available
 };
 
 struct ParsedCommandLine {

@@ -3,14 +3,18 @@
 #include "batch_report_file.h"
 #include "batch_run.h"
 #include "combine_options.h"
+#include "cpu_quota.h"
 #include "pair_files.h"
 #include "progress_line.h"
+#include "stop_signals.h"
 #include "tool_errors.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThreadPool>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace duoptica {
 
@@ -21,7 +25,7 @@ void printError(const QString &line) {
                  qPrintable(line));
 }
 
-int runBatchCommand(const CombineOptions &options) {
+int runBatchCommand(const CombineOptions &options, const std::atomic<int> &stop) {
     QElapsedTimer timer;
     timer.start();
     BatchReportFile reportFile;
@@ -39,14 +43,16 @@ int runBatchCommand(const CombineOptions &options) {
     report.progress = [&](int done, int total) { progress.show(done, total); };
     if (!options.reportFile.isEmpty())
         report.pairDone = [&](const PairResult &result) { reportFile.writePair(result); };
-    const BatchSummary summary = runBatch(
-        {options.inputDir, options.outputDir, options.format, options.mode, options.layout,
-         options.swap, options.jpegQuality, options.shard, options.skipExisting, options.align},
-        report);
+    const BatchSummary summary =
+        runBatch({options.inputDir, options.outputDir, options.format, options.mode, options.layout,
+                  options.swap, options.jpegQuality, options.shard, options.skipExisting,
+                  options.align, QThreadPool::globalInstance()->maxThreadCount(), &stop},
+                 report);
     progress.finish();
     if (summary.pairsInFolder > 0)
         std::printf("%s\n", qPrintable(summaryLine(summary)));
-    int status = exitStatus(summary.code);
+    int status = summary.code == ExitCode::Interrupted ? exitStatusForSignal(summary.stopSignal)
+                                                       : exitStatus(summary.code);
     if (!options.reportFile.isEmpty()) {
         reportFile.writeSummary(summary, status, timer.elapsed());
         if (!reportFile.errorString().isEmpty()) {
@@ -55,6 +61,12 @@ int runBatchCommand(const CombineOptions &options) {
             if (status == exitStatus(ExitCode::Success))
                 status = exitStatus(ExitCode::WriteFailure);
         }
+    }
+    if (summary.abandoned) {
+        // Threads of pairs that did not stop in time still run; leaving at once is the only
+        // safe end, and what they were writing is unnamed or already removed.
+        std::fflush(nullptr);
+        std::_Exit(status);
     }
     return status;
 }
@@ -79,11 +91,18 @@ int runCombineTool(const QStringList &arguments) {
     }
 
     const CombineOptions &options = parsed.options;
+    // Every pair's bands and the batch's pairs share the one pool, sized to what this process
+    // may really use: a container's 1-CPU quota runs one thread, not one a core.
+    QThreadPool::globalInstance()->setMaxThreadCount(options.jobs > 0 ? options.jobs
+                                                                      : availableCpus());
+    const std::atomic<int> &stop = installStopSignals();
     if (options.batch)
-        return runBatchCommand(options);
+        return runBatchCommand(options, stop);
     const Outcome outcome = combinePairFiles(
         {options.leftFile, options.rightFile, options.outputFile, options.format, options.mode,
-         options.layout, options.swap, options.jpegQuality, options.align});
+         options.layout, options.swap, options.jpegQuality, options.align, &stop});
+    if (outcome.code == ExitCode::Interrupted)
+        return exitStatusForSignal(stop.load());
     for (const QString &line : outcome.notes)
         printError(line);
     if (outcome.code != ExitCode::Success)
