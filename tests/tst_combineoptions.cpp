@@ -200,6 +200,8 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("verbose without align", "--verbose --batch in out", "--align");
     row("window neither auto nor pixels", "--align --window far l.bmp r.bmp o.bmp", "far");
     row("two windows", "--align --window 3 --window 4 l.bmp r.bmp o.bmp", "--window");
+    row("no threads", "--jobs 0 --batch in out", "1 to 1024");
+    row("threads that are no number", "--jobs all --batch in out", "'all'");
 }
 
 void CombineOptionsTest::refusesWhatItCannotDo() {
