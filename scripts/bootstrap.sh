@@ -8,7 +8,7 @@ build_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libx11-dev fonts-de
     libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev libopencv-calib3d-dev
     libjpeg62-turbo-dev)
 test_packages=(xvfb xauth xdotool x11-utils imagemagick desktop-file-utils appstream dpkg-dev file
-    slurm-wlm munge parallel jq)
+    slurm-wlm munge parallel jq yq podman)
 
 case "${1:-build}" in
 build) wanted=("${build_packages[@]}") ;;
