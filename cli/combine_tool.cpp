@@ -10,11 +10,15 @@
 #include "tool_errors.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QThreadPool>
 
 #include <cstdio>
 #include <cstdlib>
+#include <future>
+#include <memory>
+#include <thread>
 
 namespace duoptica {
 
@@ -71,6 +75,25 @@ int runBatchCommand(const CombineOptions &options, const std::atomic<int> &stop)
     return status;
 }
 
+// One pair on a thread of its own, so that a stop is heeded within the grace even while a
+// decoder that cannot be interrupted reads a large picture: the process then ends without the
+// pair, whose output is not yet in place (QSaveFile writes it under another name).
+Outcome combineUnlessStopped(const PairJob &job) {
+    auto done = std::make_shared<std::promise<Outcome>>();
+    std::future<Outcome> outcome = done->get_future();
+    std::thread([done, job] { done->set_value(combinePairFiles(job)); }).detach();
+    QDeadlineTimer grace(QDeadlineTimer::Forever);
+    while (outcome.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        if (grace.isForever() && job.stopRequested())
+            grace.setRemainingTime(kStopGraceMilliseconds);
+        if (grace.hasExpired()) {
+            std::fflush(nullptr);
+            std::_Exit(exitStatusForSignal(job.stop->load()));
+        }
+    }
+    return outcome.get();
+}
+
 } // namespace
 
 int runCombineTool(const QStringList &arguments) {
@@ -98,7 +121,7 @@ int runCombineTool(const QStringList &arguments) {
     const std::atomic<int> &stop = installStopSignals();
     if (options.batch)
         return runBatchCommand(options, stop);
-    const Outcome outcome = combinePairFiles(
+    const Outcome outcome = combineUnlessStopped(
         {options.leftFile, options.rightFile, options.outputFile, options.format, options.mode,
          options.layout, options.swap, options.jpegQuality, options.align, &stop});
     if (outcome.code == ExitCode::Interrupted)

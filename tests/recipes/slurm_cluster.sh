@@ -6,7 +6,14 @@
 slurm_pids=()
 
 stop_slurm_cluster() {
-    local pid
+    local pid tries
+    # Tasks left by a failed test end before the daemons that watch them.
+    if [ ${#slurm_pids[@]} -gt 0 ] && scancel -u "$(id -un)" 2>/dev/null; then
+        for tries in $(seq 1 50); do
+            [ -z "$(squeue -h 2>/dev/null)" ] && break
+            sleep 0.2
+        done
+    fi
     for pid in "${slurm_pids[@]}"; do
         kill "$pid" 2>/dev/null || true
     done

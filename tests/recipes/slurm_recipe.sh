@@ -18,6 +18,9 @@ cleanup() {
 trap cleanup EXIT
 command -v convert >/dev/null || skip "ImageMagick's convert is not installed"
 command -v jq >/dev/null || skip "jq is not installed"
+cpus_asked=$(readme_block_after "$readme" "**Slurm job array**" | sed -n 's/^#SBATCH --cpus-per-task=//p')
+[ "$(nproc)" -ge "${cpus_asked:-1}" ] ||
+    skip "the README's script asks for $cpus_asked CPUs a task; this machine has $(nproc)"
 start_slurm_cluster "$scratch/slurm" || skip "$slurm_failure"
 started=$SECONDS
 
