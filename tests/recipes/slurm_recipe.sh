@@ -47,11 +47,17 @@ wait_for_job() {
 }
 
 first=$(sbatch --parsable duoptica.sbatch)
-# Cancelled once some pairs are written and some tasks are still to run.
+# Cancelled once some pairs are written and some tasks are still to run, at best while a task is
+# midway through its share (the tasks run one at a time here, each taking pairs/tasks pairs).
+tasks=$(sed -n 's/^#SBATCH --array=0-\([0-9]*\)$/\1/p' duoptica.sbatch)
+share=$((48 / (tasks + 1)))
 deadline=$((SECONDS + 120))
-until [ "$(find anaglyphs -name '*.bmp' 2>/dev/null | wc -l)" -ge 6 ]; do
+while :; do
+    written=$( (find anaglyphs -name '*.bmp' 2>/dev/null || true) | wc -l)
+    [ "$written" -ge "$share" ] && [ $((written % share)) -ne 0 ] && break
+    [ "$written" -ge $((4 * share)) ] && break
     [ $SECONDS -lt $deadline ] || fail "the first job wrote nothing in 120 s: $(cat duoptica-*.out 2>/dev/null)"
-    sleep 0.1
+    sleep 0.05
 done
 scancel "$first"
 wait_for_job "$first"
