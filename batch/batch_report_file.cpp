@@ -1,9 +1,13 @@
 #include "batch_report_file.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 namespace duoptica {
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -23,7 +27,10 @@ QString statusName(PairStatus status) {
 
 bool BatchReportFile::open(const QString &fileName) {
     file_.setFileName(fileName);
-    if (file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+    // A scheduler's tasks start in a fresh folder as often as not; a missing reports/ is made
+    // like a missing OUTDIR.
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    if (file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
         return true;
     error_ = file_.errorString();
     return false;
@@ -34,39 +41,52 @@ void BatchReportFile::writePair(const PairResult &result) {
     if (result.status == PairStatus::Skipped)
         reason = QStringLiteral("the output exists");
     writeLine({
-        {QStringLiteral("type"), QStringLiteral("pair")},
-        {QStringLiteral("left"), result.job.leftFile},
-        {QStringLiteral("right"), result.job.rightFile},
-        {QStringLiteral("output"), result.job.outputFile},
-        {QStringLiteral("status"), statusName(result.status)},
-        {QStringLiteral("exit"), exitStatus(result.outcome.code)},
-        {QStringLiteral("reason"), reason},
-        {QStringLiteral("milliseconds"), result.milliseconds},
-        {QStringLiteral("pixels"), result.pixels},
+        {"type"_L1, QStringLiteral("pair")},
+        {"left"_L1, result.job.leftFile},
+        {"right"_L1, result.job.rightFile},
+        {"output"_L1, result.job.outputFile},
+        {"status"_L1, statusName(result.status)},
+        {"exit"_L1, exitStatus(result.outcome.code)},
+        {"reason"_L1, reason},
+        {"milliseconds"_L1, result.milliseconds},
+        {"pixels"_L1, result.pixels},
     });
 }
 
 void BatchReportFile::writeSummary(const BatchSummary &summary, int exitStatus,
                                    qint64 milliseconds) {
     writeLine({
-        {QStringLiteral("type"), QStringLiteral("summary")},
-        {QStringLiteral("shard"),
-         QStringLiteral("%1/%2").arg(summary.shard.index).arg(summary.shard.count)},
-        {QStringLiteral("pairs_in_folder"), summary.pairsInFolder},
-        {QStringLiteral("pairs"), summary.pairs},
-        {QStringLiteral("combined"), summary.combined},
-        {QStringLiteral("skipped"), summary.skipped},
-        {QStringLiteral("failed"), summary.failed},
-        {QStringLiteral("unpaired"), summary.unpaired},
-        {QStringLiteral("exit"), exitStatus},
-        {QStringLiteral("milliseconds"), milliseconds},
+        {"type"_L1, QStringLiteral("summary")},
+        {"shard"_L1, QStringLiteral("%1/%2").arg(summary.shard.index).arg(summary.shard.count)},
+        {"pairs_in_folder"_L1, summary.pairsInFolder},
+        {"pairs"_L1, summary.pairs},
+        {"combined"_L1, summary.combined},
+        {"skipped"_L1, summary.skipped},
+        {"failed"_L1, summary.failed},
+        {"unpaired"_L1, summary.unpaired},
+        {"unfinished"_L1, summary.unfinished},
+        {"interrupted"_L1, summary.stopSignal != 0},
+        {"workers"_L1, summary.workers},
+        {"exit"_L1, exitStatus},
+        {"milliseconds"_L1, milliseconds},
     });
 }
 
-void BatchReportFile::writeLine(const QJsonObject &line) {
+void BatchReportFile::writeLine(const Line &line) {
     if (!error_.isEmpty())
         return;
-    const QByteArray text = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    // Qt writes each key and value, escapes and all, as the one element of an array.
+    const auto json = [](const QJsonValue &value) {
+        const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        return array.sliced(1, array.size() - 2);
+    };
+    QByteArray text = "{";
+    for (const auto &[key, value] : line) {
+        if (text.size() > 1)
+            text += ',';
+        text += json(QString(key)) + ':' + json(value);
+    }
+    text += "}\n";
     if (file_.write(text) != text.size() || !file_.flush())
         error_ = file_.errorString();
 }

@@ -5,14 +5,16 @@
 #include "batch_run.h"
 
 #include <QFile>
-#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+#include <utility>
 
 namespace duoptica {
 
 class BatchReportFile {
 public:
-    // Starts FILE afresh: a rerun's report tells of every pair of its shard again, the ones an
-    // earlier run wrote as skipped.
+    // Appends to FILE, making it and its folder if missing, so that a rerun or a retried task
+    // keeps what the runs before it told; each run ends with a summary line of its own.
     bool open(const QString &fileName);
     QString fileName() const { return file_.fileName(); }
     // Empty while every line so far was written whole.
@@ -23,8 +25,12 @@ public:
     void writePair(const PairResult &result);
     void writeSummary(const BatchSummary &summary, int exitStatus, qint64 milliseconds);
 
+    // The keys in the order they are written, "type" first, so that a line can be told by its
+    // start (grep '^{"type":"summary"') and read by eye; QJsonObject would sort them.
+    using Line = QList<std::pair<QLatin1StringView, QJsonValue>>;
+
 private:
-    void writeLine(const QJsonObject &line);
+    void writeLine(const Line &line);
 
     QFile file_;
     QString error_;

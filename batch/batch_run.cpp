@@ -5,16 +5,20 @@
 #include "pair_files.h"
 #include "stereo_input.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFuture>
 #include <QImageReader>
 #include <QMutex>
 #include <QSet>
+#include <QThread>
 #include <QThreadPool>
 #include <QtConcurrentMap>
 
 #include <algorithm>
+#include <memory>
 
 namespace duoptica {
 
@@ -44,6 +48,87 @@ std::pair<QStringList, QList<UnpairedFile>> folderEntries(const QDir &folder) {
                            QStringLiteral("not a regular file (a FIFO, socket or device)")});
     }
     return {files, others};
+}
+
+bool stopRequested(const BatchRequest &request) {
+    return request.stop && request.stop->load() != 0;
+}
+
+// What the pairs' threads share with the run. They hold it too, so that a run may return while
+// pairs it abandoned after a stop are still running.
+struct RunState {
+    RunState(const BatchRequest &request, const BatchReport &report)
+        : request(request)
+        , report(report) {}
+
+    const BatchRequest request;
+    const BatchReport report;
+    QList<PairJob> jobs;
+    QSet<QString> inputs;
+    QHash<QString, QStringList> leftovers;
+    Threads threadsPerPair = Threads::All;
+
+    QMutex lock; // guards what follows, and the report's calls
+    BatchSummary summary;
+    ExitCode worstFailure = ExitCode::Success;
+    int done = 0;
+    QSet<QString> running; // file names of the outputs being written
+    bool abandoned = false;
+};
+
+void runJob(RunState &state, const PairJob &job) {
+    // After a stop no pair starts.
+    if (job.stopRequested())
+        return;
+    QElapsedTimer timer;
+    timer.start();
+    const QString outputName = QFileInfo(job.outputFile).fileName();
+    for (const QString &leftover : state.leftovers.value(outputName))
+        QFile::remove(leftover);
+    {
+        const QMutexLocker locker(&state.lock);
+        state.running.insert(outputName);
+    }
+    Outcome outcome;
+    PairStatus status = PairStatus::Combined;
+    // With the output folder the same as the input folder, NAME.ext may be another pair's
+    // input; it is left alone like any input.
+    if (state.inputs.contains(QFileInfo(job.outputFile).canonicalFilePath()))
+        outcome = {ExitCode::Usage,
+                   QStringLiteral("%1: the output would overwrite an input").arg(job.outputFile)};
+    else if (state.request.skipExisting && isFinishedOutput(job.outputFile))
+        status = PairStatus::Skipped;
+    else
+        outcome = combinePairFiles(job, state.threadsPerPair);
+    if (outcome.code != ExitCode::Success)
+        status = PairStatus::Failed;
+    const BatchReport &report = state.report;
+    const qint64 pixels =
+        report.pairDone && status != PairStatus::Failed ? picturePixels(job.outputFile) : 0;
+    const QMutexLocker locker(&state.lock);
+    state.running.remove(outputName);
+    // A stopped pair wrote nothing and is no result; after an abandonment the run has told
+    // all it will.
+    if (outcome.code == ExitCode::Interrupted || state.abandoned)
+        return;
+    BatchSummary &summary = state.summary;
+    if (report.note)
+        for (const QString &line : outcome.notes)
+            report.note(line);
+    if (status == PairStatus::Combined) {
+        ++summary.combined;
+    } else if (status == PairStatus::Skipped) {
+        ++summary.skipped;
+    } else {
+        ++summary.failed;
+        state.worstFailure = std::max(state.worstFailure, outcome.code);
+        report.problem(outcome.message);
+    }
+    if (report.pairDone)
+        report.pairDone({job, status, outcome, timer.elapsed(), pixels});
+    ++state.done;
+    if (report.progress)
+        report.progress(state.done, summary.pairs);
 }
 
 } // namespace
@@ -96,9 +181,8 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     }
 
     const QDir outputDir(request.outputDir);
-    const QHash<QString, QStringList> leftovers = findLeftoverTemporaries(outputDir, startedAt);
-    QList<PairJob> jobs;
-    QSet<QString> inputs;
+    const auto state = std::make_shared<RunState>(request, report);
+    state->leftovers = findLeftoverTemporaries(outputDir, startedAt);
     summary.pairsInFolder = int(pairing.pairs.size() + pairing.clashing.size());
     for (qsizetype position = 0; position < pairing.pairs.size(); ++position) {
         const PicturePair &pair = pairing.pairs[position];
@@ -114,70 +198,60 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         job.align = request.align;
         job.adjust = request.adjust;
         job.jpegQuality = request.jpegQuality;
+        job.stop = request.stop;
         // Every pair's inputs, also other shards': none may be overwritten by this shard's outputs.
-        inputs << QFileInfo(job.leftFile).canonicalFilePath();
+        state->inputs << QFileInfo(job.leftFile).canonicalFilePath();
         if (!job.rightFile.isEmpty())
-            inputs << QFileInfo(job.rightFile).canonicalFilePath();
+            state->inputs << QFileInfo(job.rightFile).canonicalFilePath();
         if (request.shard.takes(position))
-            jobs.append(std::move(job));
+            state->jobs.append(std::move(job));
     }
 
-    summary.pairs = int(jobs.size()) + summary.failed; // the clashing ones count as failed
-    QThreadPool pool;
-    // Once there are pairs enough to keep every core busy, each pair runs on one thread.
-    const Threads threadsPerPair =
-        jobs.size() >= pool.maxThreadCount() ? Threads::One : Threads::All;
-    QMutex reportLock;
-    int done = summary.failed; // the clashing ones, already reported
+    summary.pairs = int(state->jobs.size()) + summary.failed; // the clashing ones count as failed
+    summary.workers = std::max(1, request.workers);
+    state->summary = summary;
+    state->worstFailure = worstFailure;
+    // Once there are pairs enough to keep every worker busy, each pair runs on one thread.
+    state->threadsPerPair = state->jobs.size() >= summary.workers ? Threads::One : Threads::All;
+    state->done = summary.failed; // the clashing ones, already reported
     if (report.progress)
-        report.progress(done, summary.pairs);
-    const auto runJob = [&](const PairJob &job) {
-        QElapsedTimer timer;
-        timer.start();
-        for (const QString &leftover : leftovers.value(QFileInfo(job.outputFile).fileName()))
-            QFile::remove(leftover);
-        Outcome outcome;
-        PairStatus status = PairStatus::Combined;
-        // With the output folder the same as the input folder, NAME.ext may be another pair's
-        // input; it is left alone like any input.
-        if (inputs.contains(QFileInfo(job.outputFile).canonicalFilePath()))
-            outcome = {
-                ExitCode::Usage,
-                QStringLiteral("%1: the output would overwrite an input").arg(job.outputFile)};
-        else if (request.skipExisting && isFinishedOutput(job.outputFile))
-            status = PairStatus::Skipped;
-        else
-            outcome = combinePairFiles(job, threadsPerPair);
-        if (outcome.code != ExitCode::Success)
-            status = PairStatus::Failed;
-        const qint64 pixels =
-            report.pairDone && status != PairStatus::Failed ? picturePixels(job.outputFile) : 0;
-        const QMutexLocker locker(&reportLock);
-        if (report.note)
-            for (const QString &line : outcome.notes)
-                report.note(line);
-        if (status == PairStatus::Combined) {
-            ++summary.combined;
-        } else if (status == PairStatus::Skipped) {
-            ++summary.skipped;
-        } else {
-            ++summary.failed;
-            worstFailure = std::max(worstFailure, outcome.code);
-            report.problem(outcome.message);
-        }
-        if (report.pairDone)
-            report.pairDone({job, status, outcome, timer.elapsed(), pixels});
-        ++done;
-        if (report.progress)
-            report.progress(done, summary.pairs);
-    };
-    QtConcurrent::blockingMap(&pool, jobs, runJob);
+        report.progress(state->done, summary.pairs);
+    // The pool outlives the run when pairs are abandoned after a stop; the process ends then.
+    auto pool = std::make_unique<QThreadPool>();
+    pool->setMaxThreadCount(summary.workers);
+    const QFuture<void> running = QtConcurrent::map(
+        pool.get(), state->jobs, [state](const PairJob &job) { runJob(*state, job); });
+    QDeadlineTimer grace(QDeadlineTimer::Forever);
+    while (!running.isFinished() && !grace.hasExpired()) {
+        if (grace.isForever() && stopRequested(request))
+            grace.setRemainingTime(kStopGraceMilliseconds);
+        // The pool has no timed wait; a hundredth of a second is well inside the grace.
+        QThread::msleep(10);
+    }
 
-    // 6 says that some outputs are there; with none (a full disk, an output folder that cannot be
-    // written), the failures' own status tells what went wrong.
-    if (summary.failed > 0)
-        summary.code =
-            summary.combined + summary.skipped > 0 ? ExitCode::BatchPartlyFailed : worstFailure;
+    const QMutexLocker locker(&state->lock);
+    summary = state->summary;
+    if (!running.isFinished()) {
+        state->abandoned = true;
+        summary.abandoned = true;
+        (void)pool.release();
+        // Where QSaveFile names its temporary files, an abandoned pair's would stay behind.
+        const QHash<QString, QStringList> named =
+            findLeftoverTemporaries(outputDir, QDateTime::currentDateTimeUtc().addSecs(1));
+        for (const QString &output : std::as_const(state->running))
+            for (const QString &leftover : named.value(output))
+                QFile::remove(leftover);
+    }
+    if (stopRequested(request)) {
+        summary.code = ExitCode::Interrupted;
+        summary.stopSignal = request.stop->load();
+        summary.unfinished = summary.pairs - summary.combined - summary.skipped - summary.failed;
+    } else if (summary.failed > 0) {
+        // 6 says that some outputs are there; with none (a full disk, an output folder that
+        // cannot be written), the failures' own status tells what went wrong.
+        summary.code = summary.combined + summary.skipped > 0 ? ExitCode::BatchPartlyFailed
+                                                              : state->worstFailure;
+    }
     return summary;
 }
 
@@ -191,6 +265,8 @@ QString summaryLine(const BatchSummary &summary) {
         line += QStringLiteral(", %1 skipped").arg(summary.skipped);
     if (summary.failed > 0)
         line += QStringLiteral(", %1 failed").arg(summary.failed);
+    if (summary.unfinished > 0)
+        line += QStringLiteral(", %1 unfinished (stopped)").arg(summary.unfinished);
     if (summary.unpaired > 0)
         line += summary.unpaired == 1 ? QStringLiteral(", 1 file unpaired")
                                       : QStringLiteral(", %1 files unpaired").arg(summary.unpaired);

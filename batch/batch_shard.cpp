@@ -75,6 +75,13 @@ ShardChoice fromSlurm(const QProcessEnvironment &environment, std::optional<int>
         if (!count.number)
             return failure(count.error);
     }
+    // sbatch --array=5, to rerun one task, makes an array of one: shard 0 of 1, the whole batch.
+    if (count.number == 1)
+        return failure(QStringLiteral("--shard auto: %1=1, an array of one task, would take the "
+                                      "whole batch, not shard %2; to rerun one shard give "
+                                      "--shard %2/N, N the number of shards (e.g. --shard %2/16)")
+                           .arg(countName)
+                           .arg(*id.number));
     int step = 1;
     if (environment.contains(stepName)) {
         const Reading read = readVariable(environment, stepName);

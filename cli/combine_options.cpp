@@ -127,9 +127,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
     const QCommandLineOption windowOption(QStringLiteral("window"), QString(),
                                           QStringLiteral("window"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"));
+    const QCommandLineOption jobsOption(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
     parser.addOptions({modeOption, batchOption, formatOption, layoutOption, swapOption,
                        qualityOption, helpOption, versionOption, shardOption, skipExistingOption,
-                       reportOption, alignOption, windowOption, verboseOption});
+                       reportOption, alignOption, windowOption, verboseOption, jobsOption});
     const QCommandLineOption matchColorsOption(QStringLiteral("match-colors"));
     const QCommandLineOption resizeOption(QStringLiteral("resize"), QString(),
                                           QStringLiteral("size"));
@@ -171,6 +172,15 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
         if (!number || options.jpegQuality < 1 || options.jpegQuality > 100)
             return failure(QStringLiteral("--quality takes a whole number from 1 to 100, not '%1'")
                                .arg(parser.value(qualityOption)));
+    }
+
+    if (parser.isSet(jobsOption)) {
+        bool number = false;
+        options.jobs = parser.value(jobsOption).toInt(&number);
+        if (parser.values(jobsOption).size() > 1 || !number || options.jobs < 1 ||
+            options.jobs > 1024)
+            return failure(QStringLiteral("--jobs takes one whole number from 1 to 1024, not '%1'")
+                               .arg(parser.values(jobsOption).join(u' ')));
     }
 
     if (parser.isSet(alignOption)) {
@@ -312,7 +322,9 @@ Options:
                       from auto/N or DUOPTICA_SHARD_COUNT)
   --skip-existing     leave a pair whose output is already there (outputs are only ever
                       complete); a rerun finishes what a killed run left
-  --report FILE       one JSON line for each pair as it finishes, and a summary line
+  --report FILE       one JSON line for each pair as it finishes, and a summary line;
+                      appended to, so reruns keep what earlier runs told
+  --jobs N            use N threads; by default the CPUs the affinity and a cgroup quota give
   --align             align the right picture onto the left one first: its rotation, scale
                       and vertical offset are corrected, the horizontal disparity (the depth)
                       is kept, and both are cropped to what they share. One line on stderr
@@ -343,6 +355,7 @@ Exit status:
   5  the output cannot be written
   6  some pairs of a batch failed (the others were written or skipped);
      a batch that writes no pair exits with the highest status of its failures
+  130, 143  stopped by SIGINT or SIGTERM: no pair is left half written
 )")
         .arg(methods);
 }

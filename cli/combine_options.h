@@ -34,6 +34,7 @@ struct CombineOptions {
     QString reportFile;                // empty: no report
     std::optional<AlignOptions> align; // --align, with --window and --verbose
     EyeAdjustments adjust;             // --match-colors, --resize, --max-size
+    int jobs = 0;                      // --jobs: threads at once; 0: the CPUs available
 };
 
 struct ParsedCommandLine {

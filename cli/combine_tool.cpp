@@ -3,14 +3,22 @@
 #include "batch_report_file.h"
 #include "batch_run.h"
 #include "combine_options.h"
+#include "cpu_quota.h"
 #include "pair_files.h"
 #include "progress_line.h"
+#include "stop_signals.h"
 #include "tool_errors.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QThreadPool>
 
 #include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <memory>
+#include <thread>
 
 namespace duoptica {
 
@@ -21,7 +29,7 @@ void printError(const QString &line) {
                  qPrintable(line));
 }
 
-int runBatchCommand(const CombineOptions &options) {
+int runBatchCommand(const CombineOptions &options, const std::atomic<int> &stop) {
     QElapsedTimer timer;
     timer.start();
     BatchReportFile reportFile;
@@ -42,12 +50,13 @@ int runBatchCommand(const CombineOptions &options) {
     const BatchSummary summary =
         runBatch({options.inputDir, options.outputDir, options.format, options.mode, options.layout,
                   options.swap, options.jpegQuality, options.shard, options.skipExisting,
-                  options.align, options.adjust},
+                  options.align, options.adjust, QThreadPool::globalInstance()->maxThreadCount(), &stop},
                  report);
     progress.finish();
     if (summary.pairsInFolder > 0)
         std::printf("%s\n", qPrintable(summaryLine(summary)));
-    int status = exitStatus(summary.code);
+    int status = summary.code == ExitCode::Interrupted ? exitStatusForSignal(summary.stopSignal)
+                                                       : exitStatus(summary.code);
     if (!options.reportFile.isEmpty()) {
         reportFile.writeSummary(summary, status, timer.elapsed());
         if (!reportFile.errorString().isEmpty()) {
@@ -57,7 +66,32 @@ int runBatchCommand(const CombineOptions &options) {
                 status = exitStatus(ExitCode::WriteFailure);
         }
     }
+    if (summary.abandoned) {
+        // Threads of pairs that did not stop in time still run; leaving at once is the only
+        // safe end, and what they were writing is unnamed or already removed.
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
     return status;
+}
+
+// One pair on a thread of its own, so that a stop is heeded within the grace even while a
+// decoder that cannot be interrupted reads a large picture: the process then ends without the
+// pair, whose output is not yet in place (QSaveFile writes it under another name).
+Outcome combineUnlessStopped(const PairJob &job) {
+    auto done = std::make_shared<std::promise<Outcome>>();
+    std::future<Outcome> outcome = done->get_future();
+    std::thread([done, job] { done->set_value(combinePairFiles(job)); }).detach();
+    QDeadlineTimer grace(QDeadlineTimer::Forever);
+    while (outcome.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        if (grace.isForever() && job.stopRequested())
+            grace.setRemainingTime(kStopGraceMilliseconds);
+        if (grace.hasExpired()) {
+            std::fflush(nullptr);
+            std::_Exit(exitStatusForSignal(job.stop->load()));
+        }
+    }
+    return outcome.get();
 }
 
 } // namespace
@@ -83,11 +117,18 @@ int runCombineTool(const QStringList &arguments) {
     }
 
     const CombineOptions &options = parsed.options;
+    // Every pair's bands and the batch's pairs share the one pool, sized to what this process
+    // may really use: a container's 1-CPU quota runs one thread, not one a core.
+    QThreadPool::globalInstance()->setMaxThreadCount(options.jobs > 0 ? options.jobs
+                                                                      : availableCpus());
+    const std::atomic<int> &stop = installStopSignals();
     if (options.batch)
-        return runBatchCommand(options);
-    const Outcome outcome = combinePairFiles(
+        return runBatchCommand(options, stop);
+    const Outcome outcome = combineUnlessStopped(
         {options.leftFile, options.rightFile, options.outputFile, options.format, options.mode,
-         options.layout, options.swap, options.jpegQuality, options.align, options.adjust});
+         options.layout, options.swap, options.jpegQuality, options.align, options.adjust, &stop});
+    if (outcome.code == ExitCode::Interrupted)
+        return exitStatusForSignal(stop.load());
     for (const QString &line : outcome.notes)
         printError(line);
     if (outcome.code != ExitCode::Success)

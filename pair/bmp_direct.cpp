@@ -172,11 +172,16 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
     // combining and no whole output is ever held.
     BmpBandOutput output(file, left->width, left->height, left->dotsPerMeterX, left->dotsPerMeterY);
     std::atomic<const InputFile *> shortInput = nullptr;
+    std::atomic<bool> stopped = false;
 
     const auto combineBand = [&](int firstRow) {
         const std::size_t width = std::size_t(left->width);
         const int endRow = std::min(firstRow + kBandRows, left->height);
         const int rowCount = endRow - firstRow;
+        if (job.stopRequested()) {
+            stopped = true;
+            return;
+        }
         thread_local std::vector<uchar> leftBand;
         thread_local std::vector<uchar> rightBand;
         if (!leftFile.readBand(left->bandOffset(firstRow, endRow), left->stride * rowCount,
@@ -211,6 +216,10 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
     else
         QtConcurrent::blockingMap(bands, combineBand);
 
+    if (stopped) {
+        file.cancelWriting();
+        return interrupted(job);
+    }
     if (const InputFile *input = shortInput) {
         // It shrank after its headers were checked.
         file.cancelWriting();

@@ -13,6 +13,9 @@ enum class ExitCode : int {
     SizeMismatch = 4,      // the two pictures differ in size
     WriteFailure = 5,      // the output could not be written
     BatchPartlyFailed = 6, // some pairs of a batch failed; the others were written
+    // Stopped by a signal before it was done, leaving nothing behind; the tool exits with 128
+    // plus the signal's number, as a shell reports a process a signal ended.
+    Interrupted = 128,
 };
 
 constexpr int exitStatus(ExitCode code) {

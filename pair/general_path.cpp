@@ -23,6 +23,9 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
     EyePictures eyes = readEyes(job, threads);
     if (eyes.failure.code != ExitCode::Success)
         return eyes.failure;
+    // Each stage takes a while on a large picture; a stop is looked at between them.
+    if (job.stopRequested())
+        return interrupted(job);
     if (job.swap) {
         std::swap(eyes.left, eyes.right);
         std::swap(eyes.leftName, eyes.rightName);
@@ -66,6 +69,8 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
                 QStringLiteral("%1: not enough memory to resize the pictures").arg(job.leftFile)};
     }
 
+    if (job.stopRequested())
+        return interrupted(job);
     const QSize size = eyes.left.size();
     const QImage output =
         combinePictures(std::move(eyes.left), std::move(eyes.right), job.mode, threads);
@@ -73,6 +78,8 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
         return {ExitCode::UnreadableInput,
                 QStringLiteral("%1: not enough memory to combine two pictures of %2")
                     .arg(job.leftFile, sizeText(size))};
+    if (job.stopRequested())
+        return interrupted(job);
     // A PNG is deflated a band per core where that keeps all the picture holds.
     const QString error = job.format == "png" && canWritePngInParallel(output)
                               ? writePngInParallel(output, job.outputFile, threads == Threads::All)

@@ -224,6 +224,10 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
             file.cancelWriting();
             return std::nullopt;
         }
+        if (job.stopRequested()) {
+            file.cancelWriting();
+            return interrupted(job);
+        }
     }
     // Qt's reader reads on to the end of the picture; a file cut short there is refused. The
     // upper eye's reader stops at its last row; the lower one's reads on past the row an odd

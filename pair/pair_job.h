@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <optional>
 
 namespace duoptica {
@@ -48,6 +49,11 @@ struct PairJob {
     int jpegQuality = kDefaultJpegQuality;
     std::optional<AlignOptions> align = std::nullopt; // --align
     EyeAdjustments adjust = {};
+    // Set to a signal's number when the job is to stop (SIGTERM, SIGINT); each path looks at it
+    // between bands and stages and then writes nothing. Null: never stopped.
+    const std::atomic<int> *stop = nullptr;
+
+    bool stopRequested() const { return stop && stop->load(std::memory_order_relaxed) != 0; }
 };
 
 struct Outcome {
@@ -63,5 +69,8 @@ struct Outcome {
 
 // The outcome of a job whose output could not be written, for the reason given.
 Outcome cannotWrite(const QString &outputFile, const QString &why);
+
+// The outcome of a job stopped before its output was written.
+Outcome interrupted(const PairJob &job);
 
 } // namespace duoptica

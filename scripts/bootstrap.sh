@@ -8,7 +8,8 @@ build_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libx11-dev fonts-de
     libopencv-core-dev libopencv-imgproc-dev libopencv-flann-dev libopencv-features2d-dev
     libjpeg62-turbo-dev zlib1g-dev qt6-image-formats-plugins help2man)
 test_packages=(xvfb xauth xdotool x11-utils imagemagick desktop-file-utils appstream dpkg-dev file
-    lintian man-db bash-completion libpng-dev ffmpeg)
+    lintian man-db bash-completion libpng-dev ffmpeg
+    slurm-wlm munge parallel jq yq podman)
 
 case "${1:-build}" in
 build) wanted=("${build_packages[@]}") ;;

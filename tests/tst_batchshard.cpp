@@ -102,6 +102,10 @@ void BatchShardTest::refusesAnUnusableValueNamingIt_data() {
     QTest::newRow("Slurm list of tasks, --array=3,7")
         << "auto" << slurm("3", "3", "2") + QStringList{"SLURM_ARRAY_TASK_MAX=7"}
         << "SLURM_ARRAY_TASK_MAX=7";
+    QTest::newRow("Slurm array of one task, --array=5")
+        << "auto" << slurm("5", "5", "1") + QStringList{"SLURM_ARRAY_TASK_MAX=5"} << "--shard 5/N";
+    QTest::newRow("Slurm array of one task, with the batch's N")
+        << "auto/16" << slurm("5", "5", "1") << "--shard 5/N";
     QTest::newRow("Kubernetes index with no count")
         << "auto" << QStringList{"JOB_COMPLETION_INDEX=1"} << "DUOPTICA_SHARD_COUNT";
     QTest::newRow("Kubernetes index past N")

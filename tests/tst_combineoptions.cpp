@@ -242,6 +242,8 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("max-size past the largest side", "--max-size 30001 l.bmp r.bmp o.bmp", "30001");
     row("resize and max-size", "--resize 640 --max-size 800 l.bmp r.bmp o.bmp", "--max-size");
     row("two max-sizes", "--max-size 640 --max-size 800 l.bmp r.bmp o.bmp", "--max-size");
+    row("no threads", "--jobs 0 --batch in out", "1 to 1024");
+    row("threads that are no number", "--jobs all --batch in out", "'all'");
 }
 
 void CombineOptionsTest::refusesWhatItCannotDo() {
