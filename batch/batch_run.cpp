@@ -99,11 +99,14 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     const QHash<QString, QStringList> leftovers = findLeftoverTemporaries(outputDir, startedAt);
     QList<PairJob> jobs;
     QSet<QString> inputs;
+    const QByteArray extension = request.to == StereoOutput::Mpo   ? QByteArray("mpo")
+                                 : request.to == StereoOutput::Jps ? QByteArray("jps")
+                                                                   : request.format;
     summary.pairsInFolder = int(pairing.pairs.size() + pairing.clashing.size());
     for (qsizetype position = 0; position < pairing.pairs.size(); ++position) {
         const PicturePair &pair = pairing.pairs[position];
         PairJob job{inputDir.filePath(pair.leftFile), inputDir.filePath(pair.rightFile),
-                    outputDir.filePath(pair.name + u'.' + QString::fromLatin1(request.format)),
+                    outputDir.filePath(pair.name + u'.' + QString::fromLatin1(extension)),
                     request.format, request.mode};
         if (!pair.stereoFile.isEmpty()) {
             job.leftFile = inputDir.filePath(pair.stereoFile);
@@ -113,6 +116,8 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         job.swap = request.swap;
         job.align = request.align;
         job.jpegQuality = request.jpegQuality;
+        job.to = request.to;
+        job.windowShift = request.windowShift;
         // Every pair's inputs, also other shards': none may be overwritten by this shard's outputs.
         inputs << QFileInfo(job.leftFile).canonicalFilePath();
         if (!job.rightFile.isEmpty())
@@ -133,24 +138,31 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     const auto runJob = [&](const PairJob &job) {
         QElapsedTimer timer;
         timer.start();
-        for (const QString &leftover : leftovers.value(QFileInfo(job.outputFile).fileName()))
-            QFile::remove(leftover);
+        const QStringList outputs = outputFilesOf(job);
+        for (const QString &output : outputs)
+            for (const QString &leftover : leftovers.value(QFileInfo(output).fileName()))
+                QFile::remove(leftover);
         Outcome outcome;
         PairStatus status = PairStatus::Combined;
         // With the output folder the same as the input folder, NAME.ext may be another pair's
         // input; it is left alone like any input.
-        if (inputs.contains(QFileInfo(job.outputFile).canonicalFilePath()))
-            outcome = {
-                ExitCode::Usage,
-                QStringLiteral("%1: the output would overwrite an input").arg(job.outputFile)};
-        else if (request.skipExisting && isFinishedOutput(job.outputFile))
+        const auto isInput = [&](const QString &output) {
+            return inputs.contains(QFileInfo(output).canonicalFilePath());
+        };
+        const auto overwritten = std::find_if(outputs.begin(), outputs.end(), isInput);
+        if (overwritten != outputs.end())
+            outcome = {ExitCode::Usage,
+                       QStringLiteral("%1: the output would overwrite an input").arg(*overwritten)};
+        else if (request.skipExisting &&
+                 std::all_of(outputs.begin(), outputs.end(),
+                             [](const QString &output) { return isFinishedOutput(output); }))
             status = PairStatus::Skipped;
         else
             outcome = combinePairFiles(job, threadsPerPair);
         if (outcome.code != ExitCode::Success)
             status = PairStatus::Failed;
         const qint64 pixels =
-            report.pairDone && status != PairStatus::Failed ? picturePixels(job.outputFile) : 0;
+            report.pairDone && status != PairStatus::Failed ? picturePixels(outputs.front()) : 0;
         const QMutexLocker locker(&reportLock);
         if (report.note)
             for (const QString &line : outcome.notes)

@@ -19,6 +19,8 @@ struct BatchRequest {
     BatchShard shard;
     bool skipExisting = false; // leave a pair whose output is already there
     std::optional<AlignOptions> align = std::nullopt;
+    StereoOutput to = StereoOutput::Anaglyph;
+    std::optional<int> windowShift = std::nullopt;
 };
 
 struct BatchSummary {

@@ -31,8 +31,10 @@ struct CombineOptions {
     // A batch as one task of a cluster scheduler's job.
     BatchShard shard;
     bool skipExisting = false;
-    QString reportFile;                // empty: no report
-    std::optional<AlignOptions> align; // --align, with --window and --verbose
+    QString reportFile;                       // empty: no report
+    std::optional<AlignOptions> align;        // --align, with --window and --verbose
+    StereoOutput to = StereoOutput::Anaglyph; // --to, or from OUTPUT's extension or --format
+    std::optional<int> windowShift;           // --window N without --align
 };
 
 struct ParsedCommandLine {

@@ -39,10 +39,11 @@ int runBatchCommand(const CombineOptions &options) {
     report.progress = [&](int done, int total) { progress.show(done, total); };
     if (!options.reportFile.isEmpty())
         report.pairDone = [&](const PairResult &result) { reportFile.writePair(result); };
-    const BatchSummary summary = runBatch(
-        {options.inputDir, options.outputDir, options.format, options.mode, options.layout,
-         options.swap, options.jpegQuality, options.shard, options.skipExisting, options.align},
-        report);
+    const BatchSummary summary =
+        runBatch({options.inputDir, options.outputDir, options.format, options.mode, options.layout,
+                  options.swap, options.jpegQuality, options.shard, options.skipExisting,
+                  options.align, options.to, options.windowShift},
+                 report);
     progress.finish();
     if (summary.pairsInFolder > 0)
         std::printf("%s\n", qPrintable(summaryLine(summary)));
@@ -81,9 +82,10 @@ int runCombineTool(const QStringList &arguments) {
     const CombineOptions &options = parsed.options;
     if (options.batch)
         return runBatchCommand(options);
-    const Outcome outcome = combinePairFiles(
-        {options.leftFile, options.rightFile, options.outputFile, options.format, options.mode,
-         options.layout, options.swap, options.jpegQuality, options.align});
+    const Outcome outcome =
+        combinePairFiles({options.leftFile, options.rightFile, options.outputFile, options.format,
+                          options.mode, options.layout, options.swap, options.jpegQuality,
+                          options.align, options.to, options.windowShift});
     for (const QString &line : outcome.notes)
         printError(line);
     if (outcome.code != ExitCode::Success)

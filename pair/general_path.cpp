@@ -1,8 +1,8 @@
 #include "general_path.h"
 
-#include "combine_pictures.h"
-#include "picture_file.h"
 #include "stereo_input.h"
+#include "stereo_output.h"
+#include "window_shift.h"
 
 #include <utility>
 
@@ -43,17 +43,17 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
             outcome.notes << eyes.rightName + QStringLiteral(": ") + line;
     }
 
-    const QSize size = eyes.left.size();
-    const QImage output =
-        combinePictures(std::move(eyes.left), std::move(eyes.right), job.mode, threads);
-    if (output.isNull())
-        return {ExitCode::UnreadableInput,
-                QStringLiteral("%1: not enough memory to combine two pictures of %2")
-                    .arg(job.leftFile, sizeText(size))};
-    const QString error =
-        SavePicture(output, job.outputFile, job.format, job.format == "jpg" ? job.jpegQuality : -1);
-    if (!error.isEmpty())
-        return cannotWrite(job.outputFile, error);
+    if (job.windowShift && !shiftWindow(eyes.left, eyes.right, *job.windowShift))
+        return {ExitCode::CannotAlign,
+                QStringLiteral("%1: the window shift of %2 pixels leaves nothing the two "
+                               "pictures share")
+                    .arg(eyes.rightName)
+                    .arg(*job.windowShift)};
+
+    // Stages that change the eyes go before this last step, which packs and writes them.
+    Outcome written = writeEyes(job, std::move(eyes.left), std::move(eyes.right), threads);
+    if (written.code != ExitCode::Success)
+        return written;
     return outcome;
 }
 

@@ -19,12 +19,15 @@ bool isSameFile(const QString &a, const QString &b) {
 } // namespace
 
 Outcome combinePairFiles(const PairJob &job, Threads threads) {
-    for (const QString &input : {job.leftFile, job.rightFile}) {
-        if (isSameFile(job.outputFile, input))
-            return {ExitCode::Usage,
-                    QStringLiteral("%1: the output would overwrite an input").arg(job.outputFile)};
-    }
+    for (const QString &output : outputFilesOf(job))
+        for (const QString &input : {job.leftFile, job.rightFile})
+            if (isSameFile(output, input))
+                return {ExitCode::Usage,
+                        QStringLiteral("%1: the output would overwrite an input").arg(output)};
 
+    // The fast paths combine; packing the eyes, or moving one, takes whole pictures.
+    if (job.to != StereoOutput::Anaglyph || job.windowShift)
+        return combineWholePictures(job, threads);
     if (std::optional<Outcome> direct = combineBmpDirect(job, kMaxPicturePixels, threads))
         return *direct;
     if (std::optional<Outcome> streamed = combineJpegStreamed(job, kMaxPicturePixels, threads))

@@ -1,9 +1,22 @@
 #include "pair_job.h"
 
+#include <QFileInfo>
+
 namespace duoptica {
 
 Outcome cannotWrite(const QString &outputFile, const QString &why) {
     return {ExitCode::WriteFailure, QStringLiteral("%1: cannot write: %2").arg(outputFile, why)};
+}
+
+QStringList outputFilesOf(const PairJob &job) {
+    if (job.to != StereoOutput::Pair)
+        return {job.outputFile};
+    const QString suffix = QFileInfo(job.outputFile).suffix();
+    const QString stem =
+        suffix.isEmpty() ? job.outputFile : job.outputFile.chopped(suffix.size() + 1);
+    if (!suffix.isEmpty())
+        return {stem + QStringLiteral("_L.") + suffix, stem + QStringLiteral("_R.") + suffix};
+    return {stem + QStringLiteral("_L"), stem + QStringLiteral("_R")};
 }
 
 } // namespace duoptica
