@@ -7,7 +7,7 @@ set -euo pipefail
 build_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libx11-dev fonts-dejavu-core
     libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev libopencv-calib3d-dev
     libjpeg62-turbo-dev)
-test_packages=(xvfb xauth xdotool x11-utils imagemagick desktop-file-utils appstream dpkg-dev file)
+test_packages=(xvfb xauth xdotool x11-utils imagemagick desktop-file-utils appstream dpkg-dev file libimage-exiftool-perl)
 
 case "${1:-build}" in
 build) wanted=("${build_packages[@]}") ;;

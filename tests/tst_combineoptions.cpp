@@ -200,6 +200,11 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("verbose without align", "--verbose --batch in out", "--align");
     row("window neither auto nor pixels", "--align --window far l.bmp r.bmp o.bmp", "far");
     row("two windows", "--align --window 3 --window 4 l.bmp r.bmp o.bmp", "--window");
+    row("unknown output", "--to lenticular l.bmp r.bmp o.png", "lenticular");
+    row("mode with packed eyes", "--mode red-blue --to parallel l.bmp r.bmp o.png", "--mode");
+    row("mpo into a png", "--to mpo l.bmp r.bmp o.png", ".mpo");
+    row(".mpo name for another output", "--to pair l.bmp r.bmp o.mpo", "--to mpo");
+    row("batch format mpo against --to", "--to jps --format mpo --batch in out", "--to mpo");
 }
 
 void CombineOptionsTest::refusesWhatItCannotDo() {

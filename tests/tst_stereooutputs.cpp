@@ -1,0 +1,279 @@
+// duoptica-combine --to: the eyes written for stereo viewers, read back as a viewer or another
+// program would read them.
+#include "mpo_index.h"
+#include "picture_fixtures.h"
+#include "run_program.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+ProgramRun runTool(const QStringList &arguments) {
+    return runProgram(QStringLiteral(DUOPTICA_COMBINE), arguments);
+}
+
+// Eyes whose neighbouring pixels differ, so a dropped, shifted or swapped line shows.
+QImage leftEye(QSize size) {
+    return fixtures::patternPicture(size, 200);
+}
+QImage rightEye(QSize size) {
+    return fixtures::patternPicture(size, 200).mirrored(true, false);
+}
+
+// The reference squeeze: each output pixel the mean of the two it covers.
+QImage halved(const QImage &eye, bool width) {
+    const QSize size =
+        width ? QSize(eye.width() / 2, eye.height()) : QSize(eye.width(), eye.height() / 2);
+    QImage half(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            const QRgb a = eye.pixel(width ? 2 * x : x, width ? y : 2 * y);
+            const QRgb b = eye.pixel(width ? 2 * x + 1 : x, width ? y : 2 * y + 1);
+            half.setPixel(x, y,
+                          qRgb((qRed(a) + qRed(b) + 1) / 2, (qGreen(a) + qGreen(b) + 1) / 2,
+                               (qBlue(a) + qBlue(b) + 1) / 2));
+        }
+    return half;
+}
+
+} // namespace
+
+class StereoOutputsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void fullSizeLayoutsReadBackAsTheEyes_data();
+    void fullSizeLayoutsReadBackAsTheEyes();
+    void halfFormatsSqueezeEachEyeByAreaNotByDroppingLines_data();
+    void halfFormatsSqueezeEachEyeByAreaNotByDroppingLines();
+    void interleavedFormatsTakeEachEyeByParity_data();
+    void interleavedFormatsTakeEachEyeByParity();
+    void mpoReadsBackHereAndInExiftool();
+    void pairThatCannotBeWrittenLeavesNeitherFile();
+    void batchWritesStereoFormats_data();
+    void batchWritesStereoFormats();
+
+private:
+    QString path(const QString &name) const { return dir_->filePath(name); }
+    // Writes the two eyes as left.png and right.png and gives their paths.
+    QStringList makeEyes(QSize size);
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+void StereoOutputsTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+}
+
+QStringList StereoOutputsTest::makeEyes(QSize size) {
+    return {fixtures::makeFile(dir_->path(), "left.png", fixtures::pngBytes(leftEye(size))),
+            fixtures::makeFile(dir_->path(), "right.png", fixtures::pngBytes(rightEye(size)))};
+}
+
+void StereoOutputsTest::fullSizeLayoutsReadBackAsTheEyes_data() {
+    QTest::addColumn<QString>("layout"); // --to when written, --layout when read back
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("shift"); // the window shift the options ask for
+    QTest::addColumn<bool>("swapped");
+    QTest::newRow("parallel, odd width, png")
+        << "parallel" << QStringList() << "out.png" << 0 << false;
+    QTest::newRow("cross, bmp") << "cross" << QStringList() << "out.bmp" << 0 << false;
+    QTest::newRow("over-under, png") << "over-under" << QStringList() << "out.png" << 0 << false;
+    QTest::newRow("parallel swapped")
+        << "parallel" << QStringList{"--swap"} << "out.png" << 0 << true;
+    QTest::newRow("window 3 without align")
+        << "parallel" << QStringList{"--window", "3"} << "out.png" << 3 << false;
+    QTest::newRow("window -4 without align, over-under")
+        << "over-under" << QStringList{"--window=-4"} << "out.bmp" << -4 << false;
+}
+
+void StereoOutputsTest::fullSizeLayoutsReadBackAsTheEyes() {
+    QFETCH(QString, layout);
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QFETCH(int, shift);
+    QFETCH(bool, swapped);
+    const QSize size(31, 20);
+    const QStringList eyes = makeEyes(size);
+
+    const ProgramRun written =
+        runTool(options + QStringList{"--to", layout} + eyes + QStringList{path(output)});
+    QCOMPARE(written.exitCode, 0);
+    const ProgramRun read =
+        runTool({"--layout", layout, "--to", "pair", path(output), path("back.png")});
+    QCOMPARE(read.exitCode, 0);
+
+    QImage left = leftEye(size);
+    QImage right = rightEye(size);
+    if (swapped)
+        std::swap(left, right);
+    const int width = size.width() - std::abs(shift);
+    left = left.copy(std::max(shift, 0), 0, width, size.height());
+    right = right.copy(std::max(-shift, 0), 0, width, size.height());
+    QCOMPARE(QImage(path("back_L.png")).convertToFormat(QImage::Format_RGB32), left);
+    QCOMPARE(QImage(path("back_R.png")).convertToFormat(QImage::Format_RGB32), right);
+}
+
+void StereoOutputsTest::halfFormatsSqueezeEachEyeByAreaNotByDroppingLines_data() {
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<bool>("sideBySide");
+    QTest::newRow("half-parallel") << "half-parallel" << true;
+    QTest::newRow("half-over-under") << "half-over-under" << false;
+}
+
+void StereoOutputsTest::halfFormatsSqueezeEachEyeByAreaNotByDroppingLines() {
+    QFETCH(QString, format);
+    QFETCH(bool, sideBySide);
+    const QSize size(40, 24);
+    const ProgramRun run =
+        runTool(QStringList{"--to", format} + makeEyes(size) + QStringList{path("frame.png")});
+    QCOMPARE(run.exitCode, 0);
+
+    const QImage frame(path("frame.png"));
+    QCOMPARE(frame.size(), size);
+    const QImage left = halved(leftEye(size), sideBySide);
+    const QImage right = halved(rightEye(size), sideBySide);
+    const QPoint second = sideBySide ? QPoint(left.width(), 0) : QPoint(0, left.height());
+    QVERIFY(fixtures::largestChannelDifference(frame.copy(QRect({0, 0}, left.size())), left) <= 1);
+    QVERIFY(fixtures::largestChannelDifference(frame.copy(QRect(second, right.size())), right) <=
+            1);
+}
+
+void StereoOutputsTest::interleavedFormatsTakeEachEyeByParity_data() {
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("rowWeight");    // the left eye where rowWeight * y + columnWeight * x
+    QTest::addColumn<int>("columnWeight"); // is even
+    QTest::newRow("rows, left on even rows") << "rows" << 1 << 0;
+    QTest::newRow("columns, left on even columns") << "columns" << 0 << 1;
+    QTest::newRow("checkerboard, left on even squares") << "checkerboard" << 1 << 1;
+}
+
+void StereoOutputsTest::interleavedFormatsTakeEachEyeByParity() {
+    QFETCH(QString, format);
+    QFETCH(int, rowWeight);
+    QFETCH(int, columnWeight);
+    const QSize size(9, 7);
+    const ProgramRun run =
+        runTool(QStringList{"--to", format} + makeEyes(size) + QStringList{path("out.bmp")});
+    QCOMPARE(run.exitCode, 0);
+
+    const QImage out(path("out.bmp"));
+    QCOMPARE(out.size(), size);
+    const QImage left = leftEye(size);
+    const QImage right = rightEye(size);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            const bool fromLeft = (rowWeight * y + columnWeight * x) % 2 == 0;
+            QVERIFY2(out.pixel(x, y) == (fromLeft ? left : right).pixel(x, y),
+                     qPrintable(QStringLiteral("at %1, %2").arg(x).arg(y)));
+        }
+}
+
+void StereoOutputsTest::mpoReadsBackHereAndInExiftool() {
+    // Smooth eyes, which JPEG keeps close.
+    const QSize size(48, 32);
+    const QImage left = fixtures::smoothPicture(size);
+    const QImage right = left.mirrored(true, false);
+    const QStringList eyes{
+        fixtures::makeFile(dir_->path(), "left.png", fixtures::pngBytes(left)),
+        fixtures::makeFile(dir_->path(), "right.png", fixtures::pngBytes(right))};
+    const ProgramRun run = runTool(eyes + QStringList{path("out.mpo")});
+    QCOMPARE(run.exitCode, 0);
+
+    const QByteArray mpo = fixtures::readFile(path("out.mpo"));
+    const duoptica::MpoIndex index = duoptica::ReadMpoIndex(mpo);
+    QCOMPARE(index.kind, duoptica::MpoIndex::Kind::Mpo);
+    QCOMPARE(index.images.size(), 2);
+    QCOMPARE(index.images[0].offset + index.images[0].size, index.images[1].offset);
+    QCOMPARE(index.images[1].offset + index.images[1].size, mpo.size());
+    const ProgramRun split = runTool({"--to", "pair", path("out.mpo"), path("eye.png")});
+    QCOMPARE(split.exitCode, 0);
+    QVERIFY(fixtures::largestChannelDifference(QImage(path("eye_L.png")), left) <= 12);
+    QVERIFY(fixtures::largestChannelDifference(QImage(path("eye_R.png")), right) <= 12);
+
+    const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
+    QVERIFY2(!exiftool.isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
+    const auto tagsOf = [&](const QString &file) {
+        const ProgramRun tags = runProgram(exiftool, {"-j", "-a", "-G1", "-n", "-MPF:all", file});
+        return QJsonDocument::fromJson(tags.out).array().at(0).toObject();
+    };
+    const QJsonObject first = tagsOf(path("out.mpo"));
+    QCOMPARE(first.value(u"MPF0:MPFVersion").toString(), QStringLiteral("0100"));
+    QCOMPARE(first.value(u"MPF0:NumberOfImages").toInt(), 2);
+    QCOMPARE(first.value(u"MPF0:MPIndividualNum").toInt(), 1);
+    QCOMPARE(first.value(u"MPF0:BaseViewpointNum").toInt(), 1);
+    QCOMPARE(first.value(u"MPImage1:MPImageFlags").toInt(), 4); // representative
+    QCOMPARE(first.value(u"MPImage2:MPImageFlags").toInt(), 0);
+    for (const char *image : {"MPImage1", "MPImage2"}) {
+        const QString group = QLatin1StringView(image) + u':';
+        QCOMPARE(first.value(group + QStringLiteral("MPImageType")).toInt(),
+                 0x020002); // multi-frame disparity
+        const qsizetype number = image[7] == '1' ? 0 : 1;
+        QCOMPARE(first.value(group + QStringLiteral("MPImageLength")).toInt(),
+                 int(index.images[number].size));
+        QCOMPARE(first.value(group + QStringLiteral("MPImageStart")).toInt(),
+                 int(index.images[number].offset));
+    }
+    // The second image on its own carries its attribute IFD.
+    const QString second = fixtures::makeFile(
+        dir_->path(), "second.jpg", mpo.sliced(index.images[1].offset, index.images[1].size));
+    QCOMPARE(tagsOf(second).value(u"MPF0:MPIndividualNum").toInt(), 2);
+    QCOMPARE(tagsOf(second).value(u"MPF0:BaseViewpointNum").toInt(), 1);
+}
+
+void StereoOutputsTest::pairThatCannotBeWrittenLeavesNeitherFile() {
+    // The right eye's file cannot be made: a folder is in its place.
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("out_R.png")));
+    const ProgramRun run =
+        runTool(QStringList{"--to", "pair"} + makeEyes({16, 8}) + QStringList{path("out.png")});
+    QCOMPARE(run.exitCode, 5);
+    QVERIFY2(run.err.contains("out_R.png"), run.err.constData());
+    QVERIFY(!QFile::exists(path("out_L.png")));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), (QStringList{"left.png", "right.png"}));
+}
+
+void StereoOutputsTest::batchWritesStereoFormats_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("outputs");
+    QTest::newRow("mpo") << QStringList{"--format", "mpo"} << QStringList{"a.mpo", "b.mpo"};
+    QTest::newRow("pair of jpegs") << QStringList{"--to", "pair", "--format", "jpg"}
+                                   << QStringList{"a_L.jpg", "a_R.jpg", "b_L.jpg", "b_R.jpg"};
+    QTest::newRow("half-parallel png")
+        << QStringList{"--to", "half-parallel", "--format", "png"} << QStringList{"a.png", "b.png"};
+}
+
+void StereoOutputsTest::batchWritesStereoFormats() {
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, outputs);
+    const QSize size(32, 16);
+    const QString in = path("in");
+    QVERIFY(QDir().mkpath(in));
+    fixtures::makeFile(in, "a_L.png", fixtures::pngBytes(leftEye(size)));
+    fixtures::makeFile(in, "a_R.png", fixtures::pngBytes(rightEye(size)));
+    fixtures::makeFile(
+        in, "b.mpo",
+        fixtures::mpoBytes(
+            {fixtures::jpegBytes(leftEye(size)), fixtures::jpegBytes(rightEye(size))}, false));
+
+    const ProgramRun run = runTool(options + QStringList{"--batch", in, path("out")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files), outputs);
+    for (const QString &output : outputs) {
+        const QString file = path("out/") + output;
+        if (output.endsWith(u".mpo"))
+            QCOMPARE(duoptica::ReadMpoIndex(fixtures::readFile(file)).images.size(), 2);
+        else
+            QCOMPARE(QImage(file).size(), size);
+    }
+}
+
+QTEST_GUILESS_MAIN(StereoOutputsTest)
+#include "tst_stereooutputs.moc"
