@@ -24,6 +24,7 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
     if (job.swap) {
         std::swap(eyes.left, eyes.right);
         std::swap(eyes.leftName, eyes.rightName);
+        std::swap(eyes.leftExif, eyes.rightExif);
     }
     if (eyes.left.size() != eyes.right.size())
         return {ExitCode::SizeMismatch,
@@ -51,7 +52,7 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
                     .arg(*job.windowShift)};
 
     // Stages that change the eyes go before this last step, which packs and writes them.
-    Outcome written = writeEyes(job, std::move(eyes.left), std::move(eyes.right), threads);
+    Outcome written = writeEyes(job, std::move(eyes), threads);
     if (written.code != ExitCode::Success)
         return written;
     return outcome;

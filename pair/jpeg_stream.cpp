@@ -1,5 +1,7 @@
 #include "jpeg_stream.h"
 
+#include "camera_exif.h"
+
 #include "bmp_band_output.h"
 #include "exif_orientation.h"
 #include "jpeg_band_reader.h"
@@ -36,15 +38,20 @@ bool isShownAsStored(const JpegBandReader &reader) {
 
 // The two readers of a job's eyes, from two files or from the first two images of an MPO.
 struct EyeReaders {
-    QByteArray mpo; // the whole MPO file, which the readers read from
+    QByteArray mpo;          // the whole MPO file, which the readers read from
+    QByteArrayView leftHead; // the left eye's JPEG, or its start: its EXIF and JFIF
+    QByteArray leftFileHead;
     JpegBandReader left;
     JpegBandReader right;
 };
 
 bool openEyes(const PairJob &job, EyeReaders &eyes) {
-    if (job.layout == StereoLayout::Pair)
+    if (job.layout == StereoLayout::Pair) {
+        eyes.leftFileHead = FileHead(job.swap ? job.rightFile : job.leftFile);
+        eyes.leftHead = eyes.leftFileHead;
         return eyes.left.open(job.swap ? job.rightFile : job.leftFile) &&
                eyes.right.open(job.swap ? job.leftFile : job.rightFile);
+    }
     if (job.layout != StereoLayout::FromFile || isJpsFile(job.leftFile))
         return false;
     // Only a regular file is read: reading a FIFO would wait for a writer.
@@ -59,6 +66,7 @@ bool openEyes(const PairJob &job, EyeReaders &eyes) {
         const ByteRange range = index.images[job.swap ? 1 - i : i];
         return QByteArrayView(eyes.mpo).sliced(range.offset, range.size);
     };
+    eyes.leftHead = image(0);
     return eyes.left.openBytes(image(0)) && eyes.right.openBytes(image(1));
 }
 
@@ -113,15 +121,20 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     };
     if (!file.open(QIODevice::WriteOnly))
         return writeFailure(file.errorString());
-    // Qt's reader gives a picture without a resolution of its own the default one of any image.
-    const QImage unset(1, 1, QImage::Format_RGB32);
+    // Qt's reader gives a picture without a resolution of its own the default one of any image;
+    // the camera's EXIF resolution stands in for a missing JFIF one, as on the general path.
+    QImage unset(1, 1, QImage::Format_RGB32);
+    ApplyCameraResolution(unset, eyes.leftHead);
     const int dotsPerMeterX = left.dotsPerMeterX(unset.dotsPerMeterX());
     const int dotsPerMeterY = left.dotsPerMeterY(unset.dotsPerMeterY());
+    const QByteArray exif = job.format == "jpg"
+                                ? UprightExif(ExifOfJpeg(eyes.leftHead), {width, height})
+                                : QByteArray();
     JpegBandWriter jpeg;
     std::optional<BmpBandOutput> bmp;
     if (job.format == "bmp")
         bmp.emplace(file, width, height, dotsPerMeterX, dotsPerMeterY);
-    else if (!jpeg.start(file, width, height, dotsPerMeterX, dotsPerMeterY, job.jpegQuality))
+    else if (!jpeg.start(file, width, height, dotsPerMeterX, dotsPerMeterY, job.jpegQuality, exif))
         return writeFailure(jpeg.errorString());
     const auto writeBand = [&](const PackedPixel *rows, int firstRow, int count) {
         if (!bmp)

@@ -1,5 +1,6 @@
 #include "stereo_output.h"
 
+#include "camera_exif.h"
 #include "combine_pictures.h"
 #include "mpo_file.h"
 #include "picture_file.h"
@@ -29,15 +30,27 @@ Outcome saveFiles(const QList<FileBytes> &files) {
     return error.isEmpty() ? Outcome() : cannotWrite(failedFile, error);
 }
 
+// The picture encoded as the job's format, a JPEG with the camera's EXIF; empty with the
+// reason in *error.
+QByteArray encoded(const PairJob &job, const QImage &picture, const QByteArray &exif,
+                   QString *error) {
+    const QByteArray bytes =
+        EncodePicture(picture, job.format, qualityFor(job.format, job.jpegQuality), error);
+    if (job.format != "jpg" || bytes.isEmpty())
+        return bytes;
+    return JpegWithExif(bytes, UprightExif(exif, picture.size()));
+}
+
 // The eyes encoded one after the other, so both are in memory before either file is touched.
-Outcome writeTwoPictures(const PairJob &job, const QImage &left, const QImage &right) {
+Outcome writeTwoPictures(const PairJob &job, const EyePictures &eyes) {
     const QStringList names = outputFilesOf(job);
     QList<FileBytes> files;
-    for (const QImage *eye : {&left, &right}) {
+    for (const auto &[eye, exif] :
+         {std::pair{&eyes.left, &eyes.leftExif}, std::pair{&eyes.right, &eyes.rightExif}}) {
         QString error;
-        const QString &name = names[files.size()];
-        files.append({name, EncodePicture(*eye, job.format, qualityFor(job.format, job.jpegQuality),
-                                          &error)});
+        // An MPO's two images go into its one file.
+        const QString name = job.to == StereoOutput::Pair ? names[files.size()] : job.outputFile;
+        files.append({name, encoded(job, *eye, *exif, &error)});
         if (files.back().bytes.isEmpty())
             return cannotWrite(name, error);
     }
@@ -52,23 +65,29 @@ Outcome writeTwoPictures(const PairJob &job, const QImage &left, const QImage &r
 
 } // namespace
 
-Outcome writeEyes(const PairJob &job, QImage left, QImage right, Threads threads) {
-    const QSize size = left.size();
+Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
+    const QSize size = eyes.left.size();
     if (job.to == StereoOutput::Mpo || job.to == StereoOutput::Pair) {
         // A JPEG or a BMP of an eye read with transparency would otherwise differ from the
         // other outputs, which show it on the window's background.
-        left = asSourceBitmap(std::move(left));
-        right = asSourceBitmap(std::move(right));
-        if (left.isNull() || right.isNull())
+        eyes.left = asSourceBitmap(std::move(eyes.left));
+        eyes.right = asSourceBitmap(std::move(eyes.right));
+        if (eyes.left.isNull() || eyes.right.isNull())
             return outOfMemory(job, size);
-        return writeTwoPictures(job, left, right);
+        return writeTwoPictures(job, eyes);
     }
     const QImage output =
         job.to == StereoOutput::Anaglyph
-            ? combinePictures(std::move(left), std::move(right), job.mode, threads)
-            : packEyes(left, right, job.to);
+            ? combinePictures(std::move(eyes.left), std::move(eyes.right), job.mode, threads)
+            : packEyes(eyes.left, eyes.right, job.to);
     if (output.isNull())
         return outOfMemory(job, size);
+    if (job.format == "jpg" && !eyes.leftExif.isEmpty()) {
+        QString error;
+        const QByteArray bytes = encoded(job, output, eyes.leftExif, &error);
+        return bytes.isEmpty() ? cannotWrite(job.outputFile, error)
+                               : saveFiles({{job.outputFile, bytes}});
+    }
     const QString error =
         SavePicture(output, job.outputFile, job.format, qualityFor(job.format, job.jpegQuality));
     if (!error.isEmpty())

@@ -3,13 +3,13 @@
 #pragma once
 
 #include "pair_job.h"
-
-#include <QImage>
+#include "stereo_input.h"
 
 namespace duoptica {
 
 // Both eyes the same size. Every file is written whole or not at all; with two files (Pair),
-// both or neither.
-Outcome writeEyes(const PairJob &job, QImage left, QImage right, Threads threads);
+// both or neither. A JPEG keeps the camera's EXIF, made fit for its upright pixels: the left
+// eye's, and in an MPO's second image or a pair's right file the right eye's.
+Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads);
 
 } // namespace duoptica

@@ -3,6 +3,7 @@
 #include "combine_pictures.h"
 #include "huge_pages.h"
 
+#include <QColorSpace>
 #include <QPainter>
 
 namespace duoptica {
@@ -93,6 +94,7 @@ QImage packEyes(const QImage &left, const QImage &right, StereoOutput to) {
     QImage packed = packBitmaps(leftBitmap, rightBitmap, to);
     packed.setDotsPerMeterX(left.dotsPerMeterX());
     packed.setDotsPerMeterY(left.dotsPerMeterY());
+    packed.setColorSpace(left.colorSpace()); // the camera's profile, kept by PNG and JPEG
     return packed;
 }
 
