@@ -42,6 +42,16 @@ QImage halved(const QImage &eye, bool width) {
     return half;
 }
 
+QString exiftool() {
+    return QStandardPaths::findExecutable(QStringLiteral("exiftool"));
+}
+
+// What exiftool reads in a file, by group and name ("IFD0:Make"), numbers as numbers.
+QJsonObject exifTags(const QString &file) {
+    const ProgramRun run = runProgram(exiftool(), {"-j", "-a", "-G1", "-n", file});
+    return QJsonDocument::fromJson(run.out).array().at(0).toObject();
+}
+
 } // namespace
 
 class StereoOutputsTest : public QObject {
@@ -56,6 +66,8 @@ private slots:
     void interleavedFormatsTakeEachEyeByParity_data();
     void interleavedFormatsTakeEachEyeByParity();
     void mpoReadsBackHereAndInExiftool();
+    void jpegOutputsKeepTheCamerasExifMadeUpright_data();
+    void jpegOutputsKeepTheCamerasExifMadeUpright();
     void pairThatCannotBeWrittenLeavesNeitherFile();
     void batchWritesStereoFormats_data();
     void batchWritesStereoFormats();
@@ -199,12 +211,8 @@ void StereoOutputsTest::mpoReadsBackHereAndInExiftool() {
     QVERIFY(fixtures::largestChannelDifference(QImage(path("eye_L.png")), left) <= 12);
     QVERIFY(fixtures::largestChannelDifference(QImage(path("eye_R.png")), right) <= 12);
 
-    const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
-    QVERIFY2(!exiftool.isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
-    const auto tagsOf = [&](const QString &file) {
-        const ProgramRun tags = runProgram(exiftool, {"-j", "-a", "-G1", "-n", "-MPF:all", file});
-        return QJsonDocument::fromJson(tags.out).array().at(0).toObject();
-    };
+    QVERIFY2(!exiftool().isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
+    const auto tagsOf = exifTags;
     const QJsonObject first = tagsOf(path("out.mpo"));
     QCOMPARE(first.value(u"MPF0:MPFVersion").toString(), QStringLiteral("0100"));
     QCOMPARE(first.value(u"MPF0:NumberOfImages").toInt(), 2);
@@ -227,6 +235,83 @@ void StereoOutputsTest::mpoReadsBackHereAndInExiftool() {
         dir_->path(), "second.jpg", mpo.sliced(index.images[1].offset, index.images[1].size));
     QCOMPARE(tagsOf(second).value(u"MPF0:MPIndividualNum").toInt(), 2);
     QCOMPARE(tagsOf(second).value(u"MPF0:BaseViewpointNum").toInt(), 1);
+}
+
+void StereoOutputsTest::jpegOutputsKeepTheCamerasExifMadeUpright_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QSize>("size"); // of the output, upright
+    QTest::addColumn<int>("orientation");
+    QTest::newRow("mpo") << QStringList() << "out.mpo" << QSize(40, 24) << 6;
+    QTest::newRow("side by side jpeg")
+        << QStringList{"--to", "parallel"} << "out.jpg" << QSize(80, 24) << 6;
+    QTest::newRow("pair of jpegs")
+        << QStringList{"--to", "pair"} << "out.jpg" << QSize(40, 24) << 6;
+    QTest::newRow("jps") << QStringList() << "out.jps" << QSize(80, 24) << 6;
+    QTest::newRow("anaglyph jpeg, turned")
+        << QStringList{"--mode", "red-blue"} << "out.jpg" << QSize(40, 24) << 6;
+    QTest::newRow("anaglyph jpeg, upright (streamed)")
+        << QStringList{"--mode", "red-blue"} << "out.jpg" << QSize(40, 24) << 1;
+}
+
+void StereoOutputsTest::jpegOutputsKeepTheCamerasExifMadeUpright() {
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QFETCH(QSize, size);
+    QFETCH(int, orientation);
+    QVERIFY2(!exiftool().isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
+    // Camera JPEGs stored lying on their side, with a thumbnail, a 72 dpi EXIF resolution and no
+    // JFIF segment.
+    QStringList eyes;
+    const QString thumbnail = fixtures::makeFile(
+        dir_->path(), "thumb.jpg", fixtures::jpegBytes(fixtures::smoothPicture({8, 8})));
+    for (const char *side : {"L", "R"}) {
+        const QImage stored =
+            fixtures::smoothPicture(orientation == 6 ? QSize(24, 40) : QSize(40, 24));
+        eyes << fixtures::makeFile(
+            dir_->path(), QStringLiteral("eye_%1.jpg").arg(side),
+            fixtures::jpegBytes(side[0] == 'L' ? stored : stored.mirrored()));
+        const ProgramRun tagged = runProgram(
+            exiftool(),
+            {"-q", "-overwrite_original", "-JFIF:all=", "-Make=Maker",
+             "-Model=Camera " + QLatin1StringView(side), "-DateTimeOriginal=2011:03:26 10:00:00",
+             "-Orientation#=" + QString::number(orientation), "-XResolution=72", "-YResolution=72",
+             "-ResolutionUnit=inches", "-ExifImageWidth=1", "-ExifImageHeight=1",
+             "-ThumbnailImage<=" + thumbnail, eyes.back()});
+        QCOMPARE(tagged.exitCode, 0);
+    }
+
+    const ProgramRun run = runTool(options + eyes + QStringList{path(output)});
+    QCOMPARE(run.exitCode, 0);
+
+    QStringList files{path(output)};
+    QStringList models{"Camera L"};
+    if (options.contains(u"pair")) {
+        files = QStringList{path("out_L.jpg"), path("out_R.jpg")};
+        models << QStringLiteral("Camera R");
+    } else if (output.endsWith(u".mpo")) {
+        const QByteArray mpo = fixtures::readFile(path(output));
+        const duoptica::MpoIndex index = duoptica::ReadMpoIndex(mpo);
+        QCOMPARE(index.images.size(), 2);
+        files << fixtures::makeFile(dir_->path(), "second.jpg",
+                                    mpo.sliced(index.images[1].offset, index.images[1].size));
+        models << QStringLiteral("Camera R");
+    }
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QJsonObject tags = exifTags(files[i]);
+        const auto tag = [&](const char *name) { return tags.value(QLatin1StringView(name)); };
+        QCOMPARE(tag("IFD0:Make").toString(), QStringLiteral("Maker"));
+        QCOMPARE(tag("IFD0:Model").toString(), models[i]);
+        QCOMPARE(tag("ExifIFD:DateTimeOriginal").toString(), QStringLiteral("2011:03:26 10:00:00"));
+        QCOMPARE(tag("IFD0:Orientation").toInt(), 1);
+        QCOMPARE(tag("File:ImageWidth").toInt(), size.width());
+        QCOMPARE(tag("File:ImageHeight").toInt(), size.height());
+        QCOMPARE(tag("ExifIFD:ExifImageWidth").toInt(), size.width());
+        QCOMPARE(tag("ExifIFD:ExifImageHeight").toInt(), size.height());
+        QVERIFY2(!tags.contains(u"IFD1:ThumbnailImage"), qPrintable(files[i]));
+        QCOMPARE(tag("JFIF:XResolution").toInt(), 72);
+        QCOMPARE(tag("JFIF:YResolution").toInt(), 72);
+    }
 }
 
 void StereoOutputsTest::pairThatCannotBeWrittenLeavesNeitherFile() {
