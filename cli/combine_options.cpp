@@ -372,6 +372,9 @@ Options:
     jps               a cross-eyed side-by-side JPEG (also by .jps; --format jps)
     pair              two files, NAME_L.ext and NAME_R.ext, from OUTPUT's NAME.ext
                       --swap, --align and --window apply before the eyes are packed.
+                      Two upright JPEG eyes, or an MPO's, into an MPO (or an MPO into a pair
+                      of .jpg files) are copied losslessly; --align and --window (which move
+                      and crop the pixels) and a turning EXIF orientation force a new encoding.
   -h, --help          show this text
   --version           show the version
 

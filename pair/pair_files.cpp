@@ -3,6 +3,7 @@
 #include "bmp_direct.h"
 #include "general_path.h"
 #include "jpeg_stream.h"
+#include "lossless_copy.h"
 #include "picture_file.h"
 
 #include <QFileInfo>
@@ -25,6 +26,8 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
                 return {ExitCode::Usage,
                         QStringLiteral("%1: the output would overwrite an input").arg(output)};
 
+    if (std::optional<Outcome> copied = copyJpegsLosslessly(job))
+        return *copied;
     // The fast paths combine; packing the eyes, or moving one, takes whole pictures.
     if (job.to != StereoOutput::Anaglyph || job.windowShift)
         return combineWholePictures(job, threads);

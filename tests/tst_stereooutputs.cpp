@@ -4,6 +4,7 @@
 #include "picture_fixtures.h"
 #include "run_program.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -52,6 +53,23 @@ QJsonObject exifTags(const QString &file) {
     return QJsonDocument::fromJson(run.out).array().at(0).toObject();
 }
 
+// A JPEG from its first scan marker to the end: the entropy-coded data, which a new encoding of
+// the same pixels would change.
+QByteArray entropyCodedData(const QByteArray &jpeg) {
+    return jpeg.mid(jpeg.indexOf("\xFF\xDA"));
+}
+
+// Each image of an MPO, or the file itself for a JPEG.
+QList<QByteArray> imagesOf(const QByteArray &file) {
+    const duoptica::MpoIndex index = duoptica::ReadMpoIndex(file);
+    if (index.kind != duoptica::MpoIndex::Kind::Mpo)
+        return {file};
+    QList<QByteArray> images;
+    for (const duoptica::ByteRange &range : index.images)
+        images << file.sliced(range.offset, range.size);
+    return images;
+}
+
 } // namespace
 
 class StereoOutputsTest : public QObject {
@@ -68,6 +86,8 @@ private slots:
     void mpoReadsBackHereAndInExiftool();
     void jpegOutputsKeepTheCamerasExifMadeUpright_data();
     void jpegOutputsKeepTheCamerasExifMadeUpright();
+    void losslessOutputsCopyTheEntropyCodedData_data();
+    void losslessOutputsCopyTheEntropyCodedData();
     void pairThatCannotBeWrittenLeavesNeitherFile();
     void batchWritesStereoFormats_data();
     void batchWritesStereoFormats();
@@ -312,6 +332,57 @@ void StereoOutputsTest::jpegOutputsKeepTheCamerasExifMadeUpright() {
         QCOMPARE(tag("JFIF:XResolution").toInt(), 72);
         QCOMPARE(tag("JFIF:YResolution").toInt(), 72);
     }
+}
+
+void StereoOutputsTest::losslessOutputsCopyTheEntropyCodedData_data() {
+    QTest::addColumn<QString>("input"); // two JPEG files, or one MPO
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("outputs");
+    QTest::addColumn<bool>("swapped");
+    QTest::newRow("two jpegs into an mpo")
+        << "pair" << QStringList() << QStringList{"out.mpo"} << false;
+    QTest::newRow("an mpo swapped into an mpo")
+        << "mpo" << QStringList{"--swap"} << QStringList{"out.mpo"} << true;
+    QTest::newRow("an mpo into two jpegs")
+        << "mpo" << QStringList{"--to", "pair"} << QStringList{"out_L.jpg", "out_R.jpg"} << false;
+}
+
+void StereoOutputsTest::losslessOutputsCopyTheEntropyCodedData() {
+    QFETCH(QString, input);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, outputs);
+    QFETCH(bool, swapped);
+    // Encoded at a quality the tool does not use, so a new encoding could not give these bytes.
+    const QImage left = fixtures::smoothPicture({48, 32});
+    QList<QByteArray> eyes;
+    for (const QImage &eye : {left, left.mirrored(true, false)}) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(eye.save(&buffer, "JPEG", 37));
+        eyes << buffer.data();
+    }
+    QStringList inputs;
+    if (input == u"pair")
+        inputs << fixtures::makeFile(dir_->path(), "l.jpg", eyes[0])
+               << fixtures::makeFile(dir_->path(), "r.jpg", eyes[1]);
+    else
+        inputs << fixtures::makeFile(dir_->path(), "in.mpo", fixtures::mpoBytes(eyes, true));
+    const QString output = outputs.size() == 1 ? outputs[0] : QStringLiteral("out.jpg");
+
+    const ProgramRun run = runTool(options + inputs + QStringList{path(output)});
+    QCOMPARE(run.exitCode, 0);
+
+    QList<QByteArray> written;
+    for (const QString &file : outputs)
+        written << imagesOf(fixtures::readFile(path(file)));
+    QCOMPARE(written.size(), 2);
+    if (swapped)
+        std::swap(eyes[0], eyes[1]);
+    for (int i = 0; i < 2; ++i)
+        QVERIFY2(entropyCodedData(written[i]) == entropyCodedData(eyes[i]),
+                 qPrintable(QStringLiteral("image %1").arg(i + 1)));
+    if (outputs[0].endsWith(u".mpo"))
+        QCOMPARE(duoptica::ReadMpoIndex(fixtures::readFile(path(output))).images.size(), 2);
 }
 
 void StereoOutputsTest::pairThatCannotBeWrittenLeavesNeitherFile() {
