@@ -3,6 +3,7 @@
 #include "mpo_index.h"
 #include "picture_fixtures.h"
 #include "run_program.h"
+#include "synthetic_stereo.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -88,6 +89,8 @@ private slots:
     void jpegOutputsKeepTheCamerasExifMadeUpright();
     void losslessOutputsCopyTheEntropyCodedData_data();
     void losslessOutputsCopyTheEntropyCodedData();
+    void alignedCameraFileGivesCroppedStereoOutputs_data();
+    void alignedCameraFileGivesCroppedStereoOutputs();
     void pairThatCannotBeWrittenLeavesNeitherFile();
     void batchWritesStereoFormats_data();
     void batchWritesStereoFormats();
@@ -383,6 +386,39 @@ void StereoOutputsTest::losslessOutputsCopyTheEntropyCodedData() {
                  qPrintable(QStringLiteral("image %1").arg(i + 1)));
     if (outputs[0].endsWith(u".mpo"))
         QCOMPARE(duoptica::ReadMpoIndex(fixtures::readFile(path(output))).images.size(), 2);
+}
+
+void StereoOutputsTest::alignedCameraFileGivesCroppedStereoOutputs_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("aligned mpo") << QStringList() << "out.mpo";
+    QTest::newRow("aligned half-parallel frame")
+        << QStringList{"--to", "half-parallel"} << "out.jpg";
+}
+
+void StereoOutputsTest::alignedCameraFileGivesCroppedStereoOutputs() {
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    const synthetic::Scene scene({900, 600});
+    const QString mpo =
+        fixtures::makeFile(dir_->path(), "camera.mpo",
+                           fixtures::mpoBytes({fixtures::jpegBytes(scene.left()),
+                                               fixtures::jpegBytes(scene.right({1.5, 1.02, 5}))},
+                                              false));
+
+    const ProgramRun run = runTool(QStringList{"--align", "--window", "auto"} + options +
+                                   QStringList{mpo, path(output)});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.err.contains("aligned with "), run.err.constData());
+
+    const QList<QByteArray> images = imagesOf(fixtures::readFile(path(output)));
+    QCOMPARE(images.size(), output.endsWith(u".mpo") ? 2 : 1);
+    const QSize size = QImage::fromData(images[0]).size();
+    for (const QByteArray &image : images)
+        QCOMPARE(QImage::fromData(image).size(), size);
+    // Turned 1.5 degrees and moved 5 pixels, the pair loses a margin all round.
+    QVERIFY2(size.width() < 900 && size.height() < 590 && size.width() > 800 && size.height() > 500,
+             qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
 }
 
 void StereoOutputsTest::pairThatCannotBeWrittenLeavesNeitherFile() {
