@@ -118,6 +118,7 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         job.jpegQuality = request.jpegQuality;
         job.to = request.to;
         job.windowShift = request.windowShift;
+        job.wiggleMs = request.wiggleMs;
         // Every pair's inputs, also other shards': none may be overwritten by this shard's outputs.
         inputs << QFileInfo(job.leftFile).canonicalFilePath();
         if (!job.rightFile.isEmpty())

@@ -21,6 +21,7 @@ struct BatchRequest {
     std::optional<AlignOptions> align = std::nullopt;
     StereoOutput to = StereoOutput::Anaglyph;
     std::optional<int> windowShift = std::nullopt;
+    int wiggleMs = kDefaultWiggleMs;
 };
 
 struct BatchSummary {

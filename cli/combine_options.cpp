@@ -73,7 +73,14 @@ constexpr OutputName kOutputNames[] = {
     {"mpo", StereoOutput::Mpo},
     {"jps", StereoOutput::Jps},
     {"pair", StereoOutput::Pair},
+    {"wiggle", StereoOutput::Wiggle},
 };
+
+// The formats a wiggle animation is written in.
+QByteArray animationNamed(const QString &name) {
+    const QString lower = name.toLower();
+    return lower == u"gif" || lower == u"webp" ? lower.toLatin1() : QByteArray();
+}
 
 bool outputNamed(const QString &name, StereoOutput &to) {
     for (const OutputName &output : kOutputNames)
@@ -129,9 +136,12 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
                                           QStringLiteral("window"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"));
     const QCommandLineOption toOption(QStringLiteral("to"), QString(), QStringLiteral("format"));
+    const QCommandLineOption wiggleMsOption(QStringLiteral("wiggle-ms"), QString(),
+                                            QStringLiteral("ms"));
     parser.addOptions({modeOption, batchOption, formatOption, layoutOption, swapOption,
                        qualityOption, helpOption, versionOption, shardOption, skipExistingOption,
-                       reportOption, alignOption, windowOption, verboseOption, toOption});
+                       reportOption, alignOption, windowOption, verboseOption, toOption,
+                       wiggleMsOption});
     if (!parser.parse(arguments))
         return failure(parser.errorText());
 
@@ -233,7 +243,11 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
                                               "read: parallel, cross or over-under"));
             options.layout = StereoLayout::FromFile;
         }
-        if (parser.isSet(formatOption)) {
+        if (options.to == StereoOutput::Wiggle) {
+            options.format = animationNamed(parser.value(formatOption));
+            if (options.format.isEmpty())
+                return failure(QStringLiteral("--to wiggle in a batch takes --format gif or webp"));
+        } else if (parser.isSet(formatOption)) {
             const std::optional<StereoOutput> stereo =
                 outputForExtension(parser.value(formatOption));
             if (stereo && toGiven && options.to != *stereo)
@@ -277,7 +291,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
         if (stereo && options.to != *stereo)
             return failure(QStringLiteral("%1: this name is for --to %2")
                                .arg(options.outputFile, QFileInfo(options.outputFile).suffix()));
-        if (jpegImages && (stereo || options.format == "jpg"))
+        if (options.to == StereoOutput::Wiggle) {
+            options.format = animationNamed(QFileInfo(options.outputFile).suffix());
+            if (options.format.isEmpty())
+                return failure(QStringLiteral("%1: --to wiggle writes an animation: the output "
+                                              "must end in .gif or .webp")
+                                   .arg(options.outputFile));
+        } else if (jpegImages && (stereo || options.format == "jpg"))
             options.format = "jpg";
         else if (jpegImages)
             return failure(QStringLiteral("%1: --to mpo and --to jps write JPEG images: the "
@@ -289,6 +309,16 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
     }
     if (parser.isSet(modeOption) && options.to != StereoOutput::Anaglyph)
         return failure(QStringLiteral("--mode goes with --to anaglyph"));
+    if (parser.isSet(wiggleMsOption)) {
+        bool number = false;
+        options.wiggleMs = parser.value(wiggleMsOption).toInt(&number);
+        if (options.to != StereoOutput::Wiggle)
+            return failure(QStringLiteral("--wiggle-ms goes with --to wiggle"));
+        if (!number || options.wiggleMs < 20 || options.wiggleMs > 10000)
+            return failure(QStringLiteral("--wiggle-ms takes a whole number of milliseconds "
+                                          "from 20 to 10000, not '%1'")
+                               .arg(parser.value(wiggleMsOption)));
+    }
     parsed.action = ParsedCommandLine::Action::Run;
     return parsed;
 }
@@ -371,10 +401,13 @@ Options:
                       (also chosen by an OUTPUT ending in .mpo; --format mpo in a batch)
     jps               a cross-eyed side-by-side JPEG (also by .jps; --format jps)
     pair              two files, NAME_L.ext and NAME_R.ext, from OUTPUT's NAME.ext
+    wiggle            an animation showing the eyes in turn, for the web: OUTPUT .gif or
+                      .webp (--format gif or webp in a batch); the stereo window stays still
                       --swap, --align and --window apply before the eyes are packed.
                       Two upright JPEG eyes, or an MPO's, into an MPO (or an MPO into a pair
                       of .jpg files) are copied losslessly; --align and --window (which move
                       and crop the pixels) and a turning EXIF orientation force a new encoding.
+  --wiggle-ms N       each frame's time in a wiggle animation, 150 by default
   -h, --help          show this text
   --version           show the version
 

@@ -35,6 +35,7 @@ struct CombineOptions {
     std::optional<AlignOptions> align;        // --align, with --window and --verbose
     StereoOutput to = StereoOutput::Anaglyph; // --to, or from OUTPUT's extension or --format
     std::optional<int> windowShift;           // --window N without --align
+    int wiggleMs = kDefaultWiggleMs;          // --wiggle-ms
 };
 
 struct ParsedCommandLine {

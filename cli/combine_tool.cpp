@@ -42,7 +42,7 @@ int runBatchCommand(const CombineOptions &options) {
     const BatchSummary summary =
         runBatch({options.inputDir, options.outputDir, options.format, options.mode, options.layout,
                   options.swap, options.jpegQuality, options.shard, options.skipExisting,
-                  options.align, options.to, options.windowShift},
+                  options.align, options.to, options.windowShift, options.wiggleMs},
                  report);
     progress.finish();
     if (summary.pairsInFolder > 0)
@@ -85,7 +85,7 @@ int runCombineTool(const QStringList &arguments) {
     const Outcome outcome =
         combinePairFiles({options.leftFile, options.rightFile, options.outputFile, options.format,
                           options.mode, options.layout, options.swap, options.jpegQuality,
-                          options.align, options.to, options.windowShift});
+                          options.align, options.to, options.windowShift, options.wiggleMs});
     for (const QString &line : outcome.notes)
         printError(line);
     if (outcome.code != ExitCode::Success)

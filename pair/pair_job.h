@@ -42,7 +42,10 @@ enum class StereoOutput {
     Mpo,           // a multi-picture file of two JPEG images
     Jps,           // a cross-eyed side-by-side JPEG
     Pair,          // two files, NAME_L.ext and NAME_R.ext
+    Wiggle,        // an animation showing the eyes in turn: GIF or WebP
 };
+
+inline constexpr int kDefaultWiggleMs = 150;
 
 inline constexpr int kDefaultJpegQuality = 90;
 
@@ -60,6 +63,7 @@ struct PairJob {
     // --window N without --align: the right eye moved N pixels to the right, both cropped to
     // what they share.
     std::optional<int> windowShift = std::nullopt;
+    int wiggleMs = kDefaultWiggleMs; // each frame's time in a wiggle animation
 };
 
 // The files a job writes: its output, or for StereoOutput::Pair the two NAME_L.ext and

@@ -5,6 +5,7 @@
 #include "mpo_file.h"
 #include "picture_file.h"
 #include "stereo_packing.h"
+#include "wiggle_animation.h"
 
 namespace duoptica {
 
@@ -75,6 +76,20 @@ Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
         if (eyes.left.isNull() || eyes.right.isNull())
             return outOfMemory(job, size);
         return writeTwoPictures(job, eyes);
+    }
+    if (job.to == StereoOutput::Wiggle) {
+        // The window the stages placed is the pivot: what sits at zero disparity stays still.
+        eyes.left = asSourceBitmap(std::move(eyes.left));
+        eyes.right = asSourceBitmap(std::move(eyes.right));
+        if (eyes.left.isNull() || eyes.right.isNull())
+            return outOfMemory(job, size);
+        QString error;
+        const QByteArray animation =
+            job.format == "webp"
+                ? wiggleWebp(eyes.left, eyes.right, job.wiggleMs, job.jpegQuality, &error)
+                : wiggleGif(eyes.left, eyes.right, job.wiggleMs, &error);
+        return animation.isEmpty() ? cannotWrite(job.outputFile, error)
+                                   : saveFiles({{job.outputFile, animation}});
     }
     const QImage output =
         job.to == StereoOutput::Anaglyph

@@ -79,6 +79,7 @@ QImage packBitmaps(const QImage &left, const QImage &right, StereoOutput to) {
     case StereoOutput::Anaglyph:
     case StereoOutput::Mpo:
     case StereoOutput::Pair:
+    case StereoOutput::Wiggle:
         return {};
     }
     return {};

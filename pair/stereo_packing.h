@@ -8,9 +8,9 @@
 
 namespace duoptica {
 
-// Both eyes the same size, as the stages leave them. Null for StereoOutput::Anaglyph, Mpo and
-// Pair, which are not one picture of both, or when memory runs out. The picture keeps the left
-// eye's resolution.
+// Both eyes the same size, as the stages leave them. Null for StereoOutput::Anaglyph, Mpo, Pair
+// and Wiggle, which are not one picture of both, or when memory runs out. The picture keeps the
+// left eye's resolution.
 QImage packEyes(const QImage &left, const QImage &right, StereoOutput to);
 
 } // namespace duoptica

@@ -4,10 +4,10 @@
 #   bootstrap.sh test    that, plus what the test suite needs
 set -euo pipefail
 
-build_packages=(cmake ninja-build g++ qt6-base-dev libexif-dev libgl-dev libx11-dev fonts-dejavu-core
+build_packages=(cmake ninja-build g++ qt6-base-dev libexif-dev libgif-dev libwebp-dev libgl-dev libx11-dev fonts-dejavu-core
     libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev libopencv-calib3d-dev
     libjpeg62-turbo-dev)
-test_packages=(xvfb xauth xdotool x11-utils imagemagick desktop-file-utils appstream dpkg-dev file libimage-exiftool-perl)
+test_packages=(xvfb xauth xdotool x11-utils imagemagick desktop-file-utils appstream dpkg-dev file libimage-exiftool-perl qt6-image-formats-plugins)
 
 case "${1:-build}" in
 build) wanted=("${build_packages[@]}") ;;

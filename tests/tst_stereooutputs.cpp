@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -91,6 +92,8 @@ private slots:
     void losslessOutputsCopyTheEntropyCodedData();
     void alignedCameraFileGivesCroppedStereoOutputs_data();
     void alignedCameraFileGivesCroppedStereoOutputs();
+    void wiggleAlternatesTheEyes_data();
+    void wiggleAlternatesTheEyes();
     void pairThatCannotBeWrittenLeavesNeitherFile();
     void batchWritesStereoFormats_data();
     void batchWritesStereoFormats();
@@ -421,6 +424,48 @@ void StereoOutputsTest::alignedCameraFileGivesCroppedStereoOutputs() {
              qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
 }
 
+void StereoOutputsTest::wiggleAlternatesTheEyes_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("delay");
+    QTest::addColumn<int>("tolerance"); // GIF keeps the eyes' 200 colours exactly; WebP is lossy
+    QTest::newRow("gif, 150 ms by default") << QStringList() << "out.gif" << 150 << 0;
+    QTest::newRow("webp, 200 ms") << QStringList{"--wiggle-ms", "200"} << "out.webp" << 200 << 16;
+    QTest::newRow("gif after a window shift")
+        << QStringList{"--window", "4"} << "out.gif" << 150 << 0;
+}
+
+void StereoOutputsTest::wiggleAlternatesTheEyes() {
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QFETCH(int, delay);
+    QFETCH(int, tolerance);
+    const QSize size(64, 48);
+    // Lossy WebP keeps smooth eyes close; GIF keeps the pattern's colours exactly.
+    const bool lossy = output.endsWith(u".webp");
+    QImage left = lossy ? fixtures::smoothPicture(size) : leftEye(size);
+    QImage right = lossy ? left.mirrored(true, false) : rightEye(size);
+    const QStringList eyes{fixtures::makeFile(dir_->path(), "l.png", fixtures::pngBytes(left)),
+                           fixtures::makeFile(dir_->path(), "r.png", fixtures::pngBytes(right))};
+    const ProgramRun run =
+        runTool(QStringList{"--to", "wiggle"} + options + eyes + QStringList{path(output)});
+    QCOMPARE(run.exitCode, 0);
+
+    const int shift = options.contains(u"--window") ? 4 : 0;
+    left = left.copy(shift, 0, size.width() - shift, size.height());
+    right = right.copy(0, 0, size.width() - shift, size.height());
+    QImageReader reader(path(output));
+    QCOMPARE(reader.imageCount(), 2);
+    QVERIFY(reader.loopCount() != 0); // -1 or more: it loops
+    for (const QImage *eye : {&left, &right}) {
+        const QImage frame = reader.read();
+        QCOMPARE(frame.size(), eye->size());
+        const int difference = fixtures::largestChannelDifference(frame, *eye);
+        QVERIFY2(difference <= tolerance, qPrintable(QString::number(difference)));
+        QCOMPARE(reader.nextImageDelay(), delay);
+    }
+}
+
 void StereoOutputsTest::pairThatCannotBeWrittenLeavesNeitherFile() {
     // The right eye's file cannot be made: a folder is in its place.
     QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("out_R.png")));
@@ -438,6 +483,8 @@ void StereoOutputsTest::batchWritesStereoFormats_data() {
     QTest::newRow("mpo") << QStringList{"--format", "mpo"} << QStringList{"a.mpo", "b.mpo"};
     QTest::newRow("pair of jpegs") << QStringList{"--to", "pair", "--format", "jpg"}
                                    << QStringList{"a_L.jpg", "a_R.jpg", "b_L.jpg", "b_R.jpg"};
+    QTest::newRow("wiggle gif") << QStringList{"--to", "wiggle", "--format", "gif"}
+                                << QStringList{"a.gif", "b.gif"};
     QTest::newRow("half-parallel png")
         << QStringList{"--to", "half-parallel", "--format", "png"} << QStringList{"a.png", "b.png"};
 }
