@@ -114,7 +114,7 @@ QImage photoLikePicture(int width, int height, unsigned seed) {
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
-    const int runs = 5;
+    const int runs = 3;
     QTemporaryDir dir;
     const QString left = dir.filePath(QStringLiteral("left.jpg"));
     const QString right = dir.filePath(QStringLiteral("right.jpg"));
@@ -129,11 +129,11 @@ int main(int argc, char *argv[]) {
     std::printf("Two 6000 x 4000 JPEG eyes (%.1f MB and %.1f MB), %d runs each\n",
                 double(QFileInfo(left).size()) / 1e6, double(QFileInfo(right).size()) / 1e6, runs);
     std::printf("Lossless MPO against cp of the same bytes (ratio to cp):\n");
-    timeRows({{"cp left right DIR/", {"cp", left, right, out("copy/")}, out("copy/left.jpg")},
-              {"into out.mpo (lossless)",
-               {tool, left, right, out("lossless.mpo")},
-               out("lossless.mpo")}},
-             runs, 0);
+    timeRows(
+        {{"cp left right DIR/", {"cp", left, right, out("copy/")}, out("copy/left.jpg")},
+         {"into out.mpo (lossless)", {tool, left, right, out("lossless.mpo")}, out("lossless.mpo")},
+         {"--version (the tool's start alone)", {tool, "--version"}, QString()}},
+        runs, 0);
     std::printf(
         "Packed outputs against the streamed anaglyph into JPEG (ratio to the anaglyph):\n");
     timeRows({{"--mode red-blue out.jpg (streamed)",
@@ -148,12 +148,18 @@ int main(int argc, char *argv[]) {
               {"--to half-parallel out.jpg",
                {tool, "--to", "half-parallel", left, right, out("half.jpg")},
                out("half.jpg")},
-              {"--to rows out.png",
-               {tool, "--to", "rows", left, right, out("rows.png")},
-               out("rows.png")},
+              {"--to rows out.bmp",
+               {tool, "--to", "rows", left, right, out("rows.bmp")},
+               out("rows.bmp")},
               {"--window 8 out.mpo (encoded again)",
                {tool, "--window", "8", left, right, out("shifted.mpo")},
-               out("shifted.mpo")}},
+               out("shifted.mpo")},
+              {"--to wiggle out.gif",
+               {tool, "--to", "wiggle", left, right, out("wiggle.gif")},
+               out("wiggle.gif")},
+              {"--to wiggle out.webp",
+               {tool, "--to", "wiggle", left, right, out("wiggle.webp")},
+               out("wiggle.webp")}},
              runs, 0);
     return 0;
 }
