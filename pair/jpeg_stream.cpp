@@ -79,7 +79,10 @@ struct Band {
 } // namespace
 
 std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels, Threads threads) {
-    if (job.align || (job.format != "jpg" && job.format != "bmp"))
+    const bool sideBySide = job.to == StereoOutput::Parallel || job.to == StereoOutput::Cross ||
+                            job.to == StereoOutput::Jps;
+    if (job.align || job.windowShift || (job.to != StereoOutput::Anaglyph && !sideBySide) ||
+        (job.format != "jpg" && job.format != "bmp"))
         return std::nullopt;
     EyeReaders eyes;
     if (!openEyes(job, eyes))
@@ -127,14 +130,17 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     ApplyCameraResolution(unset, eyes.leftHead);
     const int dotsPerMeterX = left.dotsPerMeterX(unset.dotsPerMeterX());
     const int dotsPerMeterY = left.dotsPerMeterY(unset.dotsPerMeterY());
+    // Side by side, each output row is a row of each eye.
+    const int outputWidth = sideBySide ? 2 * width : width;
     const QByteArray exif = job.format == "jpg"
-                                ? UprightExif(ExifOfJpeg(eyes.leftHead), {width, height})
+                                ? UprightExif(ExifOfJpeg(eyes.leftHead), {outputWidth, height})
                                 : QByteArray();
     JpegBandWriter jpeg;
     std::optional<BmpBandOutput> bmp;
     if (job.format == "bmp")
-        bmp.emplace(file, width, height, dotsPerMeterX, dotsPerMeterY);
-    else if (!jpeg.start(file, width, height, dotsPerMeterX, dotsPerMeterY, job.jpegQuality, exif))
+        bmp.emplace(file, outputWidth, height, dotsPerMeterX, dotsPerMeterY);
+    else if (!jpeg.start(file, outputWidth, height, dotsPerMeterX, dotsPerMeterY, job.jpegQuality,
+                         exif))
         return writeFailure(jpeg.errorString());
     const auto writeBand = [&](const PackedPixel *rows, int firstRow, int count) {
         if (!bmp)
@@ -146,6 +152,18 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
         return bmp ? qt_error_string(bmp->error()) : jpeg.errorString();
     };
 
+    std::vector<PackedPixel> packed(sideBySide ? std::size_t(outputWidth) * kBandRows : 0);
+    const auto packBand = [&](const Band &band, int rows) {
+        const bool leftFirst = job.to == StereoOutput::Parallel;
+        const PackedPixel *first = leftFirst ? band.left.data() : band.right.data();
+        const PackedPixel *second = leftFirst ? band.right.data() : band.left.data();
+        for (std::size_t r = 0; r < std::size_t(rows); ++r) {
+            PackedPixel *row = packed.data() + r * std::size_t(outputWidth);
+            std::copy_n(first + r * std::size_t(width), width, row);
+            std::copy_n(second + r * std::size_t(width), width, row + width);
+        }
+        return packed.data();
+    };
     std::array<Band, 2> bands;
     for (Band &band : bands) {
         band.left.resize(std::size_t(width) * kBandRows);
@@ -165,9 +183,13 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
         QFuture<bool> next;
         if (parallel && nextRow < height)
             next = QtConcurrent::run(decodeBoth, std::ref(following), rowsFrom(nextRow));
-        combineMethodSpan(band.left.data(), band.right.data(), band.left.data(),
-                          std::size_t(width) * std::size_t(rows), job.mode);
-        const bool written = writeBand(band.left.data(), row, rows);
+        const PackedPixel *output = band.left.data();
+        if (sideBySide)
+            output = packBand(band, rows);
+        else
+            combineMethodSpan(band.left.data(), band.right.data(), band.left.data(),
+                              std::size_t(width) * std::size_t(rows), job.mode);
+        const bool written = writeBand(output, row, rows);
         bool decoded = true;
         if (nextRow < height)
             decoded = parallel ? next.result() : decodeBoth(following, rowsFrom(nextRow));

@@ -28,11 +28,11 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
 
     if (std::optional<Outcome> copied = copyJpegsLosslessly(job))
         return *copied;
-    // The fast paths combine; packing the eyes, or moving one, takes whole pictures.
-    if (job.to != StereoOutput::Anaglyph || job.windowShift)
-        return combineWholePictures(job, threads);
-    if (std::optional<Outcome> direct = combineBmpDirect(job, kMaxPicturePixels, threads))
-        return *direct;
+    // The direct path combines; the streamed one also puts eyes side by side. Other packings, and
+    // a moved eye, take whole pictures.
+    if (job.to == StereoOutput::Anaglyph && !job.windowShift)
+        if (std::optional<Outcome> direct = combineBmpDirect(job, kMaxPicturePixels, threads))
+            return *direct;
     if (std::optional<Outcome> streamed = combineJpegStreamed(job, kMaxPicturePixels, threads))
         return *streamed;
     return combineWholePictures(job, threads);

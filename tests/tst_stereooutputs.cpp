@@ -1,5 +1,7 @@
 // duoptica-combine --to: the eyes written for stereo viewers, read back as a viewer or another
 // program would read them.
+#include "general_path.h"
+#include "jpeg_stream.h"
 #include "mpo_index.h"
 #include "picture_fixtures.h"
 #include "run_program.h"
@@ -74,6 +76,8 @@ QList<QByteArray> imagesOf(const QByteArray &file) {
 
 } // namespace
 
+Q_DECLARE_METATYPE(duoptica::StereoOutput)
+
 class StereoOutputsTest : public QObject {
     Q_OBJECT
 
@@ -94,6 +98,8 @@ private slots:
     void alignedCameraFileGivesCroppedStereoOutputs();
     void wiggleAlternatesTheEyes_data();
     void wiggleAlternatesTheEyes();
+    void streamsSideBySideIntoTheWholePicturesBytes_data();
+    void streamsSideBySideIntoTheWholePicturesBytes();
     void pairThatCannotBeWrittenLeavesNeitherFile();
     void batchWritesStereoFormats_data();
     void batchWritesStereoFormats();
@@ -464,6 +470,50 @@ void StereoOutputsTest::wiggleAlternatesTheEyes() {
         QVERIFY2(difference <= tolerance, qPrintable(QString::number(difference)));
         QCOMPARE(reader.nextImageDelay(), delay);
     }
+}
+
+void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes_data() {
+    QTest::addColumn<duoptica::StereoOutput>("to");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<bool>("asMpo");
+    QTest::addColumn<bool>("swap");
+    QTest::newRow("parallel jpeg")
+        << duoptica::StereoOutput::Parallel << QByteArray("jpg") << false << false;
+    QTest::newRow("cross jpeg from an mpo, swapped")
+        << duoptica::StereoOutput::Cross << QByteArray("jpg") << true << true;
+    QTest::newRow("jps") << duoptica::StereoOutput::Jps << QByteArray("jpg") << false << false;
+    QTest::newRow("parallel bmp") << duoptica::StereoOutput::Parallel << QByteArray("bmp") << true
+                                  << false;
+}
+
+void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes() {
+    QFETCH(duoptica::StereoOutput, to);
+    QFETCH(QByteArray, format);
+    QFETCH(bool, asMpo);
+    QFETCH(bool, swap);
+    // Odd sizes and more rows than a band.
+    const QSize size(301, 77);
+    const QList<QByteArray> eyes{fixtures::jpegBytes(leftEye(size)),
+                                 fixtures::jpegBytes(rightEye(size))};
+    duoptica::PairJob job{.leftFile = fixtures::makeFile(dir_->path(), "l.jpg", eyes[0]),
+                          .rightFile = fixtures::makeFile(dir_->path(), "r.jpg", eyes[1]),
+                          .outputFile = path("whole." + format),
+                          .format = format,
+                          .swap = swap,
+                          .to = to};
+    if (asMpo) {
+        job.leftFile = fixtures::makeFile(dir_->path(), "in.mpo", fixtures::mpoBytes(eyes, false));
+        job.rightFile.clear();
+        job.layout = duoptica::StereoLayout::FromFile;
+    }
+    QCOMPARE(int(duoptica::combineWholePictures(job, duoptica::Threads::All).code), 0);
+    job.outputFile = path("streamed." + format);
+    const std::optional<duoptica::Outcome> streamed =
+        duoptica::combineJpegStreamed(job, duoptica::kMaxPicturePixels, duoptica::Threads::All);
+    QVERIFY(streamed.has_value());
+    QCOMPARE(int(streamed->code), 0);
+    QCOMPARE(fixtures::readFile(path("streamed." + format)),
+             fixtures::readFile(path("whole." + format)));
 }
 
 void StereoOutputsTest::pairThatCannotBeWrittenLeavesNeitherFile() {
