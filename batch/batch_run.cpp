@@ -82,21 +82,32 @@ void runJob(RunState &state, const PairJob &job) {
         return;
     QElapsedTimer timer;
     timer.start();
-    const QString outputName = QFileInfo(job.outputFile).fileName();
-    for (const QString &leftover : state.leftovers.value(outputName))
-        QFile::remove(leftover);
+    // A pair of files (--to pair) has two outputs; every other output format one.
+    const QStringList outputs = outputFilesOf(job);
+    QStringList outputNames;
+    for (const QString &output : outputs) {
+        outputNames << QFileInfo(output).fileName();
+        for (const QString &leftover : state.leftovers.value(outputNames.back()))
+            QFile::remove(leftover);
+    }
     {
         const QMutexLocker locker(&state.lock);
-        state.running.insert(outputName);
+        for (const QString &name : outputNames)
+            state.running.insert(name);
     }
     Outcome outcome;
     PairStatus status = PairStatus::Combined;
     // With the output folder the same as the input folder, NAME.ext may be another pair's
     // input; it is left alone like any input.
-    if (state.inputs.contains(QFileInfo(job.outputFile).canonicalFilePath()))
+    const auto isInput = [&](const QString &output) {
+        return state.inputs.contains(QFileInfo(output).canonicalFilePath());
+    };
+    const auto overwritten = std::find_if(outputs.begin(), outputs.end(), isInput);
+    if (overwritten != outputs.end())
         outcome = {ExitCode::Usage,
-                   QStringLiteral("%1: the output would overwrite an input").arg(job.outputFile)};
-    else if (state.request.skipExisting && isFinishedOutput(job.outputFile))
+                   QStringLiteral("%1: the output would overwrite an input").arg(*overwritten)};
+    else if (state.request.skipExisting &&
+             std::all_of(outputs.begin(), outputs.end(), isFinishedOutput))
         status = PairStatus::Skipped;
     else
         outcome = combinePairFiles(job, state.threadsPerPair);
@@ -104,9 +115,10 @@ void runJob(RunState &state, const PairJob &job) {
         status = PairStatus::Failed;
     const BatchReport &report = state.report;
     const qint64 pixels =
-        report.pairDone && status != PairStatus::Failed ? picturePixels(job.outputFile) : 0;
+        report.pairDone && status != PairStatus::Failed ? picturePixels(outputs.front()) : 0;
     const QMutexLocker locker(&state.lock);
-    state.running.remove(outputName);
+    for (const QString &name : outputNames)
+        state.running.remove(name);
     // A stopped pair wrote nothing and is no result; after an abandonment the run has told
     // all it will.
     if (outcome.code == ExitCode::Interrupted || state.abandoned)
@@ -183,11 +195,14 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     const QDir outputDir(request.outputDir);
     const auto state = std::make_shared<RunState>(request, report);
     state->leftovers = findLeftoverTemporaries(outputDir, startedAt);
+    const QByteArray extension = request.to == StereoOutput::Mpo   ? QByteArray("mpo")
+                                 : request.to == StereoOutput::Jps ? QByteArray("jps")
+                                                                   : request.format;
     summary.pairsInFolder = int(pairing.pairs.size() + pairing.clashing.size());
     for (qsizetype position = 0; position < pairing.pairs.size(); ++position) {
         const PicturePair &pair = pairing.pairs[position];
         PairJob job{inputDir.filePath(pair.leftFile), inputDir.filePath(pair.rightFile),
-                    outputDir.filePath(pair.name + u'.' + QString::fromLatin1(request.format)),
+                    outputDir.filePath(pair.name + u'.' + QString::fromLatin1(extension)),
                     request.format, request.mode};
         if (!pair.stereoFile.isEmpty()) {
             job.leftFile = inputDir.filePath(pair.stereoFile);
@@ -199,6 +214,9 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         job.adjust = request.adjust;
         job.jpegQuality = request.jpegQuality;
         job.stop = request.stop;
+        job.to = request.to;
+        job.windowShift = request.windowShift;
+        job.wiggleMs = request.wiggleMs;
         // Every pair's inputs, also other shards': none may be overwritten by this shard's outputs.
         state->inputs << QFileInfo(job.leftFile).canonicalFilePath();
         if (!job.rightFile.isEmpty())

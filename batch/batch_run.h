@@ -25,6 +25,9 @@ struct BatchRequest {
     // Set to a signal's number to stop: no pair starts after it, and running ones stop and write
     // nothing. Null: never stopped.
     const std::atomic<int> *stop = nullptr;
+    StereoOutput to = StereoOutput::Anaglyph;
+    std::optional<int> windowShift = std::nullopt;
+    int wiggleMs = kDefaultWiggleMs;
 };
 
 // How long running pairs have to stop on their own once asked; one whose decoder cannot be

@@ -93,6 +93,51 @@ QString eyeSizeFrom(const QCommandLineParser &parser, const QCommandLineOption &
     return {};
 }
 
+struct OutputName {
+    const char *name;
+    StereoOutput to;
+};
+constexpr OutputName kOutputNames[] = {
+    {"anaglyph", StereoOutput::Anaglyph},
+    {"parallel", StereoOutput::Parallel},
+    {"cross", StereoOutput::Cross},
+    {"over-under", StereoOutput::OverUnder},
+    {"half-parallel", StereoOutput::HalfParallel},
+    {"half-over-under", StereoOutput::HalfOverUnder},
+    {"rows", StereoOutput::Rows},
+    {"columns", StereoOutput::Columns},
+    {"checkerboard", StereoOutput::Checkerboard},
+    {"mpo", StereoOutput::Mpo},
+    {"jps", StereoOutput::Jps},
+    {"pair", StereoOutput::Pair},
+    {"wiggle", StereoOutput::Wiggle},
+};
+
+// The formats a wiggle animation is written in.
+QByteArray animationNamed(const QString &name) {
+    const QString lower = name.toLower();
+    return lower == u"gif" || lower == u"webp" ? lower.toLatin1() : QByteArray();
+}
+
+bool outputNamed(const QString &name, StereoOutput &to) {
+    for (const OutputName &output : kOutputNames)
+        if (name.toLower() == QLatin1StringView(output.name)) {
+            to = output.to;
+            return true;
+        }
+    return false;
+}
+
+// The MPO and JPS outputs are JPEG images, whatever the output is named; a name ending in .mpo or
+// .jps asks for them.
+std::optional<StereoOutput> outputForExtension(const QString &extension) {
+    if (extension.compare(u"mpo", Qt::CaseInsensitive) == 0)
+        return StereoOutput::Mpo;
+    if (extension.compare(u"jps", Qt::CaseInsensitive) == 0)
+        return StereoOutput::Jps;
+    return std::nullopt;
+}
+
 ParsedCommandLine failure(const QString &error) {
     ParsedCommandLine parsed;
     parsed.error = error;
@@ -137,6 +182,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
     const QCommandLineOption maxSizeOption(QStringLiteral("max-size"), QString(),
                                            QStringLiteral("N"));
     parser.addOptions({matchColorsOption, resizeOption, maxSizeOption});
+    const QCommandLineOption toOption(QStringLiteral("to"), QString(), QStringLiteral("format"));
+    const QCommandLineOption wiggleMsOption(QStringLiteral("wiggle-ms"), QString(),
+                                            QStringLiteral("ms"));
+    parser.addOptions({toOption, wiggleMsOption});
     if (!parser.parse(arguments))
         return failure(parser.errorText());
 
@@ -194,15 +243,33 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
                                           "not '%1'")
                                .arg(parser.value(windowOption)));
     } else {
-        for (const QCommandLineOption &needsAlign : {windowOption, verboseOption})
-            if (parser.isSet(needsAlign))
-                return failure(QStringLiteral("--%1 goes with --align").arg(needsAlign.names()[0]));
+        if (parser.isSet(verboseOption))
+            return failure(QStringLiteral("--verbose goes with --align"));
+        if (parser.values(windowOption).size() > 1)
+            return failure(QStringLiteral("--window given more than once"));
+        if (parser.isSet(windowOption)) {
+            if (parser.value(windowOption).toLower() == u"auto")
+                return failure(QStringLiteral("--window auto places the window by the matches "
+                                              "of --align: give --align, or a number of pixels"));
+            bool isNumber = false;
+            options.windowShift = parser.value(windowOption).toInt(&isNumber);
+            if (!isNumber)
+                return failure(QStringLiteral("--window takes auto or a whole number of pixels, "
+                                              "not '%1'")
+                                   .arg(parser.value(windowOption)));
+        }
     }
 
     options.adjust.matchColors = parser.isSet(matchColorsOption);
     if (const QString error = eyeSizeFrom(parser, resizeOption, maxSizeOption, options.adjust.size);
         !error.isEmpty())
         return failure(error);
+    if (parser.values(toOption).size() > 1)
+        return failure(QStringLiteral("--to given more than once"));
+    const bool toGiven = parser.isSet(toOption);
+    if (toGiven && !outputNamed(parser.value(toOption), options.to))
+        return failure(QStringLiteral("unknown output '%1' (see --help for the list)")
+                           .arg(parser.value(toOption)));
 
     const QStringList files = parser.positionalArguments();
     options.batch = parser.isSet(batchOption);
@@ -233,12 +300,25 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
                                               "read: parallel, cross or over-under"));
             options.layout = StereoLayout::FromFile;
         }
-        if (parser.isSet(formatOption)) {
-            options.format = formatNamed(parser.value(formatOption));
+        if (options.to == StereoOutput::Wiggle) {
+            options.format = animationNamed(parser.value(formatOption));
             if (options.format.isEmpty())
-                return failure(QStringLiteral("unknown format '%1' (bmp, png or jpg)")
+                return failure(QStringLiteral("--to wiggle in a batch takes --format gif or webp"));
+        } else if (parser.isSet(formatOption)) {
+            const std::optional<StereoOutput> stereo =
+                outputForExtension(parser.value(formatOption));
+            if (stereo && toGiven && options.to != *stereo)
+                return failure(QStringLiteral("--format %1 writes --to %1")
+                                   .arg(parser.value(formatOption).toLower()));
+            if (stereo)
+                options.to = *stereo;
+            options.format = stereo ? QByteArray("jpg") : formatNamed(parser.value(formatOption));
+            if (options.format.isEmpty())
+                return failure(QStringLiteral("unknown format '%1' (bmp, png, jpg, mpo or jps)")
                                    .arg(parser.value(formatOption)));
         }
+        if (options.to == StereoOutput::Mpo || options.to == StereoOutput::Jps)
+            options.format = "jpg";
     } else {
         if (parser.isSet(formatOption))
             return failure(QStringLiteral("--format is for --batch; for one pair the output "
@@ -260,9 +340,41 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
         }
         options.outputFile = files.back();
         options.format = formatForFileName(options.outputFile);
+        const std::optional<StereoOutput> stereo =
+            outputForExtension(QFileInfo(options.outputFile).suffix());
+        if (stereo && !toGiven)
+            options.to = *stereo;
+        const bool jpegImages = options.to == StereoOutput::Mpo || options.to == StereoOutput::Jps;
+        if (stereo && options.to != *stereo)
+            return failure(QStringLiteral("%1: this name is for --to %2")
+                               .arg(options.outputFile, QFileInfo(options.outputFile).suffix()));
+        if (options.to == StereoOutput::Wiggle) {
+            options.format = animationNamed(QFileInfo(options.outputFile).suffix());
+            if (options.format.isEmpty())
+                return failure(QStringLiteral("%1: --to wiggle writes an animation: the output "
+                                              "must end in .gif or .webp")
+                                   .arg(options.outputFile));
+        } else if (jpegImages && (stereo || options.format == "jpg"))
+            options.format = "jpg";
+        else if (jpegImages)
+            return failure(QStringLiteral("%1: --to mpo and --to jps write JPEG images: the "
+                                          "output must end in .mpo, .jps or .jpg")
+                               .arg(options.outputFile));
         if (options.format.isEmpty())
             return failure(QStringLiteral("%1: the output must end in .bmp, .png or .jpg")
                                .arg(options.outputFile));
+    }
+    if (parser.isSet(modeOption) && options.to != StereoOutput::Anaglyph)
+        return failure(QStringLiteral("--mode goes with --to anaglyph"));
+    if (parser.isSet(wiggleMsOption)) {
+        bool number = false;
+        options.wiggleMs = parser.value(wiggleMsOption).toInt(&number);
+        if (options.to != StereoOutput::Wiggle)
+            return failure(QStringLiteral("--wiggle-ms goes with --to wiggle"));
+        if (!number || options.wiggleMs < 20 || options.wiggleMs > 10000)
+            return failure(QStringLiteral("--wiggle-ms takes a whole number of milliseconds "
+                                          "from 20 to 10000, not '%1'")
+                               .arg(parser.value(wiggleMsOption)));
     }
     parsed.action = ParsedCommandLine::Action::Run;
     return parsed;
@@ -332,6 +444,7 @@ Options:
   --window auto|N     with --align: auto shifts the right picture so the nearest points sit
                       at the screen; N shifts it N pixels to the right (pushing the scene back
                       into the screen; negative N brings it forward)
+                      N also works without --align; both eyes are cropped to what they share
   --verbose           with --align: a second line tells how the matching went
   --match-colors      bring the right eye's colours to the left eye's, after --align: a tone
                       curve per channel, from the two eyes' histograms over the area both
@@ -340,6 +453,26 @@ Options:
                       combined or packed: as large as fits in W x H, or W wide, the aspect
                       kept; shrunk by area averaging, enlarged by Lanczos
   --max-size N        size each eye so that its longer side is at most N; never enlarges
+  --to FORMAT         what to write (anaglyph, the default, combines by --mode):
+    parallel          both eyes side by side at full size, the left eye on the left
+    cross             both eyes side by side at full size, the left eye on the right
+    over-under        both eyes at full size, the left eye on top
+    half-parallel     a 3D TV frame of one eye's size: each eye squeezed to half its width
+    half-over-under   a 3D TV frame: each eye squeezed to half its height, the left on top
+    rows              for passive 3D monitors: the left eye on the even rows (0, 2, ...)
+    columns           the left eye on the even columns, the right eye on the odd ones
+    checkerboard      for DLP projectors: the left eye where x + y is even
+    mpo               a multi-picture file of two JPEG images, as 3D cameras write
+                      (also chosen by an OUTPUT ending in .mpo; --format mpo in a batch)
+    jps               a cross-eyed side-by-side JPEG (also by .jps; --format jps)
+    pair              two files, NAME_L.ext and NAME_R.ext, from OUTPUT's NAME.ext
+    wiggle            an animation showing the eyes in turn, for the web: OUTPUT .gif or
+                      .webp (--format gif or webp in a batch); the stereo window stays still
+                      --swap, --align and --window apply before the eyes are packed.
+                      Two upright JPEG eyes, or an MPO's, into an MPO (or an MPO into a pair
+                      of .jpg files) are copied losslessly; --align and --window (which move
+                      and crop the pixels) and a turning EXIF orientation force a new encoding.
+  --wiggle-ms N       each frame's time in a wiggle animation, 150 by default
   -h, --help          show this text
   --version           show the version
 

@@ -31,10 +31,13 @@ struct CombineOptions {
     // A batch as one task of a cluster scheduler's job.
     BatchShard shard;
     bool skipExisting = false;
-    QString reportFile;                // empty: no report
-    std::optional<AlignOptions> align; // --align, with --window and --verbose
-    EyeAdjustments adjust;             // --match-colors, --resize, --max-size
-    int jobs = 0;                      // --jobs: threads at once; 0: the CPUs available
+    QString reportFile;                       // empty: no report
+    std::optional<AlignOptions> align;        // --align, with --window and --verbose
+    EyeAdjustments adjust;                    // --match-colors, --resize, --max-size
+    int jobs = 0;                             // --jobs: threads at once; 0: the CPUs available
+    StereoOutput to = StereoOutput::Anaglyph; // --to, or from OUTPUT's extension or --format
+    std::optional<int> windowShift;           // --window N without --align
+    int wiggleMs = kDefaultWiggleMs;          // --wiggle-ms
 };
 
 struct ParsedCommandLine {

@@ -50,7 +50,8 @@ int runBatchCommand(const CombineOptions &options, const std::atomic<int> &stop)
     const BatchSummary summary =
         runBatch({options.inputDir, options.outputDir, options.format, options.mode, options.layout,
                   options.swap, options.jpegQuality, options.shard, options.skipExisting,
-                  options.align, options.adjust, QThreadPool::globalInstance()->maxThreadCount(), &stop},
+                  options.align, options.adjust, QThreadPool::globalInstance()->maxThreadCount(),
+                  &stop, options.to, options.windowShift, options.wiggleMs},
                  report);
     progress.finish();
     if (summary.pairsInFolder > 0)
@@ -126,7 +127,8 @@ int runCombineTool(const QStringList &arguments) {
         return runBatchCommand(options, stop);
     const Outcome outcome = combineUnlessStopped(
         {options.leftFile, options.rightFile, options.outputFile, options.format, options.mode,
-         options.layout, options.swap, options.jpegQuality, options.align, options.adjust, &stop});
+         options.layout, options.swap, options.jpegQuality, options.align, options.adjust, &stop,
+         options.to, options.windowShift, options.wiggleMs});
     if (outcome.code == ExitCode::Interrupted)
         return exitStatusForSignal(stop.load());
     for (const QString &line : outcome.notes)

@@ -1,10 +1,11 @@
 #include "general_path.h"
 
 #include "color_match_stage.h"
-#include "combine_pictures.h"
 #include "picture_file.h"
-#include "png_parallel_output.h"
+#include "resize_stage.h"
 #include "stereo_input.h"
+#include "stereo_output.h"
+#include "window_shift.h"
 
 #include <utility>
 
@@ -29,6 +30,7 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
     if (job.swap) {
         std::swap(eyes.left, eyes.right);
         std::swap(eyes.leftName, eyes.rightName);
+        std::swap(eyes.leftExif, eyes.rightExif);
     }
     if (eyes.left.size() != eyes.right.size())
         return {ExitCode::SizeMismatch,
@@ -47,6 +49,13 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
         for (const QString &line : alignmentReport(*aligned, job.align->verbose))
             outcome.notes << eyes.rightName + QStringLiteral(": ") + line;
     }
+
+    if (job.windowShift && !shiftWindow(eyes.left, eyes.right, *job.windowShift))
+        return {ExitCode::CannotAlign,
+                QStringLiteral("%1: the window shift of %2 pixels leaves nothing the two "
+                               "pictures share")
+                    .arg(eyes.rightName)
+                    .arg(*job.windowShift)};
 
     if (job.adjust.matchColors) {
         ChannelCurves curves;
@@ -71,22 +80,10 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
 
     if (job.stopRequested())
         return interrupted(job);
-    const QSize size = eyes.left.size();
-    const QImage output =
-        combinePictures(std::move(eyes.left), std::move(eyes.right), job.mode, threads);
-    if (output.isNull())
-        return {ExitCode::UnreadableInput,
-                QStringLiteral("%1: not enough memory to combine two pictures of %2")
-                    .arg(job.leftFile, sizeText(size))};
-    if (job.stopRequested())
-        return interrupted(job);
-    // A PNG is deflated a band per core where that keeps all the picture holds.
-    const QString error = job.format == "png" && canWritePngInParallel(output)
-                              ? writePngInParallel(output, job.outputFile, threads == Threads::All)
-                              : SavePicture(output, job.outputFile, job.format,
-                                            job.format == "jpg" ? job.jpegQuality : -1);
-    if (!error.isEmpty())
-        return cannotWrite(job.outputFile, error);
+    // Stages that change the eyes go before this last step, which packs and writes them.
+    Outcome written = writeEyes(job, std::move(eyes), threads);
+    if (written.code != ExitCode::Success)
+        return written;
     return outcome;
 }
 

@@ -1,6 +1,7 @@
 #include "jpeg_stream.h"
 
 #include "bmp_band_output.h"
+#include "camera_exif.h"
 #include "exif_orientation.h"
 #include "jpeg_band_reader.h"
 #include "jpeg_band_writer.h"
@@ -13,6 +14,7 @@
 #include <QSaveFile>
 #include <QtConcurrentRun>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <vector>
@@ -43,6 +45,7 @@ constexpr qint64 kMpoHeadBytes = qint64(256) << 10;
 // other).
 struct EyeReaders {
     std::array<QByteArray, 2> mpoImages; // the two images of an MPO, which the readers read from
+    QByteArray leftHead;                 // the left eye's JPEG, or its start: its EXIF and JFIF
     JpegBandReader left;
     JpegBandReader right; // unused when both eyes lie side by side in the left's rows
     bool sideBySide = false;
@@ -70,6 +73,7 @@ bool openMpo(const PairJob &job, EyeReaders &eyes) {
         if (!file.seek(range.offset) || (image = file.read(range.size)).size() != range.size)
             return false;
     }
+    eyes.leftHead = eyes.mpoImages[0];
     return eyes.left.openBytes(eyes.mpoImages[0]) && eyes.right.openBytes(eyes.mpoImages[1]);
 }
 
@@ -82,9 +86,11 @@ bool startsAsMpo(const QString &fileName) {
 
 bool openEyes(const PairJob &job, EyeReaders &eyes) {
     StereoLayout layout = job.layout;
-    if (layout == StereoLayout::Pair)
+    if (layout == StereoLayout::Pair) {
+        eyes.leftHead = FileHead(job.swap ? job.rightFile : job.leftFile);
         return eyes.left.open(job.swap ? job.rightFile : job.leftFile) &&
                eyes.right.open(job.swap ? job.leftFile : job.rightFile);
+    }
     if (layout == StereoLayout::FromFile) {
         if (!isJpsFile(job.leftFile))
             return openMpo(job, eyes);
@@ -96,6 +102,7 @@ bool openEyes(const PairJob &job, EyeReaders &eyes) {
     eyes.sideBySide = layout != StereoLayout::OverUnder;
     eyes.overUnder = !eyes.sideBySide;
     eyes.exchanged = (layout == StereoLayout::Cross) != job.swap;
+    eyes.leftHead = FileHead(job.leftFile);
     return eyes.left.open(job.leftFile) && (eyes.sideBySide || eyes.right.open(job.leftFile));
 }
 
@@ -108,7 +115,12 @@ struct Band {
 } // namespace
 
 std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels, Threads threads) {
-    if (job.align || job.adjust.any() || (job.format != "jpg" && job.format != "bmp"))
+    // Both eyes may also be put side by side as they are, a row of each in each output row.
+    const bool packsSideBySide = job.to == StereoOutput::Parallel ||
+                                 job.to == StereoOutput::Cross || job.to == StereoOutput::Jps;
+    if (job.align || job.windowShift || job.adjust.any() ||
+        (job.to != StereoOutput::Anaglyph && !packsSideBySide) ||
+        (job.format != "jpg" && job.format != "bmp"))
         return std::nullopt;
     EyeReaders eyes;
     if (!openEyes(job, eyes))
@@ -162,15 +174,22 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     };
     if (!file.open(QIODevice::WriteOnly))
         return writeFailure(file.errorString());
-    // Qt's reader gives a picture without a resolution of its own the default one of any image.
-    const QImage unset(1, 1, QImage::Format_RGB32);
+    // Qt's reader gives a picture without a resolution of its own the default one of any image;
+    // the camera's EXIF resolution stands in for a missing JFIF one, as on the general path.
+    QImage unset(1, 1, QImage::Format_RGB32);
+    ApplyCameraResolution(unset, eyes.leftHead);
     const int dotsPerMeterX = left.dotsPerMeterX(unset.dotsPerMeterX());
     const int dotsPerMeterY = left.dotsPerMeterY(unset.dotsPerMeterY());
+    const int outputWidth = packsSideBySide ? 2 * width : width;
+    const QByteArray exif = job.format == "jpg"
+                                ? UprightExif(ExifOfJpeg(eyes.leftHead), {outputWidth, height})
+                                : QByteArray();
     JpegBandWriter jpeg;
     std::optional<BmpBandOutput> bmp;
     if (job.format == "bmp")
-        bmp.emplace(file, width, height, dotsPerMeterX, dotsPerMeterY);
-    else if (!jpeg.start(file, width, height, dotsPerMeterX, dotsPerMeterY, job.jpegQuality))
+        bmp.emplace(file, outputWidth, height, dotsPerMeterX, dotsPerMeterY);
+    else if (!jpeg.start(file, outputWidth, height, dotsPerMeterX, dotsPerMeterY, job.jpegQuality,
+                         exif))
         return writeFailure(jpeg.errorString());
     const auto writeBand = [&](const PackedPixel *rows, int firstRow, int count) {
         if (!bmp)
@@ -187,7 +206,7 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
         band.left.resize(leftRowWidth * kBandRows);
         band.right.resize(eyes.sideBySide ? 0 : std::size_t(width) * kBandRows);
     }
-    std::vector<PackedPixel> combined(std::size_t(width) * kBandRows);
+    std::vector<PackedPixel> combined(std::size_t(outputWidth) * kBandRows);
     // Row y of each eye in a band.
     const auto eyeRows = [&](const Band &band, int y) {
         const PackedPixel *first = band.left.data() + leftRowWidth * std::size_t(y);
@@ -211,8 +230,14 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
             next = QtConcurrent::run(decodeBoth, std::ref(following), rowsFrom(nextRow));
         for (int y = 0; y < rows; ++y) {
             const auto [leftEye, rightEye] = eyeRows(band, y);
-            combineMethodSpan(leftEye, rightEye, combined.data() + std::size_t(width) * y,
-                              std::size_t(width), job.mode);
+            PackedPixel *const outputRow = combined.data() + std::size_t(outputWidth) * y;
+            if (!packsSideBySide) {
+                combineMethodSpan(leftEye, rightEye, outputRow, std::size_t(width), job.mode);
+                continue;
+            }
+            const bool leftFirst = job.to == StereoOutput::Parallel;
+            std::copy_n(leftFirst ? leftEye : rightEye, width, outputRow);
+            std::copy_n(leftFirst ? rightEye : leftEye, width, outputRow + width);
         }
         const bool written = writeBand(combined.data(), row, rows);
         bool decoded = true;

@@ -12,11 +12,12 @@
 
 namespace duoptica {
 
-// Combines the job on the streamed path when it is plain (two files, an MPO or one picture of
-// both, no stages, JPEG or BMP output), both eyes are colour or grey JPEGs of one size shown as
-// stored (no EXIF turn), and, for a JPEG, the eye whose metadata the output keeps has no comment or
-// colour profile. Gives nothing for any other job, and for any input the decoder refuses, so that
-// the general path decides with its own messages. A failed write is reported here.
+// Combines the job, or puts its eyes side by side (parallel, cross, jps), on the streamed path when
+// it is plain (two files, an MPO or one picture of both, no stages or window shift, JPEG or BMP
+// output), both eyes are colour or grey JPEGs of one size shown as stored (no EXIF turn), and, for
+// a JPEG, the eye whose metadata the output keeps has no comment or colour profile. Gives nothing
+// for any other job, and for any input the decoder refuses, so that the general path decides with
+// its own messages. A failed write is reported here.
 std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels, Threads threads);
 
 } // namespace duoptica

@@ -3,6 +3,7 @@
 #include "bmp_direct.h"
 #include "general_path.h"
 #include "jpeg_stream.h"
+#include "lossless_copy.h"
 #include "picture_file.h"
 
 #include <QFileInfo>
@@ -19,14 +20,19 @@ bool isSameFile(const QString &a, const QString &b) {
 } // namespace
 
 Outcome combinePairFiles(const PairJob &job, Threads threads) {
-    for (const QString &input : {job.leftFile, job.rightFile}) {
-        if (isSameFile(job.outputFile, input))
-            return {ExitCode::Usage,
-                    QStringLiteral("%1: the output would overwrite an input").arg(job.outputFile)};
-    }
+    for (const QString &output : outputFilesOf(job))
+        for (const QString &input : {job.leftFile, job.rightFile})
+            if (isSameFile(output, input))
+                return {ExitCode::Usage,
+                        QStringLiteral("%1: the output would overwrite an input").arg(output)};
 
-    if (std::optional<Outcome> direct = combineBmpDirect(job, kMaxPicturePixels, threads))
-        return *direct;
+    if (std::optional<Outcome> copied = copyJpegsLosslessly(job))
+        return *copied;
+    // The direct path combines; the streamed one also puts eyes side by side. Other packings, and
+    // a moved eye, take whole pictures.
+    if (job.to == StereoOutput::Anaglyph && !job.windowShift)
+        if (std::optional<Outcome> direct = combineBmpDirect(job, kMaxPicturePixels, threads))
+            return *direct;
     if (std::optional<Outcome> streamed = combineJpegStreamed(job, kMaxPicturePixels, threads))
         return *streamed;
     return combineWholePictures(job, threads);

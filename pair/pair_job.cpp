@@ -1,5 +1,7 @@
 #include "pair_job.h"
 
+#include <QFileInfo>
+
 namespace duoptica {
 
 Outcome cannotWrite(const QString &outputFile, const QString &why) {
@@ -9,6 +11,17 @@ Outcome cannotWrite(const QString &outputFile, const QString &why) {
 Outcome interrupted(const PairJob &job) {
     return {ExitCode::Interrupted,
             QStringLiteral("%1: stopped by a signal before it was written").arg(job.outputFile)};
+}
+
+QStringList outputFilesOf(const PairJob &job) {
+    if (job.to != StereoOutput::Pair)
+        return {job.outputFile};
+    const QString suffix = QFileInfo(job.outputFile).suffix();
+    const QString stem =
+        suffix.isEmpty() ? job.outputFile : job.outputFile.chopped(suffix.size() + 1);
+    if (!suffix.isEmpty())
+        return {stem + QStringLiteral("_L.") + suffix, stem + QStringLiteral("_R.") + suffix};
+    return {stem + QStringLiteral("_L"), stem + QStringLiteral("_R")};
 }
 
 } // namespace duoptica

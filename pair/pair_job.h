@@ -29,6 +29,26 @@ enum class StereoLayout {
     OverUnder, // the top half for the left eye
 };
 
+// What a job writes: one combined picture (an anaglyph or an average, by its mode), or the two
+// eyes packed for a stereo viewer.
+enum class StereoOutput {
+    Anaglyph,
+    Parallel, // both eyes at full size, as the layouts of the same names read them
+    Cross,
+    OverUnder,
+    HalfParallel,  // each eye squeezed to half its width: the frame has one eye's size
+    HalfOverUnder, // each eye squeezed to half its height
+    Rows,          // the left eye on the even rows (counting from 0), the right on the odd
+    Columns,       // the left eye on the even columns
+    Checkerboard,  // the left eye where x + y is even
+    Mpo,           // a multi-picture file of two JPEG images
+    Jps,           // a cross-eyed side-by-side JPEG
+    Pair,          // two files, NAME_L.ext and NAME_R.ext
+    Wiggle,        // an animation showing the eyes in turn: GIF or WebP
+};
+
+inline constexpr int kDefaultWiggleMs = 150;
+
 inline constexpr int kDefaultJpegQuality = 90;
 
 // The stages after alignment, on both eyes: --match-colors, and --resize or --max-size.
@@ -54,7 +74,16 @@ struct PairJob {
     const std::atomic<int> *stop = nullptr;
 
     bool stopRequested() const { return stop && stop->load(std::memory_order_relaxed) != 0; }
+    StereoOutput to = StereoOutput::Anaglyph;
+    // --window N without --align: the right eye moved N pixels to the right, both cropped to
+    // what they share.
+    std::optional<int> windowShift = std::nullopt;
+    int wiggleMs = kDefaultWiggleMs; // each frame's time in a wiggle animation
 };
+
+// The files a job writes: its output, or for StereoOutput::Pair the two NAME_L.ext and
+// NAME_R.ext made from it.
+QStringList outputFilesOf(const PairJob &job);
 
 struct Outcome {
     Outcome() = default;

@@ -1,5 +1,6 @@
 #include "stereo_input.h"
 
+#include "camera_exif.h"
 #include "mpo_index.h"
 #include "picture_file.h"
 
@@ -27,6 +28,14 @@ QImage upright(PictureLoad &load) {
     return UprightPicture(std::move(load.picture), load.orientation);
 }
 
+// The upright picture at the camera's resolution, and the camera's EXIF block into *exif.
+QImage cameraPicture(PictureLoad &load, QByteArrayView head, QByteArray *exif) {
+    QImage picture = upright(load);
+    ApplyCameraResolution(picture, head);
+    *exif = ExifOfJpeg(head);
+    return picture;
+}
+
 EyePictures readPairFiles(const PairJob &job, Threads threads) {
     PictureLoad left;
     PictureLoad right;
@@ -40,14 +49,14 @@ EyePictures readPairFiles(const PairJob &job, Threads threads) {
         left = LoadPicture(job.leftFile, kToolLimits);
         right = LoadPicture(job.rightFile, kToolLimits);
     }
-    EyePictures eyes{{}, {}, job.leftFile, job.rightFile, {}};
+    EyePictures eyes{{}, {}, job.leftFile, job.rightFile, {}, {}, {}};
     if (left.picture.isNull())
         eyes.failure = unreadable(job.leftFile, left.error);
     else if (right.picture.isNull())
         eyes.failure = unreadable(job.rightFile, right.error);
     else {
-        eyes.left = upright(left);
-        eyes.right = upright(right);
+        eyes.left = cameraPicture(left, FileHead(job.leftFile), &eyes.leftExif);
+        eyes.right = cameraPicture(right, FileHead(job.rightFile), &eyes.rightExif);
     }
     return eyes;
 }
@@ -62,12 +71,17 @@ EyePictures readOnePicture(const QString &file, StereoLayout layout) {
                 {ExitCode::Usage,
                  QStringLiteral("%1: an MPO holds each eye as an image of its own; give it "
                                 "without --layout")
-                     .arg(file)}};
+                     .arg(file)},
+                {},
+                {}};
     PictureLoad load = LoadPicture(file, kToolLimits);
     if (load.picture.isNull())
-        return {{}, {}, file, file, unreadable(file, load.error)};
-    const QImage picture = upright(load);
+        return {{}, {}, file, file, unreadable(file, load.error), {}, {}};
+    QByteArray exif;
+    const QImage picture = cameraPicture(load, FileHead(file), &exif);
     EyePictures eyes = cutIntoEyes(picture, layout);
+    eyes.leftExif = exif;
+    eyes.rightExif = exif;
     if (eyes.left.isNull())
         eyes.failure = unreadable(file, QStringLiteral("%1x%2 is too small to hold two eyes")
                                             .arg(picture.width())
@@ -87,7 +101,8 @@ EyePictures readFromFile(const QString &file, Threads threads) {
         return readOnePicture(file, StereoLayout::Cross);
     StereoPictureLoad load = LoadMpoPictures(file, kToolLimits, threads == Threads::All);
     EyePictures eyes{
-        {}, {}, file + QStringLiteral(" (image 1)"), file + QStringLiteral(" (image 2)"), {}};
+        {}, {}, file + QStringLiteral(" (image 1)"), file + QStringLiteral(" (image 2)"), {},
+        {}, {}};
     if (!load.error.isEmpty())
         eyes.failure = unreadable(file, load.error);
     else if (!load.isMpo)
@@ -96,8 +111,8 @@ EyePictures readFromFile(const QString &file, Threads threads) {
                                        "give --layout parallel, cross or over-under (see --help)")
                             .arg(file)};
     else {
-        eyes.left = upright(load.left);
-        eyes.right = upright(load.right);
+        eyes.left = cameraPicture(load.left, load.leftHead, &eyes.leftExif);
+        eyes.right = cameraPicture(load.right, load.rightHead, &eyes.rightExif);
     }
     return eyes;
 }

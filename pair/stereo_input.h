@@ -16,10 +16,14 @@ struct EyePictures {
     QString leftName;
     QString rightName;
     Outcome failure; // its code is Success when both eyes were read
+    // The camera's EXIF block of each eye's JPEG ("Exif\0\0" and the TIFF data), or empty.
+    QByteArray leftExif;
+    QByteArray rightExif;
 };
 
 // Both eyes as the job's layout gives them, each turned upright as its EXIF orientation asks
-// (a picture holding both eyes is turned before it is cut in two). The eyes are not swapped.
+// (a picture holding both eyes is turned before it is cut in two), at the resolution its JFIF
+// or else its EXIF declares. The eyes are not swapped.
 EyePictures readEyes(const PairJob &job, Threads threads);
 
 // A .jps file: one picture holding both eyes, read as Cross unless told otherwise, never as an

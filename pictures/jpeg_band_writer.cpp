@@ -67,7 +67,7 @@ JpegBandWriter::~JpegBandWriter() {
 }
 
 bool JpegBandWriter::start(QIODevice &output, int width, int height, int dotsPerMeterX,
-                           int dotsPerMeterY, int quality) {
+                           int dotsPerMeterY, int quality, const QByteArray &exif) {
     State &s = *state_;
     installErrorJump(s.errors);
     s.info.err = &s.errors;
@@ -94,11 +94,15 @@ bool JpegBandWriter::start(QIODevice &output, int width, int height, int dotsPer
     s.info.input_components = 4;
     s.info.in_color_space = JCS_EXT_BGRX;
     const int baselineQuality = quality >= 0 ? std::min(quality, 100) : kQtDefaultQuality;
-    return jpegGuarded(s.errors, [&s, dotsPerMeterX, dotsPerMeterY, baselineQuality] {
+    return jpegGuarded(s.errors, [&s, dotsPerMeterX, dotsPerMeterY, baselineQuality, &exif] {
         jpeg_set_defaults(&s.info);
         setDensity(s.info, dotsPerMeterX, dotsPerMeterY);
         jpeg_set_quality(&s.info, baselineQuality, TRUE);
         jpeg_start_compress(&s.info, TRUE);
+        if (!exif.isEmpty())
+            jpeg_write_marker(&s.info, JPEG_APP0 + 1,
+                              reinterpret_cast<const JOCTET *>(exif.constData()),
+                              unsigned(exif.size()));
     });
 }
 

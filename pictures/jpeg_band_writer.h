@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include <QByteArray>
 #include <QIODevice>
 #include <QString>
 
@@ -19,9 +20,10 @@ public:
     JpegBandWriter &operator=(const JpegBandWriter &) = delete;
 
     // Starts a picture of width x height with Qt's resolution fields for the dots per metre;
-    // quality 1 to 100, or -1 for Qt's default.
+    // quality 1 to 100, or -1 for Qt's default. A non-empty exif ("Exif\0\0" and the TIFF data)
+    // goes into an APP1 segment after the JFIF one.
     bool start(QIODevice &output, int width, int height, int dotsPerMeterX, int dotsPerMeterY,
-               int quality);
+               int quality, const QByteArray &exif = {});
     // Encodes the next count rows, width words each.
     bool writeRows(const std::uint32_t *rows, int count);
     bool finish();

@@ -173,6 +173,12 @@ StereoPictureLoad LoadMpoPictures(const QString &fileName, const LoadLimits &lim
             bothAtOnce ? std::launch::async : std::launch::deferred, decode, index.images[1]);
         load.left = decode(index.images[0]);
         load.right = right.get();
+        // Enough for any image's header segments.
+        constexpr qsizetype kHeadBytes = 256 * 1024;
+        load.leftHead =
+            bytes.sliced(index.images[0].offset, std::min(kHeadBytes, index.images[0].size));
+        load.rightHead =
+            bytes.sliced(index.images[1].offset, std::min(kHeadBytes, index.images[1].size));
         if (!load.left.error.isEmpty())
             load.error = reason("Its first image: %1").arg(load.left.error);
         else if (!load.right.error.isEmpty())

@@ -39,6 +39,9 @@ struct StereoPictureLoad {
     PictureLoad left;  // the first image
     PictureLoad right; // the second
     QString error;     // empty when both decoded; otherwise a short reason, without the file name
+    // The start of each image, where its header segments are (its EXIF, its JFIF density).
+    QByteArray leftHead;
+    QByteArray rightHead;
 };
 
 // Reads the file whole and, when it is an MPO with two images or more, decodes the first two as

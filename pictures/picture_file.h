@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QImageIOHandler>
+#include <QList>
 #include <QSize>
 #include <QString>
 
@@ -57,5 +58,19 @@ QImage UprightPicture(const QImage &picture, QImageIOHandler::Transformations or
 // reason.
 QString SavePicture(const QImage &picture, const QString &fileName,
                     const QByteArray &format = "BMP", int quality = -1);
+
+// The picture encoded in memory as SavePicture() would write it; empty, with the reason in
+// *error, when it cannot be.
+QByteArray EncodePicture(const QImage &picture, const QByteArray &format, int quality,
+                         QString *error);
+
+// Writes files whole or not at all, as SavePicture() does. With several, all are written or none
+// is left: once one fails, those already in place are removed. Returns an empty string on
+// success, else the reason, with the file that failed in *failedFile.
+struct FileBytes {
+    QString fileName;
+    QByteArray bytes;
+};
+QString SaveFiles(const QList<FileBytes> &files, QString *failedFile);
 
 } // namespace duoptica

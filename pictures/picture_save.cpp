@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QFile>
 #include <QImageWriter>
 #include <QSaveFile>
 
@@ -59,6 +60,45 @@ QString SavePicture(const QImage &picture, const QString &fileName, const QByteA
     }
     if (!file.commit())
         return file.errorString();
+    return {};
+}
+
+QByteArray EncodePicture(const QImage &picture, const QByteArray &format, int quality,
+                         QString *error) {
+    const bool bmp = format.compare("bmp", Qt::CaseInsensitive) == 0;
+    QBuffer encoded;
+    encoded.open(QIODevice::WriteOnly);
+    QImageWriter writer(&encoded, format);
+    writer.setQuality(quality);
+    if (!writer.write(bmp ? picture.convertToFormat(QImage::Format_RGB32) : picture)) {
+        *error = writer.errorString();
+        return {};
+    }
+    return encoded.buffer();
+}
+
+QString SaveFiles(const QList<FileBytes> &files, QString *failedFile) {
+    QStringList written;
+    const auto failed = [&](const QString &fileName, const QString &why) {
+        for (const QString &done : written)
+            QFile::remove(done);
+        *failedFile = fileName;
+        return why;
+    };
+    for (const FileBytes &file : files) {
+        QSaveFile out(file.fileName);
+        if (!out.open(QIODevice::WriteOnly))
+            return failed(file.fileName, out.errorString());
+        errno = 0;
+        if (out.write(file.bytes) != file.bytes.size() || !out.flush()) {
+            const QString why = writeFailure(out, errno);
+            out.cancelWriting();
+            return failed(file.fileName, why);
+        }
+        if (!out.commit())
+            return failed(file.fileName, out.errorString());
+        written << file.fileName;
+    }
     return {};
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Remakes the before and after pictures of the README's stereo section: a stereo pair drawn here
-# with ImageMagick (discs at three depths, each shifted between the eyes by its own amount) as one
-# side-by-side picture, and the red/cyan Dubois anaglyph duoptica-combine makes of it.
+# with ImageMagick (discs at three depths, each shifted between the eyes by its own amount), packed
+# side by side by duoptica-combine --to parallel, and the red/cyan Dubois anaglyph it makes of it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh test
@@ -26,7 +26,8 @@ eye() {
 eye 0 "$work/left.png"
 eye 6 "$work/right.png"
 mkdir -p docs
-convert "$work/left.png" "$work/right.png" +append docs/stereo-pair-parallel.png
+build/dev/cli/duoptica-combine --to parallel "$work/left.png" "$work/right.png" \
+    docs/stereo-pair-parallel.png
 build/dev/cli/duoptica-combine --layout parallel --mode dubois-red-cyan \
     docs/stereo-pair-parallel.png docs/stereo-dubois-red-cyan.png
 echo "wrote docs/stereo-pair-parallel.png and docs/stereo-dubois-red-cyan.png"

@@ -244,6 +244,15 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("two max-sizes", "--max-size 640 --max-size 800 l.bmp r.bmp o.bmp", "--max-size");
     row("no threads", "--jobs 0 --batch in out", "1 to 1024");
     row("threads that are no number", "--jobs all --batch in out", "'all'");
+    row("unknown output", "--to lenticular l.bmp r.bmp o.png", "lenticular");
+    row("mode with packed eyes", "--mode red-blue --to parallel l.bmp r.bmp o.png", "--mode");
+    row("mpo into a png", "--to mpo l.bmp r.bmp o.png", ".mpo");
+    row(".mpo name for another output", "--to pair l.bmp r.bmp o.mpo", "--to mpo");
+    row("batch format mpo against --to", "--to jps --format mpo --batch in out", "--to mpo");
+    row("wiggle into a jpeg", "--to wiggle l.bmp r.bmp o.jpg", ".gif or .webp");
+    row("wiggle batch without format", "--to wiggle --batch in out", "gif or webp");
+    row("wiggle-ms without wiggle", "--wiggle-ms 100 l.bmp r.bmp o.png", "--to wiggle");
+    row("wiggle-ms too short", "--to wiggle --wiggle-ms 5 l.bmp r.bmp o.gif", "20 to 10000");
 }
 
 void CombineOptionsTest::refusesWhatItCannotDo() {

@@ -197,18 +197,10 @@ QImage withResolution(QImage picture, int dotsPerMeter) {
     return picture;
 }
 
-// The whole-picture path: both eyes decoded by Qt and turned upright, combined and saved.
+// The whole-picture path (both eyes decoded by Qt and turned upright, combined and saved with
+// the left eye's EXIF made upright), which the streamed one must match; empty on success.
 QString writeWholePictureOutput(const duoptica::PairJob &job) {
-    using namespace duoptica;
-    const LoadLimits limits{.visibleArea = {}, .maxPixels = kMaxPicturePixels, .acceptPng = true};
-    PictureLoad left = LoadPicture(job.leftFile, limits);
-    PictureLoad right = LoadPicture(job.rightFile, limits);
-    QImage leftEye = UprightPicture(left.picture, left.orientation);
-    QImage rightEye = UprightPicture(right.picture, right.orientation);
-    if (job.swap)
-        std::swap(leftEye, rightEye);
-    return SavePicture(combinePictures(leftEye, rightEye, job.mode), job.outputFile, job.format,
-                       job.format == "jpg" ? job.jpegQuality : -1);
+    return duoptica::combineWholePictures(job, duoptica::Threads::All).message;
 }
 
 ino_t inodeOf(const QString &file) {

@@ -1,0 +1,165 @@
+// Prints how fast duoptica-combine writes stereo outputs from a pair of 6000 x 4000 JPEG eyes:
+// the lossless MPO against cp of the same bytes, the packed layouts and the re-encoded MPO
+// against the anaglyph of the same pair into JPEG, with peak memory and output size. It measures
+// and prints; it judges nothing.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct ProcessRun {
+    double seconds = -1;
+    long peakKiB = 0;
+    int exitCode = -1;
+};
+
+// fork, not posix_spawn: a child that shares this process's memory until it execs would report
+// this process's peak as its own.
+ProcessRun runProcess(const QStringList &command) {
+    std::vector<QByteArray> arguments;
+    for (const QString &part : command)
+        arguments.push_back(QFile::encodeName(part));
+    std::vector<char *> argv;
+    for (QByteArray &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child < 0)
+        return {};
+    if (child == 0) {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        dup2(devNull, STDERR_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    return {elapsed.count(), usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+struct Row {
+    const char *what;
+    QStringList command;
+    QString output; // whose size is printed
+};
+
+// Runs the rows in turn, a b c a b c ..., so that a drift in the machine's speed hits all alike,
+// and prints each one's median, with its ratio to the reference row.
+void timeRows(const std::vector<Row> &rows, int runs, std::size_t reference) {
+    std::vector<std::vector<double>> seconds(rows.size());
+    std::vector<long> peaks(rows.size(), 0);
+    std::vector<int> exits(rows.size(), 0);
+    for (int i = -1; i < runs; ++i) // run -1 is a warm-up
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            const ProcessRun run = runProcess(rows[r].command);
+            exits[r] = std::max(exits[r], run.exitCode);
+            if (i >= 0) {
+                seconds[r].push_back(run.seconds);
+                peaks[r] = std::max(peaks[r], run.peakKiB);
+            }
+        }
+    std::vector<double> medians;
+    for (std::vector<double> &s : seconds) {
+        std::sort(s.begin(), s.end());
+        medians.push_back(s[s.size() / 2]);
+    }
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        std::printf("  %-40s median %7.3f s  %5.2fx  peak %7.1f MiB  output %7.2f MB", rows[r].what,
+                    medians[r], medians[r] / medians[reference], double(peaks[r]) / 1024,
+                    double(QFileInfo(rows[r].output).size()) / 1e6);
+        if (exits[r] != 0)
+            std::printf("  EXIT STATUS %d", exits[r]);
+        std::printf("\n");
+    }
+}
+
+// Smooth colours with a little noise: it compresses about as a photograph does.
+QImage photoLikePicture(int width, int height, unsigned seed) {
+    QImage picture(width, height, QImage::Format_RGB32);
+    std::mt19937 random(seed);
+    for (int y = 0; y < height; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const auto channel = [&](double wave) {
+                return std::clamp(int(128 + 100 * std::sin(wave) + int(random() % 17) - 8), 0, 255);
+            };
+            row[x] = qRgb(channel(x * 0.011 + seed), channel(y * 0.017 + x * 0.003),
+                          channel((x + y) * 0.007 - seed));
+        }
+    }
+    return picture;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    const int runs = 3;
+    QTemporaryDir dir;
+    const QString left = dir.filePath(QStringLiteral("left.jpg"));
+    const QString right = dir.filePath(QStringLiteral("right.jpg"));
+    if (!photoLikePicture(6000, 4000, 1).save(left, "JPEG", 90) ||
+        !photoLikePicture(6000, 4000, 2).save(right, "JPEG", 90)) {
+        std::fprintf(stderr, "cannot write the pair\n");
+        return 1;
+    }
+    const QString tool = QStringLiteral(DUOPTICA_COMBINE);
+    const auto out = [&](const char *name) { return dir.filePath(QLatin1StringView(name)); };
+    QDir().mkpath(out("copy"));
+    std::printf("Two 6000 x 4000 JPEG eyes (%.1f MB and %.1f MB), %d runs each\n",
+                double(QFileInfo(left).size()) / 1e6, double(QFileInfo(right).size()) / 1e6, runs);
+    std::printf("Lossless MPO against cp of the same bytes (ratio to cp):\n");
+    timeRows(
+        {{"cp left right DIR/", {"cp", left, right, out("copy/")}, out("copy/left.jpg")},
+         {"into out.mpo (lossless)", {tool, left, right, out("lossless.mpo")}, out("lossless.mpo")},
+         {"--version (the tool's start alone)", {tool, "--version"}, QString()}},
+        runs, 0);
+    std::printf(
+        "Packed outputs against the streamed anaglyph into JPEG (ratio to the anaglyph):\n");
+    timeRows({{"--mode red-blue out.jpg (streamed)",
+               {tool, "--mode", "red-blue", left, right, out("anaglyph.jpg")},
+               out("anaglyph.jpg")},
+              {"--to parallel out.jpg",
+               {tool, "--to", "parallel", left, right, out("parallel.jpg")},
+               out("parallel.jpg")},
+              {"--to over-under out.jpg",
+               {tool, "--to", "over-under", left, right, out("over-under.jpg")},
+               out("over-under.jpg")},
+              {"--to half-parallel out.jpg",
+               {tool, "--to", "half-parallel", left, right, out("half.jpg")},
+               out("half.jpg")},
+              {"--to rows out.bmp",
+               {tool, "--to", "rows", left, right, out("rows.bmp")},
+               out("rows.bmp")},
+              {"--window 8 out.mpo (encoded again)",
+               {tool, "--window", "8", left, right, out("shifted.mpo")},
+               out("shifted.mpo")},
+              {"--to wiggle out.gif",
+               {tool, "--to", "wiggle", left, right, out("wiggle.gif")},
+               out("wiggle.gif")},
+              {"--to wiggle out.webp",
+               {tool, "--to", "wiggle", left, right, out("wiggle.webp")},
+               out("wiggle.webp")}},
+             runs, 0);
+    return 0;
+}

@@ -1,0 +1,15 @@
+// The last step of a pair: the two final eyes, after every stage, written as the job asks,
+// combined into one picture, packed into one, into an MPO, or as two files.
+#pragma once
+
+#include "pair_job.h"
+#include "stereo_input.h"
+
+namespace duoptica {
+
+// Both eyes the same size. Every file is written whole or not at all; with two files (Pair),
+// both or neither. A JPEG keeps the camera's EXIF, made fit for its upright pixels: the left
+// eye's, and in an MPO's second image or a pair's right file the right eye's.
+Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads);
+
+} // namespace duoptica

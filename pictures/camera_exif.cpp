@@ -1,0 +1,198 @@
+#include "camera_exif.h"
+
+#include <QFile>
+
+#include <libexif/exif-data.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace duoptica {
+
+namespace {
+
+constexpr qsizetype kMaxSegmentPayload = 65533;
+constexpr qint64 kHeadBytes = 256 * 1024;
+
+// Calls onSegment(marker, at, payload) for each header segment of the first image, until the
+// first scan or a segment that does not fit; at is where the segment's FF is.
+template <typename OnSegment> void walkHeader(QByteArrayView jpeg, OnSegment onSegment) {
+    if (!jpeg.startsWith(QByteArrayView("\xFF\xD8", 2)))
+        return;
+    qsizetype at = 2;
+    while (at + 4 <= jpeg.size() && quint8(jpeg[at]) == 0xFF) {
+        const quint8 marker = quint8(jpeg[at + 1]);
+        if (marker == 0xDA || marker == 0xD9)
+            return;
+        const qsizetype length = quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]);
+        if (length < 2 || at + 2 + length > jpeg.size())
+            return;
+        if (!onSegment(marker, at, jpeg.sliced(at + 4, length - 2)))
+            return;
+        at += 2 + length;
+    }
+}
+
+bool isExif(quint8 marker, QByteArrayView payload) {
+    return marker == 0xE1 && payload.startsWith(QByteArrayView("Exif\0\0", 6));
+}
+
+struct ExifDataFree {
+    void operator()(ExifData *data) const { exif_data_unref(data); }
+};
+using ExifPointer = std::unique_ptr<ExifData, ExifDataFree>;
+
+// Loaded as it is: libexif's defaults would drop the tags it does not know and add the ones it
+// thinks missing.
+ExifPointer loadExif(const QByteArray &exif) {
+    ExifPointer data(exif_data_new());
+    if (!data)
+        return {};
+    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    exif_data_load_data(data.get(), reinterpret_cast<const unsigned char *>(exif.constData()),
+                        unsigned(exif.size()));
+    return data;
+}
+
+void setLong(ExifData *data, ExifIfd ifd, ExifTag tag, quint32 value) {
+    ExifContent *content = data->ifd[ifd];
+    if (ExifEntry *old = exif_content_get_entry(content, tag))
+        exif_content_remove_entry(content, old);
+    ExifEntry *entry = exif_entry_new();
+    if (!entry)
+        return;
+    exif_content_add_entry(content, entry);
+    exif_entry_initialize(entry, tag);
+    if (entry->format == EXIF_FORMAT_LONG && entry->data)
+        exif_set_long(entry->data, exif_data_get_byte_order(data), value);
+    exif_entry_unref(entry);
+}
+
+} // namespace
+
+QByteArray ExifOfJpeg(QByteArrayView jpeg) {
+    QByteArray exif;
+    walkHeader(jpeg, [&](quint8 marker, qsizetype, QByteArrayView payload) {
+        if (!isExif(marker, payload))
+            return true;
+        exif = payload.toByteArray();
+        return false;
+    });
+    return exif;
+}
+
+bool HasJfifDensity(QByteArrayView jpeg) {
+    bool found = false;
+    walkHeader(jpeg, [&](quint8 marker, qsizetype, QByteArrayView payload) {
+        // "JFIF\0", version, units (1 inch, 2 cm), X and Y density.
+        if (marker == 0xE0 && payload.size() >= 12 && payload.startsWith("JFIF") &&
+            (payload[7] == 1 || payload[7] == 2))
+            found = (payload[8] != 0 || payload[9] != 0) && (payload[10] != 0 || payload[11] != 0);
+        return !found;
+    });
+    return found;
+}
+
+std::optional<QSizeF> ExifDotsPerInch(const QByteArray &exif) {
+    if (exif.isEmpty())
+        return std::nullopt;
+    const ExifPointer data = loadExif(exif);
+    if (!data)
+        return std::nullopt;
+    const ExifByteOrder order = exif_data_get_byte_order(data.get());
+    const auto rational = [&](ExifTag tag) -> double {
+        const ExifEntry *entry = exif_content_get_entry(data->ifd[EXIF_IFD_0], tag);
+        if (!entry || entry->format != EXIF_FORMAT_RATIONAL || entry->size < 8)
+            return 0;
+        const ExifRational value = exif_get_rational(entry->data, order);
+        return value.denominator == 0 ? 0 : double(value.numerator) / value.denominator;
+    };
+    const double x = rational(EXIF_TAG_X_RESOLUTION);
+    const double y = rational(EXIF_TAG_Y_RESOLUTION);
+    if (x <= 0 || y <= 0)
+        return std::nullopt;
+    const ExifEntry *unit = exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_RESOLUTION_UNIT);
+    // 2 inches (the default), 3 centimetres.
+    const bool centimetres = unit && unit->format == EXIF_FORMAT_SHORT && unit->size >= 2 &&
+                             exif_get_short(unit->data, order) == 3;
+    const double perInch = centimetres ? 2.54 : 1;
+    return QSizeF(x * perInch, y * perInch);
+}
+
+QByteArray UprightExif(const QByteArray &exif, QSize size) {
+    if (exif.isEmpty())
+        return {};
+    const ExifPointer data = loadExif(exif);
+    if (!data || data->ifd[EXIF_IFD_0]->count == 0)
+        return {};
+    const ExifByteOrder order = exif_data_get_byte_order(data.get());
+    if (ExifEntry *orientation =
+            exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+        orientation && orientation->format == EXIF_FORMAT_SHORT && orientation->size >= 2)
+        exif_set_short(orientation->data, order, 1);
+    // The thumbnail shows the old picture; it goes with the IFD that describes it.
+    ExifContent *thumbnailIfd = data->ifd[EXIF_IFD_1];
+    while (thumbnailIfd->count > 0)
+        exif_content_remove_entry(thumbnailIfd, thumbnailIfd->entries[0]);
+    std::free(data->data); // libexif's default allocator is malloc
+    data->data = nullptr;
+    data->size = 0;
+    if (data->ifd[EXIF_IFD_EXIF]->count > 0) {
+        setLong(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION, quint32(size.width()));
+        setLong(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_Y_DIMENSION, quint32(size.height()));
+    }
+    unsigned char *saved = nullptr;
+    unsigned int savedSize = 0;
+    exif_data_save_data(data.get(), &saved, &savedSize);
+    QByteArray upright(reinterpret_cast<const char *>(saved), qsizetype(savedSize));
+    std::free(saved);
+    return upright;
+}
+
+QByteArray JpegWithExif(const QByteArray &jpeg, const QByteArray &exif) {
+    if (exif.isEmpty() || exif.size() > kMaxSegmentPayload)
+        return jpeg;
+    qsizetype insertAt = -1;
+    qsizetype oldAt = -1;
+    qsizetype oldLength = 0;
+    walkHeader(jpeg, [&](quint8 marker, qsizetype at, QByteArrayView payload) {
+        if (insertAt < 0 && marker != 0xE0)
+            insertAt = at;
+        if (isExif(marker, payload)) {
+            oldAt = at;
+            oldLength = payload.size() + 4;
+        }
+        return true;
+    });
+    if (insertAt < 0)
+        return jpeg;
+    QByteArray result = jpeg;
+    if (oldAt >= 0) {
+        result.remove(oldAt, oldLength);
+        insertAt = oldAt < insertAt ? oldAt : insertAt;
+    }
+    const auto length = quint16(exif.size() + 2);
+    QByteArray segment("\xFF\xE1", 2);
+    segment.append(char(length >> 8)).append(char(length & 0xFF)).append(exif);
+    return result.insert(insertAt, segment);
+}
+
+void ApplyCameraResolution(QImage &picture, QByteArrayView jpeg) {
+    if (HasJfifDensity(jpeg))
+        return;
+    if (const std::optional<QSizeF> dpi = ExifDotsPerInch(ExifOfJpeg(jpeg))) {
+        constexpr double kInchesPerMetre = 1 / 0.0254;
+        picture.setDotsPerMeterX(qRound(dpi->width() * kInchesPerMetre));
+        picture.setDotsPerMeterY(qRound(dpi->height() * kInchesPerMetre));
+    }
+}
+
+QByteArray FileHead(const QString &fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(kHeadBytes);
+}
+
+} // namespace duoptica

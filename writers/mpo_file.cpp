@@ -1,0 +1,153 @@
+#include "mpo_file.h"
+
+#include <QtEndian>
+
+namespace duoptica {
+
+namespace {
+
+// TIFF field types and the MP tags written.
+constexpr quint16 kUndefined = 7;
+constexpr quint16 kLong = 4;
+constexpr quint16 kVersionTag = 0xB000;
+constexpr quint16 kNumberOfImagesTag = 0xB001;
+constexpr quint16 kEntriesTag = 0xB002;
+constexpr quint16 kIndividualNumberTag = 0xB101;
+constexpr quint16 kBaseViewpointTag = 0xB204;
+
+constexpr quint32 kRepresentative = 1u << 29;
+constexpr quint32 kMultiFrameDisparity = 0x020002;
+
+constexpr int kEntryBytes = 16;
+constexpr int kFieldBytes = 12;
+constexpr int kHeaderBytes = 8; // byte order mark and the first IFD's offset
+
+// The little-endian MP header and IFDs, with offsets counted from the byte order mark.
+class MpWriter {
+public:
+    void number16(quint16 value) { append(qToLittleEndian(value)); }
+    void number32(quint32 value) { append(qToLittleEndian(value)); }
+    void field(quint16 tag, quint16 type, quint32 count, quint32 value) {
+        number16(tag);
+        number16(type);
+        number32(count);
+        number32(value);
+    }
+    void version() { field(kVersionTag, kUndefined, 4, qFromLittleEndian<quint32>("0100")); }
+    qsizetype size() const { return bytes_.size(); }
+    const QByteArray &bytes() const { return bytes_; }
+
+private:
+    template <typename T> void append(T value) {
+        bytes_.append(reinterpret_cast<const char *>(&value), sizeof value);
+    }
+    QByteArray bytes_;
+};
+
+void attributeIfd(MpWriter &mp, quint32 imageNumber) {
+    mp.number16(3);
+    mp.version();
+    mp.field(kIndividualNumberTag, kLong, 1, imageNumber);
+    mp.field(kBaseViewpointTag, kLong, 1, 1);
+    mp.number32(0); // no next IFD
+}
+
+// The payload of the APP2 segment; for the first image the second entry's size and offset are
+// patched in once the file is laid out.
+struct MpSegment {
+    QByteArray payload;
+    qsizetype secondSizeAt = -1;   // in payload
+    qsizetype secondOffsetAt = -1; // in payload
+    qsizetype firstSizeAt = -1;    // in payload
+};
+
+MpSegment firstImageSegment() {
+    constexpr int kIndexFields = 3;
+    constexpr quint32 kIndexBytes = 2 + kIndexFields * kFieldBytes + 4;
+    constexpr quint32 kEntriesOffset = kHeaderBytes + kIndexBytes;
+    constexpr quint32 kAttributeOffset = kEntriesOffset + 2 * kEntryBytes;
+    MpWriter mp;
+    mp.number32(qFromLittleEndian<quint32>("II*\0"));
+    mp.number32(kHeaderBytes);
+    mp.number16(kIndexFields);
+    mp.version();
+    mp.field(kNumberOfImagesTag, kLong, 1, 2);
+    mp.field(kEntriesTag, kUndefined, 2 * kEntryBytes, kEntriesOffset);
+    mp.number32(kAttributeOffset);
+    // Each entry: attribute, size, offset, and two dependent image numbers (none).
+    const qsizetype firstEntry = mp.size();
+    mp.number32(kRepresentative | kMultiFrameDisparity);
+    mp.number32(0);
+    mp.number32(0); // the first image starts the file
+    mp.number32(0);
+    mp.number32(kMultiFrameDisparity);
+    mp.number32(0);
+    mp.number32(0);
+    mp.number32(0);
+    attributeIfd(mp, 1);
+    const QByteArray prefix("MPF\0", 4);
+    return {prefix + mp.bytes(), prefix.size() + firstEntry + kEntryBytes + 4,
+            prefix.size() + firstEntry + kEntryBytes + 8, prefix.size() + firstEntry + 4};
+}
+
+QByteArray secondImageSegment() {
+    MpWriter mp;
+    mp.number32(qFromLittleEndian<quint32>("II*\0"));
+    mp.number32(kHeaderBytes);
+    attributeIfd(mp, 2);
+    return QByteArray("MPF\0", 4) + mp.bytes();
+}
+
+// Where a segment may go: after the start of image and any APP0 and APP1 segments right after
+// it, so that JFIF and EXIF stay first. -1 for no JPEG.
+qsizetype insertionPoint(const QByteArray &jpeg) {
+    if (!jpeg.startsWith("\xFF\xD8"))
+        return -1;
+    qsizetype at = 2;
+    while (at + 4 <= jpeg.size() && quint8(jpeg[at]) == 0xFF &&
+           (quint8(jpeg[at + 1]) == 0xE0 || quint8(jpeg[at + 1]) == 0xE1)) {
+        const qsizetype length = quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]);
+        if (at + 2 + length > jpeg.size())
+            return -1;
+        at += 2 + length;
+    }
+    return at;
+}
+
+QByteArray app2(const QByteArray &payload) {
+    const auto length = quint16(payload.size() + 2);
+    QByteArray segment("\xFF\xE2", 2);
+    segment.append(char(length >> 8)).append(char(length & 0xFF));
+    return segment + payload;
+}
+
+} // namespace
+
+QByteArray multiPictureFile(const QByteArray &leftJpeg, const QByteArray &rightJpeg) {
+    const qsizetype leftAt = insertionPoint(leftJpeg);
+    const qsizetype rightAt = insertionPoint(rightJpeg);
+    if (leftAt < 0 || rightAt < 0)
+        return {};
+    MpSegment first = firstImageSegment();
+    const QByteArray firstSegment = app2(first.payload);
+    QByteArray second = rightJpeg;
+    second.insert(rightAt, app2(secondImageSegment()));
+    const qsizetype firstSize = leftJpeg.size() + firstSegment.size();
+    // The second image's offset is counted from the first image's MP header (after "MPF\0").
+    const qsizetype headerAt = leftAt + 4 + 4;
+    const auto patch = [&](qsizetype at, qsizetype value) {
+        qToLittleEndian(quint32(value), first.payload.data() + at);
+    };
+    patch(first.firstSizeAt, firstSize);
+    patch(first.secondSizeAt, second.size());
+    patch(first.secondOffsetAt, firstSize - headerAt);
+    QByteArray file;
+    file.reserve(firstSize + second.size());
+    file.append(leftJpeg.constData(), leftAt);
+    file.append(app2(first.payload));
+    file.append(leftJpeg.constData() + leftAt, leftJpeg.size() - leftAt);
+    file.append(second);
+    return file;
+}
+
+} // namespace duoptica
