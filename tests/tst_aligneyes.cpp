@@ -1,11 +1,14 @@
 // --align on made-up stereo pairs whose true geometry is known: what is left of the vertical
 // disparity, what becomes of the horizontal one, and which pairs are refused.
 #include "align_stage.h"
+#include "common_rectangle.h"
 #include "synthetic_stereo.h"
 
 #include <QTest>
 
 using duoptica::AlignOptions;
+using duoptica::align::PixelRect;
+using duoptica::align::Similarity;
 using duoptica::align::WindowPlacement;
 
 namespace {
@@ -14,12 +17,16 @@ constexpr QSize kPictureSize(1200, 800); // big enough to find features on a red
 
 } // namespace
 
+Q_DECLARE_METATYPE(Similarity)
+
 class AlignEyesTest : public QObject {
     Q_OBJECT
 
 private slots:
     void alignsOrRefusesThePair_data();
     void alignsOrRefusesThePair();
+    void cropHoldsOnlyPixelsTheRightPictureCovers_data();
+    void cropHoldsOnlyPixelsTheRightPictureCovers();
 };
 
 void AlignEyesTest::alignsOrRefusesThePair_data() {
@@ -108,6 +115,25 @@ void AlignEyesTest::alignsOrRefusesThePair() {
         ++measured;
     }
     QVERIFY2(measured >= 40, qPrintable(QString::number(measured)));
+}
+
+void AlignEyesTest::cropHoldsOnlyPixelsTheRightPictureCovers_data() {
+    QTest::addColumn<Similarity>("leftToRight");
+    QTest::addColumn<QRect>("expected");
+    // Pictures of 10 x 8. Half a pixel off is enough to lose the last column: its centre maps
+    // between the right picture's last pixel centre and its edge.
+    QTest::newRow("the same frame") << Similarity{0, 1, 0, 0} << QRect(0, 0, 10, 8);
+    QTest::newRow("half a pixel to the right") << Similarity{0, 1, 0.5, 0} << QRect(0, 0, 9, 8);
+    QTest::newRow("half a pixel to the left") << Similarity{0, 1, -0.5, 0} << QRect(1, 0, 9, 8);
+    QTest::newRow("2.25 pixels down") << Similarity{0, 1, 0, 2.25} << QRect(0, 0, 10, 5);
+    QTest::newRow("twice the size") << Similarity{0, 2, 0, 0} << QRect(0, 0, 5, 4);
+}
+
+void AlignEyesTest::cropHoldsOnlyPixelsTheRightPictureCovers() {
+    QFETCH(Similarity, leftToRight);
+    QFETCH(QRect, expected);
+    const PixelRect crop = duoptica::align::largestCommonRectangle(leftToRight, 10, 8);
+    QCOMPARE(QRect(crop.x, crop.y, crop.width, crop.height), expected);
 }
 
 QTEST_GUILESS_MAIN(AlignEyesTest)
