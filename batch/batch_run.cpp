@@ -113,6 +113,7 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         job.swap = request.swap;
         job.align = request.align;
         job.jpegQuality = request.jpegQuality;
+        job.maxPixels = request.maxPixels;
         // Every pair's inputs, also other shards': none may be overwritten by this shard's outputs.
         inputs << QFileInfo(job.leftFile).canonicalFilePath();
         if (!job.rightFile.isEmpty())

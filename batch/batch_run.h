@@ -19,6 +19,7 @@ struct BatchRequest {
     BatchShard shard;
     bool skipExisting = false; // leave a pair whose output is already there
     std::optional<AlignOptions> align = std::nullopt;
+    qint64 maxPixels = kMaxPicturePixels; // a larger picture is refused
 };
 
 struct BatchSummary {

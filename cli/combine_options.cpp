@@ -90,9 +90,12 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
     const QCommandLineOption windowOption(QStringLiteral("window"), QString(),
                                           QStringLiteral("window"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"));
+    const QCommandLineOption megapixelsOption(QStringLiteral("max-megapixels"), QString(),
+                                              QStringLiteral("N"));
     parser.addOptions({modeOption, batchOption, formatOption, layoutOption, swapOption,
                        qualityOption, helpOption, versionOption, shardOption, skipExistingOption,
                        reportOption, alignOption, windowOption, verboseOption});
+    parser.addOption(megapixelsOption);
     if (!parser.parse(arguments))
         return failure(parser.errorText());
 
@@ -130,6 +133,17 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
                                .arg(parser.value(qualityOption)));
     }
 
+    if (parser.isSet(megapixelsOption)) {
+        bool number = false;
+        const int megapixels = parser.value(megapixelsOption).toInt(&number);
+        if (!number || megapixels < 1 || megapixels > kMaxPicturePixels / 1'000'000)
+            return failure(QStringLiteral("--max-megapixels takes a whole number from 1 to %1, "
+                                          "not '%2'")
+                               .arg(kMaxPicturePixels / 1'000'000)
+                               .arg(parser.value(megapixelsOption)));
+        options.maxPixels = qint64(megapixels) * 1'000'000;
+    }
+
     if (parser.isSet(alignOption)) {
         options.align.emplace();
         options.align->verbose = parser.isSet(verboseOption);
@@ -147,6 +161,15 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
     }
 
     const QStringList files = parser.positionalArguments();
+    if (files.contains(QString())) {
+        const QString names = parser.isSet(batchOption) ? QStringLiteral("INDIR OUTDIR")
+                              : files.size() == 2       ? QStringLiteral("INPUT OUTPUT")
+                                                        : QStringLiteral("LEFT RIGHT OUTPUT");
+        const QString name =
+            names.section(u' ', int(files.indexOf(QString())), -1).section(u' ', 0, 0);
+        return failure(QStringLiteral("the %1 argument is empty")
+                           .arg(name.isEmpty() ? QStringLiteral("file") : name));
+    }
     options.batch = parser.isSet(batchOption);
     for (const QCommandLineOption *batchOnly : {&shardOption, &skipExistingOption, &reportOption})
         if (!options.batch && parser.isSet(*batchOnly))
@@ -164,6 +187,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
     if (parser.values(reportOption).size() > 1)
         return failure(QStringLiteral("--report given more than once"));
     options.reportFile = parser.value(reportOption);
+    if (parser.isSet(reportOption) && options.reportFile.isEmpty())
+        return failure(QStringLiteral("--report takes a file name, not an empty argument"));
     if (options.batch) {
         if (files.size() != 2)
             return failure(QStringLiteral("--batch takes an input and an output folder"));
@@ -274,6 +299,8 @@ Options:
                       at the screen; N shifts it N pixels to the right (pushing the scene back
                       into the screen; negative N brings it forward)
   --verbose           with --align: a second line tells how the matching went
+  --max-megapixels N  refuse a picture of more than N million pixels (1 to 100, 100 by
+                      default), which bounds the memory of a pair (see README)
   -h, --help          show this text
   --version           show the version
 

@@ -4,6 +4,7 @@
 #include "align_stage.h"
 #include "batch_shard.h"
 #include "pair_job.h"
+#include "picture_file.h"
 
 #include <QByteArray>
 #include <QProcessEnvironment>
@@ -31,8 +32,9 @@ struct CombineOptions {
     // A batch as one task of a cluster scheduler's job.
     BatchShard shard;
     bool skipExisting = false;
-    QString reportFile;                // empty: no report
-    std::optional<AlignOptions> align; // --align, with --window and --verbose
+    QString reportFile;                   // empty: no report
+    std::optional<AlignOptions> align;    // --align, with --window and --verbose
+    qint64 maxPixels = kMaxPicturePixels; // --max-megapixels
 };
 
 struct ParsedCommandLine {

@@ -39,10 +39,11 @@ int runBatchCommand(const CombineOptions &options) {
     report.progress = [&](int done, int total) { progress.show(done, total); };
     if (!options.reportFile.isEmpty())
         report.pairDone = [&](const PairResult &result) { reportFile.writePair(result); };
-    const BatchSummary summary = runBatch(
-        {options.inputDir, options.outputDir, options.format, options.mode, options.layout,
-         options.swap, options.jpegQuality, options.shard, options.skipExisting, options.align},
-        report);
+    const BatchSummary summary =
+        runBatch({options.inputDir, options.outputDir, options.format, options.mode, options.layout,
+                  options.swap, options.jpegQuality, options.shard, options.skipExisting,
+                  options.align, options.maxPixels},
+                 report);
     progress.finish();
     if (summary.pairsInFolder > 0)
         std::printf("%s\n", qPrintable(summaryLine(summary)));
@@ -83,7 +84,7 @@ int runCombineTool(const QStringList &arguments) {
         return runBatchCommand(options);
     const Outcome outcome = combinePairFiles(
         {options.leftFile, options.rightFile, options.outputFile, options.format, options.mode,
-         options.layout, options.swap, options.jpegQuality, options.align});
+         options.layout, options.swap, options.jpegQuality, options.align, options.maxPixels});
     for (const QString &line : outcome.notes)
         printError(line);
     if (outcome.code != ExitCode::Success)

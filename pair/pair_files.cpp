@@ -25,9 +25,9 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
                     QStringLiteral("%1: the output would overwrite an input").arg(job.outputFile)};
     }
 
-    if (std::optional<Outcome> direct = combineBmpDirect(job, kMaxPicturePixels, threads))
+    if (std::optional<Outcome> direct = combineBmpDirect(job, job.maxPixels, threads))
         return *direct;
-    if (std::optional<Outcome> streamed = combineJpegStreamed(job, kMaxPicturePixels, threads))
+    if (std::optional<Outcome> streamed = combineJpegStreamed(job, job.maxPixels, threads))
         return *streamed;
     return combineWholePictures(job, threads);
 }

@@ -5,6 +5,7 @@
 #include "align_stage.h"
 #include "anaglyph_methods.h"
 #include "exit_code.h"
+#include "picture_file.h"
 
 #include <QByteArray>
 #include <QString>
@@ -39,6 +40,7 @@ struct PairJob {
     bool swap = false; // exchange the eyes once read
     int jpegQuality = kDefaultJpegQuality;
     std::optional<AlignOptions> align = std::nullopt; // --align
+    qint64 maxPixels = kMaxPicturePixels;             // --max-megapixels
 };
 
 struct Outcome {

@@ -12,7 +12,9 @@ namespace duoptica {
 namespace {
 
 // Whole pictures, and PNG as well as what the window reads.
-const LoadLimits kToolLimits{.visibleArea = {}, .maxPixels = kMaxPicturePixels, .acceptPng = true};
+LoadLimits toolLimits(const PairJob &job) {
+    return {.visibleArea = {}, .maxPixels = job.maxPixels, .acceptPng = true};
+}
 
 Outcome unreadable(const QString &file, const QString &reason) {
     return {ExitCode::UnreadableInput,
@@ -30,12 +32,12 @@ EyePictures readPairFiles(const PairJob &job, Threads threads) {
     if (threads == Threads::All) {
         // Decoding is most of the work for large pictures: read both at once.
         QFuture<PictureLoad> rightLoad =
-            QtConcurrent::run([file = job.rightFile] { return LoadPicture(file, kToolLimits); });
-        left = LoadPicture(job.leftFile, kToolLimits);
+            QtConcurrent::run([&job] { return LoadPicture(job.rightFile, toolLimits(job)); });
+        left = LoadPicture(job.leftFile, toolLimits(job));
         right = rightLoad.result();
     } else {
-        left = LoadPicture(job.leftFile, kToolLimits);
-        right = LoadPicture(job.rightFile, kToolLimits);
+        left = LoadPicture(job.leftFile, toolLimits(job));
+        right = LoadPicture(job.rightFile, toolLimits(job));
     }
     EyePictures eyes{{}, {}, job.leftFile, job.rightFile, {}};
     if (left.picture.isNull())
@@ -49,8 +51,8 @@ EyePictures readPairFiles(const PairJob &job, Threads threads) {
     return eyes;
 }
 
-EyePictures readOnePicture(const QString &file, StereoLayout layout) {
-    PictureLoad load = LoadPicture(file, kToolLimits);
+EyePictures readOnePicture(const PairJob &job, const QString &file, StereoLayout layout) {
+    PictureLoad load = LoadPicture(file, toolLimits(job));
     if (load.picture.isNull())
         return {{}, {}, file, file, unreadable(file, load.error)};
     const QImage picture = upright(load);
@@ -69,10 +71,11 @@ EyePictures readOnePicture(const QString &file, StereoLayout layout) {
     return eyes;
 }
 
-EyePictures readFromFile(const QString &file, Threads threads) {
+EyePictures readFromFile(const PairJob &job, Threads threads) {
+    const QString &file = job.leftFile;
     if (isJpsFile(file))
-        return readOnePicture(file, StereoLayout::Cross);
-    StereoPictureLoad load = LoadMpoPictures(file, kToolLimits, threads == Threads::All);
+        return readOnePicture(job, file, StereoLayout::Cross);
+    StereoPictureLoad load = LoadMpoPictures(file, toolLimits(job), threads == Threads::All);
     EyePictures eyes{
         {}, {}, file + QStringLiteral(" (image 1)"), file + QStringLiteral(" (image 2)"), {}};
     if (!load.error.isEmpty())
@@ -127,11 +130,11 @@ EyePictures readEyes(const PairJob &job, Threads threads) {
     case StereoLayout::Pair:
         return readPairFiles(job, threads);
     case StereoLayout::FromFile:
-        return readFromFile(job.leftFile, threads);
+        return readFromFile(job, threads);
     case StereoLayout::Parallel:
     case StereoLayout::Cross:
     case StereoLayout::OverUnder:
-        return readOnePicture(job.leftFile, job.layout);
+        return readOnePicture(job, job.leftFile, job.layout);
     }
     return {};
 }
