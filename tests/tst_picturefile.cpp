@@ -81,6 +81,8 @@ QByteArray exifData(bool bigEndian, const QList<QList<std::array<quint32, 4>>> &
 
 } // namespace
 
+Q_DECLARE_METATYPE(fixtures::MpoDamage)
+
 class PictureFileTest : public QObject {
     Q_OBJECT
 
@@ -226,6 +228,16 @@ void PictureFileTest::largePicturesLoadUpToTheProgramsLimit_data() {
     QImage blank(limit, QImage::Format_Mono);
     blank.fill(0);
     QTest::newRow("100 MP PNG") << fixtures::pngBytes(blank) << limit;
+    // Text up to the limit: eight compressed chunks counted at their 8 MB cap, and the rest
+    // plain.
+    const QImage small = fixtures::patternPicture({40, 30}, 8);
+    QByteArray text;
+    for (int i = 0; i < 8; ++i)
+        text += pngChunk("zTXt", "Comment" + QByteArray(8000, '\0'), 8007);
+    const qint64 plain = (qint64(64) << 20) - 8 * 8'000'000;
+    text += pngChunk("tEXt", "Comment" + QByteArray(plain - 7, 'x'), quint32(plain));
+    QTest::newRow("PNG of exactly 64 MiB of text")
+        << pngWith(fixtures::pngBytes(small), text) << small.size();
 }
 
 void PictureFileTest::largePicturesLoadUpToTheProgramsLimit() {
@@ -266,22 +278,26 @@ void PictureFileTest::refusesBadInput() {
 }
 
 void PictureFileTest::readsTheFirstTwoImagesOfAnMpo_data() {
+    using fixtures::MpoDamage;
     QTest::addColumn<bool>("bigEndian");
     QTest::addColumn<int>("images");
-    QTest::newRow("big-endian index, two images") << true << 2;
-    QTest::newRow("little-endian index, three images") << false << 3;
+    QTest::addColumn<MpoDamage>("layout");
+    QTest::newRow("big-endian index, two images") << true << 2 << MpoDamage::None;
+    QTest::newRow("little-endian index, three images") << false << 3 << MpoDamage::None;
+    QTest::newRow("index ending with the last offset") << true << 2 << MpoDamage::EndsAtLastOffset;
 }
 
 void PictureFileTest::readsTheFirstTwoImagesOfAnMpo() {
     QFETCH(bool, bigEndian);
     QFETCH(int, images);
+    QFETCH(fixtures::MpoDamage, layout);
     const QImage left = fixtures::smoothPicture({64, 48});
     const QImage right = left.mirrored(true, false);
     QList<QByteArray> jpegs{fixtures::jpegBytes(left), fixtures::jpegBytes(right)};
     if (images == 3)
         jpegs << fixtures::jpegBytes(fixtures::smoothPicture({8, 8}));
     const QString path =
-        fixtures::makeFile(dir_.path(), "stereo.mpo", fixtures::mpoBytes(jpegs, bigEndian));
+        fixtures::makeFile(dir_.path(), "stereo.mpo", fixtures::mpoBytes(jpegs, bigEndian, layout));
 
     const duoptica::StereoPictureLoad load = duoptica::LoadMpoPictures(path, {});
 
