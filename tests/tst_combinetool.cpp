@@ -394,6 +394,31 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("aligning a pair without features")
         << QStringList{"--align", "left.bmp", "right.bmp", "out.bmp"} << ExitCode::CannotAlign
         << QStringList{"right.bmp", "left.bmp", "cannot align"};
+    QTest::newRow("aligning the eyes of a 5x3 JPEG read over-under")
+        << QStringList{"--align", "--layout", "over-under", "tiny.jpg", "out.bmp"}
+        << ExitCode::CannotAlign << QStringList{"tiny.jpg", "at least 64"};
+    QTest::newRow("right JPEG whose scan stops early, then its end marker")
+        << QStringList{"left.bmp", "stopped.jpg", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"stopped.jpg", "truncated"};
+    QTest::newRow("JPEG into a JPEG, the right one's scan stopping early")
+        << QStringList{"whole.jpg", "stopped.jpg", "out.jpg"} << ExitCode::UnreadableInput
+        << QStringList{"stopped.jpg", "truncated"};
+    // libjpeg passes on only the first warning of a picture, here about the stray bytes.
+    QTest::newRow("JPEG whose stray bytes come before its scan stops early")
+        << QStringList{"whole.jpg", "strayed.jpg", "out.jpg"} << ExitCode::UnreadableInput
+        << QStringList{"strayed.jpg", "truncated"};
+    QTest::newRow("JPEG claiming 10000 x 10000 over a small picture's scan data")
+        << QStringList{"claims.jpg", "whole.jpg", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"claims.jpg", "truncated"};
+    QTest::newRow("progressive JPEGs claiming 10000 x 10000, into a JPEG")
+        << QStringList{"claimsp.jpg", "claimsp.jpg", "out.jpg"} << ExitCode::UnreadableInput
+        << QStringList{"claimsp.jpg", "truncated"};
+    QTest::newRow("BMPs above --max-megapixels")
+        << QStringList{"--max-megapixels", "1", "big.bmp", "big.bmp", "out.bmp"}
+        << ExitCode::UnreadableInput << QStringList{"big.bmp", "more than 1 megapixels"};
+    QTest::newRow("JPEGs above --max-megapixels, into a JPEG")
+        << QStringList{"--max-megapixels", "1", "big.jpg", "big.jpg", "out.jpg"}
+        << ExitCode::UnreadableInput << QStringList{"big.jpg", "more than 1 megapixels"};
 }
 
 void CombineToolTest::reportsEachFailureInOneLine() {
@@ -429,6 +454,20 @@ void CombineToolTest::reportsEachFailureInOneLine() {
         path("uneven.mpo"),
         fixtures::mpoBytes({eye, fixtures::jpegBytes(randomPicture({40, 29}, 8))}, false)));
     QVERIFY(randomPicture({1, 30}, 9).save(path("thin.png")));
+    QVERIFY(fixtures::writeFile(path("tiny.jpg"), fixtures::jpegBytes(randomPicture({5, 3}, 9))));
+    const QByteArray larger = fixtures::jpegBytes(leftEye({320, 240}));
+    QVERIFY(fixtures::writeFile(path("stopped.jpg"), fixtures::scanStoppedEarly(larger, 0.5)));
+    QByteArray strayed = larger;
+    strayed.insert(strayed.indexOf("\xFF\xDB"), "\x01\x02\x03");
+    QVERIFY(fixtures::writeFile(path("strayed.jpg"), fixtures::scanStoppedEarly(strayed, 0.5)));
+    QVERIFY(fixtures::writeFile(path("claims.jpg"), fixtures::jpegDeclaring({10000, 10000})));
+    QVERIFY(
+        fixtures::writeFile(path("claimsp.jpg"), fixtures::jpegDeclaring({10000, 10000}, true)));
+    if (arguments.contains(u"--max-megapixels")) {
+        const QImage big = leftEye({1001, 1000});
+        QVERIFY(big.save(path("big.bmp")));
+        QVERIFY(fixtures::writeFile(path("big.jpg"), fixtures::jpegBytes(big)));
+    }
     const QByteArray leftBefore = fixtures::readFile(path("left.bmp"));
     const QStringList entriesBefore = QDir(dir_->path()).entryList(QDir::Files);
 
