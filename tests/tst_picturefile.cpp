@@ -49,6 +49,21 @@ QByteArray pngChunk(const char *type, const QByteArray &data, quint32 declaredLe
     return chunk + type + data + QByteArray(4, '\0');
 }
 
+// A PNG of 4 x 4 whose header chunk claims the size given, its checksum made to match.
+QByteArray pngClaiming(QSize size) {
+    QByteArray png = fixtures::pngBytes(fixtures::patternPicture({4, 4}, 8));
+    qToBigEndian(quint32(size.width()), png.data() + 16);
+    qToBigEndian(quint32(size.height()), png.data() + 20);
+    quint32 crc = 0xFFFFFFFF;
+    for (qsizetype i = 12; i < 29; ++i) {
+        crc ^= quint8(png[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    qToBigEndian(~crc, png.data() + 29);
+    return png;
+}
+
 // The PNG with extra chunks after its header chunk (8 bytes of signature, 25 of IHDR).
 QByteArray pngWith(const QByteArray &png, const QByteArray &chunks) {
     return png.left(33) + chunks + png.mid(33);
@@ -350,6 +365,9 @@ void PictureFileTest::refusesHostilePngs_data() {
         compressedText += pngChunk("zTXt", "Comment" + QByteArray(8000, '\0'), 8007);
     QTest::newRow("PNG of 13 compressed text chunks of 8 KB")
         << pngWith(png, compressedText) << "text chunks";
+    // Refused before the decoder sets aside 400 MB for it.
+    QTest::newRow("PNG claiming 10000 x 10000 over the data of 4 x 4")
+        << pngClaiming({10000, 10000}) << "truncated";
 }
 
 void PictureFileTest::refusesHostilePngs() {
