@@ -1157,20 +1157,23 @@ void CombineToolTest::batchAlignsEachPairOrCountsItFailed() {
     QVERIFY(scene.right({1.5, 1.02, 5}).save(path("in/deep_R.png")));
     QVERIFY(scene.left(false).save(path("in/flat_L.png")));
     QVERIFY(scene.right({}, false).save(path("in/flat_R.png")));
+    // Too thin for the feature detector, which must not end the other pairs.
+    QVERIFY(randomPicture({1, 30}, 1).save(path("in/thin_L.png")));
+    QVERIFY(randomPicture({1, 30}, 2).save(path("in/thin_R.png")));
 
     const ProgramRun run = runTool({"--align", "--window", "auto", "--verbose", "--mode",
                                     "red-blue", "--batch", path("in"), path("out")});
 
     QCOMPARE(run.exitCode, int(ExitCode::BatchPartlyFailed));
     QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
-             QStringLiteral("1 of 2 pairs combined, 1 failed"));
+             QStringLiteral("1 of 3 pairs combined, 2 failed"));
     const QStringList lines = QString::fromLocal8Bit(run.err).split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), 4);
     const QString deep = "duoptica-combine: " + path("in/deep_R.png") + ": ";
     QCOMPARE(lines.filter(deep + "aligned with ").size(), 1);
     QCOMPARE(lines.filter(deep + "alignment details: ").size(), 1);
-    QCOMPARE(lines.filter("duoptica-combine: " + path("in/flat_R.png") + ": cannot align").size(),
-             1);
+    for (const char *failed : {"in/flat_R.png", "in/thin_R.png"})
+        QCOMPARE(lines.filter("duoptica-combine: " + path(failed) + ": cannot align").size(), 1);
     QCOMPARE(QDir(path("out")).entryList(QDir::Files), QStringList{"deep.bmp"});
     // Turned 1.5 degrees and moved 5 pixels, the pair loses a margin all round.
     const QSize output = QImage(path("out/deep.bmp")).size();
