@@ -274,6 +274,21 @@ void PictureFileTest::refusesBadInput_data() {
     QTest::addColumn<bool>("acceptPng");
     for (const fixtures::BadInput &input : fixtures::makeBadInputs(dir_.path()))
         QTest::newRow(qPrintable(input.name)) << input.path << input.reason << false;
+    // A JPEG cut inside each of its segments, an end marker appended: whatever the reason, no
+    // picture.
+    const QByteArray jpeg = fixtures::jpegBytes(fixtures::smoothPicture({640, 480}));
+    for (qsizetype at = 2; at + 4 <= jpeg.size() && quint8(jpeg[at + 1]) != 0xDA;) {
+        const qsizetype length = quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]);
+        const QString name = QStringLiteral("JPEG cut inside its segment 0x%1 at %2, then an end "
+                                            "marker")
+                                 .arg(quint8(jpeg[at + 1]), 0, 16)
+                                 .arg(at);
+        QTest::newRow(qPrintable(name))
+            << fixtures::makeFile(dir_.path(), name,
+                                  fixtures::scanStoppedEarly(jpeg.left(at + 2 + length / 2), 1))
+            << "" << false;
+        at += 2 + length;
+    }
     // Refused before libpng, which would set aside the declared 2 GB first.
     QTest::newRow("PNG with a text chunk declaring 2^31 - 1 bytes")
         << fixtures::makeFile(dir_.path(), "text.png", pngWithTextChunkDeclaring(0x7FFFFFFF))
