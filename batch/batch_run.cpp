@@ -217,6 +217,7 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         job.to = request.to;
         job.windowShift = request.windowShift;
         job.wiggleMs = request.wiggleMs;
+        job.maxPixels = request.maxPixels;
         // Every pair's inputs, also other shards': none may be overwritten by this shard's outputs.
         state->inputs << QFileInfo(job.leftFile).canonicalFilePath();
         if (!job.rightFile.isEmpty())

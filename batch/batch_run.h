@@ -28,6 +28,7 @@ struct BatchRequest {
     StereoOutput to = StereoOutput::Anaglyph;
     std::optional<int> windowShift = std::nullopt;
     int wiggleMs = kDefaultWiggleMs;
+    qint64 maxPixels = kMaxPicturePixels; // a larger picture is refused
 };
 
 // How long running pairs have to stop on their own once asked; one whose decoder cannot be

@@ -186,6 +186,9 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
     const QCommandLineOption wiggleMsOption(QStringLiteral("wiggle-ms"), QString(),
                                             QStringLiteral("ms"));
     parser.addOptions({toOption, wiggleMsOption});
+    const QCommandLineOption megapixelsOption(QStringLiteral("max-megapixels"), QString(),
+                                              QStringLiteral("N"));
+    parser.addOption(megapixelsOption);
     if (!parser.parse(arguments))
         return failure(parser.errorText());
 
@@ -231,6 +234,16 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
             return failure(QStringLiteral("--jobs takes one whole number from 1 to 1024, not '%1'")
                                .arg(parser.values(jobsOption).join(u' ')));
     }
+    if (parser.isSet(megapixelsOption)) {
+        bool number = false;
+        const int megapixels = parser.value(megapixelsOption).toInt(&number);
+        if (!number || megapixels < 1 || megapixels > kMaxPicturePixels / 1'000'000)
+            return failure(QStringLiteral("--max-megapixels takes a whole number from 1 to %1, "
+                                          "not '%2'")
+                               .arg(kMaxPicturePixels / 1'000'000)
+                               .arg(parser.value(megapixelsOption)));
+        options.maxPixels = qint64(megapixels) * 1'000'000;
+    }
 
     if (parser.isSet(alignOption)) {
         options.align.emplace();
@@ -272,6 +285,15 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
                            .arg(parser.value(toOption)));
 
     const QStringList files = parser.positionalArguments();
+    if (files.contains(QString())) {
+        const QString names = parser.isSet(batchOption) ? QStringLiteral("INDIR OUTDIR")
+                              : files.size() == 2       ? QStringLiteral("INPUT OUTPUT")
+                                                        : QStringLiteral("LEFT RIGHT OUTPUT");
+        const QString name =
+            names.section(u' ', int(files.indexOf(QString())), -1).section(u' ', 0, 0);
+        return failure(QStringLiteral("the %1 argument is empty")
+                           .arg(name.isEmpty() ? QStringLiteral("file") : name));
+    }
     options.batch = parser.isSet(batchOption);
     for (const QCommandLineOption *batchOnly : {&shardOption, &skipExistingOption, &reportOption})
         if (!options.batch && parser.isSet(*batchOnly))
@@ -289,6 +311,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
     if (parser.values(reportOption).size() > 1)
         return failure(QStringLiteral("--report given more than once"));
     options.reportFile = parser.value(reportOption);
+    if (parser.isSet(reportOption) && options.reportFile.isEmpty())
+        return failure(QStringLiteral("--report takes a file name, not an empty argument"));
     if (options.batch) {
         if (files.size() != 2)
             return failure(QStringLiteral("--batch takes an input and an output folder"));
@@ -473,6 +497,8 @@ Options:
                       of .jpg files) are copied losslessly; --align and --window (which move
                       and crop the pixels) and a turning EXIF orientation force a new encoding.
   --wiggle-ms N       each frame's time in a wiggle animation, 150 by default
+  --max-megapixels N  refuse a picture of more than N million pixels (1 to 100, 100 by
+                      default), which bounds the memory of a pair (see README)
   -h, --help          show this text
   --version           show the version
 

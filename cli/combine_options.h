@@ -4,6 +4,7 @@
 #include "align_stage.h"
 #include "batch_shard.h"
 #include "pair_job.h"
+#include "picture_file.h"
 
 #include <QByteArray>
 #include <QProcessEnvironment>
@@ -38,6 +39,7 @@ struct CombineOptions {
     StereoOutput to = StereoOutput::Anaglyph; // --to, or from OUTPUT's extension or --format
     std::optional<int> windowShift;           // --window N without --align
     int wiggleMs = kDefaultWiggleMs;          // --wiggle-ms
+    qint64 maxPixels = kMaxPicturePixels;     // --max-megapixels
 };
 
 struct ParsedCommandLine {

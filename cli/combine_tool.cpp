@@ -51,7 +51,7 @@ int runBatchCommand(const CombineOptions &options, const std::atomic<int> &stop)
         runBatch({options.inputDir, options.outputDir, options.format, options.mode, options.layout,
                   options.swap, options.jpegQuality, options.shard, options.skipExisting,
                   options.align, options.adjust, QThreadPool::globalInstance()->maxThreadCount(),
-                  &stop, options.to, options.windowShift, options.wiggleMs},
+                  &stop, options.to, options.windowShift, options.wiggleMs, options.maxPixels},
                  report);
     progress.finish();
     if (summary.pairsInFolder > 0)
@@ -128,7 +128,7 @@ int runCombineTool(const QStringList &arguments) {
     const Outcome outcome = combineUnlessStopped(
         {options.leftFile, options.rightFile, options.outputFile, options.format, options.mode,
          options.layout, options.swap, options.jpegQuality, options.align, options.adjust, &stop,
-         options.to, options.windowShift, options.wiggleMs});
+         options.to, options.windowShift, options.wiggleMs, options.maxPixels});
     if (outcome.code == ExitCode::Interrupted)
         return exitStatusForSignal(stop.load());
     for (const QString &line : outcome.notes)

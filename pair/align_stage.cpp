@@ -2,6 +2,10 @@
 
 #include "combine_pictures.h"
 
+#include <algorithm>
+#include <exception>
+#include <new>
+
 namespace duoptica {
 
 namespace {
@@ -22,10 +26,8 @@ QString matchingDetails(const align::AlignmentFit &fit) {
         .arg(fit.points);
 }
 
-} // namespace
-
-std::optional<AlignSummary> alignEyes(QImage &left, QImage &right, const AlignOptions &options,
-                                      QString *refusal) {
+std::optional<AlignSummary> alignOrRefuse(QImage &left, QImage &right, const AlignOptions &options,
+                                          QString *refusal) {
     // The 32-bit words the alignment works on, as the pictures will be combined.
     QImage leftBitmap = asSourceBitmap(left);
     const QImage rightBitmap = asSourceBitmap(right);
@@ -62,6 +64,31 @@ std::optional<AlignSummary> alignEyes(QImage &left, QImage &right, const AlignOp
     left = leftBitmap.copy(crop.x, crop.y, crop.width, crop.height);
     right = std::move(alignedRight);
     return summary;
+}
+
+} // namespace
+
+std::optional<AlignSummary> alignEyes(QImage &left, QImage &right, const AlignOptions &options,
+                                      QString *refusal) {
+    if (std::min(left.width(), left.height()) < kMinAlignSide) {
+        *refusal = QStringLiteral("the eyes are %1x%2 pixels; alignment needs at least %3 on each "
+                                  "side")
+                       .arg(left.width())
+                       .arg(left.height())
+                       .arg(kMinAlignSide);
+        return {};
+    }
+    // OpenCV reports what it cannot do by throwing; here that refuses one pair and never ends a
+    // batch.
+    try {
+        return alignOrRefuse(left, right, options, refusal);
+    } catch (const std::bad_alloc &) {
+        *refusal = QStringLiteral("not enough memory to align the pictures");
+    } catch (const std::exception &error) {
+        *refusal = QStringLiteral("the feature matching failed: %1")
+                       .arg(QString::fromLocal8Bit(error.what()).simplified());
+    }
+    return {};
 }
 
 QStringList alignmentReport(const AlignSummary &summary, bool verbose) {

@@ -11,6 +11,10 @@
 
 namespace duoptica {
 
+// Features are found away from a picture's border; below this many pixels on a side an eye has
+// no room for them, so it is refused before the matching starts.
+inline constexpr int kMinAlignSide = 64;
+
 struct AlignOptions {
     align::WindowPlacement window;
     bool verbose = false; // also tell how the matching went
@@ -23,7 +27,8 @@ struct AlignSummary {
 
 // Aligns right onto left (both the same size) and crops both to what they share. Without a
 // summary the pair cannot be aligned, the pictures are left as they were and refusal says why
-// and how to learn more.
+// and how to learn more; that includes eyes smaller than kMinAlignSide and any failure inside the
+// feature matching.
 std::optional<AlignSummary> alignEyes(QImage &left, QImage &right, const AlignOptions &options,
                                       QString *refusal);
 

@@ -31,9 +31,9 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
     // The direct path combines; the streamed one also puts eyes side by side. Other packings, and
     // a moved eye, take whole pictures.
     if (job.to == StereoOutput::Anaglyph && !job.windowShift)
-        if (std::optional<Outcome> direct = combineBmpDirect(job, kMaxPicturePixels, threads))
+        if (std::optional<Outcome> direct = combineBmpDirect(job, job.maxPixels, threads))
             return *direct;
-    if (std::optional<Outcome> streamed = combineJpegStreamed(job, kMaxPicturePixels, threads))
+    if (std::optional<Outcome> streamed = combineJpegStreamed(job, job.maxPixels, threads))
         return *streamed;
     return combineWholePictures(job, threads);
 }

@@ -5,6 +5,7 @@
 #include "align_stage.h"
 #include "anaglyph_methods.h"
 #include "exit_code.h"
+#include "picture_file.h"
 #include "resize_stage.h"
 
 #include <QByteArray>
@@ -78,7 +79,8 @@ struct PairJob {
     // --window N without --align: the right eye moved N pixels to the right, both cropped to
     // what they share.
     std::optional<int> windowShift = std::nullopt;
-    int wiggleMs = kDefaultWiggleMs; // each frame's time in a wiggle animation
+    int wiggleMs = kDefaultWiggleMs;      // each frame's time in a wiggle animation
+    qint64 maxPixels = kMaxPicturePixels; // --max-megapixels
 };
 
 // The files a job writes: its output, or for StereoOutput::Pair the two NAME_L.ext and

@@ -13,10 +13,12 @@ namespace duoptica {
 namespace {
 
 // Whole pictures, and PNG, TIFF and WebP as well as what the window reads.
-const LoadLimits kToolLimits{.visibleArea = {},
-                             .maxPixels = kMaxPicturePixels,
-                             .acceptPng = true,
-                             .acceptTiffAndWebp = true};
+LoadLimits toolLimits(const PairJob &job) {
+    return {.visibleArea = {},
+            .maxPixels = job.maxPixels,
+            .acceptPng = true,
+            .acceptTiffAndWebp = true};
+}
 
 Outcome unreadable(const QString &file, const QString &reason) {
     return {ExitCode::UnreadableInput,
@@ -42,12 +44,12 @@ EyePictures readPairFiles(const PairJob &job, Threads threads) {
     if (threads == Threads::All) {
         // Decoding is most of the work for large pictures: read both at once.
         QFuture<PictureLoad> rightLoad =
-            QtConcurrent::run([file = job.rightFile] { return LoadPicture(file, kToolLimits); });
-        left = LoadPicture(job.leftFile, kToolLimits);
+            QtConcurrent::run([&job] { return LoadPicture(job.rightFile, toolLimits(job)); });
+        left = LoadPicture(job.leftFile, toolLimits(job));
         right = rightLoad.result();
     } else {
-        left = LoadPicture(job.leftFile, kToolLimits);
-        right = LoadPicture(job.rightFile, kToolLimits);
+        left = LoadPicture(job.leftFile, toolLimits(job));
+        right = LoadPicture(job.rightFile, toolLimits(job));
     }
     EyePictures eyes{{}, {}, job.leftFile, job.rightFile, {}, {}, {}};
     if (left.picture.isNull())
@@ -61,7 +63,7 @@ EyePictures readPairFiles(const PairJob &job, Threads threads) {
     return eyes;
 }
 
-EyePictures readOnePicture(const QString &file, StereoLayout layout) {
+EyePictures readOnePicture(const PairJob &job, const QString &file, StereoLayout layout) {
     // Cut in two, an MPO would give half its first image as each eye and lose its second.
     if (!isJpsFile(file) && IsMpoFile(file))
         return {{},
@@ -74,7 +76,7 @@ EyePictures readOnePicture(const QString &file, StereoLayout layout) {
                      .arg(file)},
                 {},
                 {}};
-    PictureLoad load = LoadPicture(file, kToolLimits);
+    PictureLoad load = LoadPicture(file, toolLimits(job));
     if (load.picture.isNull())
         return {{}, {}, file, file, unreadable(file, load.error), {}, {}};
     QByteArray exif;
@@ -96,10 +98,11 @@ EyePictures readOnePicture(const QString &file, StereoLayout layout) {
     return eyes;
 }
 
-EyePictures readFromFile(const QString &file, Threads threads) {
+EyePictures readFromFile(const PairJob &job, Threads threads) {
+    const QString &file = job.leftFile;
     if (isJpsFile(file))
-        return readOnePicture(file, StereoLayout::Cross);
-    StereoPictureLoad load = LoadMpoPictures(file, kToolLimits, threads == Threads::All);
+        return readOnePicture(job, file, StereoLayout::Cross);
+    StereoPictureLoad load = LoadMpoPictures(file, toolLimits(job), threads == Threads::All);
     EyePictures eyes{
         {}, {}, file + QStringLiteral(" (image 1)"), file + QStringLiteral(" (image 2)"), {},
         {}, {}};
@@ -155,11 +158,11 @@ EyePictures readEyes(const PairJob &job, Threads threads) {
     case StereoLayout::Pair:
         return readPairFiles(job, threads);
     case StereoLayout::FromFile:
-        return readFromFile(job.leftFile, threads);
+        return readFromFile(job, threads);
     case StereoLayout::Parallel:
     case StereoLayout::Cross:
     case StereoLayout::OverUnder:
-        return readOnePicture(job.leftFile, job.layout);
+        return readOnePicture(job, job.leftFile, job.layout);
     }
     return {};
 }

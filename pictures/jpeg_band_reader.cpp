@@ -1,6 +1,7 @@
 #include "jpeg_band_reader.h"
 
 #include "jpeg_error_jump.h"
+#include "jpeg_markers.h"
 #include "picture_file.h"
 
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -79,6 +81,26 @@ void watchScans(j_common_ptr common) {
     const auto *info = reinterpret_cast<const jpeg_decompress_struct *>(common);
     if (info->input_scan_number > kMaxJpegScans)
         common->err->error_exit(common);
+}
+
+// The Huffman-coded data of the source's first image, walked from its start.
+qint64 entropyBytes(const FileSource &source) {
+    JpegScanCounter counter;
+    if (source.fd < 0) {
+        counter.feed(source.bytes);
+        return counter.entropyBytes();
+    }
+    std::vector<char> chunk(kReadBufferSize);
+    for (off_t offset = 0; !counter.reachedEnd();) {
+        const ssize_t got = ::pread(source.fd, chunk.data(), chunk.size(), offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        counter.feed(QByteArrayView(chunk.data(), got));
+        offset += got;
+    }
+    return counter.entropyBytes();
 }
 
 int dotsPerMeter(const jpeg_decompress_struct &info, unsigned density, int defaultDpm) {
@@ -207,6 +229,11 @@ bool JpegBandReader::start() {
     // libjpeg-turbo converts grey as well as colour straight into the words; the values are
     // those of Qt's RGB and grey decodes turned into words.
     s.info.out_color_space = JCS_EXT_BGRX;
+    // A progressive picture's coefficients are allocated whole as decoding starts, so a header
+    // that claims more than its scan data can hold is refused first.
+    if (s.info.progressive_mode && !s.info.arith_code &&
+        !JpegDataCanHold(entropyBytes(s.source), s.info.image_width, s.info.image_height))
+        return false;
     return jpegGuarded(s.errors, [&s] { jpeg_start_decompress(&s.info); });
 }
 

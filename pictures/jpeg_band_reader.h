@@ -41,7 +41,8 @@ public:
     int dotsPerMeterY(int defaultDpm) const;
 
     // Starts decoding; a progressive picture is read whole here. False when the decoder fails,
-    // the file runs short, or it holds more scans than the loader accepts.
+    // the file runs short or its scan data stops early, it holds more scans than the loader
+    // accepts, or a progressive header claims more pixels than its scan data can hold.
     bool start();
     // Decodes the next count rows into rows, width() words each.
     bool readRows(std::uint32_t *rows, int count);

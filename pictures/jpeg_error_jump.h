@@ -1,9 +1,12 @@
 // libjpeg reports a fatal error by calling error_exit, which must not return. Ours jumps back to
-// the guarded call that entered the library, and warnings are dropped as Qt's reader drops them.
+// the guarded call that entered the library. Warnings are dropped as Qt's reader drops them, but
+// for scan data that stops early, which is a file cut short.
 #pragma once
 
 #include <cstdio> // jpeglib.h needs FILE and size_t declared first
 #include <jpeglib.h>
+// jerror.h after jpeglib.h, which it needs
+#include <jerror.h>
 
 #include <csetjmp>
 
@@ -19,6 +22,11 @@ inline void installErrorJump(JpegErrorJump &errors) {
         std::longjmp(static_cast<JpegErrorJump *>(info->err)->target, 1);
     };
     errors.output_message = [](j_common_ptr) {};
+    // libjpeg fills the rest of such a picture with grey and carries on.
+    errors.emit_message = [](j_common_ptr info, int level) {
+        if (level < 0 && info->err->msg_code == JWRN_HIT_MARKER)
+            info->err->error_exit(info);
+    };
 }
 
 // Runs call, which enters libjpeg, and tells whether it came back without an error. The jump

@@ -28,6 +28,9 @@ void JpegScanCounter::onMarker(unsigned char code) {
         // Not a marker: a decoder skips such bytes looking for the next one, and so do we.
         state_ = State::Entropy;
     } else {
+        // SOF9 to SOF15 but for DHT (0xC4), JPG (0xC8) and DAC (0xCC).
+        if (code >= 0xC9 && code <= 0xCF && code != 0xCC)
+            arithmetic_ = true;
         segmentIsScan_ = code == kStartOfScan;
         scans_ += segmentIsScan_;
         state_ = State::LengthHigh;
@@ -66,18 +69,23 @@ void JpegScanCounter::feed(QByteArrayView bytes) {
             segmentLeft_ -= skipped;
             break;
         }
-        case State::Entropy:
+        case State::Entropy: {
+            const auto *const data = byte;
             byte = std::find(byte, end, 0xFF);
+            entropyBytes_ += byte - data;
             if (byte < end) {
+                ++entropyBytes_;
                 state_ = State::EntropyPrefix;
                 ++byte;
             }
             break;
+        }
         case State::EntropyPrefix:
             // 0xFF 0x00 is a stuffed data byte and a restart marker continues the same scan.
-            if (*byte == 0x00 || (*byte >= 0xD0 && *byte <= 0xD7))
+            if (*byte == 0x00 || (*byte >= 0xD0 && *byte <= 0xD7)) {
                 state_ = State::Entropy;
-            else if (*byte != 0xFF)
+                ++entropyBytes_;
+            } else if (*byte != 0xFF)
                 onMarker(*byte);
             ++byte;
             break;
@@ -89,13 +97,22 @@ void JpegScanCounter::feed(QByteArrayView bytes) {
     }
 }
 
-int CountJpegScans(QIODevice &input) {
+bool JpegDataCanHold(qint64 entropyBytes, qint64 width, qint64 height) {
+    const qint64 fewestBlocks = ((width + 31) / 32) * ((height + 31) / 32);
+    return entropyBytes * 8 >= fewestBlocks;
+}
+
+JpegScanCounter WalkJpegMarkers(QIODevice &input) {
     JpegScanCounter counter;
     QByteArray chunk;
     while (!counter.reachedEnd() && !(chunk = input.read(1 << 16)).isEmpty())
         counter.feed(chunk);
     input.seek(0);
-    return counter.scans();
+    return counter;
+}
+
+int CountJpegScans(QIODevice &input) {
+    return WalkJpegMarkers(input).scans();
 }
 
 } // namespace duoptica

@@ -15,6 +15,10 @@ public:
     void feed(QByteArrayView bytes);
     int scans() const { return scans_; }
     bool reachedEnd() const { return state_ == State::End; }
+    // The bytes of entropy-coded data seen so far, restart markers and stuffing included.
+    qint64 entropyBytes() const { return entropyBytes_; }
+    // The frame is arithmetic-coded, which can spend less than a bit on a block.
+    bool arithmetic() const { return arithmetic_; }
 
 private:
     enum class State {
@@ -34,10 +38,19 @@ private:
     int lengthHigh_ = 0;
     qint64 segmentLeft_ = 0;
     int scans_ = 0;
+    qint64 entropyBytes_ = 0;
+    bool arithmetic_ = false;
 };
+
+// Whether entropyBytes of Huffman-coded data can hold a picture of width x height. Every scan
+// that starts a component spends at least one bit on each of its 8x8 blocks, and no component
+// is sampled less than a quarter of the picture each way; a header that claims more pixels than
+// that belongs to a file cut short, and is refused before a picture of its size is allocated.
+bool JpegDataCanHold(qint64 entropyBytes, qint64 width, qint64 height);
 
 // Reads the device from its current position until the end of the first image (or of the file),
 // then seeks back to the start.
+JpegScanCounter WalkJpegMarkers(QIODevice &input);
 int CountJpegScans(QIODevice &input);
 
 } // namespace duoptica

@@ -1,8 +1,10 @@
 #include "decoder_input.h"
 #include "huge_pages.h"
+#include "jpeg_band_reader.h"
 #include "jpeg_markers.h"
 #include "picture_file.h"
 #include "png_chunks.h"
+#include "qt_jpeg_warnings.h"
 
 #include <QCoreApplication>
 #include <QImageReader>
@@ -10,6 +12,8 @@
 #include <QTransform>
 
 #include <cstdlib>
+#include <functional>
+#include <vector>
 
 namespace duoptica {
 
@@ -45,12 +49,30 @@ bool looksLikeJpeg(QIODevice &input) {
     return input.peek(2) == QByteArrayLiteral("\xFF\xD8");
 }
 
-PictureLoad decodePicture(DecoderInput &input, const LoadLimits &limits) {
+// Whether libjpeg, decoding the JPEG again, reaches its end without finding its scan data cut
+// short. A picture libjpeg cannot turn into colour or grey rows is taken as it is.
+bool jpegScansComplete(JpegBandReader &reader) {
+    if (!reader.isColourOrGrey())
+        return true;
+    if (!reader.start())
+        return false;
+    std::vector<std::uint32_t> row(std::size_t(reader.width()));
+    for (int y = 0; y < reader.height(); ++y)
+        if (!reader.readRows(row.data(), 1))
+            return false;
+    return reader.finish();
+}
+
+PictureLoad decodePicture(DecoderInput &input, const LoadLimits &limits,
+                          const std::function<bool(JpegBandReader &)> &openAgain) {
     if (input.size() == 0)
         return {{}, reason("The file is empty.")};
 
-    if (looksLikeJpeg(input)) {
-        if (const int scans = CountJpegScans(input); scans > kMaxJpegScans)
+    const bool jpeg = looksLikeJpeg(input);
+    JpegScanCounter jpegMarkers;
+    if (jpeg) {
+        jpegMarkers = WalkJpegMarkers(input);
+        if (const int scans = jpegMarkers.scans(); scans > kMaxJpegScans)
             return {{},
                     reason("The JPEG has %1 scans, more than %2.").arg(scans).arg(kMaxJpegScans)};
     }
@@ -59,6 +81,8 @@ PictureLoad decodePicture(DecoderInput &input, const LoadLimits &limits) {
         if (QString refusal = checkPngChunks(input); !refusal.isEmpty())
             return {{}, refusal};
 
+    // From the header on, since libjpeg passes on only a picture's first warning.
+    const QtJpegWarnings warnings;
     // The format comes from the content alone: the name's extension says nothing reliable.
     QImageReader reader(&input);
     const QByteArray format = reader.format();
@@ -76,6 +100,9 @@ PictureLoad decodePicture(DecoderInput &input, const LoadLimits &limits) {
                     .arg(size.width())
                     .arg(size.height())
                     .arg(limits.maxPixels / 1'000'000)};
+    if (jpeg && !jpegMarkers.arithmetic() &&
+        !JpegDataCanHold(jpegMarkers.entropyBytes(), size.width(), size.height()))
+        return {{}, reason("The file is truncated.")};
 
     // Shown as stored, as the clip rectangle is given in stored orientation.
     reader.setAutoTransform(false);
@@ -88,8 +115,14 @@ PictureLoad decodePicture(DecoderInput &input, const LoadLimits &limits) {
     if (limits.visibleArea.isEmpty())
         picture = AllocatePicture(size, reader.imageFormat());
     const bool decoded = reader.read(&picture);
-    if (decoderRanShort(format, input))
+    if (decoderRanShort(format, input) || warnings.sawPrematureEnd())
         return {{}, reason("The file is truncated.")};
+    // A first warning of another kind hides any that follow: decode again to be sure.
+    if (format == "jpeg" && warnings.sawOther()) {
+        JpegBandReader again;
+        if (!openAgain(again) || !jpegScansComplete(again))
+            return {{}, reason("The file is truncated.")};
+    }
     if (!decoded || picture.isNull())
         return {{}, reason("It cannot be decoded: %1.").arg(reader.errorString())};
     return {picture, {}, orientation};
@@ -103,13 +136,15 @@ PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits) {
     DecoderInput input;
     if (QString refusal = input.openFile(fileName); !refusal.isEmpty())
         return {{}, refusal};
-    return decodePicture(input, limits);
+    return decodePicture(input, limits,
+                         [&fileName](JpegBandReader &reader) { return reader.open(fileName); });
 }
 
 PictureLoad LoadPictureBytes(const QByteArray &bytes, const LoadLimits &limits) {
     DecoderInput input;
     input.openBytes(bytes);
-    return decodePicture(input, limits);
+    return decodePicture(input, limits,
+                         [&bytes](JpegBandReader &reader) { return reader.openBytes(bytes); });
 }
 
 QImage UprightPicture(const QImage &picture, QImageIOHandler::Transformations orientation) {

@@ -4,6 +4,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cmath>
 
 namespace duoptica {
 
@@ -25,6 +26,18 @@ QString reason(const char *text) {
     return QCoreApplication::translate("PictureFile", text);
 }
 
+// The bytes of the picture's rows before compression, by its header chunk; 0 when it makes no
+// sense (the decoder refuses such a header itself). A double, as it may exceed 64 bits.
+double rowBytes(const QByteArray &header) {
+    constexpr int kChannels[] = {1, 0, 3, 1, 2, 0, 4}; // by colour type
+    if (header.size() < 13 || quint8(header[9]) > 6)
+        return 0;
+    const double width = qFromBigEndian<quint32>(header.constData());
+    const double height = qFromBigEndian<quint32>(header.constData() + 4);
+    const double bits = quint8(header[8]) * kChannels[quint8(header[9])];
+    return height * (1 + std::ceil(width * bits / 8));
+}
+
 // An iTXt chunk says after its keyword whether its text is compressed.
 bool isCompressedInternationalText(QIODevice &input, quint32 length) {
     const QByteArray start = input.peek(std::min<quint32>(length, 81));
@@ -43,6 +56,8 @@ qint64 textCost(const QByteArray &type, QIODevice &input, quint32 length) {
 
 QString walkChunks(QIODevice &input) {
     qint64 textBytes = 0;
+    double picture = 0;
+    qint64 pictureData = 0;
     for (;;) {
         const QByteArray header = input.read(8);
         if (header.size() < 8)
@@ -61,8 +76,17 @@ QString walkChunks(QIODevice &input) {
                        "The file is truncated: its %1 chunk declares %2 bytes, more than it holds.")
                 .arg(QString::fromLatin1(type))
                 .arg(length);
-        if (type == "IEND")
+        if (type == "IEND") {
+            // Even zlib's best leaves a byte for every 1032: fewer bytes of picture data than
+            // that cannot hold the rows, and the decoder would set the picture aside for nothing.
+            if (double(pictureData) * kMaxInflation < picture)
+                return reason("The file is truncated.");
             return {};
+        }
+        if (type == "IHDR")
+            picture = rowBytes(input.peek(13));
+        if (type == "IDAT")
+            pictureData += length;
         textBytes += textCost(type, input, length);
         if (textBytes > kMaxTextBytes)
             return reason("Its text chunks may take more than %1 MB.").arg(kMaxTextBytes >> 20);

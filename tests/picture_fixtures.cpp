@@ -129,15 +129,6 @@ QByteArray gifHeader(int width, int height) {
 }
 
 // A JPEG of a small picture whose frame header claims another size.
-QByteArray jpegDeclaring(QSize size) {
-    QByteArray bytes = jpegBytes(smoothPicture({64, 48}));
-    const qsizetype frame = bytes.indexOf("\xFF\xC0");
-    bytes[frame + 5] = char(size.height() >> 8);
-    bytes[frame + 6] = char(size.height() & 0xFF);
-    bytes[frame + 7] = char(size.width() >> 8);
-    bytes[frame + 8] = char(size.width() & 0xFF);
-    return bytes;
-}
 
 QByteArray bmpHeaderDeclaring(QSize size) {
     QByteArray bytes = bmpBytes(patternPicture({4, 4}, 8), BmpLayout::Rgb24).left(54);
@@ -294,7 +285,9 @@ QByteArray mpoBytes(const QList<QByteArray> &jpegs, bool bigEndian, MpoDamage da
     constexpr quint32 ifdOffset = 8;
     constexpr quint32 ifdSize = 2 + 3 * 12 + 4;
     const quint32 entriesOffset = ifdOffset + ifdSize;
-    const int segmentSize = 4 + 4 + int(entriesOffset) + 16 * int(count);
+    // Without the last entry's last field, which no reader needs.
+    const int unwritten = damage == MpoDamage::EndsAtLastOffset ? 4 : 0;
+    const int segmentSize = 4 + 4 + int(entriesOffset) + 16 * int(count) - unwritten;
     // The MP header starts after SOI, the marker, the length and "MPF\0".
     constexpr quint32 headerInFile = 2 + 4 + 4;
     const quint32 firstSize = quint32(jpegs.front().size() + segmentSize);
@@ -332,6 +325,7 @@ QByteArray mpoBytes(const QList<QByteArray> &jpegs, bool bigEndian, MpoDamage da
     QByteArray payload = QByteArray("MPF\0", 4) + mp.bytes;
     if (damage == MpoDamage::IndexCut)
         payload.chop(16 * count);
+    payload.chop(unwritten);
     QByteArray file = withSegment(jpegs.front(), segment('\xE2', payload));
     for (qsizetype image = 1; image < jpegs.size(); ++image)
         file += jpegs[image];
@@ -345,6 +339,20 @@ QByteArray jpegBytes(const QImage &picture, bool progressive) {
     writer.setProgressiveScanWrite(progressive);
     writer.write(picture);
     return buffer.data();
+}
+
+QByteArray jpegDeclaring(QSize size, bool progressive) {
+    QByteArray bytes = jpegBytes(smoothPicture({64, 48}), progressive);
+    const qsizetype frame = bytes.indexOf(progressive ? "\xFF\xC2" : "\xFF\xC0");
+    bytes[frame + 5] = char(size.height() >> 8);
+    bytes[frame + 6] = char(size.height() & 0xFF);
+    bytes[frame + 7] = char(size.width() >> 8);
+    bytes[frame + 8] = char(size.width() & 0xFF);
+    return bytes;
+}
+
+QByteArray scanStoppedEarly(const QByteArray &jpeg, double kept) {
+    return jpeg.left(qsizetype(double(jpeg.size()) * kept)) + "\xFF\xD9";
 }
 
 QByteArray pngBytes(const QImage &picture) {
@@ -429,6 +437,12 @@ QList<BadInput> makeBadInputs(const QString &folder) {
          bmpHeaderDeclaring({0x7FFFFFFF, 0x7FFFFFFF}), "header");
     file("JPEG declaring 65000 x 65000 pixels", "huge.jpg", jpegDeclaring({65000, 65000}),
          "too large");
+    file("JPEG whose scan stops early, then its end marker", "stopped.jpg",
+         scanStoppedEarly(jpeg, 0.3), "truncated");
+    file("JPEG declaring 10000 x 10000 over the scan data of 64 x 48", "claims.jpg",
+         jpegDeclaring({10000, 10000}), "truncated");
+    file("progressive JPEG declaring 10000 x 10000 over the scan data of 64 x 48", "claimsp.jpg",
+         jpegDeclaring({10000, 10000}, true), "truncated");
     file("progressive JPEG of 5000 scans", "scans.jpg", jpegWithScans(5000), "5000 scans");
     file("progressive JPEG of 101 scans", "scans101.jpg", jpegWithScans(101), "101 scans");
     QByteArray hugeGif = gifHeader(65535, 65535) + QByteArray(768, '\0');

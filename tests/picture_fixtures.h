@@ -35,6 +35,10 @@ QByteArray bmpBytes(const QImage &picture, BmpLayout layout);
 QByteArray gifBytes(const QImage &picture, bool interlaced = false);
 QByteArray jpegBytes(const QImage &picture, bool progressive = false);
 QByteArray pngBytes(const QImage &picture);
+// A JPEG of 64 x 48 whose frame header claims the size given.
+QByteArray jpegDeclaring(QSize size, bool progressive = false);
+// The first part of a JPEG (kept, from 0 to 1), then an end-of-image marker.
+QByteArray scanStoppedEarly(const QByteArray &jpeg, double kept);
 // A JPEG segment with its marker and length, and a JPEG with one more right after its start.
 QByteArray segment(char marker, const QByteArray &payload);
 QByteArray withSegment(const QByteArray &jpeg, const QByteArray &segmentBytes);
@@ -48,6 +52,7 @@ QByteArray jpegWithOrientation(const QImage &picture, int orientation);
 enum class MpoDamage {
     None,
     IndexCut,         // the segment ends before the index's entries
+    EndsAtLastOffset, // not damage: the segment ends right after the last field read
     SecondPastTheEnd, // the second image's offset points past the end of the file
 };
 QByteArray mpoBytes(const QList<QByteArray> &jpegs, bool bigEndian,

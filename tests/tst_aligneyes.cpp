@@ -3,11 +3,14 @@
 // made hard the ways real ones are: fine repetitive texture, a small sharp subject on a soft
 // background, and the keystone of toed-in cameras. And the crop both eyes are cut to.
 #include "align_stage.h"
+#include "common_rectangle.h"
 #include "synthetic_stereo.h"
 
 #include <QTest>
 
 using duoptica::AlignOptions;
+using duoptica::align::PixelRect;
+using duoptica::align::Similarity;
 using duoptica::align::WindowPlacement;
 
 Q_DECLARE_METATYPE(synthetic::Texture)
@@ -19,6 +22,8 @@ constexpr QSize kPictureSize(1200, 800); // big enough to find features on a red
 
 } // namespace
 
+Q_DECLARE_METATYPE(Similarity)
+
 class AlignEyesTest : public QObject {
     Q_OBJECT
 
@@ -27,6 +32,8 @@ private slots:
     void alignsOrRefusesThePair();
     void cropIsTheLargestTheRightPictureCovers_data();
     void cropIsTheLargestTheRightPictureCovers();
+    void cropHoldsOnlyPixelsTheRightPictureCovers_data();
+    void cropHoldsOnlyPixelsTheRightPictureCovers();
 };
 
 void AlignEyesTest::alignsOrRefusesThePair_data() {
@@ -200,6 +207,26 @@ void AlignEyesTest::cropIsTheLargestTheRightPictureCovers() {
     QVERIFY(!growable(right + 1, top, right + 1, bottom));
     QVERIFY(!growable(left, top - 1, right, top - 1));
     QVERIFY(!growable(left, bottom + 1, right, bottom + 1));
+}
+
+void AlignEyesTest::cropHoldsOnlyPixelsTheRightPictureCovers_data() {
+    QTest::addColumn<Similarity>("leftToRight");
+    QTest::addColumn<QRect>("expected");
+    // Pictures of 10 x 8. Half a pixel off is enough to lose the last column: its centre maps
+    // between the right picture's last pixel centre and its edge.
+    QTest::newRow("the same frame") << Similarity{0, 1, 0, 0} << QRect(0, 0, 10, 8);
+    QTest::newRow("half a pixel to the right") << Similarity{0, 1, 0.5, 0} << QRect(0, 0, 9, 8);
+    QTest::newRow("half a pixel to the left") << Similarity{0, 1, -0.5, 0} << QRect(1, 0, 9, 8);
+    QTest::newRow("2.25 pixels down") << Similarity{0, 1, 0, 2.25} << QRect(0, 0, 10, 5);
+    QTest::newRow("twice the size") << Similarity{0, 2, 0, 0} << QRect(0, 0, 5, 4);
+}
+
+void AlignEyesTest::cropHoldsOnlyPixelsTheRightPictureCovers() {
+    QFETCH(Similarity, leftToRight);
+    QFETCH(QRect, expected);
+    const PixelRect crop = duoptica::align::largestCommonRectangle(
+        duoptica::align::Homography::from(leftToRight), 10, 8);
+    QCOMPARE(QRect(crop.x, crop.y, crop.width, crop.height), expected);
 }
 
 QTEST_GUILESS_MAIN(AlignEyesTest)

@@ -36,8 +36,11 @@ private slots:
 };
 
 static QStringList commandLine(const QString &arguments) {
-    return QStringList{QStringLiteral("duoptica-combine")} +
-           arguments.split(u' ', Qt::SkipEmptyParts);
+    QStringList parts = arguments.split(u' ', Qt::SkipEmptyParts);
+    for (QString &part : parts)
+        if (part == u"''") // an empty argument, as a shell passes it
+            part.clear();
+    return QStringList{QStringLiteral("duoptica-combine")} + parts;
 }
 
 void CombineOptionsTest::understandsOnePair_data() {
@@ -253,6 +256,12 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("wiggle batch without format", "--to wiggle --batch in out", "gif or webp");
     row("wiggle-ms without wiggle", "--wiggle-ms 100 l.bmp r.bmp o.png", "--to wiggle");
     row("wiggle-ms too short", "--to wiggle --wiggle-ms 5 l.bmp r.bmp o.gif", "20 to 10000");
+    row("empty report name", "--report '' --batch in out", "--report");
+    row("empty LEFT", "'' r.bmp o.bmp", "LEFT argument is empty");
+    row("empty OUTPUT after one INPUT", "s.mpo ''", "OUTPUT argument is empty");
+    row("empty OUTDIR", "--batch in ''", "OUTDIR argument is empty");
+    row("zero megapixels", "--max-megapixels 0 l.bmp r.bmp o.bmp", "1 to 100");
+    row("megapixels above the program's limit", "--max-megapixels 101 --batch in out", "1 to 100");
 }
 
 void CombineOptionsTest::refusesWhatItCannotDo() {

@@ -524,8 +524,35 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
         << QStringList{"--mode", "sbs", "left.bmp", "right.bmp", "out.bmp"} << ExitCode::Usage
         << QStringList{"'sbs'", "see --help for the list"};
     QTest::newRow("aligning a pair without features")
-        << QStringList{"--align", "left.bmp", "right.bmp", "out.bmp"} << ExitCode::CannotAlign
-        << QStringList{"right.bmp", "left.bmp", "cannot align", "--verbose shows the matches"};
+        << QStringList{"--align", "flatleft.bmp", "flatright.bmp", "out.bmp"}
+        << ExitCode::CannotAlign
+        << QStringList{"flatright.bmp", "flatleft.bmp", "cannot align",
+                       "--verbose shows the matches"};
+    QTest::newRow("aligning the eyes of a 5x3 JPEG read over-under")
+        << QStringList{"--align", "--layout", "over-under", "tiny.jpg", "out.bmp"}
+        << ExitCode::CannotAlign << QStringList{"tiny.jpg", "at least 64"};
+    QTest::newRow("right JPEG whose scan stops early, then its end marker")
+        << QStringList{"left.bmp", "stopped.jpg", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"stopped.jpg", "truncated"};
+    QTest::newRow("JPEG into a JPEG, the right one's scan stopping early")
+        << QStringList{"whole.jpg", "stopped.jpg", "out.jpg"} << ExitCode::UnreadableInput
+        << QStringList{"stopped.jpg", "truncated"};
+    // libjpeg passes on only the first warning of a picture, here about the stray bytes.
+    QTest::newRow("JPEG whose stray bytes come before its scan stops early")
+        << QStringList{"whole.jpg", "strayed.jpg", "out.jpg"} << ExitCode::UnreadableInput
+        << QStringList{"strayed.jpg", "truncated"};
+    QTest::newRow("JPEG claiming 10000 x 10000 over a small picture's scan data")
+        << QStringList{"claims.jpg", "whole.jpg", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"claims.jpg", "truncated"};
+    QTest::newRow("progressive JPEGs claiming 10000 x 10000, into a JPEG")
+        << QStringList{"claimsp.jpg", "claimsp.jpg", "out.jpg"} << ExitCode::UnreadableInput
+        << QStringList{"claimsp.jpg", "truncated"};
+    QTest::newRow("BMPs above --max-megapixels")
+        << QStringList{"--max-megapixels", "1", "big.bmp", "big.bmp", "out.bmp"}
+        << ExitCode::UnreadableInput << QStringList{"big.bmp", "more than 1 megapixels"};
+    QTest::newRow("JPEGs above --max-megapixels, into a JPEG")
+        << QStringList{"--max-megapixels", "1", "big.jpg", "big.jpg", "out.jpg"}
+        << ExitCode::UnreadableInput << QStringList{"big.jpg", "more than 1 megapixels"};
 }
 
 void CombineToolTest::reportsEachFailureInOneLine() {
@@ -581,6 +608,23 @@ void CombineToolTest::reportsEachFailureInOneLine() {
         large.fill(Qt::darkCyan);
         QVERIFY(large.save(path("large.bmp")));
         QVERIFY(large.save(path("shrinking.bmp")));
+    }
+    QVERIFY(fixtures::writeFile(path("tiny.jpg"), fixtures::jpegBytes(randomPicture({5, 3}, 9))));
+    QImage flat(96, 96, QImage::Format_RGB32);
+    flat.fill(Qt::gray);
+    QVERIFY(flat.save(path("flatleft.bmp")) && flat.save(path("flatright.bmp")));
+    const QByteArray larger = fixtures::jpegBytes(leftEye({320, 240}));
+    QVERIFY(fixtures::writeFile(path("stopped.jpg"), fixtures::scanStoppedEarly(larger, 0.5)));
+    QByteArray strayed = larger;
+    strayed.insert(strayed.indexOf("\xFF\xDB"), "\x01\x02\x03");
+    QVERIFY(fixtures::writeFile(path("strayed.jpg"), fixtures::scanStoppedEarly(strayed, 0.5)));
+    QVERIFY(fixtures::writeFile(path("claims.jpg"), fixtures::jpegDeclaring({10000, 10000})));
+    QVERIFY(
+        fixtures::writeFile(path("claimsp.jpg"), fixtures::jpegDeclaring({10000, 10000}, true)));
+    if (arguments.contains(u"--max-megapixels")) {
+        const QImage big = leftEye({1001, 1000});
+        QVERIFY(big.save(path("big.bmp")));
+        QVERIFY(fixtures::writeFile(path("big.jpg"), fixtures::jpegBytes(big)));
     }
     const QByteArray leftBefore = fixtures::readFile(path("left.bmp"));
     const QStringList entriesBefore = QDir(dir_->path()).entryList(QDir::Files);
@@ -1362,15 +1406,18 @@ void CombineToolTest::batchAlignsEachPairOrCountsItFailed() {
     const synthetic::Scene flat({900, 600}, synthetic::Texture::Flat);
     QVERIFY(flat.left().save(path("in/flat_L.png")));
     QVERIFY(flat.right({}).save(path("in/flat_R.png")));
+    // Too thin for the feature detector, which must not end the other pairs.
+    QVERIFY(randomPicture({1, 30}, 1).save(path("in/thin_L.png")));
+    QVERIFY(randomPicture({1, 30}, 2).save(path("in/thin_R.png")));
 
     const ProgramRun run = runTool({"--align", "--window", "auto", "--verbose", "--mode",
                                     "red-blue", "--batch", path("in"), path("out")});
 
     QCOMPARE(run.exitCode, int(ExitCode::BatchPartlyFailed));
     QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
-             QStringLiteral("1 of 2 pairs combined, 1 failed"));
+             QStringLiteral("1 of 3 pairs combined, 2 failed"));
     const QStringList lines = QString::fromLocal8Bit(run.err).split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), 4);
     const QString deep = "duoptica-combine: " + path("in/deep_R.png") + ": ";
     QCOMPARE(lines.filter(deep + "aligned with ").size(), 1);
     QCOMPARE(lines.filter(deep + "alignment details: ").size(), 1);
@@ -1381,6 +1428,8 @@ void CombineToolTest::batchAlignsEachPairOrCountsItFailed() {
                  .filter(QRegularExpression("flat_R.png: cannot align .* features on a copy "
                                             "reduced 1 times"))
                  .size(),
+             1);
+    QCOMPARE(lines.filter("duoptica-combine: " + path("in/thin_R.png") + ": cannot align").size(),
              1);
     QCOMPARE(QDir(path("out")).entryList(QDir::Files), QStringList{"deep.bmp"});
     // Turned 1.5 degrees and moved 5 pixels, the pair loses a margin all round.

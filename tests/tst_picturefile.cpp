@@ -49,6 +49,21 @@ QByteArray pngChunk(const char *type, const QByteArray &data, quint32 declaredLe
     return chunk + type + data + QByteArray(4, '\0');
 }
 
+// A PNG of 4 x 4 whose header chunk claims the size given, its checksum made to match.
+QByteArray pngClaiming(QSize size) {
+    QByteArray png = fixtures::pngBytes(fixtures::patternPicture({4, 4}, 8));
+    qToBigEndian(quint32(size.width()), png.data() + 16);
+    qToBigEndian(quint32(size.height()), png.data() + 20);
+    quint32 crc = 0xFFFFFFFF;
+    for (qsizetype i = 12; i < 29; ++i) {
+        crc ^= quint8(png[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    qToBigEndian(~crc, png.data() + 29);
+    return png;
+}
+
 // The PNG with extra chunks after its header chunk (8 bytes of signature, 25 of IHDR).
 QByteArray pngWith(const QByteArray &png, const QByteArray &chunks) {
     return png.left(33) + chunks + png.mid(33);
@@ -80,6 +95,8 @@ QByteArray exifData(bool bigEndian, const QList<QList<std::array<quint32, 4>>> &
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(fixtures::MpoDamage)
 
 class PictureFileTest : public QObject {
     Q_OBJECT
@@ -226,6 +243,16 @@ void PictureFileTest::largePicturesLoadUpToTheProgramsLimit_data() {
     QImage blank(limit, QImage::Format_Mono);
     blank.fill(0);
     QTest::newRow("100 MP PNG") << fixtures::pngBytes(blank) << limit;
+    // Text up to the limit: eight compressed chunks counted at their 8 MB cap, and the rest
+    // plain.
+    const QImage small = fixtures::patternPicture({40, 30}, 8);
+    QByteArray text;
+    for (int i = 0; i < 8; ++i)
+        text += pngChunk("zTXt", "Comment" + QByteArray(8000, '\0'), 8007);
+    const qint64 plain = (qint64(64) << 20) - 8 * 8'000'000;
+    text += pngChunk("tEXt", "Comment" + QByteArray(plain - 7, 'x'), quint32(plain));
+    QTest::newRow("PNG of exactly 64 MiB of text")
+        << pngWith(fixtures::pngBytes(small), text) << small.size();
 }
 
 void PictureFileTest::largePicturesLoadUpToTheProgramsLimit() {
@@ -247,6 +274,21 @@ void PictureFileTest::refusesBadInput_data() {
     QTest::addColumn<bool>("acceptPng");
     for (const fixtures::BadInput &input : fixtures::makeBadInputs(dir_.path()))
         QTest::newRow(qPrintable(input.name)) << input.path << input.reason << false;
+    // A JPEG cut inside each of its segments, an end marker appended: whatever the reason, no
+    // picture.
+    const QByteArray jpeg = fixtures::jpegBytes(fixtures::smoothPicture({640, 480}));
+    for (qsizetype at = 2; at + 4 <= jpeg.size() && quint8(jpeg[at + 1]) != 0xDA;) {
+        const qsizetype length = quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]);
+        const QString name = QStringLiteral("JPEG cut inside its segment 0x%1 at %2, then an end "
+                                            "marker")
+                                 .arg(quint8(jpeg[at + 1]), 0, 16)
+                                 .arg(at);
+        QTest::newRow(qPrintable(name))
+            << fixtures::makeFile(dir_.path(), name,
+                                  fixtures::scanStoppedEarly(jpeg.left(at + 2 + length / 2), 1))
+            << "" << false;
+        at += 2 + length;
+    }
     // Refused before libpng, which would set aside the declared 2 GB first.
     QTest::newRow("PNG with a text chunk declaring 2^31 - 1 bytes")
         << fixtures::makeFile(dir_.path(), "text.png", pngWithTextChunkDeclaring(0x7FFFFFFF))
@@ -266,22 +308,26 @@ void PictureFileTest::refusesBadInput() {
 }
 
 void PictureFileTest::readsTheFirstTwoImagesOfAnMpo_data() {
+    using fixtures::MpoDamage;
     QTest::addColumn<bool>("bigEndian");
     QTest::addColumn<int>("images");
-    QTest::newRow("big-endian index, two images") << true << 2;
-    QTest::newRow("little-endian index, three images") << false << 3;
+    QTest::addColumn<MpoDamage>("layout");
+    QTest::newRow("big-endian index, two images") << true << 2 << MpoDamage::None;
+    QTest::newRow("little-endian index, three images") << false << 3 << MpoDamage::None;
+    QTest::newRow("index ending with the last offset") << true << 2 << MpoDamage::EndsAtLastOffset;
 }
 
 void PictureFileTest::readsTheFirstTwoImagesOfAnMpo() {
     QFETCH(bool, bigEndian);
     QFETCH(int, images);
+    QFETCH(fixtures::MpoDamage, layout);
     const QImage left = fixtures::smoothPicture({64, 48});
     const QImage right = left.mirrored(true, false);
     QList<QByteArray> jpegs{fixtures::jpegBytes(left), fixtures::jpegBytes(right)};
     if (images == 3)
         jpegs << fixtures::jpegBytes(fixtures::smoothPicture({8, 8}));
     const QString path =
-        fixtures::makeFile(dir_.path(), "stereo.mpo", fixtures::mpoBytes(jpegs, bigEndian));
+        fixtures::makeFile(dir_.path(), "stereo.mpo", fixtures::mpoBytes(jpegs, bigEndian, layout));
 
     const duoptica::StereoPictureLoad load = duoptica::LoadMpoPictures(path, {});
 
@@ -334,6 +380,9 @@ void PictureFileTest::refusesHostilePngs_data() {
         compressedText += pngChunk("zTXt", "Comment" + QByteArray(8000, '\0'), 8007);
     QTest::newRow("PNG of 13 compressed text chunks of 8 KB")
         << pngWith(png, compressedText) << "text chunks";
+    // Refused before the decoder sets aside 400 MB for it.
+    QTest::newRow("PNG claiming 10000 x 10000 over the data of 4 x 4")
+        << pngClaiming({10000, 10000}) << "truncated";
 }
 
 void PictureFileTest::refusesHostilePngs() {
