@@ -1,6 +1,8 @@
 // Peak memory of duoptica-combine on small hostile files (headers that claim far more pixels than
 // their data holds) and on a legitimate pair through each path, so that the memory a worker needs
 // can be told from the megapixels it is allowed.
+#include "process_run.h"
+
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
@@ -12,43 +14,7 @@
 #include <cstdio>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace {
-
-struct Run {
-    int status = -1;
-    long peakKiB = 0;
-};
-
-// fork, not posix_spawn: a child sharing this process's memory until it execs would report this
-// process's peak as its own.
-Run runQuietly(const QStringList &command) {
-    std::vector<QByteArray> arguments;
-    for (const QString &part : command)
-        arguments.push_back(QFile::encodeName(part));
-    std::vector<char *> argv;
-    for (QByteArray &argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child < 0)
-        return {};
-    if (child == 0) {
-        const int devNull = open("/dev/null", O_WRONLY);
-        dup2(devNull, STDOUT_FILENO);
-        dup2(devNull, STDERR_FILENO);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), usage.ru_maxrss};
-}
 
 QImage smooth(QSize size) {
     QImage picture(size, QImage::Format_RGB32);
@@ -96,9 +62,9 @@ QString write(const QTemporaryDir &dir, const QString &name, const QByteArray &b
 
 void report(const QString &program, const QString &what, const QString &input, qint64 bytes,
             const QString &second, const QString &output) {
-    const Run run = runQuietly({program, input, second, output});
+    const ProcessRun run = runProcess({program, input, second, output}, ChildErrors::Hidden);
     std::printf("%-58s %9lld B  -> %-4s status %3d  peak %7.1f MiB\n", qPrintable(what),
-                static_cast<long long>(bytes), qPrintable(output.section(u'.', -1)), run.status,
+                static_cast<long long>(bytes), qPrintable(output.section(u'.', -1)), run.exitCode,
                 double(run.peakKiB) / 1024);
 }
 

@@ -2,6 +2,8 @@
 // the lossless MPO against cp of the same bytes, the packed layouts and the re-encoded MPO
 // against the anaglyph of the same pair into JPEG, with peak memory and output size. It measures
 // and prints; it judges nothing.
+#include "process_run.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -16,46 +18,7 @@
 #include <random>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace {
-
-struct ProcessRun {
-    double seconds = -1;
-    long peakKiB = 0;
-    int exitCode = -1;
-};
-
-// fork, not posix_spawn: a child that shares this process's memory until it execs would report
-// this process's peak as its own.
-ProcessRun runProcess(const QStringList &command) {
-    std::vector<QByteArray> arguments;
-    for (const QString &part : command)
-        arguments.push_back(QFile::encodeName(part));
-    std::vector<char *> argv;
-    for (QByteArray &argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child < 0)
-        return {};
-    if (child == 0) {
-        const int devNull = open("/dev/null", O_WRONLY);
-        dup2(devNull, STDOUT_FILENO);
-        dup2(devNull, STDERR_FILENO);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return {elapsed.count(), usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-}
 
 struct Row {
     const char *what;
@@ -71,7 +34,7 @@ void timeRows(const std::vector<Row> &rows, int runs, std::size_t reference) {
     std::vector<int> exits(rows.size(), 0);
     for (int i = -1; i < runs; ++i) // run -1 is a warm-up
         for (std::size_t r = 0; r < rows.size(); ++r) {
-            const ProcessRun run = runProcess(rows[r].command);
+            const ProcessRun run = runProcess(rows[r].command, ChildErrors::Hidden);
             exits[r] = std::max(exits[r], run.exitCode);
             if (i >= 0) {
                 seconds[r].push_back(run.seconds);

@@ -17,7 +17,7 @@
 struct ProcessRun {
     double seconds = -1;
     long peakKiB = 0;
-    int exitCode = -1;
+    int exitCode = -1; // 128 + the signal's number for a child that a signal ended
 };
 
 enum class ChildErrors { Shown, Hidden };
@@ -50,5 +50,6 @@ inline ProcessRun runProcess(const QStringList &command, ChildErrors errors = Ch
     rusage usage{};
     wait4(child, &status, 0, &usage);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return {elapsed.count(), usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    return {elapsed.count(), usage.ru_maxrss,
+            WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
 }
