@@ -1,13 +1,13 @@
 #include "png_parallel_output.h"
 
+#include "picture_file.h"
+
 #include <QColorSpace>
-#include <QSaveFile>
 #include <QtConcurrentMap>
 #include <QtEndian>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <numeric>
 #include <vector>
@@ -203,12 +203,8 @@ QString writePngInParallel(const QImage &picture, const QString &fileName, bool 
                               bigEndian32(quint32(picture.dotsPerMeterY())) + QByteArray(1, '\1'));
     // The zlib header (deflate, a 32 KiB window, default level) opens the first band's chunk; the
     // checksum of all the rows closes the last's.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    errno = 0;
-    bool written = file.write(header) == header.size();
-    for (std::size_t i = 0; i < deflated.size() && written; ++i) {
+    QByteArray png = header;
+    for (std::size_t i = 0; i < deflated.size(); ++i) {
         QByteArray data =
             QByteArray::fromRawData(reinterpret_cast<const char *>(deflated[i].bytes.data()),
                                     qsizetype(deflated[i].bytes.size()));
@@ -216,19 +212,11 @@ QString writePngInParallel(const QImage &picture, const QString &fileName, bool 
             data.prepend("\x78\x9c", 2);
         if (i + 1 == deflated.size())
             data += bigEndian32(quint32(adler));
-        const QByteArray idat = chunk("IDAT", data);
-        written = file.write(idat) == idat.size();
+        png += chunk("IDAT", data);
     }
-    const QByteArray end = chunk("IEND", {});
-    written = written && file.write(end) == end.size() && file.flush();
-    if (!written) {
-        const QString why = errno != 0 ? qt_error_string(errno) : file.errorString();
-        file.cancelWriting();
-        return why;
-    }
-    if (!file.commit())
-        return file.errorString();
-    return {};
+    png += chunk("IEND", {});
+    QString failedFile;
+    return SaveFiles({{fileName, png}}, &failedFile);
 }
 
 } // namespace duoptica
