@@ -2,6 +2,7 @@
 // the lossless MPO against cp of the same bytes, the packed layouts and the re-encoded MPO
 // against the anaglyph of the same pair into JPEG, with peak memory and output size. It measures
 // and prints; it judges nothing.
+#include "photo_like_picture.h"
 #include "process_run.h"
 
 #include <QCoreApplication>
@@ -54,23 +55,6 @@ void timeRows(const std::vector<Row> &rows, int runs, std::size_t reference) {
             std::printf("  EXIT STATUS %d", exits[r]);
         std::printf("\n");
     }
-}
-
-// Smooth colours with a little noise: it compresses about as a photograph does.
-QImage photoLikePicture(int width, int height, unsigned seed) {
-    QImage picture(width, height, QImage::Format_RGB32);
-    std::mt19937 random(seed);
-    for (int y = 0; y < height; ++y) {
-        auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const auto channel = [&](double wave) {
-                return std::clamp(int(128 + 100 * std::sin(wave) + int(random() % 17) - 8), 0, 255);
-            };
-            row[x] = qRgb(channel(x * 0.011 + seed), channel(y * 0.017 + x * 0.003),
-                          channel((x + y) * 0.007 - seed));
-        }
-    }
-    return picture;
 }
 
 } // namespace
