@@ -2,6 +2,7 @@
 // other anaglyph methods what their formulas give.
 #include "anaglyph_methods.h"
 #include "combine_span.h"
+#include "dubois_kernels.h"
 #include "test_pixels.h"
 
 #include <QTest>
@@ -96,6 +97,8 @@ private slots:
     void methodsGiveTheWorkedCases();
     void methodsStayWithinOneOfTheirFormula_data();
     void methodsStayWithinOneOfTheirFormula();
+    void duboisKernelsMatchThePlainLoop_data();
+    void duboisKernelsMatchThePlainLoop();
 };
 
 void CombineSpanTest::matchesTheRuleForEveryPixel_data() {
@@ -247,6 +250,49 @@ void CombineSpanTest::methodsStayWithinOneOfTheirFormula() {
     }
     // Within one is the promise; a table that is off everywhere by one would still keep it.
     QVERIFY2(exact > count * 99 / 100, qPrintable(QString::number(exact)));
+}
+
+void CombineSpanTest::duboisKernelsMatchThePlainLoop_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<AnaglyphMethod>("method");
+    const std::array<std::pair<const char *, AnaglyphMethod>, 3> methods{
+        {{"red-cyan", AnaglyphMethod::DuboisRedCyan},
+         {"green-magenta", AnaglyphMethod::DuboisGreenMagenta},
+         {"amber-blue", AnaglyphMethod::DuboisAmberBlue}}};
+    // The span above takes the widest kernel, so on a processor with AVX-512 the AVX2 one would
+    // otherwise go untried.
+    for (const auto &[name, method] : methods) {
+        QTest::addRow("AVX2, %s", name) << 8 << method;
+        QTest::addRow("AVX-512, %s", name) << 16 << method;
+    }
+}
+
+void CombineSpanTest::duboisKernelsMatchThePlainLoop() {
+    QFETCH(int, width);
+    QFETCH(AnaglyphMethod, method);
+    if (width == 8 ? !__builtin_cpu_supports("avx2") : !duoptica::hasAvx512Kernel())
+        QSKIP("this processor lacks the kernel's instructions");
+    const auto kernel = width == 8 ? duoptica::duboisRowAvx2 : duoptica::duboisRowAvx512;
+    const duoptica::DuboisMatrices &matrices =
+        method == AnaglyphMethod::DuboisRedCyan        ? duoptica::kDuboisRedCyan
+        : method == AnaglyphMethod::DuboisGreenMagenta ? duoptica::kDuboisGreenMagenta
+                                                       : duoptica::kDuboisAmberBlue;
+    constexpr std::size_t count = 100'005;
+    RandomPixels source{static_cast<unsigned>(method) + 11u};
+    std::vector<PackedPixel> left(count), right(count), output(count, 0x12345678u);
+    for (std::size_t i = 0; i < count; ++i) {
+        left[i] = source.next();
+        right[i] = source.next();
+    }
+    const std::size_t done = kernel(left.data(), right.data(), output.data(), count, matrices);
+
+    QCOMPARE(done, count / width * width);
+    for (std::size_t i = 0; i < done; ++i) {
+        if (output[i] != combinedByMethod(left[i], right[i], method))
+            QFAIL(qPrintable(QStringLiteral("pixel %1 differs from the pixel alone").arg(i)));
+    }
+    for (std::size_t i = done; i < count; ++i)
+        QCOMPARE(output[i], 0x12345678u);
 }
 
 QTEST_GUILESS_MAIN(CombineSpanTest)
