@@ -2,16 +2,14 @@
 
 #include "deflate_join.h"
 #include "picture_file.h"
+#include "png_row_filter.h"
 
 #include <QColorSpace>
 #include <QtConcurrentMap>
 #include <QtEndian>
 
 #include <algorithm>
-#include <array>
-#include <cstdlib>
 #include <memory>
-#include <numeric>
 #include <vector>
 
 #include <libdeflate.h>
@@ -21,7 +19,7 @@ namespace duoptica {
 
 namespace {
 
-constexpr int kBytesPerPixel = 3;
+constexpr std::size_t kBytesPerPixel = kPngPixelBytes;
 // Rows deflated together: about a megabyte of a 6000-pixel-wide picture, so that every core gets
 // many bands and each band's deflate state costs little beside its data.
 constexpr int kBandBytes = 1 << 20;
@@ -37,37 +35,6 @@ void rgbRow(const QImage &picture, int y, uchar *out) {
         out[1] = uchar(qGreen(in[x]));
         out[2] = uchar(qBlue(in[x]));
     }
-}
-
-int paeth(int a, int b, int c) {
-    const int p = a + b - c;
-    const int pa = std::abs(p - a);
-    const int pb = std::abs(p - b);
-    const int pc = std::abs(p - c);
-    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-}
-
-// Filters a row (its bytes in row, the row above in above, zeros for the first) into out: the
-// filter type byte and the filtered bytes. Of the five filters it takes the one whose bytes, read
-// as signed, have the smallest sum of magnitudes, as libpng does by default.
-void filterRow(const uchar *row, const uchar *above, std::size_t length, uchar *out,
-               std::array<std::vector<uchar>, 5> &candidates) {
-    std::array<long, 5> cost{};
-    for (std::size_t i = 0; i < length; ++i) {
-        const int x = row[i];
-        const int a = i >= kBytesPerPixel ? row[i - kBytesPerPixel] : 0;
-        const int b = above[i];
-        const int c = i >= kBytesPerPixel ? above[i - kBytesPerPixel] : 0;
-        const uchar filtered[5] = {uchar(x), uchar(x - a), uchar(x - b), uchar(x - (a + b) / 2),
-                                   uchar(x - paeth(a, b, c))};
-        for (int f = 0; f < 5; ++f) {
-            candidates[std::size_t(f)][i] = filtered[f];
-            cost[std::size_t(f)] += std::abs(int(static_cast<signed char>(filtered[f])));
-        }
-    }
-    const auto best = std::size_t(std::min_element(cost.begin(), cost.end()) - cost.begin());
-    out[0] = uchar(best);
-    std::copy_n(candidates[best].data(), length, out + 1);
 }
 
 struct Band {
@@ -87,17 +54,16 @@ struct DeflatedBand {
 std::vector<uchar> filteredRows(const QImage &picture, int firstRow, int endRow) {
     const std::size_t length = std::size_t(picture.width()) * kBytesPerPixel;
     std::vector<uchar> filtered(std::size_t(endRow - firstRow) * (length + 1));
-    std::vector<uchar> above(length, 0);
-    std::vector<uchar> row(length);
-    std::array<std::vector<uchar>, 5> candidates;
-    for (std::vector<uchar> &candidate : candidates)
-        candidate.resize(length);
+    // Each row follows a pixel of zeros, the left neighbour of its first pixel.
+    std::vector<uchar> above(kPngPixelBytes + length, 0);
+    std::vector<uchar> row(kPngPixelBytes + length, 0);
+    PngRowFilter filter(length);
     if (firstRow > 0)
-        rgbRow(picture, firstRow - 1, above.data());
+        rgbRow(picture, firstRow - 1, above.data() + kPngPixelBytes);
     for (int y = firstRow; y < endRow; ++y) {
-        rgbRow(picture, y, row.data());
-        filterRow(row.data(), above.data(), length,
-                  filtered.data() + std::size_t(y - firstRow) * (length + 1), candidates);
+        rgbRow(picture, y, row.data() + kPngPixelBytes);
+        filter.filter(row.data() + kPngPixelBytes, above.data() + kPngPixelBytes,
+                      filtered.data() + std::size_t(y - firstRow) * (length + 1));
         std::swap(row, above);
     }
     return filtered;
