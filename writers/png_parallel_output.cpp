@@ -9,6 +9,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -26,6 +27,7 @@ constexpr int kBandBytes = 1 << 20;
 // The default level of both zlib and libdeflate; past it libdeflate's time grows much faster than
 // its files shrink.
 constexpr int kDeflateLevel = 6;
+constexpr int kProbeLevel = 1;
 
 // Row y as stored in the file before filtering: red, green and blue bytes.
 void rgbRow(const QImage &picture, int y, uchar *out) {
@@ -69,6 +71,15 @@ std::vector<uchar> filteredRows(const QImage &picture, int firstRow, int endRow)
     return filtered;
 }
 
+// Room for a compressor's output, left uninitialised: only the pages it writes are touched.
+struct OutputRoom {
+    explicit OutputRoom(std::size_t size)
+        : bytes(std::make_unique_for_overwrite<uchar[]>(size))
+        , size(size) {}
+    std::unique_ptr<uchar[]> bytes;
+    std::size_t size;
+};
+
 // zlib with its run-length strategy: Huffman codes and runs of a repeated byte, no search for
 // matches. The rows of a photograph are mostly noise once filtered, where searched matches hardly
 // pay: this is as small as libdeflate's level 6 there, in a third of its time. Ends on a byte
@@ -79,64 +90,81 @@ std::vector<uchar> deflateRuns(const std::vector<uchar> &data, bool last) {
     if (deflateInit2(&stream, kDeflateLevel, Z_DEFLATED, -15, 9, Z_RLE) != Z_OK)
         return {};
     // A sync flush adds an empty stored block: five bytes past the bound.
-    std::vector<uchar> bytes(deflateBound(&stream, uLong(data.size())) + 16);
+    OutputRoom room(deflateBound(&stream, uLong(data.size())) + 16);
     stream.next_in = const_cast<uchar *>(data.data());
     stream.avail_in = uInt(data.size());
-    stream.next_out = bytes.data();
-    stream.avail_out = uInt(bytes.size());
+    stream.next_out = room.bytes.get();
+    stream.avail_out = uInt(room.size);
     const int status = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
     const bool ok = stream.avail_in == 0 && (last ? status == Z_STREAM_END : status == Z_OK);
-    bytes.resize(ok ? bytes.size() - stream.avail_out : 0);
     deflateEnd(&stream);
-    return bytes;
+    return ok ? std::vector<uchar>(room.bytes.get(), room.bytes.get() + stream.total_out)
+              : std::vector<uchar>();
 }
 
 // libdeflate, which searches matches several times faster than zlib at the same level: smooth
-// colours and flat areas shrink far more than with runs alone. Its stream always ends, so all but
-// the last band's are made joinable. Empty when libdeflate or the joining fails.
-std::vector<uchar> deflateMatches(const std::vector<uchar> &data, bool last) {
+// colours and flat areas shrink far more than with runs alone. Deflates data into room as a whole
+// stream, ended, and returns its size: 0 when libdeflate fails.
+std::size_t deflateMatches(const std::vector<uchar> &data, int level, OutputRoom &room) {
     const std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
-        libdeflate_alloc_compressor(kDeflateLevel), &libdeflate_free_compressor);
+        libdeflate_alloc_compressor(level), &libdeflate_free_compressor);
     if (!compressor)
-        return {};
-    std::vector<uchar> bytes(libdeflate_deflate_compress_bound(compressor.get(), data.size()));
-    bytes.resize(libdeflate_deflate_compress(compressor.get(), data.data(), data.size(),
-                                             bytes.data(), bytes.size()));
-    if (!last && !bytes.empty() && !makeDeflateJoinable(bytes))
-        bytes.clear();
-    return bytes;
+        return 0;
+    return libdeflate_deflate_compress(compressor.get(), data.data(), data.size(), room.bytes.get(),
+                                       room.size);
 }
 
-// A band's rows filtered and deflated both ways, keeping the smaller: runs win on noisy
-// photographs, matches on smooth or flat pictures. The bands are not primed with the rows before
-// them (libdeflate takes no dictionary): on a megabyte of rows that costs under 0.1 %.
+// A band's rows filtered and deflated as runs, or with matches where that is smaller: runs win on
+// noisy photographs, matches on smooth or flat pictures. libdeflate's fastest level tells cheaply
+// whether matches pay at all; only then is the band deflated again at the default level. The
+// bands are not primed with the rows before them (libdeflate takes no dictionary): on a megabyte
+// of rows that costs under 0.1 %.
 DeflatedBand deflateBand(const QImage &picture, const Band &band) {
     DeflatedBand result;
     const std::vector<uchar> data = filteredRows(picture, band.firstRow, band.endRow);
     result.length = uLong(data.size());
     result.adler = adler32(1, data.data(), uInt(data.size()));
     result.bytes = deflateRuns(data, band.last);
-    std::vector<uchar> matched = deflateMatches(data, band.last);
-    if (result.bytes.empty() || (!matched.empty() && matched.size() < result.bytes.size()))
-        result.bytes = std::move(matched);
+    // libdeflate's bound for any level: its output never exceeds stored blocks.
+    OutputRoom room(libdeflate_deflate_compress_bound(nullptr, data.size()));
+    const std::size_t probed = deflateMatches(data, kProbeLevel, room);
+    if (result.bytes.empty() || (probed > 0 && probed < result.bytes.size())) {
+        const std::size_t size = deflateMatches(data, kDeflateLevel, room);
+        std::vector<uchar> matched(room.bytes.get(), room.bytes.get() + size);
+        // libdeflate always ends its stream: all but the last band's must let the next follow.
+        if (!band.last && !matched.empty() && !makeDeflateJoinable(matched))
+            matched.clear();
+        if (!matched.empty() && (result.bytes.empty() || matched.size() < result.bytes.size()))
+            result.bytes = std::move(matched);
+    }
     result.ok = !result.bytes.empty();
     return result;
 }
 
-QByteArray chunk(const char *type, const QByteArray &data) {
-    QByteArray bytes(4, '\0');
-    qToBigEndian<quint32>(quint32(data.size()), bytes.data());
-    bytes += QByteArray(type, 4) + data;
-    QByteArray crc(4, '\0');
-    qToBigEndian<quint32>(quint32(crc32(0, reinterpret_cast<const Bytef *>(bytes.constData() + 4),
-                                        uInt(4 + data.size()))),
-                          crc.data());
-    return bytes + crc;
+void appendBigEndian32(QByteArray &bytes, quint32 value) {
+    char buffer[4];
+    qToBigEndian<quint32>(value, buffer);
+    bytes.append(buffer, 4);
+}
+
+// Appends a chunk of the given type whose data is the parts in turn.
+void appendChunk(QByteArray &png, const char *type, std::initializer_list<QByteArrayView> parts) {
+    qsizetype length = 0;
+    for (const QByteArrayView part : parts)
+        length += part.size();
+    appendBigEndian32(png, quint32(length));
+    const qsizetype start = png.size();
+    png.append(type, 4);
+    for (const QByteArrayView part : parts)
+        png.append(part);
+    appendBigEndian32(png,
+                      quint32(crc32(0, reinterpret_cast<const Bytef *>(png.constData() + start),
+                                    uInt(png.size() - start))));
 }
 
 QByteArray bigEndian32(quint32 value) {
-    QByteArray bytes(4, '\0');
-    qToBigEndian<quint32>(value, bytes.data());
+    QByteArray bytes;
+    appendBigEndian32(bytes, value);
     return bytes;
 }
 
@@ -169,28 +197,30 @@ QString writePngInParallel(const QImage &picture, const QString &fileName, bool 
         adler = adler32_combine(adler, band.adler, z_off_t(band.length));
     }
 
-    QByteArray header("\x89PNG\r\n\x1a\n", 8);
-    QByteArray info = bigEndian32(quint32(picture.width())) +
-                      bigEndian32(quint32(picture.height())) + QByteArray("\x08\x02\0\0\0", 5);
-    header += chunk("IHDR", info);
+    constexpr qsizetype kChunkOverhead = 12; // length, type and checksum
+    qsizetype total = 8 + 2 * kChunkOverhead + 13 + 9 + 2 + 4 + kChunkOverhead;
+    for (const DeflatedBand &band : deflated)
+        total += qsizetype(band.bytes.size()) + kChunkOverhead;
+    QByteArray png;
+    png.reserve(total);
+    png.append("\x89PNG\r\n\x1a\n", 8);
+    appendChunk(png, "IHDR",
+                {bigEndian32(quint32(picture.width())), bigEndian32(quint32(picture.height())),
+                 QByteArrayView("\x08\x02\0\0\0", 5)});
     if (picture.dotsPerMeterX() > 0 || picture.dotsPerMeterY() > 0)
-        header +=
-            chunk("pHYs", bigEndian32(quint32(picture.dotsPerMeterX())) +
-                              bigEndian32(quint32(picture.dotsPerMeterY())) + QByteArray(1, '\1'));
+        appendChunk(png, "pHYs",
+                    {bigEndian32(quint32(picture.dotsPerMeterX())),
+                     bigEndian32(quint32(picture.dotsPerMeterY())), QByteArrayView("\1", 1)});
     // The zlib header (deflate, a 32 KiB window, default level) opens the first band's chunk; the
     // checksum of all the rows closes the last's.
-    QByteArray png = header;
     for (std::size_t i = 0; i < deflated.size(); ++i) {
-        QByteArray data =
-            QByteArray::fromRawData(reinterpret_cast<const char *>(deflated[i].bytes.data()),
-                                    qsizetype(deflated[i].bytes.size()));
-        if (i == 0)
-            data.prepend("\x78\x9c", 2);
-        if (i + 1 == deflated.size())
-            data += bigEndian32(quint32(adler));
-        png += chunk("IDAT", data);
+        const QByteArrayView data(deflated[i].bytes.data(), qsizetype(deflated[i].bytes.size()));
+        const QByteArray checksum =
+            i + 1 == deflated.size() ? bigEndian32(quint32(adler)) : QByteArray();
+        appendChunk(png, "IDAT",
+                    {i == 0 ? QByteArrayView("\x78\x9c", 2) : QByteArrayView(), data, checksum});
     }
-    png += chunk("IEND", {});
+    appendChunk(png, "IEND", {});
     QString failedFile;
     return SaveFiles({{fileName, png}}, &failedFile);
 }
