@@ -27,6 +27,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -34,6 +35,7 @@
 #include <cstring>
 #include <optional>
 #include <poll.h>
+#include <random>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <thread>
@@ -45,6 +47,10 @@ using duoptica::ExitCode;
 
 Q_DECLARE_METATYPE(CombineMode)
 Q_DECLARE_METATYPE(ExitCode)
+
+// What the pictures of a PNG output hold.
+enum class PngContent { Noise, Smooth, PhotographAboveSmooth };
+Q_DECLARE_METATYPE(PngContent)
 
 namespace {
 
@@ -189,6 +195,21 @@ QByteArray withoutResolution(QByteArray png) {
     if (type >= 4)
         png.remove(type - 4, 4 + 4 + 9 + 4); // length, type, payload, CRC
     return png;
+}
+
+// Smooth colours, with a photograph's mild noise (up to 8 levels a channel) in the upper half.
+QImage photographAboveSmooth(QSize size, unsigned seed) {
+    QImage picture = fixtures::smoothPicture(size);
+    std::mt19937 random(seed);
+    const auto noisy = [&](int channel) {
+        return std::clamp(channel + int(random() % 17) - 8, 0, 255);
+    };
+    for (int y = 0; y < size.height() / 2; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            row[x] = qRgb(noisy(qRed(row[x])), noisy(qGreen(row[x])), noisy(qBlue(row[x])));
+    }
+    return picture;
 }
 
 QImage withResolution(QImage picture, int dotsPerMeter) {
@@ -912,22 +933,38 @@ void CombineToolTest::qualitySetsTheJpegOutput() {
 }
 
 void CombineToolTest::writesPngOfThePicturesPixels_data() {
+    // Noise, smooth colours, or a photograph's mild noise above smooth colours: each deflates best
+    // another way (stored, with matches, as runs), and the last joins bands of two kinds.
     QTest::addColumn<QSize>("size");
-    QTest::addColumn<bool>("noisy"); // noise, or smooth colours: each deflates best another way
+    QTest::addColumn<PngContent>("content");
     QTest::addColumn<QStringList>("options");
-    QTest::newRow("one pixel") << QSize(1, 1) << true << QStringList();
-    // A band is a megabyte of rows: these make several, each primed with the one before.
-    QTest::newRow("noisy, several bands") << QSize(1001, 1203) << true << QStringList();
+    QTest::newRow("one pixel") << QSize(1, 1) << PngContent::Noise << QStringList();
+    // A band is a megabyte of rows: these make several, deflated apart and joined.
+    QTest::newRow("noisy, several bands")
+        << QSize(1001, 1203) << PngContent::Noise << QStringList();
     QTest::newRow("smooth, several bands, dubois-red-cyan")
-        << QSize(997, 1301) << false << QStringList{"--mode", "dubois-red-cyan"};
+        << QSize(997, 1301) << PngContent::Smooth << QStringList{"--mode", "dubois-red-cyan"};
+    QTest::newRow("photograph above smooth colours, several bands")
+        << QSize(1003, 2011) << PngContent::PhotographAboveSmooth << QStringList();
 }
 
 void CombineToolTest::writesPngOfThePicturesPixels() {
     QFETCH(QSize, size);
-    QFETCH(bool, noisy);
+    QFETCH(PngContent, content);
     QFETCH(QStringList, options);
-    const QImage left = withResolution(noisy ? randomPicture(size, 41) : leftEye(size), 3000);
-    const QImage right = noisy ? randomPicture(size, 42) : rightEye(size);
+    const auto eye = [&](unsigned seed) {
+        switch (content) {
+        case PngContent::Noise:
+            return randomPicture(size, seed);
+        case PngContent::Smooth:
+            return seed == 41 ? leftEye(size) : rightEye(size);
+        case PngContent::PhotographAboveSmooth:
+            return photographAboveSmooth(size, seed);
+        }
+        return QImage();
+    };
+    const QImage left = withResolution(eye(41), 3000);
+    const QImage right = eye(42);
     QVERIFY(left.save(path("left.png")));
     QVERIFY(right.save(path("right.png")));
     // A BMP keeps every pixel as it is: the reference.

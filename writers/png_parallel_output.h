@@ -1,7 +1,6 @@
 // A PNG file of an opaque picture, deflated a band of rows per thread: each band is filtered and
-// deflated on its own, primed with the end of the band before it, and the bands are joined at
-// byte boundaries into one zlib stream, as pigz does. Its pixels are those Qt's PNG writer
-// stores; its bytes are not.
+// deflated on its own, and the bands are joined at byte boundaries into one zlib stream, as pigz
+// does. Its pixels are those Qt's PNG writer stores; its bytes are not.
 #pragma once
 
 #include <QImage>
