@@ -49,11 +49,15 @@ struct EyeReaders {
     JpegBandReader left;
     JpegBandReader right; // unused when both eyes lie side by side in the left's rows
     bool sideBySide = false;
+    // Side by side, each reader decodes the same file cropped to one half, on its own thread.
+    bool halves = false;
     bool overUnder = false; // the right reader reads the same file from its lower half on
     bool exchanged = false; // the left eye lies in the right half, or the lower half
 
     // The picture that holds both eyes, when one does.
     bool oneFile() const { return sideBySide || overUnder; }
+    // Both eyes come from the left reader's rows.
+    bool oneReader() const { return sideBySide && !halves; }
 };
 
 bool openMpo(const PairJob &job, EyeReaders &eyes) {
@@ -84,7 +88,7 @@ bool startsAsMpo(const QString &fileName) {
            ReadMpoIndex(file.read(kMpoHeadBytes), file.size()).kind != MpoIndex::Kind::NotMpo;
 }
 
-bool openEyes(const PairJob &job, EyeReaders &eyes) {
+bool openEyes(const PairJob &job, Threads threads, EyeReaders &eyes) {
     StereoLayout layout = job.layout;
     if (layout == StereoLayout::Pair) {
         eyes.leftHead = FileHead(job.swap ? job.rightFile : job.leftFile);
@@ -103,7 +107,12 @@ bool openEyes(const PairJob &job, EyeReaders &eyes) {
     eyes.overUnder = !eyes.sideBySide;
     eyes.exchanged = (layout == StereoLayout::Cross) != job.swap;
     eyes.leftHead = FileHead(job.leftFile);
-    return eyes.left.open(job.leftFile) && (eyes.sideBySide || eyes.right.open(job.leftFile));
+    if (!eyes.left.open(job.leftFile))
+        return false;
+    // Each reader of a picture of several scans would decode and hold all of its coefficients,
+    // and on one thread two readers only repeat the entropy decoding: one reader splits the rows.
+    eyes.halves = eyes.sideBySide && threads == Threads::All && !eyes.left.hasSeveralScans();
+    return eyes.oneReader() || eyes.right.open(job.leftFile);
 }
 
 // A band of both eyes, decoded while the band before it is combined and encoded.
@@ -123,14 +132,13 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
         (job.format != "jpg" && job.format != "bmp"))
         return std::nullopt;
     EyeReaders eyes;
-    if (!openEyes(job, eyes))
+    if (!openEyes(job, threads, eyes))
         return std::nullopt;
     JpegBandReader &left = eyes.left;
     JpegBandReader &right = eyes.right;
-    // The size of an eye, and of the rows each reader gives.
+    // The size of an eye.
     const int width = eyes.sideBySide ? left.width() / 2 : left.width();
     const int height = eyes.overUnder ? left.height() / 2 : left.height();
-    const std::size_t leftRowWidth = std::size_t(left.width());
     // A JPEG output keeps the left eye's comments and colour profile, so only the left's must be
     // plain; Qt's BMP writer keeps neither.
     if (width == 0 || height == 0 || !left.isColourOrGrey() || !isShownAsStored(left) ||
@@ -143,7 +151,7 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
 
     const bool parallel = threads == Threads::All;
     const auto decodeBoth = [&left, &right, &eyes, parallel](Band &band, int rows) {
-        if (eyes.sideBySide)
+        if (eyes.oneReader())
             return left.readRows(band.left.data(), rows);
         if (!parallel)
             return left.readRows(band.left.data(), rows) && right.readRows(band.right.data(), rows);
@@ -152,20 +160,34 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
         const bool leftDone = left.readRows(band.left.data(), rows);
         return rightDone.result() && leftDone;
     };
-    // The lower eye starts half way down the picture.
+    // Halves of one picture: the left reader decodes the left half, the right one the right.
+    const auto startLeft = [&] {
+        return left.start() && (!eyes.halves || left.cropColumns(0, width));
+    };
     const auto startRight = [&] {
-        return eyes.sideBySide ||
-               (right.start() && (!eyes.overUnder || right.skipRows(left.height() / 2)));
+        if (eyes.oneReader())
+            return true;
+        if (!right.start())
+            return false;
+        // The lower eye starts half way down the picture.
+        if (eyes.overUnder)
+            return right.skipRows(left.height() / 2);
+        return !eyes.halves || right.cropColumns(width, width);
     };
     if (parallel) {
         // A progressive picture is read whole here: the two at once.
         QFuture<bool> rightStarted = QtConcurrent::run(startRight);
-        const bool leftStarted = left.start();
+        const bool leftStarted = startLeft();
         if (!rightStarted.result() || !leftStarted)
             return std::nullopt;
-    } else if (!left.start() || !startRight()) {
+    } else if (!startLeft() || !startRight()) {
         return std::nullopt;
     }
+    // The words of each reader's rows, and where its eye starts in them.
+    const std::size_t leftRowWidth = std::size_t(left.rowWidth());
+    const std::size_t rightRowWidth = eyes.oneReader() ? 0 : std::size_t(right.rowWidth());
+    const int leftEyeAt = left.firstColumnAt();
+    const int rightEyeAt = eyes.oneReader() ? width : right.firstColumnAt();
 
     QSaveFile file(job.outputFile);
     const auto writeFailure = [&](const QString &why) {
@@ -204,14 +226,16 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     std::array<Band, 2> bands;
     for (Band &band : bands) {
         band.left.resize(leftRowWidth * kBandRows);
-        band.right.resize(eyes.sideBySide ? 0 : std::size_t(width) * kBandRows);
+        band.right.resize(rightRowWidth * kBandRows);
     }
     std::vector<PackedPixel> combined(std::size_t(outputWidth) * kBandRows);
     // Row y of each eye in a band.
     const auto eyeRows = [&](const Band &band, int y) {
-        const PackedPixel *first = band.left.data() + leftRowWidth * std::size_t(y);
+        const PackedPixel *leftRow = band.left.data() + leftRowWidth * std::size_t(y);
+        const PackedPixel *first = leftRow + leftEyeAt;
         const PackedPixel *second =
-            eyes.sideBySide ? first + width : band.right.data() + std::size_t(width) * y;
+            eyes.oneReader() ? leftRow + rightEyeAt
+                             : band.right.data() + rightRowWidth * std::size_t(y) + rightEyeAt;
         return eyes.exchanged ? std::pair{second, first} : std::pair{first, second};
     };
     const auto rowsFrom = [height](int row) { return std::min(kBandRows, height - row); };
@@ -257,7 +281,7 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     // Qt's reader reads on to the end of the picture; a file cut short there is refused. The
     // upper eye's reader stops at its last row; the lower one's reads on past the row an odd
     // height leaves.
-    const bool finished = eyes.sideBySide ? left.finish()
+    const bool finished = eyes.oneReader() ? left.finish()
                           : eyes.overUnder
                               ? right.skipRows(left.height() - 2 * height) && right.finish()
                               : left.finish() && right.finish();
