@@ -49,15 +49,11 @@ struct EyeReaders {
     JpegBandReader left;
     JpegBandReader right; // unused when both eyes lie side by side in the left's rows
     bool sideBySide = false;
-    // Side by side, each reader decodes the same file cropped to one half, on its own thread.
-    bool halves = false;
     bool overUnder = false; // the right reader reads the same file from its lower half on
     bool exchanged = false; // the left eye lies in the right half, or the lower half
 
     // The picture that holds both eyes, when one does.
     bool oneFile() const { return sideBySide || overUnder; }
-    // Both eyes come from the left reader's rows.
-    bool oneReader() const { return sideBySide && !halves; }
 };
 
 bool openMpo(const PairJob &job, EyeReaders &eyes) {
@@ -88,7 +84,7 @@ bool startsAsMpo(const QString &fileName) {
            ReadMpoIndex(file.read(kMpoHeadBytes), file.size()).kind != MpoIndex::Kind::NotMpo;
 }
 
-bool openEyes(const PairJob &job, Threads threads, EyeReaders &eyes) {
+bool openEyes(const PairJob &job, EyeReaders &eyes) {
     StereoLayout layout = job.layout;
     if (layout == StereoLayout::Pair) {
         eyes.leftHead = FileHead(job.swap ? job.rightFile : job.leftFile);
@@ -107,12 +103,7 @@ bool openEyes(const PairJob &job, Threads threads, EyeReaders &eyes) {
     eyes.overUnder = !eyes.sideBySide;
     eyes.exchanged = (layout == StereoLayout::Cross) != job.swap;
     eyes.leftHead = FileHead(job.leftFile);
-    if (!eyes.left.open(job.leftFile))
-        return false;
-    // Each reader of a picture of several scans would decode and hold all of its coefficients,
-    // and on one thread two readers only repeat the entropy decoding: one reader splits the rows.
-    eyes.halves = eyes.sideBySide && threads == Threads::All && !eyes.left.hasSeveralScans();
-    return eyes.oneReader() || eyes.right.open(job.leftFile);
+    return eyes.left.open(job.leftFile) && (eyes.sideBySide || eyes.right.open(job.leftFile));
 }
 
 // A band of both eyes, decoded while the band before it is combined and encoded.
@@ -132,13 +123,14 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
         (job.format != "jpg" && job.format != "bmp"))
         return std::nullopt;
     EyeReaders eyes;
-    if (!openEyes(job, threads, eyes))
+    if (!openEyes(job, eyes))
         return std::nullopt;
     JpegBandReader &left = eyes.left;
     JpegBandReader &right = eyes.right;
-    // The size of an eye.
+    // The size of an eye, and of the rows each reader gives.
     const int width = eyes.sideBySide ? left.width() / 2 : left.width();
     const int height = eyes.overUnder ? left.height() / 2 : left.height();
+    const std::size_t leftRowWidth = std::size_t(left.width());
     // A JPEG output keeps the left eye's comments and colour profile, so only the left's must be
     // plain; Qt's BMP writer keeps neither.
     if (width == 0 || height == 0 || !left.isColourOrGrey() || !isShownAsStored(left) ||
@@ -151,7 +143,7 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
 
     const bool parallel = threads == Threads::All;
     const auto decodeBoth = [&left, &right, &eyes, parallel](Band &band, int rows) {
-        if (eyes.oneReader())
+        if (eyes.sideBySide)
             return left.readRows(band.left.data(), rows);
         if (!parallel)
             return left.readRows(band.left.data(), rows) && right.readRows(band.right.data(), rows);
@@ -160,34 +152,20 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
         const bool leftDone = left.readRows(band.left.data(), rows);
         return rightDone.result() && leftDone;
     };
-    // Halves of one picture: the left reader decodes the left half, the right one the right.
-    const auto startLeft = [&] {
-        return left.start() && (!eyes.halves || left.cropColumns(0, width));
-    };
+    // The lower eye starts half way down the picture.
     const auto startRight = [&] {
-        if (eyes.oneReader())
-            return true;
-        if (!right.start())
-            return false;
-        // The lower eye starts half way down the picture.
-        if (eyes.overUnder)
-            return right.skipRows(left.height() / 2);
-        return !eyes.halves || right.cropColumns(width, width);
+        return eyes.sideBySide ||
+               (right.start() && (!eyes.overUnder || right.skipRows(left.height() / 2)));
     };
     if (parallel) {
         // A progressive picture is read whole here: the two at once.
         QFuture<bool> rightStarted = QtConcurrent::run(startRight);
-        const bool leftStarted = startLeft();
+        const bool leftStarted = left.start();
         if (!rightStarted.result() || !leftStarted)
             return std::nullopt;
-    } else if (!startLeft() || !startRight()) {
+    } else if (!left.start() || !startRight()) {
         return std::nullopt;
     }
-    // The words of each reader's rows, and where its eye starts in them.
-    const std::size_t leftRowWidth = std::size_t(left.rowWidth());
-    const std::size_t rightRowWidth = eyes.oneReader() ? 0 : std::size_t(right.rowWidth());
-    const int leftEyeAt = left.firstColumnAt();
-    const int rightEyeAt = eyes.oneReader() ? width : right.firstColumnAt();
 
     QSaveFile file(job.outputFile);
     const auto writeFailure = [&](const QString &why) {
@@ -226,16 +204,14 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     std::array<Band, 2> bands;
     for (Band &band : bands) {
         band.left.resize(leftRowWidth * kBandRows);
-        band.right.resize(rightRowWidth * kBandRows);
+        band.right.resize(eyes.sideBySide ? 0 : std::size_t(width) * kBandRows);
     }
     std::vector<PackedPixel> combined(std::size_t(outputWidth) * kBandRows);
     // Row y of each eye in a band.
     const auto eyeRows = [&](const Band &band, int y) {
-        const PackedPixel *leftRow = band.left.data() + leftRowWidth * std::size_t(y);
-        const PackedPixel *first = leftRow + leftEyeAt;
+        const PackedPixel *first = band.left.data() + leftRowWidth * std::size_t(y);
         const PackedPixel *second =
-            eyes.oneReader() ? leftRow + rightEyeAt
-                             : band.right.data() + rightRowWidth * std::size_t(y) + rightEyeAt;
+            eyes.sideBySide ? first + width : band.right.data() + std::size_t(width) * y;
         return eyes.exchanged ? std::pair{second, first} : std::pair{first, second};
     };
     const auto rowsFrom = [height](int row) { return std::min(kBandRows, height - row); };
@@ -281,7 +257,7 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     // Qt's reader reads on to the end of the picture; a file cut short there is refused. The
     // upper eye's reader stops at its last row; the lower one's reads on past the row an odd
     // height leaves.
-    const bool finished = eyes.oneReader() ? left.finish()
+    const bool finished = eyes.sideBySide ? left.finish()
                           : eyes.overUnder
                               ? right.skipRows(left.height() - 2 * height) && right.finish()
                               : left.finish() && right.finish();

@@ -121,7 +121,6 @@ struct JpegBandReader::State {
     jpeg_progress_mgr progress{};
     FileSource source;
     bool created = false;
-    int firstColumnAt = 0;
 };
 
 JpegBandReader::JpegBandReader()
@@ -253,36 +252,6 @@ bool JpegBandReader::readRows(std::uint32_t *rows, int count) {
             done += got;
         }
     });
-}
-
-bool JpegBandReader::cropColumns(int first, int count) {
-    State &s = *state_;
-    // One iMCU: more than the one chroma sample that fancy upsampling reaches past an edge.
-    const int margin = s.info.max_h_samp_factor * DCTSIZE;
-    const int width = int(s.info.output_width);
-    const int from = std::max(0, first - margin);
-    const int to = std::min(width, first + count + margin);
-    if (first < 0 || count <= 0 || first + count > width)
-        return false;
-    auto offset = JDIMENSION(from);
-    auto kept = JDIMENSION(to - from);
-    if (!jpegGuarded(s.errors,
-                     [&s, &offset, &kept] { jpeg_crop_scanline(&s.info, &offset, &kept); }))
-        return false;
-    s.firstColumnAt = first - int(offset);
-    return true;
-}
-
-int JpegBandReader::rowWidth() const {
-    return int(state_->info.output_width);
-}
-
-int JpegBandReader::firstColumnAt() const {
-    return state_->firstColumnAt;
-}
-
-bool JpegBandReader::hasSeveralScans() const {
-    return jpeg_has_multiple_scans(&state_->info);
 }
 
 bool JpegBandReader::skipRows(int count) {

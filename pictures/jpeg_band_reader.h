@@ -46,19 +46,6 @@ public:
     bool start();
     // Decodes the next count rows into rows, width() words each.
     bool readRows(std::uint32_t *rows, int count);
-    // Decodes only the columns from first on, count of them, after start() and before the first
-    // row; rows then hold rowWidth() words, column first at firstColumnAt(). libjpeg-turbo crops
-    // at whole iMCUs and smooths the chroma at a crop's edges as at the picture's, so a margin
-    // of an iMCU is decoded on each cropped side as well, to keep the wanted columns those of
-    // the whole decode.
-    bool cropColumns(int first, int count);
-    // The words of each row readRows gives: width() until cropped.
-    int rowWidth() const;
-    // Where in those rows the first column asked of cropColumns lies.
-    int firstColumnAt() const;
-    // A picture of several scans (progressive, or with its components apart) is held whole as
-    // coefficients from start() on, and each of its readers decodes all of them there.
-    bool hasSeveralScans() const;
     // Passes over the next count rows without producing them, at a fraction of their cost, as
     // for the lower eye of a picture holding both one over the other.
     bool skipRows(int count);

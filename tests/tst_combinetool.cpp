@@ -1022,40 +1022,37 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes_data() {
     QTest::newRow("jps, color") << fixtures::jpegBytes(bothEyes(right, left, true, 0))
                                 << QByteArray() << int(AnaglyphMethod::Color) << false << 90
                                 << QByteArray("jpg") << "jps" << true << false;
-    // Side by side, each half is decoded by its own reader cropped to it, and libjpeg-turbo
-    // smooths the chroma at a crop's edge as at the picture's. The eyes meet inside an iMCU (613
-    // columns) or on its edge (48), in each chroma layout, into a BMP of both eyes as they are.
+    // Side by side, each eye as the whole decode gives it, in each chroma layout, the eyes
+    // meeting inside an iMCU (613 columns) or on its edge (48): a decoder cropped to one half
+    // (jpeg_crop_scanline) smooths 4:2:2 and 4:2:0 chroma at the crop's edges as at the
+    // picture's. Into a BMP of both eyes as they are, so that every pixel shows.
     const QImage inside = bothEyes(left, right, true);
     const QImage atEdge =
         bothEyes(left.copy(0, 0, 48, size.height()), right.copy(0, 0, 48, size.height()), true, 0);
     const QImage atEdgeOdd =
         bothEyes(left.copy(0, 0, 48, size.height()), right.copy(0, 0, 48, size.height()), true);
-    const auto halvesRow = [](const char *name, const QByteArray &jpeg, const char *stored) {
+    const auto sideBySideRow = [](const char *name, const QByteArray &jpeg, const char *stored) {
         QTest::newRow(name) << jpeg << QByteArray() << int(duoptica::AnaglyphMethod::Normal)
                             << false << 90 << QByteArray("bmp") << stored << true << true;
     };
-    halvesRow("halves, 4:4:4, eyes meet inside an iMCU",
-              magickJpeg(inside, {"-sampling-factor", "1x1"}), "parallel");
-    halvesRow("halves, 4:2:2, eyes meet inside an iMCU",
-              magickJpeg(inside, {"-sampling-factor", "2x1"}), "parallel");
-    halvesRow("halves, 4:2:0 by Qt, eyes meet inside an iMCU", fixtures::jpegBytes(inside),
-              "parallel");
-    halvesRow("halves, 4:4:0, eyes meet inside an iMCU, cross",
-              magickJpeg(inside, {"-sampling-factor", "1x2"}), "cross");
-    halvesRow("halves, 4:4:4, eyes meet at an iMCU edge",
-              magickJpeg(atEdge, {"-sampling-factor", "1x1"}), "parallel");
-    halvesRow("halves, 4:2:2, eyes meet at an iMCU edge",
-              magickJpeg(atEdge, {"-sampling-factor", "2x1"}), "parallel");
-    halvesRow("halves, 4:2:0 by Qt, eyes meet at an iMCU edge, odd width",
-              fixtures::jpegBytes(atEdgeOdd), "jps");
-    halvesRow("halves, 4:4:0, eyes meet at an iMCU edge",
-              magickJpeg(atEdge, {"-sampling-factor", "1x2"}), "parallel");
-    halvesRow("halves, grey, eyes meet inside an iMCU",
-              fixtures::jpegBytes(inside.convertToFormat(QImage::Format_Grayscale8)), "parallel");
-    halvesRow("progressive 4:2:2 side by side",
-              magickJpeg(inside, {"-sampling-factor", "2x1", "-interlace", "JPEG"}), "parallel");
-    halvesRow("progressive 4:2:0 by Qt side by side, at an iMCU edge",
-              fixtures::jpegBytes(atEdge, true), "parallel");
+    sideBySideRow("side by side, 4:4:4, eyes meet inside an iMCU",
+                  magickJpeg(inside, {"-sampling-factor", "1x1"}), "parallel");
+    sideBySideRow("side by side, 4:2:2, eyes meet inside an iMCU",
+                  magickJpeg(inside, {"-sampling-factor", "2x1"}), "parallel");
+    sideBySideRow("side by side, 4:2:0 by Qt, eyes meet inside an iMCU",
+                  fixtures::jpegBytes(inside), "parallel");
+    sideBySideRow("side by side, 4:4:0, eyes meet inside an iMCU, cross",
+                  magickJpeg(inside, {"-sampling-factor", "1x2"}), "cross");
+    sideBySideRow("side by side, 4:2:2, eyes meet at an iMCU edge",
+                  magickJpeg(atEdge, {"-sampling-factor", "2x1"}), "parallel");
+    sideBySideRow("side by side, 4:2:0 by Qt, eyes meet at an iMCU edge, odd width",
+                  fixtures::jpegBytes(atEdgeOdd), "jps");
+    sideBySideRow("side by side, grey, eyes meet inside an iMCU",
+                  fixtures::jpegBytes(inside.convertToFormat(QImage::Format_Grayscale8)),
+                  "parallel");
+    sideBySideRow("progressive 4:2:2 side by side",
+                  magickJpeg(inside, {"-sampling-factor", "2x1", "-interlace", "JPEG"}),
+                  "parallel");
     QTest::newRow("an MPO given a side-by-side layout")
         << fixtures::mpoBytes({leftJpeg, rightJpeg}, false) << QByteArray()
         << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << "parallel" << false
