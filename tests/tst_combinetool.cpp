@@ -1000,63 +1000,109 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes_data() {
     // holding both (left): "parallel", "cross", "over-under" or "jps".
     QTest::addColumn<QString>("stored");
     QTest::addColumn<bool>("streamed");
+    // The eyes put side by side as they are (--to parallel), every pixel of both kept, instead
+    // of combined.
+    QTest::addColumn<bool>("packed");
     // Odd sizes, more rows than a band, and the resolution kept from the left eye.
     const QSize size(613, 97);
     const QImage left = withResolution(randomPicture(size, 21), 3937);  // 100 dpi
     const QImage right = withResolution(randomPicture(size, 22), 4000); // 40 per cm
     const QByteArray leftJpeg = fixtures::jpegBytes(left);
     const QByteArray rightJpeg = fixtures::jpegBytes(right);
-    QTest::newRow("4:2:0 pair, normal") << leftJpeg << rightJpeg << int(AnaglyphMethod::Normal)
-                                        << false << 90 << QByteArray("jpg") << "pair" << true;
+    QTest::newRow("4:2:0 pair, normal")
+        << leftJpeg << rightJpeg << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg")
+        << "pair" << true << false;
     QTest::newRow("progressive with 4:4:4, swapped, red-blue")
         << fixtures::jpegBytes(left, true)
         << magickJpeg(right, {"-sampling-factor", "1x1", "-quality", "95"})
-        << int(AnaglyphMethod::RedBlue) << true << 75 << QByteArray("jpg") << "pair" << true;
+        << int(AnaglyphMethod::RedBlue) << true << 75 << QByteArray("jpg") << "pair" << true
+        << false;
     QTest::newRow("grey with 4:2:2 and no resolution, dubois-red-cyan")
         << withoutJfif(fixtures::jpegBytes(left.convertToFormat(QImage::Format_Grayscale8)))
         << magickJpeg(right, {"-sampling-factor", "2x1"}) << int(AnaglyphMethod::DuboisRedCyan)
-        << false << 100 << QByteArray("jpg") << "pair" << true;
+        << false << 100 << QByteArray("jpg") << "pair" << true << false;
     QTest::newRow("EXIF orientation 1, half-color")
         << fixtures::jpegWithOrientation(left, 1) << fixtures::jpegWithOrientation(right, 1)
-        << int(AnaglyphMethod::HalfColor) << false << 1 << QByteArray("jpg") << "pair" << true;
+        << int(AnaglyphMethod::HalfColor) << false << 1 << QByteArray("jpg") << "pair" << true
+        << false;
     QTest::newRow("a comment on the right eye only")
         << leftJpeg << fixtures::withSegment(rightJpeg, fixtures::segment('\xFE', "taken: 1921"))
-        << int(AnaglyphMethod::Gray) << false << 90 << QByteArray("jpg") << "pair" << true;
-    QTest::newRow("an MPO, swapped, color") << leftJpeg << rightJpeg << int(AnaglyphMethod::Color)
-                                            << true << 90 << QByteArray("jpg") << "mpo" << true;
-    QTest::newRow("4:2:0 pair into a BMP") << leftJpeg << rightJpeg << int(AnaglyphMethod::RedGreen)
-                                           << false << 90 << QByteArray("bmp") << "pair" << true;
+        << int(AnaglyphMethod::Gray) << false << 90 << QByteArray("jpg") << "pair" << true << false;
+    QTest::newRow("an MPO, swapped, color")
+        << leftJpeg << rightJpeg << int(AnaglyphMethod::Color) << true << 90 << QByteArray("jpg")
+        << "mpo" << true << false;
+    QTest::newRow("4:2:0 pair into a BMP")
+        << leftJpeg << rightJpeg << int(AnaglyphMethod::RedGreen) << false << 90
+        << QByteArray("bmp") << "pair" << true << false;
     // Qt's BMP writer keeps no comment.
     QTest::newRow("a comment on the left eye, into a BMP")
         << fixtures::withSegment(leftJpeg, fixtures::segment('\xFE', "taken: 1921")) << rightJpeg
-        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("bmp") << "pair" << true;
+        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("bmp") << "pair" << true
+        << false;
     // An odd width or height leaves a column or row that belongs to neither eye.
     QTest::newRow("side by side, odd width, dubois-green-magenta")
         << fixtures::jpegBytes(bothEyes(left, right, true)) << QByteArray()
         << int(AnaglyphMethod::DuboisGreenMagenta) << false << 90 << QByteArray("jpg") << "parallel"
-        << true;
+        << true << false;
     QTest::newRow("cross, swapped, into a BMP")
         << fixtures::jpegBytes(bothEyes(right, left, true, 0)) << QByteArray()
-        << int(AnaglyphMethod::Normal) << true << 90 << QByteArray("bmp") << "cross" << true;
+        << int(AnaglyphMethod::Normal) << true << 90 << QByteArray("bmp") << "cross" << true
+        << false;
     QTest::newRow("over-under, odd height, progressive, true")
         << fixtures::jpegBytes(bothEyes(left, right, false), true) << QByteArray()
-        << int(AnaglyphMethod::True) << false << 90 << QByteArray("jpg") << "over-under" << true;
+        << int(AnaglyphMethod::True) << false << 90 << QByteArray("jpg") << "over-under" << true
+        << false;
     QTest::newRow("over-under, swapped, into a BMP")
         << fixtures::jpegBytes(bothEyes(left, right, false, 0)) << QByteArray()
-        << int(AnaglyphMethod::RedBlue) << true << 90 << QByteArray("bmp") << "over-under" << true;
+        << int(AnaglyphMethod::RedBlue) << true << 90 << QByteArray("bmp") << "over-under" << true
+        << false;
     QTest::newRow("jps, color") << fixtures::jpegBytes(bothEyes(right, left, true, 0))
                                 << QByteArray() << int(AnaglyphMethod::Color) << false << 90
-                                << QByteArray("jpg") << "jps" << true;
+                                << QByteArray("jpg") << "jps" << true << false;
+    // Side by side, each eye as the whole decode gives it, in each chroma layout, the eyes
+    // meeting inside an iMCU (613 columns) or on its edge (48): a decoder cropped to one half
+    // (jpeg_crop_scanline) smooths 4:2:2 and 4:2:0 chroma at the crop's edges as at the
+    // picture's. Into a BMP of both eyes as they are, so that every pixel shows.
+    const QImage inside = bothEyes(left, right, true);
+    const QImage atEdge =
+        bothEyes(left.copy(0, 0, 48, size.height()), right.copy(0, 0, 48, size.height()), true, 0);
+    const QImage atEdgeOdd =
+        bothEyes(left.copy(0, 0, 48, size.height()), right.copy(0, 0, 48, size.height()), true);
+    const auto sideBySideRow = [](const char *name, const QByteArray &jpeg, const char *stored) {
+        QTest::newRow(name) << jpeg << QByteArray() << int(duoptica::AnaglyphMethod::Normal)
+                            << false << 90 << QByteArray("bmp") << stored << true << true;
+    };
+    sideBySideRow("side by side, 4:4:4, eyes meet inside an iMCU",
+                  magickJpeg(inside, {"-sampling-factor", "1x1"}), "parallel");
+    sideBySideRow("side by side, 4:2:2, eyes meet inside an iMCU",
+                  magickJpeg(inside, {"-sampling-factor", "2x1"}), "parallel");
+    sideBySideRow("side by side, 4:2:0 by Qt, eyes meet inside an iMCU",
+                  fixtures::jpegBytes(inside), "parallel");
+    sideBySideRow("side by side, 4:4:0, eyes meet inside an iMCU, cross",
+                  magickJpeg(inside, {"-sampling-factor", "1x2"}), "cross");
+    sideBySideRow("side by side, 4:2:2, eyes meet at an iMCU edge",
+                  magickJpeg(atEdge, {"-sampling-factor", "2x1"}), "parallel");
+    sideBySideRow("side by side, 4:2:0 by Qt, eyes meet at an iMCU edge, odd width",
+                  fixtures::jpegBytes(atEdgeOdd), "jps");
+    sideBySideRow("side by side, grey, eyes meet inside an iMCU",
+                  fixtures::jpegBytes(inside.convertToFormat(QImage::Format_Grayscale8)),
+                  "parallel");
+    sideBySideRow("progressive 4:2:2 side by side",
+                  magickJpeg(inside, {"-sampling-factor", "2x1", "-interlace", "JPEG"}),
+                  "parallel");
     QTest::newRow("an MPO given a side-by-side layout")
         << fixtures::mpoBytes({leftJpeg, rightJpeg}, false) << QByteArray()
-        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << "parallel" << false;
+        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << "parallel" << false
+        << false;
     // Qt's reader turns the picture, or hands the comment on to the output: the general path.
     QTest::newRow("EXIF orientation 6 on both")
         << fixtures::jpegWithOrientation(left, 6) << fixtures::jpegWithOrientation(right, 6)
-        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << "pair" << false;
+        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << "pair" << false
+        << false;
     QTest::newRow("a comment on the left eye")
         << fixtures::withSegment(leftJpeg, fixtures::segment('\xFE', "taken: 1921")) << rightJpeg
-        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << "pair" << false;
+        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("jpg") << "pair" << false
+        << false;
 }
 
 void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
@@ -1068,6 +1114,7 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
     QFETCH(QByteArray, format);
     QFETCH(QString, stored);
     QFETCH(bool, streamed);
+    QFETCH(bool, packed);
     const bool twoEyes = stored == u"pair" || stored == u"mpo";
     QVERIFY(!left.isEmpty() && (!right.isEmpty() || !twoEyes));
     QVERIFY(fixtures::writeFile(path("left.jpg"), left));
@@ -1081,6 +1128,8 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
                           .mode = duoptica::AnaglyphMethod(method),
                           .swap = swap,
                           .jpegQuality = quality};
+    if (packed)
+        job.to = duoptica::StereoOutput::Parallel;
     using duoptica::StereoLayout;
     if (!twoEyes || stored == u"mpo") {
         job.leftFile = path(stored == u"mpo"   ? "pair.mpo"
