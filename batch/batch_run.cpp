@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace duoptica {
 
@@ -56,23 +57,29 @@ std::pair<QStringList, QList<UnpairedFile>> folderEntries(const QDir &folder) {
 // it finished, so memory grows by at most this many pairs.
 constexpr int kPairsWaitingForTheDisk = 2;
 
-// A worker's share of the processor: a pair runs while it holds one, and gives it to another pair
-// while its output is synced to disk, taking one back before it goes on.
+// A worker's share of the processor: a pair takes one before it starts, and gives it to the next
+// pair once its output is being synced to disk. What follows the sync (the rename into place, the
+// bytes of a second file already encoded, the report) leaves no work worth a core.
 class CoreShare final : public DiskWaitListener {
 public:
     explicit CoreShare(QSemaphore &cores)
         : cores_(cores) {
         cores_.acquire();
     }
-    ~CoreShare() { cores_.release(); }
+    ~CoreShare() { giveBack(); }
     CoreShare(const CoreShare &) = delete;
     CoreShare &operator=(const CoreShare &) = delete;
 
-    void waitBegins() override { cores_.release(); }
-    void waitEnded() override { cores_.acquire(); }
+    void waitBegins() override { giveBack(); }
 
 private:
+    void giveBack() {
+        if (std::exchange(held_, false))
+            cores_.release();
+    }
+
     QSemaphore &cores_;
+    bool held_ = true;
 };
 
 bool stopRequested(const BatchRequest &request) {

@@ -26,17 +26,12 @@ DiskWaitScope::~DiskWaitScope() {
 bool syncToDisk(QFileDevice &file) {
     if (!file.flush())
         return false;
-    DiskWaitListener *const listener = threadListener;
-    if (listener)
-        listener->waitBegins();
+    if (threadListener)
+        threadListener->waitBegins();
     int result = 0;
     do
         result = ::fdatasync(file.handle());
     while (result != 0 && errno == EINTR);
-    const int syncErrno = errno;
-    if (listener)
-        listener->waitEnded();
-    errno = syncErrno;
     return result == 0;
 }
 

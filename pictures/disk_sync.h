@@ -6,11 +6,10 @@ class QFileDevice;
 
 namespace duoptica {
 
-// Told on the writing thread just before it waits for the disk and just after.
+// Told on the writing thread just before it waits for the disk.
 class DiskWaitListener {
 public:
     virtual void waitBegins() = 0;
-    virtual void waitEnded() = 0;
 
 protected:
     ~DiskWaitListener() = default;
