@@ -2,8 +2,8 @@
 // copy of the same bytes and against the normal mode, whole runs on BMP (Qt's and ImageMagick's)
 // and JPEG pairs against ImageMagick and against the floor of what any such run must do, a
 // side-by-side JPEG against its eyes as two files, PNG output against ffmpeg and ImageMagick, peak
-// memory, and batches against the same pairs combined one by one. It measures and prints; it judges
-// nothing.
+// memory, batches against the same pairs combined one by one, and a batch whose outputs go to a
+// slow disk (processor time beside wall time). It measures and prints; it judges nothing.
 #include "combine_pictures.h"
 #include "jpeg_band_reader.h"
 #include "jpeg_band_writer.h"
@@ -430,6 +430,80 @@ void benchBatch(const QString &tool, const QDir &dir, int pairs, int runs) {
                 figures[1].medianSeconds / figures[0].medianSeconds);
 }
 
+// A batch of JPEG pairs on this machine's disk and on a slow one, where an output's sync takes
+// about as long as a core takes to combine its pair: wall time against the codec floor and, on the
+// slow disk, against the time the disk alone needs for the outputs; and processor time (user +
+// system) against wall time, which shows cores left idle while outputs are synced.
+void benchBatchSync(const QString &tool, const QDir &dir, int pairs, int runs) {
+    constexpr double kSlowDiskMBPerSecond = 40;
+    // Enough pairs that the batch runs mostly in its steady state, not in its start and end, and
+    // runs enough for a median on a busy machine.
+    pairs = std::max(pairs, 8);
+    runs = std::max(runs, 5);
+    QDir(dir.path()).mkpath(QStringLiteral("sync-in"));
+    const QDir in(dir.filePath(QStringLiteral("sync-in")));
+    for (int i = 0; i < pairs; ++i) {
+        const QString name = QStringLiteral("pair%1").arg(i, 2, 10, QChar(u'0'));
+        QFile::link(dir.filePath(QStringLiteral("L.jpg")), in.filePath(name + "_L.jpg"));
+        QFile::link(dir.filePath(QStringLiteral("R.jpg")), in.filePath(name + "_R.jpg"));
+    }
+    const QString slowOut = dir.filePath(QStringLiteral("sync-out-slow"));
+    const QStringList batch{tool, QStringLiteral("--format"), QStringLiteral("jpg"),
+                            QStringLiteral("--batch"), in.path()};
+    const std::vector<QStringList> commands{
+        batch + QStringList{dir.filePath(QStringLiteral("sync-out"))},
+        QStringList{QStringLiteral("env"),
+                    QStringLiteral("LD_PRELOAD=") + QStringLiteral(SLOW_DISK_PRELOAD),
+                    QStringLiteral("SLOW_DISK_MB_PER_S=%1").arg(kSlowDiskMBPerSecond)} +
+            batch + QStringList{slowOut},
+        codecFloorCommand(in)};
+    std::vector<std::vector<double>> wall(commands.size());
+    std::vector<std::vector<double>> processor(commands.size());
+    std::vector<int> exitCodes(commands.size(), 0);
+    for (int i = -1; i < runs; ++i) { // run -1 is a warm-up
+        for (std::size_t c = 0; c < commands.size(); ++c) {
+            const ProcessRun run = runProcess(commands[c]);
+            exitCodes[c] = std::max(exitCodes[c], run.exitCode);
+            if (i < 0)
+                continue;
+            wall[c].push_back(run.seconds);
+            processor[c].push_back(run.cpuSeconds);
+        }
+    }
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    qint64 outputBytes = 0;
+    for (const QFileInfo &output : QDir(slowOut).entryInfoList(QDir::Files))
+        outputBytes += output.size();
+    const double diskSeconds = double(outputBytes) / (kSlowDiskMBPerSecond * 1e6);
+    const double floorSeconds = median(wall[2]);
+
+    std::printf("\nA batch of %d JPEG pairs into JPEG while outputs are synced, %d runs each, "
+                "alternating, %d cores\n",
+                pairs, runs, QThread::idealThreadCount());
+    const QByteArray slowDisk =
+        QStringLiteral("the same, a disk syncing %1 MB/s").arg(kSlowDiskMBPerSecond).toUtf8();
+    const char *what[] = {"--format jpg --batch, this machine's disk", slowDisk.constData(),
+                          "codec floor over all cores"};
+    for (std::size_t c = 0; c < commands.size(); ++c) {
+        std::printf("  %-44s median %8.3f s, user+sys %7.3f s: %.2f cores busy", what[c],
+                    median(wall[c]), median(processor[c]), median(processor[c]) / median(wall[c]));
+        if (exitCodes[c] != 0)
+            std::printf("  EXIT STATUS %d", exitCodes[c]);
+        std::printf("\n");
+    }
+    std::printf("  %-44s %.2f s for %.1f MB of outputs\n", "the slow disk's own time", diskSeconds,
+                double(outputBytes) / 1e6);
+    std::printf("  %-44s %.2fx the codec floor\n", "the batch, this machine's disk",
+                median(wall[0]) / floorSeconds);
+    std::printf("  %-44s %.2fx the codec floor, %.2fx the floor of both (%.2f s)\n",
+                "the batch, the slow disk", median(wall[1]) / floorSeconds,
+                median(wall[1]) / std::max(floorSeconds, diskSeconds),
+                std::max(floorSeconds, diskSeconds));
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -481,6 +555,8 @@ int main(int argc, char *argv[]) {
                std::max(1, runCount / 2));
     benchJpegRuns(parser.value(tool), QDir(dir.path()), runCount);
     benchJpegBatch(parser.value(tool), QDir(dir.path()), parser.value(pairs).toInt(),
+                   std::max(1, runCount / 2));
+    benchBatchSync(parser.value(tool), QDir(dir.path()), parser.value(pairs).toInt(),
                    std::max(1, runCount / 2));
     benchSideBySide(parser.value(tool), QDir(dir.path()), runCount);
     benchPngOutput(parser.value(tool), QDir(dir.path()), runCount);
