@@ -431,10 +431,13 @@ void benchBatch(const QString &tool, const QDir &dir, int pairs, int runs) {
 }
 
 // A batch of JPEG pairs on this machine's disk and on a slow one, where an output's sync takes
-// about as long as a core takes to combine its pair: wall time against the codec floor and, on the
-// slow disk, against the time the disk alone needs for the outputs; and processor time (user +
-// system) against wall time, which shows cores left idle while outputs are synced.
-void benchBatchSync(const QString &tool, const QDir &dir, int pairs, int runs) {
+// about half as long as a core takes to combine its pair: wall time against the codec floor and,
+// on the slow disk, against the floor of both (the longer of the codec floor and the time the disk
+// alone needs for the outputs); and processor time (user + system) against wall time, which shows
+// cores left idle while outputs are synced. An earlier build, when given, runs in turn with this
+// one.
+void benchBatchSync(const QString &tool, const QString &earlierTool, const QDir &dir, int pairs,
+                    int runs) {
     constexpr double kSlowDiskMBPerSecond = 40;
     // Enough pairs that the batch runs mostly in its steady state, not in its start and end, and
     // runs enough for a median on a busy machine.
@@ -448,15 +451,23 @@ void benchBatchSync(const QString &tool, const QDir &dir, int pairs, int runs) {
         QFile::link(dir.filePath(QStringLiteral("R.jpg")), in.filePath(name + "_R.jpg"));
     }
     const QString slowOut = dir.filePath(QStringLiteral("sync-out-slow"));
-    const QStringList batch{tool, QStringLiteral("--format"), QStringLiteral("jpg"),
-                            QStringLiteral("--batch"), in.path()};
-    const std::vector<QStringList> commands{
-        batch + QStringList{dir.filePath(QStringLiteral("sync-out"))},
-        QStringList{QStringLiteral("env"),
-                    QStringLiteral("LD_PRELOAD=") + QStringLiteral(SLOW_DISK_PRELOAD),
-                    QStringLiteral("SLOW_DISK_MB_PER_S=%1").arg(kSlowDiskMBPerSecond)} +
-            batch + QStringList{slowOut},
-        codecFloorCommand(in)};
+    const QStringList slowDisk{QStringLiteral("env"),
+                               QStringLiteral("LD_PRELOAD=") + QStringLiteral(SLOW_DISK_PRELOAD),
+                               QStringLiteral("SLOW_DISK_MB_PER_S=%1").arg(kSlowDiskMBPerSecond)};
+    std::vector<QStringList> commands{codecFloorCommand(in)};
+    std::vector<QByteArray> what{"codec floor over all cores"};
+    for (const QString &build : {tool, earlierTool}) {
+        if (build.isEmpty())
+            continue;
+        const QStringList batch{build, QStringLiteral("--format"), QStringLiteral("jpg"),
+                                QStringLiteral("--batch"), in.path()};
+        const QByteArray name = build == tool ? QByteArray("batch") : QByteArray("earlier build");
+        commands.push_back(batch + QStringList{dir.filePath(QStringLiteral("sync-out"))});
+        what.push_back(name + ", this machine's disk");
+        commands.push_back(slowDisk + batch + QStringList{slowOut});
+        what.push_back(
+            name + QStringLiteral(", a disk syncing %1 MB/s").arg(kSlowDiskMBPerSecond).toUtf8());
+    }
     std::vector<std::vector<double>> wall(commands.size());
     std::vector<std::vector<double>> processor(commands.size());
     std::vector<int> exitCodes(commands.size(), 0);
@@ -478,30 +489,31 @@ void benchBatchSync(const QString &tool, const QDir &dir, int pairs, int runs) {
     for (const QFileInfo &output : QDir(slowOut).entryInfoList(QDir::Files))
         outputBytes += output.size();
     const double diskSeconds = double(outputBytes) / (kSlowDiskMBPerSecond * 1e6);
-    const double floorSeconds = median(wall[2]);
+    const double floorSeconds = median(wall[0]);
+    const double bothFloor = std::max(floorSeconds, diskSeconds);
 
     std::printf("\nA batch of %d JPEG pairs into JPEG while outputs are synced, %d runs each, "
                 "alternating, %d cores\n",
                 pairs, runs, QThread::idealThreadCount());
-    const QByteArray slowDisk =
-        QStringLiteral("the same, a disk syncing %1 MB/s").arg(kSlowDiskMBPerSecond).toUtf8();
-    const char *what[] = {"--format jpg --batch, this machine's disk", slowDisk.constData(),
-                          "codec floor over all cores"};
+    std::printf("  %-48s %.2f s for %.1f MB of outputs\n", "the slow disk's own time", diskSeconds,
+                double(outputBytes) / 1e6);
     for (std::size_t c = 0; c < commands.size(); ++c) {
-        std::printf("  %-44s median %8.3f s, user+sys %7.3f s: %.2f cores busy", what[c],
-                    median(wall[c]), median(processor[c]), median(processor[c]) / median(wall[c]));
+        const double seconds = median(wall[c]);
+        std::printf("  %-48s median %6.3f s, user+sys %6.3f s: %.2f cores busy",
+                    what[c].constData(), seconds, median(processor[c]),
+                    median(processor[c]) / seconds);
+        if (c > 0)
+            std::printf("; %.2fx the codec floor", seconds / floorSeconds);
+        if (c % 2 == 0 && c > 0)
+            std::printf(", %.2fx the floor of both (%.2f s)", seconds / bothFloor, bothFloor);
         if (exitCodes[c] != 0)
             std::printf("  EXIT STATUS %d", exitCodes[c]);
         std::printf("\n");
     }
-    std::printf("  %-44s %.2f s for %.1f MB of outputs\n", "the slow disk's own time", diskSeconds,
-                double(outputBytes) / 1e6);
-    std::printf("  %-44s %.2fx the codec floor\n", "the batch, this machine's disk",
-                median(wall[0]) / floorSeconds);
-    std::printf("  %-44s %.2fx the codec floor, %.2fx the floor of both (%.2f s)\n",
-                "the batch, the slow disk", median(wall[1]) / floorSeconds,
-                median(wall[1]) / std::max(floorSeconds, diskSeconds),
-                std::max(floorSeconds, diskSeconds));
+    if (commands.size() == 5)
+        std::printf("  %-48s %.2fx on this machine's disk, %.2fx on the slow disk\n",
+                    "the earlier build's time over this build's", median(wall[3]) / median(wall[1]),
+                    median(wall[4]) / median(wall[2]));
 }
 
 } // namespace
@@ -526,7 +538,12 @@ int main(int argc, char *argv[]) {
         QStringLiteral("codec-floor"),
         QStringLiteral("Only decode the JPEG pairs in the folder and encode one picture each."),
         QStringLiteral("folder"));
-    parser.addOptions({width, height, runs, pairs, tool, codecFloor});
+    const QCommandLineOption earlierTool(
+        QStringLiteral("batch-sync-against"),
+        QStringLiteral("An earlier duoptica-combine, run in turn with --tool in the batch whose "
+                       "outputs are synced."),
+        QStringLiteral("path"));
+    parser.addOptions({width, height, runs, pairs, tool, codecFloor, earlierTool});
     parser.process(app);
     if (parser.isSet(codecFloor))
         return runCodecFloor(QDir(parser.value(codecFloor)));
@@ -556,8 +573,8 @@ int main(int argc, char *argv[]) {
     benchJpegRuns(parser.value(tool), QDir(dir.path()), runCount);
     benchJpegBatch(parser.value(tool), QDir(dir.path()), parser.value(pairs).toInt(),
                    std::max(1, runCount / 2));
-    benchBatchSync(parser.value(tool), QDir(dir.path()), parser.value(pairs).toInt(),
-                   std::max(1, runCount / 2));
+    benchBatchSync(parser.value(tool), parser.value(earlierTool), QDir(dir.path()),
+                   parser.value(pairs).toInt(), std::max(1, runCount / 2));
     benchSideBySide(parser.value(tool), QDir(dir.path()), runCount);
     benchPngOutput(parser.value(tool), QDir(dir.path()), runCount);
     benchCombineStep(randomPicture(pictureWidth, pictureHeight, 1),
