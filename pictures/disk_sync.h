@@ -27,9 +27,10 @@ private:
     DiskWaitListener *previous_;
 };
 
-// Flushes file and waits until its data is on disk (fdatasync), telling the thread's listener.
-// QSaveFile::commit() syncs again, but then finds nothing left to write. Returns false with errno
-// set when the write or the sync fails.
+// Flushes file and waits until its data is on disk (fdatasync), telling the thread's listener
+// first. QSaveFile::commit() syncs again but ignores a failed sync, so this one is what tells of a
+// disk that refuses; commit's then finds nothing left to write. Returns false with errno set when
+// the write or the sync fails.
 bool syncToDisk(QFileDevice &file);
 
 } // namespace duoptica
