@@ -499,8 +499,9 @@ void benchBatchSync(const QString &tool, const QString &earlierTool, const QDir 
                 double(outputBytes) / 1e6);
     for (std::size_t c = 0; c < commands.size(); ++c) {
         const double seconds = median(wall[c]);
-        std::printf("  %-48s median %6.3f s, user+sys %6.3f s: %.2f cores busy",
-                    what[c].constData(), seconds, median(processor[c]),
+        const auto [fastest, slowest] = std::minmax_element(wall[c].begin(), wall[c].end());
+        std::printf("  %-48s median %6.3f s (%.3f to %.3f), user+sys %6.3f s: %.2f cores busy",
+                    what[c].constData(), seconds, *fastest, *slowest, median(processor[c]),
                     median(processor[c]) / seconds);
         if (c > 0)
             std::printf("; %.2fx the codec floor", seconds / floorSeconds);
