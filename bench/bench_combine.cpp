@@ -24,6 +24,7 @@
 #include <QtConcurrentMap>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -430,14 +431,14 @@ void benchBatch(const QString &tool, const QDir &dir, int pairs, int runs) {
                 figures[1].medianSeconds / figures[0].medianSeconds);
 }
 
-// A batch of JPEG pairs on this machine's disk and on a slow one, where an output's sync takes
-// about two thirds as long as a core takes to combine its pair: wall time against the codec floor
-// and, on the slow disk, against the floor of both; and processor time (user + system) against wall
-// time, which shows cores left idle while outputs are synced. An earlier build, when given, runs in
-// turn with this one.
+// A batch of JPEG pairs on this machine's disk and on slow ones: one whose syncs keep the cores
+// waiting (each output's sync about a third of its pair's time on one core), one that is itself
+// the bottleneck (two thirds). Wall time against the codec floor and, on a slow disk, against the
+// floor of both; processor time (user + system) against wall time, which shows cores left idle
+// while outputs are synced. An earlier build, when given, runs in turn with this one.
 void benchBatchSync(const QString &tool, const QString &earlierTool, const QDir &dir, int pairs,
                     int runs) {
-    constexpr double kSlowDiskMBPerSecond = 40;
+    const std::array<double, 3> kDiskMBPerSecond{0, 80, 40}; // 0: this machine's disk
     // Enough pairs that the batch runs mostly in its steady state, not in its start and end, and
     // runs enough for a median on a busy machine.
     pairs = std::max(pairs, 8);
@@ -449,23 +450,35 @@ void benchBatchSync(const QString &tool, const QString &earlierTool, const QDir 
         QFile::link(dir.filePath(QStringLiteral("L.jpg")), in.filePath(name + "_L.jpg"));
         QFile::link(dir.filePath(QStringLiteral("R.jpg")), in.filePath(name + "_R.jpg"));
     }
-    const QString slowOut = dir.filePath(QStringLiteral("sync-out-slow"));
-    const QStringList slowDisk{QStringLiteral("env"),
-                               QStringLiteral("LD_PRELOAD=") + QStringLiteral(SLOW_DISK_PRELOAD),
-                               QStringLiteral("SLOW_DISK_MB_PER_S=%1").arg(kSlowDiskMBPerSecond)};
+    const QString out = dir.filePath(QStringLiteral("sync-out"));
     std::vector<QStringList> commands{codecFloorCommand(in)};
     std::vector<QByteArray> what{"codec floor over all cores"};
+    std::vector<double> rates{0};
     for (const QString &build : {tool, earlierTool}) {
         if (build.isEmpty())
             continue;
-        const QStringList batch{build, QStringLiteral("--format"), QStringLiteral("jpg"),
-                                QStringLiteral("--batch"), in.path()};
+        const QStringList batch{build,
+                                QStringLiteral("--format"),
+                                QStringLiteral("jpg"),
+                                QStringLiteral("--batch"),
+                                in.path(),
+                                out};
         const QByteArray name = build == tool ? QByteArray("batch") : QByteArray("earlier build");
-        commands.push_back(batch + QStringList{dir.filePath(QStringLiteral("sync-out"))});
-        what.push_back(name + ", this machine's disk");
-        commands.push_back(slowDisk + batch + QStringList{slowOut});
-        what.push_back(
-            name + QStringLiteral(", a disk syncing %1 MB/s").arg(kSlowDiskMBPerSecond).toUtf8());
+        for (const double rate : kDiskMBPerSecond) {
+            if (rate == 0) {
+                commands.push_back(batch);
+                what.push_back(name + ", this machine's disk");
+            } else {
+                commands.push_back(
+                    QStringList{QStringLiteral("env"),
+                                QStringLiteral("LD_PRELOAD=") + QStringLiteral(SLOW_DISK_PRELOAD),
+                                QStringLiteral("SLOW_DISK_MB_PER_S=%1").arg(rate)} +
+                    batch);
+                what.push_back(name +
+                               QStringLiteral(", a disk syncing %1 MB/s").arg(rate).toUtf8());
+            }
+            rates.push_back(rate);
+        }
     }
     std::vector<std::vector<double>> wall(commands.size());
     std::vector<std::vector<double>> processor(commands.size());
@@ -485,39 +498,45 @@ void benchBatchSync(const QString &tool, const QString &earlierTool, const QDir 
         return values[values.size() / 2];
     };
     qint64 outputBytes = 0;
-    for (const QFileInfo &output : QDir(slowOut).entryInfoList(QDir::Files))
+    for (const QFileInfo &output : QDir(out).entryInfoList(QDir::Files))
         outputBytes += output.size();
-    const double diskSeconds = double(outputBytes) / (kSlowDiskMBPerSecond * 1e6);
     const double floorSeconds = median(wall[0]);
-    // The cores and the disk can overlap but for one pair: the disk has nothing to sync before the
-    // first output is made, and the last output is synced after the cores are done.
     const double onePairOnOneCore = median(processor[0]) / pairs;
-    const double bothFloor =
-        std::max(floorSeconds + diskSeconds / pairs, diskSeconds + onePairOnOneCore);
 
-    std::printf("\nA batch of %d JPEG pairs into JPEG while outputs are synced, %d runs each, "
-                "alternating, %d cores\n",
-                pairs, runs, QThread::idealThreadCount());
-    std::printf("  %-48s %.2f s for %.1f MB of outputs\n", "the slow disk's own time", diskSeconds,
-                double(outputBytes) / 1e6);
+    std::printf("\nA batch of %d JPEG pairs into JPEG (%.1f MB of outputs) while outputs are "
+                "synced, %d runs each, alternating, %d cores\n",
+                pairs, double(outputBytes) / 1e6, runs, QThread::idealThreadCount());
     for (std::size_t c = 0; c < commands.size(); ++c) {
         const double seconds = median(wall[c]);
         const auto [fastest, slowest] = std::minmax_element(wall[c].begin(), wall[c].end());
-        std::printf("  %-48s median %6.3f s (%.3f to %.3f), user+sys %6.3f s: %.2f cores busy",
+        std::printf("  %-44s median %6.3f s (%.3f to %.3f), user+sys %6.3f s: %.2f cores busy",
                     what[c].constData(), seconds, *fastest, *slowest, median(processor[c]),
                     median(processor[c]) / seconds);
         if (c > 0)
             std::printf("; %.2fx the codec floor", seconds / floorSeconds);
-        if (c % 2 == 0 && c > 0)
-            std::printf(", %.2fx the floor of both (%.2f s)", seconds / bothFloor, bothFloor);
+        if (rates[c] > 0) {
+            // The cores and the disk can overlap but for one pair: the disk has nothing to sync
+            // before the first output is made, and the last output is synced after the cores
+            // are done.
+            const double diskSeconds = double(outputBytes) / (rates[c] * 1e6);
+            const double bothFloor =
+                std::max(floorSeconds + diskSeconds / pairs, diskSeconds + onePairOnOneCore);
+            std::printf(", %.2fx the floor of both (%.2f s; the disk alone %.2f s)",
+                        seconds / bothFloor, bothFloor, diskSeconds);
+        }
         if (exitCodes[c] != 0)
             std::printf("  EXIT STATUS %d", exitCodes[c]);
         std::printf("\n");
     }
-    if (commands.size() == 5)
-        std::printf("  %-48s %.2fx on this machine's disk, %.2fx on the slow disk\n",
-                    "the earlier build's time over this build's", median(wall[3]) / median(wall[1]),
-                    median(wall[4]) / median(wall[2]));
+    if (commands.size() == 1 + 2 * kDiskMBPerSecond.size()) {
+        std::printf("  the earlier build's time over this build's:");
+        for (std::size_t r = 0; r < kDiskMBPerSecond.size(); ++r)
+            std::printf(" %.2fx (%s)",
+                        median(wall[1 + r + kDiskMBPerSecond.size()]) / median(wall[1 + r]),
+                        r == 0 ? "this machine's disk"
+                               : qPrintable(QStringLiteral("%1 MB/s").arg(kDiskMBPerSecond[r])));
+        std::printf("\n");
+    }
 }
 
 } // namespace
