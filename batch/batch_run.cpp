@@ -2,6 +2,7 @@
 
 #include "batch_leftovers.h"
 #include "batch_pairing.h"
+#include "disk_sync.h"
 #include "pair_files.h"
 #include "stereo_input.h"
 
@@ -12,6 +13,7 @@
 #include <QFuture>
 #include <QImageReader>
 #include <QMutex>
+#include <QSemaphore>
 #include <QSet>
 #include <QThread>
 #include <QThreadPool>
@@ -19,6 +21,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace duoptica {
 
@@ -50,6 +53,35 @@ std::pair<QStringList, QList<UnpairedFile>> folderEntries(const QDir &folder) {
     return {files, others};
 }
 
+// Pairs that may wait for the disk beyond the workers. Each holds what its pair still held when
+// it finished, so memory grows by at most this many pairs.
+constexpr int kPairsWaitingForTheDisk = 2;
+
+// A worker's share of the processor: a pair takes one before it starts, and gives it to the next
+// pair once its output is being synced to disk. What follows the sync (the rename into place, the
+// bytes of a second file already encoded, the report) leaves no work worth a core.
+class CoreShare final : public DiskWaitListener {
+public:
+    explicit CoreShare(QSemaphore &cores)
+        : cores_(cores) {
+        cores_.acquire();
+    }
+    ~CoreShare() { giveBack(); }
+    CoreShare(const CoreShare &) = delete;
+    CoreShare &operator=(const CoreShare &) = delete;
+
+    void waitBegins() override { giveBack(); }
+
+private:
+    void giveBack() {
+        if (std::exchange(held_, false))
+            cores_.release();
+    }
+
+    QSemaphore &cores_;
+    bool held_ = true;
+};
+
 bool stopRequested(const BatchRequest &request) {
     return request.stop && request.stop->load() != 0;
 }
@@ -67,6 +99,7 @@ struct RunState {
     QSet<QString> inputs;
     QHash<QString, QStringList> leftovers;
     Threads threadsPerPair = Threads::All;
+    QSemaphore cores; // one for each worker
 
     QMutex lock; // guards what follows, and the report's calls
     BatchSummary summary;
@@ -77,6 +110,8 @@ struct RunState {
 };
 
 void runJob(RunState &state, const PairJob &job) {
+    CoreShare core(state.cores);
+    const DiskWaitScope lendsItsCore(core);
     // After a stop no pair starts.
     if (job.stopRequested())
         return;
@@ -235,9 +270,11 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     state->done = summary.failed; // the clashing ones, already reported
     if (report.progress)
         report.progress(state->done, summary.pairs);
-    // The pool outlives the run when pairs are abandoned after a stop; the process ends then.
+    // The pool outlives the run when pairs are abandoned after a stop; the process ends then. It
+    // has threads beyond the workers for the pairs waiting for the disk, which hold no core.
+    state->cores.release(summary.workers);
     auto pool = std::make_unique<QThreadPool>();
-    pool->setMaxThreadCount(summary.workers);
+    pool->setMaxThreadCount(summary.workers + kPairsWaitingForTheDisk);
     const QFuture<void> running = QtConcurrent::map(
         pool.get(), state->jobs, [state](const PairJob &job) { runJob(*state, job); });
     QDeadlineTimer grace(QDeadlineTimer::Forever);

@@ -2,8 +2,8 @@
 // copy of the same bytes and against the normal mode, whole runs on BMP (Qt's and ImageMagick's)
 // and JPEG pairs against ImageMagick and against the floor of what any such run must do, a
 // side-by-side JPEG against its eyes as two files, PNG output against ffmpeg and ImageMagick, peak
-// memory, and batches against the same pairs combined one by one. It measures and prints; it judges
-// nothing.
+// memory, batches against the same pairs combined one by one, and a batch whose outputs go to a
+// slow disk (processor time beside wall time). It measures and prints; it judges nothing.
 #include "combine_pictures.h"
 #include "jpeg_band_reader.h"
 #include "jpeg_band_writer.h"
@@ -24,6 +24,7 @@
 #include <QtConcurrentMap>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -494,6 +495,114 @@ void benchBatch(const QString &tool, const QDir &dir, int pairs, int runs) {
                 figures[1].medianSeconds / figures[0].medianSeconds);
 }
 
+// A batch of JPEG pairs on this machine's disk and on slow ones: one whose syncs keep the cores
+// waiting (each output's sync about a third of its pair's time on one core), one that is itself
+// the bottleneck (two thirds). Wall time against the codec floor and, on a slow disk, against the
+// floor of both; processor time (user + system) against wall time, which shows cores left idle
+// while outputs are synced. An earlier build, when given, runs in turn with this one.
+void benchBatchSync(const QString &tool, const QString &earlierTool, const QDir &dir, int pairs,
+                    int runs) {
+    const std::array<double, 3> kDiskMBPerSecond{0, 80, 40}; // 0: this machine's disk
+    // Enough pairs that the batch runs mostly in its steady state, not in its start and end, and
+    // runs enough for a median on a busy machine.
+    pairs = std::max(pairs, 8);
+    runs = std::max(runs, 5);
+    QDir(dir.path()).mkpath(QStringLiteral("sync-in"));
+    const QDir in(dir.filePath(QStringLiteral("sync-in")));
+    for (int i = 0; i < pairs; ++i) {
+        const QString name = QStringLiteral("pair%1").arg(i, 2, 10, QChar(u'0'));
+        QFile::link(dir.filePath(QStringLiteral("L.jpg")), in.filePath(name + "_L.jpg"));
+        QFile::link(dir.filePath(QStringLiteral("R.jpg")), in.filePath(name + "_R.jpg"));
+    }
+    const QString out = dir.filePath(QStringLiteral("sync-out"));
+    std::vector<QStringList> commands{codecFloorCommand(in)};
+    std::vector<QByteArray> what{"codec floor over all cores"};
+    std::vector<double> rates{0};
+    for (const QString &build : {tool, earlierTool}) {
+        if (build.isEmpty())
+            continue;
+        const QStringList batch{build,
+                                QStringLiteral("--format"),
+                                QStringLiteral("jpg"),
+                                QStringLiteral("--batch"),
+                                in.path(),
+                                out};
+        const QByteArray name = build == tool ? QByteArray("batch") : QByteArray("earlier build");
+        for (const double rate : kDiskMBPerSecond) {
+            if (rate == 0) {
+                commands.push_back(batch);
+                what.push_back(name + ", this machine's disk");
+            } else {
+                commands.push_back(
+                    QStringList{QStringLiteral("env"),
+                                QStringLiteral("LD_PRELOAD=") + QStringLiteral(SLOW_DISK_PRELOAD),
+                                QStringLiteral("SLOW_DISK_MB_PER_S=%1").arg(rate)} +
+                    batch);
+                what.push_back(name +
+                               QStringLiteral(", a disk syncing %1 MB/s").arg(rate).toUtf8());
+            }
+            rates.push_back(rate);
+        }
+    }
+    std::vector<std::vector<double>> wall(commands.size());
+    std::vector<std::vector<double>> processor(commands.size());
+    std::vector<int> exitCodes(commands.size(), 0);
+    for (int i = -1; i < runs; ++i) { // run -1 is a warm-up
+        for (std::size_t c = 0; c < commands.size(); ++c) {
+            const ProcessRun run = runProcess(commands[c]);
+            exitCodes[c] = std::max(exitCodes[c], run.exitCode);
+            if (i < 0)
+                continue;
+            wall[c].push_back(run.seconds);
+            processor[c].push_back(run.cpuSeconds);
+        }
+    }
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    qint64 outputBytes = 0;
+    for (const QFileInfo &output : QDir(out).entryInfoList(QDir::Files))
+        outputBytes += output.size();
+    const double floorSeconds = median(wall[0]);
+    const double onePairOnOneCore = median(processor[0]) / pairs;
+
+    std::printf("\nA batch of %d JPEG pairs into JPEG (%.1f MB of outputs) while outputs are "
+                "synced, %d runs each, alternating, %d cores\n",
+                pairs, double(outputBytes) / 1e6, runs, QThread::idealThreadCount());
+    for (std::size_t c = 0; c < commands.size(); ++c) {
+        const double seconds = median(wall[c]);
+        const auto [fastest, slowest] = std::minmax_element(wall[c].begin(), wall[c].end());
+        std::printf("  %-44s median %6.3f s (%.3f to %.3f), user+sys %6.3f s: %.2f cores busy",
+                    what[c].constData(), seconds, *fastest, *slowest, median(processor[c]),
+                    median(processor[c]) / seconds);
+        if (c > 0)
+            std::printf("; %.2fx the codec floor", seconds / floorSeconds);
+        if (rates[c] > 0) {
+            // The cores and the disk can overlap but for one pair: the disk has nothing to sync
+            // before the first output is made, and the last output is synced after the cores
+            // are done.
+            const double diskSeconds = double(outputBytes) / (rates[c] * 1e6);
+            const double bothFloor =
+                std::max(floorSeconds + diskSeconds / pairs, diskSeconds + onePairOnOneCore);
+            std::printf(", %.2fx the floor of both (%.2f s; the disk alone %.2f s)",
+                        seconds / bothFloor, bothFloor, diskSeconds);
+        }
+        if (exitCodes[c] != 0)
+            std::printf("  EXIT STATUS %d", exitCodes[c]);
+        std::printf("\n");
+    }
+    if (commands.size() == 1 + 2 * kDiskMBPerSecond.size()) {
+        std::printf("  the earlier build's time over this build's:");
+        for (std::size_t r = 0; r < kDiskMBPerSecond.size(); ++r)
+            std::printf(" %.2fx (%s)",
+                        median(wall[1 + r + kDiskMBPerSecond.size()]) / median(wall[1 + r]),
+                        r == 0 ? "this machine's disk"
+                               : qPrintable(QStringLiteral("%1 MB/s").arg(kDiskMBPerSecond[r])));
+        std::printf("\n");
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -516,7 +625,12 @@ int main(int argc, char *argv[]) {
         QStringLiteral("codec-floor"),
         QStringLiteral("Only decode the JPEG pairs in the folder and encode one picture each."),
         QStringLiteral("folder"));
-    parser.addOptions({width, height, runs, pairs, tool, codecFloor});
+    const QCommandLineOption earlierTool(
+        QStringLiteral("batch-sync-against"),
+        QStringLiteral("An earlier duoptica-combine, run in turn with --tool in the batch whose "
+                       "outputs are synced."),
+        QStringLiteral("path"));
+    parser.addOptions({width, height, runs, pairs, tool, codecFloor, earlierTool});
     parser.process(app);
     if (parser.isSet(codecFloor))
         return runCodecFloor(QDir(parser.value(codecFloor)));
@@ -546,6 +660,8 @@ int main(int argc, char *argv[]) {
     benchJpegRuns(parser.value(tool), QDir(dir.path()), runCount);
     benchJpegBatch(parser.value(tool), QDir(dir.path()), parser.value(pairs).toInt(),
                    std::max(1, runCount / 2));
+    benchBatchSync(parser.value(tool), parser.value(earlierTool), QDir(dir.path()),
+                   parser.value(pairs).toInt(), std::max(1, runCount / 2));
     benchSideBySide(parser.value(tool), QDir(dir.path()), runCount);
     benchPngOutput(parser.value(tool), QDir(dir.path()), runCount);
     benchCombineStep(randomPicture(pictureWidth, pictureHeight, 1),

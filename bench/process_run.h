@@ -1,5 +1,5 @@
-// Running a whole command as the benches time it: wall seconds, the child's peak memory and its
-// exit status.
+// Running a whole command as the benches time it: wall seconds, processor seconds, the child's
+// peak memory and its exit status.
 #pragma once
 
 #include <QByteArray>
@@ -17,7 +17,8 @@
 struct ProcessRun {
     double seconds = -1;
     long peakKiB = 0;
-    int exitCode = -1; // 128 + the signal's number for a child that a signal ended
+    int exitCode = -1;     // 128 + the signal's number for a child that a signal ended
+    double cpuSeconds = 0; // user + system, of every thread
 };
 
 enum class ChildErrors { Shown, Hidden };
@@ -50,6 +51,10 @@ inline ProcessRun runProcess(const QStringList &command, ChildErrors errors = Ch
     rusage usage{};
     wait4(child, &status, 0, &usage);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    const auto seconds = [](const timeval &time) {
+        return double(time.tv_sec) + time.tv_usec / 1e6;
+    };
     return {elapsed.count(), usage.ru_maxrss,
-            WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
+            WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }

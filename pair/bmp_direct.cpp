@@ -1,6 +1,7 @@
 #include "bmp_direct.h"
 
 #include "bmp_band_output.h"
+#include "disk_sync.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -230,6 +231,13 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
     if (output.error() != 0) {
         file.cancelWriting();
         return cannotWrite(job.outputFile, qt_error_string(output.error()));
+    }
+    // Synced here rather than in commit(), so that a batch can lend this thread's core while the
+    // disk is busy.
+    if (!syncToDisk(file)) {
+        const int syncErrno = errno;
+        file.cancelWriting();
+        return cannotWrite(job.outputFile, qt_error_string(syncErrno));
     }
     if (!file.commit())
         return cannotWrite(job.outputFile, file.errorString());

@@ -2,6 +2,7 @@
 
 #include "bmp_band_output.h"
 #include "camera_exif.h"
+#include "disk_sync.h"
 #include "exif_orientation.h"
 #include "jpeg_band_reader.h"
 #include "jpeg_band_writer.h"
@@ -267,9 +268,10 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     }
     if (!bmp && !jpeg.finish())
         return writeFailure(jpeg.errorString());
-    // On Qt 6.4 commit() does not see a failure of the last buffered write.
+    // On Qt 6.4 commit() does not see a failure of the last buffered write. Synced here, so that
+    // a batch can lend this thread's core while the disk is busy.
     errno = 0;
-    if (!file.flush())
+    if (!syncToDisk(file))
         return writeFailure(errno != 0 ? qt_error_string(errno) : file.errorString());
     if (!file.commit())
         return writeFailure(file.errorString());

@@ -1,5 +1,7 @@
 #include "picture_file.h"
 
+#include "disk_sync.h"
+
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
@@ -51,9 +53,10 @@ QString SavePicture(const QImage &picture, const QString &fileName, const QByteA
         return why;
     }
     // On Qt 6.4 commit() does not see a failure of the last buffered write: a small picture on a
-    // full disk would be committed as an empty file in place of the old one.
+    // full disk would be committed as an empty file in place of the old one. The sync is done here
+    // rather than in commit() so that a batch can lend this thread's core meanwhile.
     errno = 0;
-    if ((!bmp && file.write(encoded.buffer()) != encoded.size()) || !file.flush()) {
+    if ((!bmp && file.write(encoded.buffer()) != encoded.size()) || !syncToDisk(file)) {
         const QString why = writeFailure(file, errno);
         file.cancelWriting();
         return why;
@@ -90,7 +93,7 @@ QString SaveFiles(const QList<FileBytes> &files, QString *failedFile) {
         if (!out.open(QIODevice::WriteOnly))
             return failed(file.fileName, out.errorString());
         errno = 0;
-        if (out.write(file.bytes) != file.bytes.size() || !out.flush()) {
+        if (out.write(file.bytes) != file.bytes.size() || !syncToDisk(out)) {
             const QString why = writeFailure(out, errno);
             out.cancelWriting();
             return failed(file.fileName, why);
