@@ -51,7 +51,13 @@ struct Figures {
     double maxSeconds = 0;
     long peakKiB = 0;
     int exitCode = 0;
+    double medianCpuSeconds = 0; // user + system, of commands run as processes
 };
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
 
 Figures summarise(std::vector<double> seconds, long peakKiB = 0, int exitCode = 0) {
     std::sort(seconds.begin(), seconds.end());
@@ -73,6 +79,7 @@ Figures timeInProcess(int runs, const std::function<void()> &work) {
 // Runs the commands in turn, a b a b ..., so that a drift in the machine's speed hits both.
 std::vector<Figures> timeCommands(int runs, const std::vector<QStringList> &commands) {
     std::vector<std::vector<double>> seconds(commands.size());
+    std::vector<std::vector<double>> cpuSeconds(commands.size());
     std::vector<long> peaks(commands.size(), 0);
     std::vector<int> exitCodes(commands.size(), 0);
     for (int i = -1; i < runs; ++i) { // run -1 is a warm-up
@@ -82,12 +89,15 @@ std::vector<Figures> timeCommands(int runs, const std::vector<QStringList> &comm
             if (i < 0)
                 continue;
             seconds[c].push_back(run.seconds);
+            cpuSeconds[c].push_back(run.cpuSeconds);
             peaks[c] = std::max(peaks[c], run.peakKiB);
         }
     }
     std::vector<Figures> figures;
-    for (std::size_t c = 0; c < commands.size(); ++c)
+    for (std::size_t c = 0; c < commands.size(); ++c) {
         figures.push_back(summarise(seconds[c], peaks[c], exitCodes[c]));
+        figures.back().medianCpuSeconds = median(cpuSeconds[c]);
+    }
     return figures;
 }
 
@@ -544,38 +554,21 @@ void benchBatchSync(const QString &tool, const QString &earlierTool, const QDir 
             rates.push_back(rate);
         }
     }
-    std::vector<std::vector<double>> wall(commands.size());
-    std::vector<std::vector<double>> processor(commands.size());
-    std::vector<int> exitCodes(commands.size(), 0);
-    for (int i = -1; i < runs; ++i) { // run -1 is a warm-up
-        for (std::size_t c = 0; c < commands.size(); ++c) {
-            const ProcessRun run = runProcess(commands[c]);
-            exitCodes[c] = std::max(exitCodes[c], run.exitCode);
-            if (i < 0)
-                continue;
-            wall[c].push_back(run.seconds);
-            processor[c].push_back(run.cpuSeconds);
-        }
-    }
-    const auto median = [](std::vector<double> values) {
-        std::sort(values.begin(), values.end());
-        return values[values.size() / 2];
-    };
+    const std::vector<Figures> figures = timeCommands(runs, commands);
     qint64 outputBytes = 0;
     for (const QFileInfo &output : QDir(out).entryInfoList(QDir::Files))
         outputBytes += output.size();
-    const double floorSeconds = median(wall[0]);
-    const double onePairOnOneCore = median(processor[0]) / pairs;
+    const double floorSeconds = figures[0].medianSeconds;
+    const double onePairOnOneCore = figures[0].medianCpuSeconds / pairs;
 
     std::printf("\nA batch of %d JPEG pairs into JPEG (%.1f MB of outputs) while outputs are "
                 "synced, %d runs each, alternating, %d cores\n",
                 pairs, double(outputBytes) / 1e6, runs, QThread::idealThreadCount());
     for (std::size_t c = 0; c < commands.size(); ++c) {
-        const double seconds = median(wall[c]);
-        const auto [fastest, slowest] = std::minmax_element(wall[c].begin(), wall[c].end());
+        const double seconds = figures[c].medianSeconds;
         std::printf("  %-44s median %6.3f s (%.3f to %.3f), user+sys %6.3f s: %.2f cores busy",
-                    what[c].constData(), seconds, *fastest, *slowest, median(processor[c]),
-                    median(processor[c]) / seconds);
+                    what[c].constData(), seconds, figures[c].minSeconds, figures[c].maxSeconds,
+                    figures[c].medianCpuSeconds, figures[c].medianCpuSeconds / seconds);
         if (c > 0)
             std::printf("; %.2fx the codec floor", seconds / floorSeconds);
         if (rates[c] > 0) {
@@ -588,15 +581,16 @@ void benchBatchSync(const QString &tool, const QString &earlierTool, const QDir 
             std::printf(", %.2fx the floor of both (%.2f s; the disk alone %.2f s)",
                         seconds / bothFloor, bothFloor, diskSeconds);
         }
-        if (exitCodes[c] != 0)
-            std::printf("  EXIT STATUS %d", exitCodes[c]);
+        if (figures[c].exitCode != 0)
+            std::printf("  EXIT STATUS %d", figures[c].exitCode);
         std::printf("\n");
     }
     if (commands.size() == 1 + 2 * kDiskMBPerSecond.size()) {
         std::printf("  the earlier build's time over this build's:");
         for (std::size_t r = 0; r < kDiskMBPerSecond.size(); ++r)
             std::printf(" %.2fx (%s)",
-                        median(wall[1 + r + kDiskMBPerSecond.size()]) / median(wall[1 + r]),
+                        figures[1 + r + kDiskMBPerSecond.size()].medianSeconds /
+                            figures[1 + r].medianSeconds,
                         r == 0 ? "this machine's disk"
                                : qPrintable(QStringLiteral("%1 MB/s").arg(kDiskMBPerSecond[r])));
         std::printf("\n");
