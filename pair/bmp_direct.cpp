@@ -232,15 +232,8 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
         file.cancelWriting();
         return cannotWrite(job.outputFile, qt_error_string(output.error()));
     }
-    // Synced here rather than in commit(), so that a batch can lend this thread's core while the
-    // disk is busy.
-    if (!syncToDisk(file)) {
-        const int syncErrno = errno;
-        file.cancelWriting();
-        return cannotWrite(job.outputFile, qt_error_string(syncErrno));
-    }
-    if (!file.commit())
-        return cannotWrite(job.outputFile, file.errorString());
+    if (const QString why = commitToDisk(file); !why.isEmpty())
+        return cannotWrite(job.outputFile, why);
     return Outcome{};
 }
 

@@ -268,13 +268,8 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     }
     if (!bmp && !jpeg.finish())
         return writeFailure(jpeg.errorString());
-    // On Qt 6.4 commit() does not see a failure of the last buffered write. Synced here, so that
-    // a batch can lend this thread's core while the disk is busy.
-    errno = 0;
-    if (!syncToDisk(file))
-        return writeFailure(errno != 0 ? qt_error_string(errno) : file.errorString());
-    if (!file.commit())
-        return writeFailure(file.errorString());
+    if (const QString why = commitToDisk(file); !why.isEmpty())
+        return cannotWrite(job.outputFile, why);
     return Outcome{};
 }
 

@@ -1,6 +1,7 @@
 #include "disk_sync.h"
 
-#include <QFileDevice>
+#include <QSaveFile>
+#include <QString>
 
 #include <cerrno>
 
@@ -23,16 +24,28 @@ DiskWaitScope::~DiskWaitScope() {
     threadListener = previous_;
 }
 
-bool syncToDisk(QFileDevice &file) {
-    if (!file.flush())
-        return false;
-    if (threadListener)
-        threadListener->waitBegins();
-    int result = 0;
-    do
-        result = ::fdatasync(file.handle());
-    while (result != 0 && errno == EINTR);
-    return result == 0;
+QString commitToDisk(QSaveFile &file) {
+    errno = 0;
+    bool synced = file.flush();
+    if (synced) {
+        if (threadListener)
+            threadListener->waitBegins();
+        int result = 0;
+        do
+            result = ::fdatasync(file.handle());
+        while (result != 0 && errno == EINTR);
+        synced = result == 0;
+    }
+    if (!synced) {
+        // Qt 6.4 loses the reason of a failed buffered write ("Unknown error"), yet the system's
+        // reason is still in errno.
+        const QString why = errno != 0 ? qt_error_string(errno) : file.errorString();
+        file.cancelWriting();
+        return why;
+    }
+    if (!file.commit())
+        return file.errorString();
+    return {};
 }
 
 } // namespace duoptica

@@ -2,7 +2,8 @@
 // the writing thread lend that thread's processor to other work while the disk is busy.
 #pragma once
 
-class QFileDevice;
+class QSaveFile;
+class QString;
 
 namespace duoptica {
 
@@ -27,10 +28,11 @@ private:
     DiskWaitListener *previous_;
 };
 
-// Flushes file and waits until its data is on disk (fdatasync), telling the thread's listener
-// first. QSaveFile::commit() syncs again but ignores a failed sync, so this one is what tells of a
-// disk that refuses; commit's then finds nothing left to write. Returns false with errno set when
-// the write or the sync fails.
-bool syncToDisk(QFileDevice &file);
+// Puts the file in place once its data is on disk: flushes it, waits for the disk (fdatasync),
+// telling the thread's listener first, then commits. QSaveFile::commit() syncs again but ignores a
+// failed sync, so the sync here is what tells of a disk that refuses; commit's then finds nothing
+// left to write. On Qt 6.4 commit() does not see a failure of the last buffered write either.
+// Returns the reason of a failure, with the file discarded, or nothing.
+QString commitToDisk(QSaveFile &file);
 
 } // namespace duoptica

@@ -52,18 +52,15 @@ QString SavePicture(const QImage &picture, const QString &fileName, const QByteA
         file.cancelWriting();
         return why;
     }
-    // On Qt 6.4 commit() does not see a failure of the last buffered write: a small picture on a
-    // full disk would be committed as an empty file in place of the old one. The sync is done here
-    // rather than in commit() so that a batch can lend this thread's core meanwhile.
     errno = 0;
-    if ((!bmp && file.write(encoded.buffer()) != encoded.size()) || !syncToDisk(file)) {
+    if (!bmp && file.write(encoded.buffer()) != encoded.size()) {
         const QString why = writeFailure(file, errno);
         file.cancelWriting();
         return why;
     }
-    if (!file.commit())
-        return file.errorString();
-    return {};
+    // Checked through commitToDisk(): a small picture on a full disk would otherwise be committed
+    // as an empty file in place of the old one.
+    return commitToDisk(file);
 }
 
 QByteArray EncodePicture(const QImage &picture, const QByteArray &format, int quality,
@@ -93,13 +90,13 @@ QString SaveFiles(const QList<FileBytes> &files, QString *failedFile) {
         if (!out.open(QIODevice::WriteOnly))
             return failed(file.fileName, out.errorString());
         errno = 0;
-        if (out.write(file.bytes) != file.bytes.size() || !syncToDisk(out)) {
+        if (out.write(file.bytes) != file.bytes.size()) {
             const QString why = writeFailure(out, errno);
             out.cancelWriting();
             return failed(file.fileName, why);
         }
-        if (!out.commit())
-            return failed(file.fileName, out.errorString());
+        if (const QString why = commitToDisk(out); !why.isEmpty())
+            return failed(file.fileName, why);
         written << file.fileName;
     }
     return {};
