@@ -230,29 +230,20 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     const QDir outputDir(request.outputDir);
     const auto state = std::make_shared<RunState>(request, report);
     state->leftovers = findLeftoverTemporaries(outputDir, startedAt);
-    const QByteArray extension = request.to == StereoOutput::Mpo   ? QByteArray("mpo")
-                                 : request.to == StereoOutput::Jps ? QByteArray("jps")
-                                                                   : request.format;
+    const QString extension = batchExtension(request.settings);
     summary.pairsInFolder = int(pairing.pairs.size() + pairing.clashing.size());
     for (qsizetype position = 0; position < pairing.pairs.size(); ++position) {
         const PicturePair &pair = pairing.pairs[position];
-        PairJob job{inputDir.filePath(pair.leftFile), inputDir.filePath(pair.rightFile),
-                    outputDir.filePath(pair.name + u'.' + QString::fromLatin1(extension)),
-                    request.format, request.mode};
+        PairJob job{.leftFile = inputDir.filePath(pair.leftFile),
+                    .rightFile = inputDir.filePath(pair.rightFile),
+                    .outputFile = outputDir.filePath(pair.name + u'.' + extension),
+                    .settings = request.settings,
+                    .stop = request.stop};
         if (!pair.stereoFile.isEmpty()) {
             job.leftFile = inputDir.filePath(pair.stereoFile);
             job.rightFile.clear();
             job.layout = isJpsFile(pair.stereoFile) ? request.jpsLayout : StereoLayout::FromFile;
         }
-        job.swap = request.swap;
-        job.align = request.align;
-        job.adjust = request.adjust;
-        job.jpegQuality = request.jpegQuality;
-        job.stop = request.stop;
-        job.to = request.to;
-        job.windowShift = request.windowShift;
-        job.wiggleMs = request.wiggleMs;
-        job.maxPixels = request.maxPixels;
         // Every pair's inputs, also other shards': none may be overwritten by this shard's outputs.
         state->inputs << QFileInfo(job.leftFile).canonicalFilePath();
         if (!job.rightFile.isEmpty())

@@ -12,23 +12,14 @@ namespace duoptica {
 struct BatchRequest {
     QString inputDir;
     QString outputDir;
-    QByteArray format = "bmp";
-    AnaglyphMethod mode = AnaglyphMethod::Normal;
+    PairSettings settings = {};                      // for every pair
     StereoLayout jpsLayout = StereoLayout::FromFile; // how .jps files are read; FromFile: Cross
-    bool swap = false;
-    int jpegQuality = kDefaultJpegQuality;
-    BatchShard shard;
+    BatchShard shard = {};
     bool skipExisting = false; // leave a pair whose output is already there
-    std::optional<AlignOptions> align = std::nullopt;
-    EyeAdjustments adjust = {};
-    int workers = 1; // pairs run at once
+    int workers = 1;           // pairs run at once
     // Set to a signal's number to stop: no pair starts after it, and running ones stop and write
     // nothing. Null: never stopped.
     const std::atomic<int> *stop = nullptr;
-    StereoOutput to = StereoOutput::Anaglyph;
-    std::optional<int> windowShift = std::nullopt;
-    int wiggleMs = kDefaultWiggleMs;
-    qint64 maxPixels = kMaxPicturePixels; // a larger picture is refused
 };
 
 // How long running pairs have to stop on their own once asked; one whose decoder cannot be

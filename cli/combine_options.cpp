@@ -33,15 +33,12 @@ bool layoutNamed(const QString &name, StereoLayout &layout) {
     return true;
 }
 
-QByteArray formatNamed(const QString &name) {
-    const QString lower = name.toLower();
-    if (lower == u"bmp")
-        return "bmp";
-    if (lower == u"png")
-        return "png";
-    if (lower == u"jpg" || lower == u"jpeg")
-        return "jpg";
-    return {};
+// A format that holds one picture (bmp, png, jpg), by its name or extension.
+std::optional<FileFormat> pictureFormatNamed(const QString &name) {
+    const OutputFormat *format = outputFormatNamed(name);
+    if (!format || format->holds != FormatHolds::Picture || format->impliedOutput)
+        return std::nullopt;
+    return format->file;
 }
 
 // "auto" puts the nearest points at the screen; a whole number shifts by that many pixels.
@@ -93,49 +90,26 @@ QString eyeSizeFrom(const QCommandLineParser &parser, const QCommandLineOption &
     return {};
 }
 
-struct OutputName {
-    const char *name;
-    StereoOutput to;
-};
-constexpr OutputName kOutputNames[] = {
-    {"anaglyph", StereoOutput::Anaglyph},
-    {"parallel", StereoOutput::Parallel},
-    {"cross", StereoOutput::Cross},
-    {"over-under", StereoOutput::OverUnder},
-    {"half-parallel", StereoOutput::HalfParallel},
-    {"half-over-under", StereoOutput::HalfOverUnder},
-    {"rows", StereoOutput::Rows},
-    {"columns", StereoOutput::Columns},
-    {"checkerboard", StereoOutput::Checkerboard},
-    {"mpo", StereoOutput::Mpo},
-    {"jps", StereoOutput::Jps},
-    {"pair", StereoOutput::Pair},
-    {"wiggle", StereoOutput::Wiggle},
-};
-
 // The formats a wiggle animation is written in.
-QByteArray animationNamed(const QString &name) {
-    const QString lower = name.toLower();
-    return lower == u"gif" || lower == u"webp" ? lower.toLatin1() : QByteArray();
+std::optional<FileFormat> animationNamed(const QString &name) {
+    const OutputFormat *format = outputFormatNamed(name);
+    if (!format || format->holds != FormatHolds::Animation)
+        return std::nullopt;
+    return format->file;
 }
 
 bool outputNamed(const QString &name, StereoOutput &to) {
-    for (const OutputName &output : kOutputNames)
-        if (name.toLower() == QLatin1StringView(output.name)) {
-            to = output.to;
-            return true;
-        }
-    return false;
+    const std::optional<StereoOutput> named = stereoOutputNamed(name);
+    if (named)
+        to = *named;
+    return named.has_value();
 }
 
 // The MPO and JPS outputs are JPEG images, whatever the output is named; a name ending in .mpo or
 // .jps asks for them.
 std::optional<StereoOutput> outputForExtension(const QString &extension) {
-    if (extension.compare(u"mpo", Qt::CaseInsensitive) == 0)
-        return StereoOutput::Mpo;
-    if (extension.compare(u"jps", Qt::CaseInsensitive) == 0)
-        return StereoOutput::Jps;
-    return std::nullopt;
+    const OutputFormat *format = outputFormatForExtension(extension);
+    return format ? format->impliedOutput : std::nullopt;
 }
 
 ParsedCommandLine failure(const QString &error) {
@@ -146,8 +120,8 @@ ParsedCommandLine failure(const QString &error) {
 
 } // namespace
 
-QByteArray formatForFileName(const QString &fileName) {
-    return formatNamed(QFileInfo(fileName).suffix());
+std::optional<FileFormat> formatForFileName(const QString &fileName) {
+    return pictureFormatNamed(QFileInfo(fileName).suffix());
 }
 
 ParsedCommandLine parseCommandLine(const QStringList &arguments,
@@ -205,7 +179,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
     CombineOptions &options = parsed.options;
     if (parser.values(modeOption).size() > 1)
         return failure(QStringLiteral("--mode given more than once"));
-    if (parser.isSet(modeOption) && !modeNamed(parser.value(modeOption), options.mode))
+    if (parser.isSet(modeOption) && !modeNamed(parser.value(modeOption), options.settings.mode))
         return failure(QStringLiteral("unknown mode '%1' (see --help for the list)")
                            .arg(parser.value(modeOption)));
 
@@ -216,12 +190,12 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
         return failure(QStringLiteral("unknown layout '%1' (pair, parallel, cross or over-under)")
                            .arg(parser.value(layoutOption)));
 
-    options.swap = parser.isSet(swapOption);
+    options.settings.swap = parser.isSet(swapOption);
 
     if (parser.isSet(qualityOption)) {
         bool number = false;
-        options.jpegQuality = parser.value(qualityOption).toInt(&number);
-        if (!number || options.jpegQuality < 1 || options.jpegQuality > 100)
+        options.settings.jpegQuality = parser.value(qualityOption).toInt(&number);
+        if (!number || options.settings.jpegQuality < 1 || options.settings.jpegQuality > 100)
             return failure(QStringLiteral("--quality takes a whole number from 1 to 100, not '%1'")
                                .arg(parser.value(qualityOption)));
     }
@@ -242,16 +216,16 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
                                           "not '%2'")
                                .arg(kMaxPicturePixels / 1'000'000)
                                .arg(parser.value(megapixelsOption)));
-        options.maxPixels = qint64(megapixels) * 1'000'000;
+        options.settings.maxPixels = qint64(megapixels) * 1'000'000;
     }
 
     if (parser.isSet(alignOption)) {
-        options.align.emplace();
-        options.align->verbose = parser.isSet(verboseOption);
+        options.settings.align.emplace();
+        options.settings.align->verbose = parser.isSet(verboseOption);
         if (parser.values(windowOption).size() > 1)
             return failure(QStringLiteral("--window given more than once"));
         if (parser.isSet(windowOption) &&
-            !windowNamed(parser.value(windowOption), options.align->window))
+            !windowNamed(parser.value(windowOption), options.settings.align->window))
             return failure(QStringLiteral("--window takes auto or a whole number of pixels, "
                                           "not '%1'")
                                .arg(parser.value(windowOption)));
@@ -265,7 +239,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
                 return failure(QStringLiteral("--window auto places the window by the matches "
                                               "of --align: give --align, or a number of pixels"));
             bool isNumber = false;
-            options.windowShift = parser.value(windowOption).toInt(&isNumber);
+            options.settings.windowShift = parser.value(windowOption).toInt(&isNumber);
             if (!isNumber)
                 return failure(QStringLiteral("--window takes auto or a whole number of pixels, "
                                               "not '%1'")
@@ -273,14 +247,15 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
         }
     }
 
-    options.adjust.matchColors = parser.isSet(matchColorsOption);
-    if (const QString error = eyeSizeFrom(parser, resizeOption, maxSizeOption, options.adjust.size);
+    options.settings.adjust.matchColors = parser.isSet(matchColorsOption);
+    if (const QString error =
+            eyeSizeFrom(parser, resizeOption, maxSizeOption, options.settings.adjust.size);
         !error.isEmpty())
         return failure(error);
     if (parser.values(toOption).size() > 1)
         return failure(QStringLiteral("--to given more than once"));
     const bool toGiven = parser.isSet(toOption);
-    if (toGiven && !outputNamed(parser.value(toOption), options.to))
+    if (toGiven && !outputNamed(parser.value(toOption), options.settings.to))
         return failure(QStringLiteral("unknown output '%1' (see --help for the list)")
                            .arg(parser.value(toOption)));
 
@@ -324,25 +299,28 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
                                               "read: parallel, cross or over-under"));
             options.layout = StereoLayout::FromFile;
         }
-        if (options.to == StereoOutput::Wiggle) {
-            options.format = animationNamed(parser.value(formatOption));
-            if (options.format.isEmpty())
+        if (options.settings.to == StereoOutput::Wiggle) {
+            const std::optional<FileFormat> animation = animationNamed(parser.value(formatOption));
+            if (!animation)
                 return failure(QStringLiteral("--to wiggle in a batch takes --format gif or webp"));
+            options.settings.format = *animation;
         } else if (parser.isSet(formatOption)) {
             const std::optional<StereoOutput> stereo =
                 outputForExtension(parser.value(formatOption));
-            if (stereo && toGiven && options.to != *stereo)
+            if (stereo && toGiven && options.settings.to != *stereo)
                 return failure(QStringLiteral("--format %1 writes --to %1")
                                    .arg(parser.value(formatOption).toLower()));
             if (stereo)
-                options.to = *stereo;
-            options.format = stereo ? QByteArray("jpg") : formatNamed(parser.value(formatOption));
-            if (options.format.isEmpty())
+                options.settings.to = *stereo;
+            const std::optional<FileFormat> format =
+                stereo ? FileFormat::Jpeg : pictureFormatNamed(parser.value(formatOption));
+            if (!format)
                 return failure(QStringLiteral("unknown format '%1' (bmp, png, jpg, mpo or jps)")
                                    .arg(parser.value(formatOption)));
+            options.settings.format = *format;
         }
-        if (options.to == StereoOutput::Mpo || options.to == StereoOutput::Jps)
-            options.format = "jpg";
+        if (options.settings.to == StereoOutput::Mpo || options.settings.to == StereoOutput::Jps)
+            options.settings.format = FileFormat::Jpeg;
     } else {
         if (parser.isSet(formatOption))
             return failure(QStringLiteral("--format is for --batch; for one pair the output "
@@ -363,39 +341,41 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments,
             return failure(QStringLiteral("expected LEFT RIGHT OUTPUT or INPUT OUTPUT"));
         }
         options.outputFile = files.back();
-        options.format = formatForFileName(options.outputFile);
+        std::optional<FileFormat> format = formatForFileName(options.outputFile);
         const std::optional<StereoOutput> stereo =
             outputForExtension(QFileInfo(options.outputFile).suffix());
         if (stereo && !toGiven)
-            options.to = *stereo;
-        const bool jpegImages = options.to == StereoOutput::Mpo || options.to == StereoOutput::Jps;
-        if (stereo && options.to != *stereo)
+            options.settings.to = *stereo;
+        const bool jpegImages =
+            options.settings.to == StereoOutput::Mpo || options.settings.to == StereoOutput::Jps;
+        if (stereo && options.settings.to != *stereo)
             return failure(QStringLiteral("%1: this name is for --to %2")
                                .arg(options.outputFile, QFileInfo(options.outputFile).suffix()));
-        if (options.to == StereoOutput::Wiggle) {
-            options.format = animationNamed(QFileInfo(options.outputFile).suffix());
-            if (options.format.isEmpty())
+        if (options.settings.to == StereoOutput::Wiggle) {
+            format = animationNamed(QFileInfo(options.outputFile).suffix());
+            if (!format)
                 return failure(QStringLiteral("%1: --to wiggle writes an animation: the output "
                                               "must end in .gif or .webp")
                                    .arg(options.outputFile));
-        } else if (jpegImages && (stereo || options.format == "jpg"))
-            options.format = "jpg";
+        } else if (jpegImages && (stereo || format == FileFormat::Jpeg))
+            format = FileFormat::Jpeg;
         else if (jpegImages)
             return failure(QStringLiteral("%1: --to mpo and --to jps write JPEG images: the "
                                           "output must end in .mpo, .jps or .jpg")
                                .arg(options.outputFile));
-        if (options.format.isEmpty())
+        if (!format)
             return failure(QStringLiteral("%1: the output must end in .bmp, .png or .jpg")
                                .arg(options.outputFile));
+        options.settings.format = *format;
     }
-    if (parser.isSet(modeOption) && options.to != StereoOutput::Anaglyph)
+    if (parser.isSet(modeOption) && options.settings.to != StereoOutput::Anaglyph)
         return failure(QStringLiteral("--mode goes with --to anaglyph"));
     if (parser.isSet(wiggleMsOption)) {
         bool number = false;
-        options.wiggleMs = parser.value(wiggleMsOption).toInt(&number);
-        if (options.to != StereoOutput::Wiggle)
+        options.settings.wiggleMs = parser.value(wiggleMsOption).toInt(&number);
+        if (options.settings.to != StereoOutput::Wiggle)
             return failure(QStringLiteral("--wiggle-ms goes with --to wiggle"));
-        if (!number || options.wiggleMs < 20 || options.wiggleMs > 10000)
+        if (!number || options.settings.wiggleMs < 20 || options.settings.wiggleMs > 10000)
             return failure(QStringLiteral("--wiggle-ms takes a whole number of milliseconds "
                                           "from 20 to 10000, not '%1'")
                                .arg(parser.value(wiggleMsOption)));

@@ -14,32 +14,23 @@
 namespace duoptica {
 
 struct CombineOptions {
-    AnaglyphMethod mode = AnaglyphMethod::Normal;
+    PairSettings settings; // what each pair is to be, with the writer format from OUTPUT's
+                           // extension for one pair, from --format for a batch
     bool batch = false;
     // One pair: LEFT RIGHT OUTPUT (the Pair layout), or INPUT OUTPUT, INPUT in leftFile.
     QString leftFile;
     QString rightFile;
     // For one pair as above; for a batch, how its .jps files are read (FromFile: as Cross).
     StereoLayout layout = StereoLayout::Pair;
-    bool swap = false;
-    int jpegQuality = kDefaultJpegQuality;
     QString outputFile;
     // A batch: INDIR OUTDIR.
     QString inputDir;
     QString outputDir;
-    // Writer format: from OUTPUT's extension for one pair, from --format for a batch.
-    QByteArray format = "bmp";
     // A batch as one task of a cluster scheduler's job.
     BatchShard shard;
     bool skipExisting = false;
-    QString reportFile;                       // empty: no report
-    std::optional<AlignOptions> align;        // --align, with --window and --verbose
-    EyeAdjustments adjust;                    // --match-colors, --resize, --max-size
-    int jobs = 0;                             // --jobs: threads at once; 0: the CPUs available
-    StereoOutput to = StereoOutput::Anaglyph; // --to, or from OUTPUT's extension or --format
-    std::optional<int> windowShift;           // --window N without --align
-    int wiggleMs = kDefaultWiggleMs;          // --wiggle-ms
-    qint64 maxPixels = kMaxPicturePixels;     // --max-megapixels
+    QString reportFile; // empty: no report
+    int jobs = 0;       // --jobs: threads at once; 0: the CPUs available
 };
 
 struct ParsedCommandLine {
@@ -55,8 +46,8 @@ ParsedCommandLine
 parseCommandLine(const QStringList &arguments,
                  const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
 
-// The writer format for an output file name: "bmp", "png" or "jpg"; empty when not supported.
-QByteArray formatForFileName(const QString &fileName);
+// The picture format an output file name asks for (.bmp, .png, .jpg); none for any other.
+std::optional<FileFormat> formatForFileName(const QString &fileName);
 
 QString helpText();
 

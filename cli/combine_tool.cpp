@@ -48,10 +48,14 @@ int runBatchCommand(const CombineOptions &options, const std::atomic<int> &stop)
     if (!options.reportFile.isEmpty())
         report.pairDone = [&](const PairResult &result) { reportFile.writePair(result); };
     const BatchSummary summary =
-        runBatch({options.inputDir, options.outputDir, options.format, options.mode, options.layout,
-                  options.swap, options.jpegQuality, options.shard, options.skipExisting,
-                  options.align, options.adjust, QThreadPool::globalInstance()->maxThreadCount(),
-                  &stop, options.to, options.windowShift, options.wiggleMs, options.maxPixels},
+        runBatch({.inputDir = options.inputDir,
+                  .outputDir = options.outputDir,
+                  .settings = options.settings,
+                  .jpsLayout = options.layout,
+                  .shard = options.shard,
+                  .skipExisting = options.skipExisting,
+                  .workers = QThreadPool::globalInstance()->maxThreadCount(),
+                  .stop = &stop},
                  report);
     progress.finish();
     if (summary.pairsInFolder > 0)
@@ -125,10 +129,12 @@ int runCombineTool(const QStringList &arguments) {
     const std::atomic<int> &stop = installStopSignals();
     if (options.batch)
         return runBatchCommand(options, stop);
-    const Outcome outcome = combineUnlessStopped(
-        {options.leftFile, options.rightFile, options.outputFile, options.format, options.mode,
-         options.layout, options.swap, options.jpegQuality, options.align, options.adjust, &stop,
-         options.to, options.windowShift, options.wiggleMs, options.maxPixels});
+    const Outcome outcome = combineUnlessStopped({.leftFile = options.leftFile,
+                                                  .rightFile = options.rightFile,
+                                                  .outputFile = options.outputFile,
+                                                  .layout = options.layout,
+                                                  .settings = options.settings,
+                                                  .stop = &stop});
     if (outcome.code == ExitCode::Interrupted)
         return exitStatusForSignal(stop.load());
     for (const QString &line : outcome.notes)

@@ -154,12 +154,13 @@ struct InputFile {
 } // namespace
 
 std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Threads threads) {
-    if (job.layout != StereoLayout::Pair || job.align || job.adjust.any() || job.format != "bmp")
+    if (job.layout != StereoLayout::Pair || job.settings.align || job.settings.adjust.any() ||
+        job.settings.format != FileFormat::Bmp)
         return std::nullopt;
     InputFile leftFile;
     InputFile rightFile;
-    if (!leftFile.open(job.swap ? job.rightFile : job.leftFile) ||
-        !rightFile.open(job.swap ? job.leftFile : job.rightFile))
+    if (!leftFile.open(job.settings.swap ? job.rightFile : job.leftFile) ||
+        !rightFile.open(job.settings.swap ? job.leftFile : job.rightFile))
         return std::nullopt;
     const std::optional<BmpView> left = viewBmp(leftFile.headers, leftFile.size, maxPixels);
     const std::optional<BmpView> right = viewBmp(rightFile.headers, rightFile.size, maxPixels);
@@ -205,7 +206,8 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
             expandRow(*left, left->bandRow(leftBandBytes, firstRow, endRow, y), leftRow);
             expandRow(*right, right->bandRow(rightBandBytes, firstRow, endRow, y), rightRow);
             combineMethodSpan(leftRow, rightRow,
-                              combined.data() + width * std::size_t(y - firstRow), width, job.mode);
+                              combined.data() + width * std::size_t(y - firstRow), width,
+                              job.settings.mode);
         }
         output.writeBand(combined.data(), firstRow, rowCount);
     };

@@ -27,7 +27,7 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
     // Each stage takes a while on a large picture; a stop is looked at between them.
     if (job.stopRequested())
         return interrupted(job);
-    if (job.swap) {
+    if (job.settings.swap) {
         std::swap(eyes.left, eyes.right);
         std::swap(eyes.leftName, eyes.rightName);
         std::swap(eyes.leftExif, eyes.rightExif);
@@ -39,40 +39,40 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
                          sizeText(eyes.right.size()))};
 
     Outcome outcome;
-    if (job.align) {
+    if (job.settings.align) {
         QString refusal;
         const std::optional<AlignSummary> aligned =
-            alignEyes(eyes.left, eyes.right, *job.align, &refusal);
+            alignEyes(eyes.left, eyes.right, *job.settings.align, &refusal);
         if (!aligned)
             return {ExitCode::CannotAlign, QStringLiteral("%1: cannot align it with %2: %3")
                                                .arg(eyes.rightName, eyes.leftName, refusal)};
-        for (const QString &line : alignmentReport(*aligned, job.align->verbose))
+        for (const QString &line : alignmentReport(*aligned, job.settings.align->verbose))
             outcome.notes << eyes.rightName + QStringLiteral(": ") + line;
     }
 
-    if (job.windowShift && !shiftWindow(eyes.left, eyes.right, *job.windowShift))
+    if (job.settings.windowShift && !shiftWindow(eyes.left, eyes.right, *job.settings.windowShift))
         return {ExitCode::CannotAlign,
                 QStringLiteral("%1: the window shift of %2 pixels leaves nothing the two "
                                "pictures share")
                     .arg(eyes.rightName)
-                    .arg(*job.windowShift)};
+                    .arg(*job.settings.windowShift)};
 
-    if (job.adjust.matchColors) {
+    if (job.settings.adjust.matchColors) {
         ChannelCurves curves;
-        if (!matchEyeColors(eyes.left, eyes.right, job.align.has_value(), &curves))
+        if (!matchEyeColors(eyes.left, eyes.right, job.settings.align.has_value(), &curves))
             return {
                 ExitCode::UnreadableInput,
                 QStringLiteral("%1: not enough memory to match its colours").arg(eyes.rightName)};
         outcome.notes << eyes.rightName + QStringLiteral(": ") + colorMatchReport(curves);
     }
-    if (job.adjust.size) {
-        const QSize target = sizedEye(eyes.left.size(), *job.adjust.size);
+    if (job.settings.adjust.size) {
+        const QSize target = sizedEye(eyes.left.size(), *job.settings.adjust.size);
         if (qint64(target.width()) * target.height() > kMaxPicturePixels)
             return {ExitCode::Usage, QStringLiteral("%1: each eye would be %2 once resized, more "
                                                     "than %3 megapixels")
                                          .arg(job.leftFile, sizeText(target))
                                          .arg(kMaxPicturePixels / 1000000)};
-        if (!resizeEyes(eyes.left, eyes.right, *job.adjust.size))
+        if (!resizeEyes(eyes.left, eyes.right, *job.settings.adjust.size))
             return {
                 ExitCode::UnreadableInput,
                 QStringLiteral("%1: not enough memory to resize the pictures").arg(job.leftFile)};

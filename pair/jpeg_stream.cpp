@@ -69,7 +69,7 @@ bool openMpo(const PairJob &job, EyeReaders &eyes) {
     if (index.kind != MpoIndex::Kind::Mpo || index.images.size() < 2)
         return false;
     for (int i = 0; i < 2; ++i) {
-        const ByteRange range = index.images[job.swap ? 1 - i : i];
+        const ByteRange range = index.images[job.settings.swap ? 1 - i : i];
         QByteArray &image = eyes.mpoImages[std::size_t(i)];
         if (!file.seek(range.offset) || (image = file.read(range.size)).size() != range.size)
             return false;
@@ -88,9 +88,9 @@ bool startsAsMpo(const QString &fileName) {
 bool openEyes(const PairJob &job, EyeReaders &eyes) {
     StereoLayout layout = job.layout;
     if (layout == StereoLayout::Pair) {
-        eyes.leftHead = FileHead(job.swap ? job.rightFile : job.leftFile);
-        return eyes.left.open(job.swap ? job.rightFile : job.leftFile) &&
-               eyes.right.open(job.swap ? job.leftFile : job.rightFile);
+        eyes.leftHead = FileHead(job.settings.swap ? job.rightFile : job.leftFile);
+        return eyes.left.open(job.settings.swap ? job.rightFile : job.leftFile) &&
+               eyes.right.open(job.settings.swap ? job.leftFile : job.rightFile);
     }
     if (layout == StereoLayout::FromFile) {
         if (!isJpsFile(job.leftFile))
@@ -102,7 +102,7 @@ bool openEyes(const PairJob &job, EyeReaders &eyes) {
         return false;
     eyes.sideBySide = layout != StereoLayout::OverUnder;
     eyes.overUnder = !eyes.sideBySide;
-    eyes.exchanged = (layout == StereoLayout::Cross) != job.swap;
+    eyes.exchanged = (layout == StereoLayout::Cross) != job.settings.swap;
     eyes.leftHead = FileHead(job.leftFile);
     return eyes.left.open(job.leftFile) && (eyes.sideBySide || eyes.right.open(job.leftFile));
 }
@@ -117,11 +117,12 @@ struct Band {
 
 std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels, Threads threads) {
     // Both eyes may also be put side by side as they are, a row of each in each output row.
-    const bool packsSideBySide = job.to == StereoOutput::Parallel ||
-                                 job.to == StereoOutput::Cross || job.to == StereoOutput::Jps;
-    if (job.align || job.windowShift || job.adjust.any() ||
-        (job.to != StereoOutput::Anaglyph && !packsSideBySide) ||
-        (job.format != "jpg" && job.format != "bmp"))
+    const bool packsSideBySide = job.settings.to == StereoOutput::Parallel ||
+                                 job.settings.to == StereoOutput::Cross ||
+                                 job.settings.to == StereoOutput::Jps;
+    if (job.settings.align || job.settings.windowShift || job.settings.adjust.any() ||
+        (job.settings.to != StereoOutput::Anaglyph && !packsSideBySide) ||
+        (job.settings.format != FileFormat::Jpeg && job.settings.format != FileFormat::Bmp))
         return std::nullopt;
     EyeReaders eyes;
     if (!openEyes(job, eyes))
@@ -136,7 +137,7 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     // plain; Qt's BMP writer keeps neither.
     if (width == 0 || height == 0 || !left.isColourOrGrey() || !isShownAsStored(left) ||
         qint64(left.width()) * left.height() > maxPixels ||
-        (job.format == "jpg" && left.hasCommentOrProfile()))
+        (job.settings.format == FileFormat::Jpeg && left.hasCommentOrProfile()))
         return std::nullopt;
     if (!eyes.oneFile() && (!right.isColourOrGrey() || right.width() != width ||
                             right.height() != height || !isShownAsStored(right)))
@@ -182,15 +183,15 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     const int dotsPerMeterX = left.dotsPerMeterX(unset.dotsPerMeterX());
     const int dotsPerMeterY = left.dotsPerMeterY(unset.dotsPerMeterY());
     const int outputWidth = packsSideBySide ? 2 * width : width;
-    const QByteArray exif = job.format == "jpg"
+    const QByteArray exif = job.settings.format == FileFormat::Jpeg
                                 ? UprightExif(ExifOfJpeg(eyes.leftHead), {outputWidth, height})
                                 : QByteArray();
     JpegBandWriter jpeg;
     std::optional<BmpBandOutput> bmp;
-    if (job.format == "bmp")
+    if (job.settings.format == FileFormat::Bmp)
         bmp.emplace(file, outputWidth, height, dotsPerMeterX, dotsPerMeterY);
-    else if (!jpeg.start(file, outputWidth, height, dotsPerMeterX, dotsPerMeterY, job.jpegQuality,
-                         exif))
+    else if (!jpeg.start(file, outputWidth, height, dotsPerMeterX, dotsPerMeterY,
+                         job.settings.jpegQuality, exif))
         return writeFailure(jpeg.errorString());
     const auto writeBand = [&](const PackedPixel *rows, int firstRow, int count) {
         if (!bmp)
@@ -233,10 +234,11 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
             const auto [leftEye, rightEye] = eyeRows(band, y);
             PackedPixel *const outputRow = combined.data() + std::size_t(outputWidth) * y;
             if (!packsSideBySide) {
-                combineMethodSpan(leftEye, rightEye, outputRow, std::size_t(width), job.mode);
+                combineMethodSpan(leftEye, rightEye, outputRow, std::size_t(width),
+                                  job.settings.mode);
                 continue;
             }
-            const bool leftFirst = job.to == StereoOutput::Parallel;
+            const bool leftFirst = job.settings.to == StereoOutput::Parallel;
             std::copy_n(leftFirst ? leftEye : rightEye, width, outputRow);
             std::copy_n(leftFirst ? rightEye : leftEye, width, outputRow + width);
         }

@@ -66,9 +66,10 @@ JpegEye uprightJpeg(QByteArray bytes) {
 } // namespace
 
 std::optional<Outcome> copyJpegsLosslessly(const PairJob &job) {
-    const bool toMpo = job.to == StereoOutput::Mpo;
-    const bool toJpegPair = job.to == StereoOutput::Pair && job.format == "jpg";
-    if ((!toMpo && !toJpegPair) || job.align || job.windowShift)
+    const bool toMpo = job.settings.to == StereoOutput::Mpo;
+    const bool toJpegPair =
+        job.settings.to == StereoOutput::Pair && job.settings.format == FileFormat::Jpeg;
+    if ((!toMpo && !toJpegPair) || job.settings.align || job.settings.windowShift)
         return std::nullopt;
     JpegEye left;
     JpegEye right;
@@ -90,7 +91,7 @@ std::optional<Outcome> copyJpegsLosslessly(const PairJob &job) {
     if (left.bytes.isEmpty() || right.bytes.isEmpty() || left.width != right.width ||
         left.height != right.height)
         return std::nullopt;
-    if (job.swap)
+    if (job.settings.swap)
         std::swap(left, right);
 
     QString failedFile;

@@ -30,10 +30,10 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
         return *copied;
     // The direct path combines; the streamed one also puts eyes side by side. Other packings, and
     // a moved eye, take whole pictures.
-    if (job.to == StereoOutput::Anaglyph && !job.windowShift)
-        if (std::optional<Outcome> direct = combineBmpDirect(job, job.maxPixels, threads))
+    if (job.settings.to == StereoOutput::Anaglyph && !job.settings.windowShift)
+        if (std::optional<Outcome> direct = combineBmpDirect(job, job.settings.maxPixels, threads))
             return *direct;
-    if (std::optional<Outcome> streamed = combineJpegStreamed(job, job.maxPixels, threads))
+    if (std::optional<Outcome> streamed = combineJpegStreamed(job, job.settings.maxPixels, threads))
         return *streamed;
     return combineWholePictures(job, threads);
 }

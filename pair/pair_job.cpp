@@ -13,8 +13,15 @@ Outcome interrupted(const PairJob &job) {
             QStringLiteral("%1: stopped by a signal before it was written").arg(job.outputFile)};
 }
 
+QString batchExtension(const PairSettings &settings) {
+    for (const OutputFormat &format : outputFormats())
+        if (format.impliedOutput == settings.to)
+            return format.name;
+    return extensionOf(settings.format);
+}
+
 QStringList outputFilesOf(const PairJob &job) {
-    if (job.to != StereoOutput::Pair)
+    if (job.settings.to != StereoOutput::Pair)
         return {job.outputFile};
     const QString suffix = QFileInfo(job.outputFile).suffix();
     const QString stem =

@@ -5,6 +5,7 @@
 #include "align_stage.h"
 #include "anaglyph_methods.h"
 #include "exit_code.h"
+#include "output_format.h"
 #include "picture_file.h"
 #include "resize_stage.h"
 
@@ -30,24 +31,6 @@ enum class StereoLayout {
     OverUnder, // the top half for the left eye
 };
 
-// What a job writes: one combined picture (an anaglyph or an average, by its mode), or the two
-// eyes packed for a stereo viewer.
-enum class StereoOutput {
-    Anaglyph,
-    Parallel, // both eyes at full size, as the layouts of the same names read them
-    Cross,
-    OverUnder,
-    HalfParallel,  // each eye squeezed to half its width: the frame has one eye's size
-    HalfOverUnder, // each eye squeezed to half its height
-    Rows,          // the left eye on the even rows (counting from 0), the right on the odd
-    Columns,       // the left eye on the even columns
-    Checkerboard,  // the left eye where x + y is even
-    Mpo,           // a multi-picture file of two JPEG images
-    Jps,           // a cross-eyed side-by-side JPEG
-    Pair,          // two files, NAME_L.ext and NAME_R.ext
-    Wiggle,        // an animation showing the eyes in turn: GIF or WebP
-};
-
 inline constexpr int kDefaultWiggleMs = 150;
 
 inline constexpr int kDefaultJpegQuality = 90;
@@ -59,29 +42,39 @@ struct EyeAdjustments {
     bool any() const { return matchColors || size; }
 };
 
+// What the user asked of a pair, the same for every pair of a batch: the one place a new
+// option's value goes, from the command line through the batch to each pair's job.
+struct PairSettings {
+    AnaglyphMethod mode = AnaglyphMethod::Normal;
+    StereoOutput to = StereoOutput::Anaglyph;
+    FileFormat format = FileFormat::Bmp; // how the output file is encoded
+    bool swap = false;                   // exchange the eyes once read
+    int jpegQuality = kDefaultJpegQuality;
+    std::optional<AlignOptions> align = std::nullopt; // --align
+    // --window N without --align: the right eye moved N pixels to the right, both cropped to
+    // what they share.
+    std::optional<int> windowShift = std::nullopt;
+    EyeAdjustments adjust = {};
+    int wiggleMs = kDefaultWiggleMs;      // each frame's time in a wiggle animation
+    qint64 maxPixels = kMaxPicturePixels; // --max-megapixels
+};
+
 struct PairJob {
     QString leftFile;  // with the Pair layout; for the others, the file holding both eyes
     QString rightFile; // with the Pair layout only
     QString outputFile;
-    QByteArray format; // "bmp", "png" or "jpg"
-    AnaglyphMethod mode = AnaglyphMethod::Normal;
     StereoLayout layout = StereoLayout::Pair;
-    bool swap = false; // exchange the eyes once read
-    int jpegQuality = kDefaultJpegQuality;
-    std::optional<AlignOptions> align = std::nullopt; // --align
-    EyeAdjustments adjust = {};
+    PairSettings settings = {};
     // Set to a signal's number when the job is to stop (SIGTERM, SIGINT); each path looks at it
     // between bands and stages and then writes nothing. Null: never stopped.
     const std::atomic<int> *stop = nullptr;
 
     bool stopRequested() const { return stop && stop->load(std::memory_order_relaxed) != 0; }
-    StereoOutput to = StereoOutput::Anaglyph;
-    // --window N without --align: the right eye moved N pixels to the right, both cropped to
-    // what they share.
-    std::optional<int> windowShift = std::nullopt;
-    int wiggleMs = kDefaultWiggleMs;      // each frame's time in a wiggle animation
-    qint64 maxPixels = kMaxPicturePixels; // --max-megapixels
 };
+
+// The extension of a pair's output in a batch: mpo or jps for those outputs, else the file
+// format's own.
+QString batchExtension(const PairSettings &settings);
 
 // The files a job writes: its output, or for StereoOutput::Pair the two NAME_L.ext and
 // NAME_R.ext made from it.

@@ -15,7 +15,7 @@ namespace {
 // Whole pictures, and PNG, TIFF and WebP as well as what the window reads.
 LoadLimits toolLimits(const PairJob &job) {
     return {.visibleArea = {},
-            .maxPixels = job.maxPixels,
+            .maxPixels = job.settings.maxPixels,
             .acceptPng = true,
             .acceptTiffAndWebp = true};
 }

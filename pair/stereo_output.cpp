@@ -22,8 +22,8 @@ Outcome outOfMemory(const PairJob &job, QSize size) {
                 .arg(job.leftFile, sizeText(size))};
 }
 
-int qualityFor(const QByteArray &format, int jpegQuality) {
-    return format == "jpg" ? jpegQuality : -1;
+int qualityFor(FileFormat format, int jpegQuality) {
+    return format == FileFormat::Jpeg ? jpegQuality : -1;
 }
 
 Outcome saveFiles(const QList<FileBytes> &files) {
@@ -37,8 +37,9 @@ Outcome saveFiles(const QList<FileBytes> &files) {
 QByteArray encoded(const PairJob &job, const QImage &picture, const QByteArray &exif,
                    QString *error) {
     const QByteArray bytes =
-        EncodePicture(picture, job.format, qualityFor(job.format, job.jpegQuality), error);
-    if (job.format != "jpg" || bytes.isEmpty())
+        EncodePicture(picture, qtFormatName(job.settings.format),
+                      qualityFor(job.settings.format, job.settings.jpegQuality), error);
+    if (job.settings.format != FileFormat::Jpeg || bytes.isEmpty())
         return bytes;
     return JpegWithExif(bytes, UprightExif(exif, picture.size()));
 }
@@ -51,12 +52,13 @@ Outcome writeTwoPictures(const PairJob &job, const EyePictures &eyes) {
          {std::pair{&eyes.left, &eyes.leftExif}, std::pair{&eyes.right, &eyes.rightExif}}) {
         QString error;
         // An MPO's two images go into its one file.
-        const QString name = job.to == StereoOutput::Pair ? names[files.size()] : job.outputFile;
+        const QString name =
+            job.settings.to == StereoOutput::Pair ? names[files.size()] : job.outputFile;
         files.append({name, encoded(job, *eye, *exif, &error)});
         if (files.back().bytes.isEmpty())
             return cannotWrite(name, error);
     }
-    if (job.to == StereoOutput::Mpo) {
+    if (job.settings.to == StereoOutput::Mpo) {
         const QByteArray mpo = multiPictureFile(files[0].bytes, files[1].bytes);
         if (mpo.isEmpty())
             return cannotWrite(job.outputFile, QStringLiteral("the JPEG encoder gave no JPEG"));
@@ -69,7 +71,7 @@ Outcome writeTwoPictures(const PairJob &job, const EyePictures &eyes) {
 
 Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
     const QSize size = eyes.left.size();
-    if (job.to == StereoOutput::Mpo || job.to == StereoOutput::Pair) {
+    if (job.settings.to == StereoOutput::Mpo || job.settings.to == StereoOutput::Pair) {
         // A JPEG or a BMP of an eye read with transparency would otherwise differ from the
         // other outputs, which show it on the window's background.
         eyes.left = asSourceBitmap(std::move(eyes.left));
@@ -78,7 +80,7 @@ Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
             return outOfMemory(job, size);
         return writeTwoPictures(job, eyes);
     }
-    if (job.to == StereoOutput::Wiggle) {
+    if (job.settings.to == StereoOutput::Wiggle) {
         // The window the stages placed is the pivot: what sits at zero disparity stays still.
         eyes.left = asSourceBitmap(std::move(eyes.left));
         eyes.right = asSourceBitmap(std::move(eyes.right));
@@ -86,29 +88,31 @@ Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
             return outOfMemory(job, size);
         QString error;
         const QByteArray animation =
-            job.format == "webp"
-                ? wiggleWebp(eyes.left, eyes.right, job.wiggleMs, job.jpegQuality, &error)
-                : wiggleGif(eyes.left, eyes.right, job.wiggleMs, &error);
+            job.settings.format == FileFormat::Webp
+                ? wiggleWebp(eyes.left, eyes.right, job.settings.wiggleMs, job.settings.jpegQuality,
+                             &error)
+                : wiggleGif(eyes.left, eyes.right, job.settings.wiggleMs, &error);
         return animation.isEmpty() ? cannotWrite(job.outputFile, error)
                                    : saveFiles({{job.outputFile, animation}});
     }
-    const QImage output =
-        job.to == StereoOutput::Anaglyph
-            ? combinePictures(std::move(eyes.left), std::move(eyes.right), job.mode, threads)
-            : packEyes(eyes.left, eyes.right, job.to);
+    const QImage output = job.settings.to == StereoOutput::Anaglyph
+                              ? combinePictures(std::move(eyes.left), std::move(eyes.right),
+                                                job.settings.mode, threads)
+                              : packEyes(eyes.left, eyes.right, job.settings.to);
     if (output.isNull())
         return outOfMemory(job, size);
-    if (job.format == "jpg" && !eyes.leftExif.isEmpty()) {
+    if (job.settings.format == FileFormat::Jpeg && !eyes.leftExif.isEmpty()) {
         QString error;
         const QByteArray bytes = encoded(job, output, eyes.leftExif, &error);
         return bytes.isEmpty() ? cannotWrite(job.outputFile, error)
                                : saveFiles({{job.outputFile, bytes}});
     }
     // A PNG is deflated a band per core where that keeps all the picture holds.
-    const QString error = job.format == "png" && canWritePngInParallel(output)
-                              ? writePngInParallel(output, job.outputFile, threads == Threads::All)
-                              : SavePicture(output, job.outputFile, job.format,
-                                            qualityFor(job.format, job.jpegQuality));
+    const QString error =
+        job.settings.format == FileFormat::Png && canWritePngInParallel(output)
+            ? writePngInParallel(output, job.outputFile, threads == Threads::All)
+            : SavePicture(output, job.outputFile, qtFormatName(job.settings.format),
+                          qualityFor(job.settings.format, job.settings.jpegQuality));
     if (!error.isEmpty())
         return cannotWrite(job.outputFile, error);
     return {};

@@ -117,7 +117,7 @@ void BatchSyncTest::outputNotPutInPlaceFailsItsPairAndLeavesNothing() {
     BatchRequest request;
     request.inputDir = folder.filePath(QStringLiteral("in"));
     request.outputDir = outputFolder.path();
-    request.format = format;
+    request.settings.format = duoptica::outputFormatNamed(QString::fromLatin1(format))->file;
     request.workers = 2;
     QStringList problems;
     BatchReport report;

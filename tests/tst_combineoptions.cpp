@@ -64,8 +64,8 @@ void CombineOptionsTest::understandsOnePair() {
     const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
     QCOMPARE(parsed.action, Action::Run);
     QVERIFY(!parsed.options.batch);
-    QCOMPARE(parsed.options.mode, mode);
-    QCOMPARE(parsed.options.format, format);
+    QCOMPARE(parsed.options.settings.mode, mode);
+    QCOMPARE(duoptica::qtFormatName(parsed.options.settings.format), format);
     const QStringList files = commandLine(arguments).filter(QStringLiteral("."));
     QCOMPARE(parsed.options.leftFile, files[0]);
     QCOMPARE(parsed.options.rightFile, files[1]);
@@ -91,8 +91,8 @@ void CombineOptionsTest::understandsABatch() {
     const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
     QCOMPARE(parsed.action, Action::Run);
     QVERIFY(parsed.options.batch);
-    QCOMPARE(parsed.options.mode, mode);
-    QCOMPARE(parsed.options.format, format);
+    QCOMPARE(parsed.options.settings.mode, mode);
+    QCOMPARE(duoptica::qtFormatName(parsed.options.settings.format), format);
     QCOMPARE(parsed.options.inputDir, QStringLiteral("in"));
     QCOMPARE(parsed.options.outputDir, QStringLiteral("out"));
 }
@@ -133,10 +133,10 @@ void CombineOptionsTest::understandsStereoInputs() {
     QFETCH(int, quality);
     const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
     QCOMPARE(parsed.action, Action::Run);
-    QCOMPARE(parsed.options.mode, mode);
+    QCOMPARE(parsed.options.settings.mode, mode);
     QCOMPARE(parsed.options.layout, layout);
-    QCOMPARE(parsed.options.swap, swap);
-    QCOMPARE(parsed.options.jpegQuality, quality);
+    QCOMPARE(parsed.options.settings.swap, swap);
+    QCOMPARE(parsed.options.settings.jpegQuality, quality);
     if (parsed.options.batch)
         return;
     const QStringList files = commandLine(arguments).filter(QStringLiteral("."));
@@ -164,10 +164,10 @@ void CombineOptionsTest::understandsTheAlignment() {
     QFETCH(bool, verbose);
     const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
     QCOMPARE(parsed.action, Action::Run);
-    QVERIFY(parsed.options.align);
-    QCOMPARE(parsed.options.align->window.kind, window);
-    QCOMPARE(parsed.options.align->window.pixels, pixels);
-    QCOMPARE(parsed.options.align->verbose, verbose);
+    QVERIFY(parsed.options.settings.align);
+    QCOMPARE(parsed.options.settings.align->window.kind, window);
+    QCOMPARE(parsed.options.settings.align->window.pixels, pixels);
+    QCOMPARE(parsed.options.settings.align->verbose, verbose);
 }
 
 void CombineOptionsTest::understandsTheEyeStages_data() {
@@ -193,11 +193,11 @@ void CombineOptionsTest::understandsTheEyeStages() {
     QFETCH(QSize, size);
     const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
     QCOMPARE(parsed.action, Action::Run);
-    QCOMPARE(parsed.options.adjust.matchColors, matchColors);
-    QCOMPARE(parsed.options.adjust.size.has_value(), kind >= 0);
-    if (!parsed.options.adjust.size)
+    QCOMPARE(parsed.options.settings.adjust.matchColors, matchColors);
+    QCOMPARE(parsed.options.settings.adjust.size.has_value(), kind >= 0);
+    if (!parsed.options.settings.adjust.size)
         return;
-    const EyeSize &eye = *parsed.options.adjust.size;
+    const EyeSize &eye = *parsed.options.settings.adjust.size;
     QCOMPARE(int(eye.kind), kind);
     const bool longer = eye.kind == EyeSize::Kind::LongerSide;
     QCOMPARE(QSize(longer ? eye.longerSide : eye.width, eye.height), size);

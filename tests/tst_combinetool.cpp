@@ -440,7 +440,7 @@ void CombineToolTest::combinesUncompressedBmpsAsFromAnyOtherFormat() {
     const duoptica::PairJob job{.leftFile = path("left.bmp"),
                                 .rightFile = path("right.bmp"),
                                 .outputFile = path("direct.bmp"),
-                                .format = "bmp"};
+                                .settings = {.format = duoptica::FileFormat::Bmp}};
     const std::optional<duoptica::Outcome> direct =
         duoptica::combineBmpDirect(job, duoptica::kMaxPicturePixels, duoptica::Threads::One);
     QVERIFY(direct && direct->code == ExitCode::Success);
@@ -1124,12 +1124,12 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
     duoptica::PairJob job{.leftFile = path("left.jpg"),
                           .rightFile = path("right.jpg"),
                           .outputFile = path("whole." + format),
-                          .format = format,
-                          .mode = duoptica::AnaglyphMethod(method),
-                          .swap = swap,
-                          .jpegQuality = quality};
+                          .settings = {.mode = duoptica::AnaglyphMethod(method),
+                                       .format = duoptica::outputFormatNamed(format)->file,
+                                       .swap = swap,
+                                       .jpegQuality = quality}};
     if (packed)
-        job.to = duoptica::StereoOutput::Parallel;
+        job.settings.to = duoptica::StereoOutput::Parallel;
     using duoptica::StereoLayout;
     if (!twoEyes || stored == u"mpo") {
         job.leftFile = path(stored == u"mpo"   ? "pair.mpo"
@@ -1195,8 +1195,8 @@ void CombineToolTest::batchOfMixedFormatsWritesTheWholePicturesJpegs() {
         duoptica::PairJob job{.leftFile = leftFile,
                               .rightFile = rightFile,
                               .outputFile = output,
-                              .format = "jpg",
-                              .mode = duoptica::AnaglyphMethod::DuboisAmberBlue};
+                              .settings = {.mode = duoptica::AnaglyphMethod::DuboisAmberBlue,
+                                           .format = duoptica::FileFormat::Jpeg}};
         return writeWholePictureOutput(job).isEmpty() ? fixtures::readFile(output) : QByteArray();
     };
     for (const auto &[output, leftFile, rightFile] :

@@ -495,12 +495,11 @@ void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes() {
     const QSize size(301, 77);
     const QList<QByteArray> eyes{fixtures::jpegBytes(leftEye(size)),
                                  fixtures::jpegBytes(rightEye(size))};
-    duoptica::PairJob job{.leftFile = fixtures::makeFile(dir_->path(), "l.jpg", eyes[0]),
-                          .rightFile = fixtures::makeFile(dir_->path(), "r.jpg", eyes[1]),
-                          .outputFile = path("whole." + format),
-                          .format = format,
-                          .swap = swap,
-                          .to = to};
+    duoptica::PairJob job{
+        .leftFile = fixtures::makeFile(dir_->path(), "l.jpg", eyes[0]),
+        .rightFile = fixtures::makeFile(dir_->path(), "r.jpg", eyes[1]),
+        .outputFile = path("whole." + format),
+        .settings = {.to = to, .format = duoptica::outputFormatNamed(format)->file, .swap = swap}};
     if (asMpo) {
         job.leftFile = fixtures::makeFile(dir_->path(), "in.mpo", fixtures::mpoBytes(eyes, false));
         job.rightFile.clear();
