@@ -1,7 +1,6 @@
 #include "bmp_direct.h"
 
-#include "bmp_band_output.h"
-#include "disk_sync.h"
+#include "picture_writer.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -122,17 +121,10 @@ void expandRow(const BmpView &bmp, const uchar *in, PackedPixel *out) {
 // new end.
 struct InputFile {
     QFile file;
-    qint64 size = 0;
-    uchar headers[kHeadersSize] = {};
 
     bool open(const QString &name) {
-        // Only a regular file is opened here: opening a FIFO would wait for a writer.
-        if (!QFileInfo(name).isFile())
-            return false;
         file.setFileName(name);
-        return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) &&
-               (size = file.size()) >= kHeadersSize &&
-               file.read(reinterpret_cast<char *>(headers), kHeadersSize) == kHeadersSize;
+        return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
     // Fills band with count bytes from offset on. False when the file no longer holds them, as
     // when it shrank after its headers were checked, or when it cannot be read.
@@ -151,28 +143,57 @@ struct InputFile {
     }
 };
 
+// The view of an input as probed.
+std::optional<BmpView> viewOf(const PairPlan &plan, const EyeSource &eye) {
+    const ProbedInput &input = plan.inputOf(eye);
+    if (!input.regular || input.head.size() < kHeadersSize)
+        return std::nullopt;
+    return viewBmp(reinterpret_cast<const uchar *>(input.head.constData()), input.size,
+                   plan.job.settings.maxPixels);
+}
+
 } // namespace
 
-std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Threads threads) {
-    if (job.layout != StereoLayout::Pair || job.settings.align || job.settings.adjust.any() ||
-        job.settings.format != FileFormat::Bmp)
-        return std::nullopt;
+bool acceptsBmpDirect(const PairPlan &plan, QString *whyNot) {
+    const PairSettings &asked = plan.job.settings;
+    if (plan.job.layout != StereoLayout::Pair || asked.to != StereoOutput::Anaglyph ||
+        asked.format != FileFormat::Bmp) {
+        *whyNot = QStringLiteral("the output is no BMP combined from two files");
+        return false;
+    }
+    if (asked.align || asked.adjust.any() || asked.windowShift) {
+        *whyNot = QStringLiteral("a stage changes the eyes");
+        return false;
+    }
+    const std::optional<BmpView> left = viewOf(plan, plan.left);
+    const std::optional<BmpView> right = viewOf(plan, plan.right);
+    if (!left || !right || left->width != right->width || left->height != right->height) {
+        *whyNot = QStringLiteral("the inputs are not plain 24- or 32-bit BMPs of one size");
+        return false;
+    }
+    return true;
+}
+
+std::optional<Outcome> runBmpDirect(const PairPlan &plan, Threads threads) {
+    const PairJob &job = plan.job;
+    const std::optional<BmpView> left = viewOf(plan, plan.left);
+    const std::optional<BmpView> right = viewOf(plan, plan.right);
     InputFile leftFile;
     InputFile rightFile;
-    if (!leftFile.open(job.settings.swap ? job.rightFile : job.leftFile) ||
-        !rightFile.open(job.settings.swap ? job.leftFile : job.rightFile))
-        return std::nullopt;
-    const std::optional<BmpView> left = viewBmp(leftFile.headers, leftFile.size, maxPixels);
-    const std::optional<BmpView> right = viewBmp(rightFile.headers, rightFile.size, maxPixels);
-    if (!left || !right || left->width != right->width || left->height != right->height)
+    if (!left || !right || !leftFile.open(plan.inputOf(plan.left).file) ||
+        !rightFile.open(plan.inputOf(plan.right).file))
         return std::nullopt;
 
-    QSaveFile file(job.outputFile);
-    if (!file.open(QIODevice::WriteOnly))
-        return cannotWrite(job.outputFile, file.errorString());
     // Each band is written where it belongs as soon as it is combined, so that writing overlaps
     // combining and no whole output is ever held.
-    BmpBandOutput output(file, left->width, left->height, left->dotsPerMeterX, left->dotsPerMeterY);
+    const std::unique_ptr<PictureWriter> output = bandWriter(FileFormat::Bmp, job.outputFile);
+    if (!output->begin({.width = left->width,
+                        .height = left->height,
+                        .dotsPerMeterX = left->dotsPerMeterX,
+                        .dotsPerMeterY = left->dotsPerMeterY,
+                        .quality = -1,
+                        .exif = {}}))
+        return cannotWrite(output->error());
     std::atomic<const InputFile *> shortInput = nullptr;
     std::atomic<bool> stopped = false;
 
@@ -209,7 +230,7 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
                               combined.data() + width * std::size_t(y - firstRow), width,
                               job.settings.mode);
         }
-        output.writeBand(combined.data(), firstRow, rowCount);
+        output->writeRows(combined.data(), firstRow, rowCount);
     };
     std::vector<int> bands;
     for (int row = 0; row < left->height; row += kBandRows)
@@ -220,22 +241,18 @@ std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Th
         QtConcurrent::blockingMap(bands, combineBand);
 
     if (stopped) {
-        file.cancelWriting();
+        output->cancel();
         return interrupted(job);
     }
     if (const InputFile *input = shortInput) {
         // It shrank after its headers were checked.
-        file.cancelWriting();
+        output->cancel();
         return Outcome{
             ExitCode::UnreadableInput,
             QStringLiteral("%1: cannot read: The file is truncated.").arg(input->file.fileName())};
     }
-    if (output.error() != 0) {
-        file.cancelWriting();
-        return cannotWrite(job.outputFile, qt_error_string(output.error()));
-    }
-    if (const QString why = commitToDisk(file); !why.isEmpty())
-        return cannotWrite(job.outputFile, why);
+    if (!output->finish())
+        return cannotWrite(output->error());
     return Outcome{};
 }
 

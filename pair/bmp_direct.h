@@ -3,15 +3,14 @@
 // which are the same bytes the general path's writer gives.
 #pragma once
 
-#include "pair_job.h"
-
-#include <optional>
+#include "pair_plan.h"
 
 namespace duoptica {
 
-// Combines the job on the direct path when it is plain (two files, no stages, BMP output) and
-// both inputs are such BMPs of one size, with headers that agree with their files' sizes. Gives
-// nothing for any other job, which the general path then takes, with its own messages.
-std::optional<Outcome> combineBmpDirect(const PairJob &job, qint64 maxPixels, Threads threads);
+// A plain job (two files, no stages, combined into a BMP) whose inputs are such BMPs of one size,
+// with headers that agree with their files' sizes. Any other goes on to the general path, with
+// its own messages.
+bool acceptsBmpDirect(const PairPlan &plan, QString *whyNot);
+std::optional<Outcome> runBmpDirect(const PairPlan &plan, Threads threads);
 
 } // namespace duoptica

@@ -1,23 +1,14 @@
 #include "jpeg_stream.h"
 
-#include "bmp_band_output.h"
 #include "camera_exif.h"
-#include "disk_sync.h"
-#include "exif_orientation.h"
 #include "jpeg_band_reader.h"
-#include "jpeg_band_writer.h"
-#include "mpo_index.h"
-#include "stereo_input.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QFuture>
-#include <QSaveFile>
 #include <QtConcurrentRun>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <vector>
 
 namespace duoptica {
@@ -28,83 +19,46 @@ namespace {
 // rare, few enough that a band of a 6000-pixel-wide picture stays under a megabyte.
 constexpr int kBandRows = 32;
 
-// As stored: Qt's reader would turn the picture for any orientation but these.
-bool isShownAsStored(const JpegBandReader &reader) {
-    const QByteArray exif = reader.app1Data();
-    if (exif.isEmpty())
-        return true;
-    const int orientation = ExifOrientation(exif);
-    return orientation == 0 || orientation == 1;
-}
-
-// The first bytes of an MPO read to find its index, which lies in the first image's header
-// segments: each is at most 64 KiB, and cameras put the index among the first few.
-constexpr qint64 kMpoHeadBytes = qint64(256) << 10;
-
 // The readers of a job's eyes and where the eyes lie in what they decode: two files, the first
 // two images of an MPO, or one picture holding both (a .jps file, side by side or one over the
 // other).
 struct EyeReaders {
     std::array<QByteArray, 2> mpoImages; // the two images of an MPO, which the readers read from
-    QByteArray leftHead;                 // the left eye's JPEG, or its start: its EXIF and JFIF
     JpegBandReader left;
     JpegBandReader right; // unused when both eyes lie side by side in the left's rows
     bool sideBySide = false;
     bool overUnder = false; // the right reader reads the same file from its lower half on
     bool exchanged = false; // the left eye lies in the right half, or the lower half
-
-    // The picture that holds both eyes, when one does.
-    bool oneFile() const { return sideBySide || overUnder; }
 };
 
-bool openMpo(const PairJob &job, EyeReaders &eyes) {
-    // Only a regular file is read: reading a FIFO would wait for a writer. A file past the
-    // bound is left to the general path, which refuses it.
-    QFile file(job.leftFile);
-    if (!QFileInfo(job.leftFile).isFile() || !file.open(QIODevice::ReadOnly) ||
-        file.size() > kMaxMpoBytes)
-        return false;
-    const qint64 fileSize = file.size();
-    const MpoIndex index = ReadMpoIndex(file.read(kMpoHeadBytes), fileSize);
-    if (index.kind != MpoIndex::Kind::Mpo || index.images.size() < 2)
-        return false;
-    for (int i = 0; i < 2; ++i) {
-        const ByteRange range = index.images[job.settings.swap ? 1 - i : i];
-        QByteArray &image = eyes.mpoImages[std::size_t(i)];
-        if (!file.seek(range.offset) || (image = file.read(range.size)).size() != range.size)
-            return false;
-    }
-    eyes.leftHead = eyes.mpoImages[0];
-    return eyes.left.openBytes(eyes.mpoImages[0]) && eyes.right.openBytes(eyes.mpoImages[1]);
+bool openMpoImage(const PairPlan &plan, const EyeSource &eye, QByteArray &image,
+                  JpegBandReader &reader) {
+    QFile file(plan.inputOf(eye).file);
+    const ByteRange range = *eye.mpoImage;
+    return file.open(QIODevice::ReadOnly) && file.seek(range.offset) &&
+           (image = file.read(range.size)).size() == range.size && reader.openBytes(image);
 }
 
-// Whether the file starts as an MPO does, its index damaged or not.
-bool startsAsMpo(const QString &fileName) {
-    QFile file(fileName);
-    return QFileInfo(fileName).isFile() && file.open(QIODevice::ReadOnly) &&
-           ReadMpoIndex(file.read(kMpoHeadBytes), file.size()).kind != MpoIndex::Kind::NotMpo;
-}
-
-bool openEyes(const PairJob &job, EyeReaders &eyes) {
-    StereoLayout layout = job.layout;
-    if (layout == StereoLayout::Pair) {
-        eyes.leftHead = FileHead(job.settings.swap ? job.rightFile : job.leftFile);
-        return eyes.left.open(job.settings.swap ? job.rightFile : job.leftFile) &&
-               eyes.right.open(job.settings.swap ? job.leftFile : job.rightFile);
-    }
-    if (layout == StereoLayout::FromFile) {
-        if (!isJpsFile(job.leftFile))
-            return openMpo(job, eyes);
-        layout = StereoLayout::Cross;
-    }
-    // An MPO cut in two would give halves of its first image: the general path decides.
-    if (job.layout != StereoLayout::FromFile && startsAsMpo(job.leftFile))
-        return false;
-    eyes.sideBySide = layout != StereoLayout::OverUnder;
+bool openEyes(const PairPlan &plan, EyeReaders &eyes) {
+    if (plan.left.mpoImage)
+        return openMpoImage(plan, plan.left, eyes.mpoImages[0], eyes.left) &&
+               openMpoImage(plan, plan.right, eyes.mpoImages[1], eyes.right);
+    const QString &leftFile = plan.inputOf(plan.left).file;
+    if (!plan.oneFile)
+        return eyes.left.open(leftFile) && eyes.right.open(plan.inputOf(plan.right).file);
+    const EyeRegion region = plan.left.region;
+    eyes.sideBySide = region == EyeRegion::LeftHalf || region == EyeRegion::RightHalf;
     eyes.overUnder = !eyes.sideBySide;
-    eyes.exchanged = (layout == StereoLayout::Cross) != job.settings.swap;
-    eyes.leftHead = FileHead(job.leftFile);
-    return eyes.left.open(job.leftFile) && (eyes.sideBySide || eyes.right.open(job.leftFile));
+    eyes.exchanged = region == EyeRegion::RightHalf || region == EyeRegion::BottomHalf;
+    return eyes.left.open(leftFile) && (eyes.sideBySide || eyes.right.open(leftFile));
+}
+
+bool packsSideBySide(StereoOutput to) {
+    return to == StereoOutput::Parallel || to == StereoOutput::Cross || to == StereoOutput::Jps;
+}
+
+bool isPlainJpeg(const EyeSource &eye) {
+    return eye.jpeg && eye.jpeg->colourOrGrey && eye.jpeg->upright;
 }
 
 // A band of both eyes, decoded while the band before it is combined and encoded.
@@ -113,166 +67,210 @@ struct Band {
     std::vector<PackedPixel> right;
 };
 
-} // namespace
+// The stream of one job: both eyes decoded a band at a time, each band combined or put side by
+// side into the output's rows while the pool decodes the next.
+class EyeStream {
+public:
+    EyeStream(const PairPlan &plan, Threads threads)
+        : job_(plan.job)
+        , parallel_(threads == Threads::All) {
+        const QSize eye = plan.jpegEyeSize(plan.left);
+        width_ = eye.width();
+        height_ = eye.height();
+        leftHead_ = plan.left.head;
+        opened_ = openEyes(plan, eyes_);
+    }
 
-std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels, Threads threads) {
-    // Both eyes may also be put side by side as they are, a row of each in each output row.
-    const bool packsSideBySide = job.settings.to == StereoOutput::Parallel ||
-                                 job.settings.to == StereoOutput::Cross ||
-                                 job.settings.to == StereoOutput::Jps;
-    if (job.settings.align || job.settings.windowShift || job.settings.adjust.any() ||
-        (job.settings.to != StereoOutput::Anaglyph && !packsSideBySide) ||
-        (job.settings.format != FileFormat::Jpeg && job.settings.format != FileFormat::Bmp))
-        return std::nullopt;
-    EyeReaders eyes;
-    if (!openEyes(job, eyes))
-        return std::nullopt;
-    JpegBandReader &left = eyes.left;
-    JpegBandReader &right = eyes.right;
-    // The size of an eye, and of the rows each reader gives.
-    const int width = eyes.sideBySide ? left.width() / 2 : left.width();
-    const int height = eyes.overUnder ? left.height() / 2 : left.height();
-    const std::size_t leftRowWidth = std::size_t(left.width());
-    // A JPEG output keeps the left eye's comments and colour profile, so only the left's must be
-    // plain; Qt's BMP writer keeps neither.
-    if (width == 0 || height == 0 || !left.isColourOrGrey() || !isShownAsStored(left) ||
-        qint64(left.width()) * left.height() > maxPixels ||
-        (job.settings.format == FileFormat::Jpeg && left.hasCommentOrProfile()))
-        return std::nullopt;
-    if (!eyes.oneFile() && (!right.isColourOrGrey() || right.width() != width ||
-                            right.height() != height || !isShownAsStored(right)))
-        return std::nullopt;
+    // Nothing when a decoder refuses the data, for the general path to tell why.
+    std::optional<Outcome> run() {
+        if (!opened_ || !start())
+            return std::nullopt;
+        writer_ = bandWriter(job_.settings.format, job_.outputFile);
+        if (!writer_->begin(header()))
+            return cannotWrite(writer_->error());
+        std::optional<Outcome> ended;
+        if (!streamBands(ended)) {
+            writer_->cancel();
+            return ended;
+        }
+        if (!finishReading()) {
+            writer_->cancel();
+            return std::nullopt;
+        }
+        if (!writer_->finish())
+            return cannotWrite(writer_->error());
+        return Outcome{};
+    }
 
-    const bool parallel = threads == Threads::All;
-    const auto decodeBoth = [&left, &right, &eyes, parallel](Band &band, int rows) {
-        if (eyes.sideBySide)
+private:
+    int outputWidth() const { return packsSideBySide(job_.settings.to) ? 2 * width_ : width_; }
+    std::size_t leftRowWidth() const { return std::size_t(eyes_.left.width()); }
+    int rowsFrom(int row) const { return std::min(kBandRows, height_ - row); }
+
+    bool start() {
+        // The lower eye starts half way down the picture.
+        const auto startRight = [this] {
+            return eyes_.sideBySide ||
+                   (eyes_.right.start() && (!eyes_.overUnder || eyes_.right.skipRows(height_)));
+        };
+        if (!parallel_)
+            return eyes_.left.start() && startRight();
+        // A progressive picture is read whole here: the two at once.
+        QFuture<bool> rightStarted = QtConcurrent::run(startRight);
+        const bool leftStarted = eyes_.left.start();
+        return rightStarted.result() && leftStarted;
+    }
+
+    PictureHeader header() const {
+        // Qt's reader gives a picture without a resolution of its own the default one of any
+        // image; the camera's EXIF resolution stands in for a missing JFIF one, as on the
+        // general path.
+        QImage unset(1, 1, QImage::Format_RGB32);
+        ApplyCameraResolution(unset, leftHead_);
+        const bool jpeg = job_.settings.format == FileFormat::Jpeg;
+        return {.width = outputWidth(),
+                .height = height_,
+                .dotsPerMeterX = eyes_.left.dotsPerMeterX(unset.dotsPerMeterX()),
+                .dotsPerMeterY = eyes_.left.dotsPerMeterY(unset.dotsPerMeterY()),
+                .quality = jpeg ? job_.settings.jpegQuality : -1,
+                .exif = jpeg ? UprightExif(ExifOfJpeg(leftHead_), {outputWidth(), height_})
+                             : QByteArray()};
+    }
+
+    bool decodeBoth(Band &band, int rows) {
+        JpegBandReader &left = eyes_.left;
+        JpegBandReader &right = eyes_.right;
+        if (eyes_.sideBySide)
             return left.readRows(band.left.data(), rows);
-        if (!parallel)
+        if (!parallel_)
             return left.readRows(band.left.data(), rows) && right.readRows(band.right.data(), rows);
         QFuture<bool> rightDone =
             QtConcurrent::run([&] { return right.readRows(band.right.data(), rows); });
         const bool leftDone = left.readRows(band.left.data(), rows);
         return rightDone.result() && leftDone;
-    };
-    // The lower eye starts half way down the picture.
-    const auto startRight = [&] {
-        return eyes.sideBySide ||
-               (right.start() && (!eyes.overUnder || right.skipRows(left.height() / 2)));
-    };
-    if (parallel) {
-        // A progressive picture is read whole here: the two at once.
-        QFuture<bool> rightStarted = QtConcurrent::run(startRight);
-        const bool leftStarted = left.start();
-        if (!rightStarted.result() || !leftStarted)
-            return std::nullopt;
-    } else if (!left.start() || !startRight()) {
-        return std::nullopt;
     }
 
-    QSaveFile file(job.outputFile);
-    const auto writeFailure = [&](const QString &why) {
-        file.cancelWriting();
-        return cannotWrite(job.outputFile, why);
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return writeFailure(file.errorString());
-    // Qt's reader gives a picture without a resolution of its own the default one of any image;
-    // the camera's EXIF resolution stands in for a missing JFIF one, as on the general path.
-    QImage unset(1, 1, QImage::Format_RGB32);
-    ApplyCameraResolution(unset, eyes.leftHead);
-    const int dotsPerMeterX = left.dotsPerMeterX(unset.dotsPerMeterX());
-    const int dotsPerMeterY = left.dotsPerMeterY(unset.dotsPerMeterY());
-    const int outputWidth = packsSideBySide ? 2 * width : width;
-    const QByteArray exif = job.settings.format == FileFormat::Jpeg
-                                ? UprightExif(ExifOfJpeg(eyes.leftHead), {outputWidth, height})
-                                : QByteArray();
-    JpegBandWriter jpeg;
-    std::optional<BmpBandOutput> bmp;
-    if (job.settings.format == FileFormat::Bmp)
-        bmp.emplace(file, outputWidth, height, dotsPerMeterX, dotsPerMeterY);
-    else if (!jpeg.start(file, outputWidth, height, dotsPerMeterX, dotsPerMeterY,
-                         job.settings.jpegQuality, exif))
-        return writeFailure(jpeg.errorString());
-    const auto writeBand = [&](const PackedPixel *rows, int firstRow, int count) {
-        if (!bmp)
-            return jpeg.writeRows(rows, count);
-        bmp->writeBand(rows, firstRow, count);
-        return bmp->error() == 0;
-    };
-    const auto outputError = [&] {
-        return bmp ? qt_error_string(bmp->error()) : jpeg.errorString();
-    };
-
-    std::array<Band, 2> bands;
-    for (Band &band : bands) {
-        band.left.resize(leftRowWidth * kBandRows);
-        band.right.resize(eyes.sideBySide ? 0 : std::size_t(width) * kBandRows);
-    }
-    std::vector<PackedPixel> combined(std::size_t(outputWidth) * kBandRows);
     // Row y of each eye in a band.
-    const auto eyeRows = [&](const Band &band, int y) {
-        const PackedPixel *first = band.left.data() + leftRowWidth * std::size_t(y);
+    std::pair<const PackedPixel *, const PackedPixel *> eyeRows(const Band &band, int y) const {
+        const PackedPixel *first = band.left.data() + leftRowWidth() * std::size_t(y);
         const PackedPixel *second =
-            eyes.sideBySide ? first + width : band.right.data() + std::size_t(width) * y;
-        return eyes.exchanged ? std::pair{second, first} : std::pair{first, second};
-    };
-    const auto rowsFrom = [height](int row) { return std::min(kBandRows, height - row); };
-    if (!decodeBoth(bands[0], rowsFrom(0))) {
-        file.cancelWriting();
-        return std::nullopt;
+            eyes_.sideBySide ? first + width_ : band.right.data() + std::size_t(width_) * y;
+        return eyes_.exchanged ? std::pair{second, first} : std::pair{first, second};
     }
-    for (int row = 0, current = 0; row < height; row += kBandRows, current ^= 1) {
-        Band &band = bands[std::size_t(current)];
-        const int rows = rowsFrom(row);
-        const int nextRow = row + kBandRows;
-        // The next band decodes on the pool while this one is combined and encoded here.
-        Band &following = bands[std::size_t(current ^ 1)];
-        QFuture<bool> next;
-        if (parallel && nextRow < height)
-            next = QtConcurrent::run(decodeBoth, std::ref(following), rowsFrom(nextRow));
+
+    void combineBand(const Band &band, int rows, PackedPixel *combined) const {
+        const StereoOutput to = job_.settings.to;
         for (int y = 0; y < rows; ++y) {
             const auto [leftEye, rightEye] = eyeRows(band, y);
-            PackedPixel *const outputRow = combined.data() + std::size_t(outputWidth) * y;
-            if (!packsSideBySide) {
-                combineMethodSpan(leftEye, rightEye, outputRow, std::size_t(width),
-                                  job.settings.mode);
+            PackedPixel *const outputRow = combined + std::size_t(outputWidth()) * y;
+            if (!packsSideBySide(to)) {
+                combineMethodSpan(leftEye, rightEye, outputRow, std::size_t(width_),
+                                  job_.settings.mode);
                 continue;
             }
-            const bool leftFirst = job.settings.to == StereoOutput::Parallel;
-            std::copy_n(leftFirst ? leftEye : rightEye, width, outputRow);
-            std::copy_n(leftFirst ? rightEye : leftEye, width, outputRow + width);
-        }
-        const bool written = writeBand(combined.data(), row, rows);
-        bool decoded = true;
-        if (nextRow < height)
-            decoded = parallel ? next.result() : decodeBoth(following, rowsFrom(nextRow));
-        if (!written)
-            return writeFailure(outputError());
-        if (!decoded) {
-            file.cancelWriting();
-            return std::nullopt;
-        }
-        if (job.stopRequested()) {
-            file.cancelWriting();
-            return interrupted(job);
+            const bool leftFirst = to == StereoOutput::Parallel;
+            std::copy_n(leftFirst ? leftEye : rightEye, width_, outputRow);
+            std::copy_n(leftFirst ? rightEye : leftEye, width_, outputRow + width_);
         }
     }
+
+    // False when the stream ends early, with *ended the outcome of a failed write or a stop, or
+    // nothing for a decoder that refused the data.
+    bool streamBands(std::optional<Outcome> &ended) {
+        std::array<Band, 2> bands;
+        for (Band &band : bands) {
+            band.left.resize(leftRowWidth() * kBandRows);
+            band.right.resize(eyes_.sideBySide ? 0 : std::size_t(width_) * kBandRows);
+        }
+        std::vector<PackedPixel> combined(std::size_t(outputWidth()) * kBandRows);
+        if (!decodeBoth(bands[0], rowsFrom(0)))
+            return false;
+        for (int row = 0, current = 0; row < height_; row += kBandRows, current ^= 1) {
+            Band &band = bands[std::size_t(current)];
+            const int nextRow = row + kBandRows;
+            // The next band decodes on the pool while this one is combined and encoded here.
+            Band &following = bands[std::size_t(current ^ 1)];
+            QFuture<bool> next;
+            if (parallel_ && nextRow < height_)
+                next = QtConcurrent::run([this, &following, nextRow] {
+                    return decodeBoth(following, rowsFrom(nextRow));
+                });
+            combineBand(band, rowsFrom(row), combined.data());
+            const bool written = writer_->writeRows(combined.data(), row, rowsFrom(row));
+            bool decoded = true;
+            if (nextRow < height_)
+                decoded = parallel_ ? next.result() : decodeBoth(following, rowsFrom(nextRow));
+            if (!written)
+                ended = cannotWrite(writer_->error());
+            else if (decoded && job_.stopRequested())
+                ended = interrupted(job_);
+            if (!written || !decoded || ended)
+                return false;
+        }
+        return true;
+    }
+
     // Qt's reader reads on to the end of the picture; a file cut short there is refused. The
     // upper eye's reader stops at its last row; the lower one's reads on past the row an odd
     // height leaves.
-    const bool finished = eyes.sideBySide ? left.finish()
-                          : eyes.overUnder
-                              ? right.skipRows(left.height() - 2 * height) && right.finish()
-                              : left.finish() && right.finish();
-    if (!finished) {
-        file.cancelWriting();
-        return std::nullopt;
+    bool finishReading() {
+        if (eyes_.sideBySide)
+            return eyes_.left.finish();
+        if (eyes_.overUnder)
+            return eyes_.right.skipRows(eyes_.left.height() - 2 * height_) && eyes_.right.finish();
+        return eyes_.left.finish() && eyes_.right.finish();
     }
-    if (!bmp && !jpeg.finish())
-        return writeFailure(jpeg.errorString());
-    if (const QString why = commitToDisk(file); !why.isEmpty())
-        return cannotWrite(job.outputFile, why);
-    return Outcome{};
+
+    const PairJob &job_;
+    bool parallel_;
+    int width_ = 0;
+    int height_ = 0;
+    QByteArray leftHead_;
+    EyeReaders eyes_;
+    bool opened_ = false;
+    std::unique_ptr<PictureWriter> writer_;
+};
+
+} // namespace
+
+bool acceptsJpegStreamed(const PairPlan &plan, QString *whyNot) {
+    const PairSettings &asked = plan.job.settings;
+    if (asked.align || asked.windowShift || asked.adjust.any()) {
+        *whyNot = QStringLiteral("a stage changes the eyes");
+        return false;
+    }
+    if ((asked.to != StereoOutput::Anaglyph && !packsSideBySide(asked.to)) ||
+        (asked.format != FileFormat::Jpeg && asked.format != FileFormat::Bmp)) {
+        *whyNot = QStringLiteral("the output is no JPEG or BMP, combined or side by side");
+        return false;
+    }
+    // An MPO cut in two would give halves of its first image: the general path tells so.
+    const ProbedInput &input = plan.inputOf(plan.left);
+    if (plan.oneFile && plan.job.layout != StereoLayout::FromFile &&
+        input.mpo.kind != MpoIndex::Kind::NotMpo) {
+        *whyNot = QStringLiteral("an MPO is cut in two");
+        return false;
+    }
+    // A file past the bound is left to the general path, which refuses it.
+    if (plan.left.mpoImage && input.size > kMaxMpoBytes) {
+        *whyNot = QStringLiteral("the MPO is larger than the tool reads");
+        return false;
+    }
+    const QSize eye = plan.jpegEyeSize(plan.left);
+    // A JPEG output keeps the left eye's comments and colour profile, so only the left's must
+    // be plain; Qt's BMP writer keeps neither.
+    if (!isPlainJpeg(plan.left) || !isPlainJpeg(plan.right) || eye.isEmpty() ||
+        plan.jpegEyeSize(plan.right) != eye ||
+        qint64(plan.left.jpeg->width) * plan.left.jpeg->height > asked.maxPixels ||
+        (asked.format == FileFormat::Jpeg && plan.left.jpeg->commentOrProfile)) {
+        *whyNot = QStringLiteral("the eyes are not plain upright JPEGs of one size");
+        return false;
+    }
+    return true;
+}
+
+std::optional<Outcome> runJpegStreamed(const PairPlan &plan, Threads threads) {
+    return EyeStream(plan, threads).run();
 }
 
 } // namespace duoptica

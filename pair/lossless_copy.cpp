@@ -1,11 +1,7 @@
 #include "lossless_copy.h"
 
-#include "exif_orientation.h"
-#include "jpeg_band_reader.h"
 #include "mpo_file.h"
-#include "mpo_index.h"
 #include "picture_file.h"
-#include "stereo_input.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -18,12 +14,22 @@ namespace {
 // well under this.
 constexpr qint64 kMaxInputBytes = qint64(1) << 30;
 
-QByteArray readRegularFile(const QString &fileName) {
-    QFile file(fileName);
-    if (!QFileInfo(fileName).isFile() || file.size() > kMaxInputBytes ||
-        !file.open(QIODevice::ReadOnly))
+// The eye's JPEG as stored: a whole file, or one image of an MPO.
+QByteArray eyeBytes(const PairPlan &plan, const EyeSource &eye) {
+    const ProbedInput &input = plan.inputOf(eye);
+    QFile file(input.file);
+    if (!file.open(QIODevice::ReadOnly))
         return {};
-    return file.readAll();
+    if (!eye.mpoImage)
+        return file.readAll();
+    if (!file.seek(eye.mpoImage->offset))
+        return {};
+    const QByteArray image = file.read(eye.mpoImage->size);
+    return image.size() == eye.mpoImage->size ? image : QByteArray();
+}
+
+bool isUprightJpeg(const EyeSource &eye) {
+    return eye.region == EyeRegion::Whole && eye.jpeg && eye.jpeg->upright;
 }
 
 // The JPEG without its APP2 "MPF" segments, which describe the file it came from.
@@ -46,64 +52,52 @@ QByteArray withoutMpf(QByteArrayView jpeg) {
     return copy;
 }
 
-struct JpegEye {
-    QByteArray bytes;
-    int width = 0;
-    int height = 0;
-};
-
-// A JPEG that Qt shows as stored; empty bytes otherwise.
-JpegEye uprightJpeg(QByteArray bytes) {
-    JpegBandReader reader;
-    if (bytes.isEmpty() || !reader.openBytes(bytes))
-        return {};
-    const int orientation = reader.app1Data().isEmpty() ? 0 : ExifOrientation(reader.app1Data());
-    if (orientation > 1)
-        return {};
-    return {withoutMpf(bytes), reader.width(), reader.height()};
-}
-
 } // namespace
 
-std::optional<Outcome> copyJpegsLosslessly(const PairJob &job) {
-    const bool toMpo = job.settings.to == StereoOutput::Mpo;
-    const bool toJpegPair =
-        job.settings.to == StereoOutput::Pair && job.settings.format == FileFormat::Jpeg;
-    if ((!toMpo && !toJpegPair) || job.settings.align || job.settings.windowShift)
-        return std::nullopt;
-    JpegEye left;
-    JpegEye right;
-    if (job.layout == StereoLayout::Pair) {
-        left = uprightJpeg(readRegularFile(job.leftFile));
-        right = uprightJpeg(readRegularFile(job.rightFile));
-    } else if (job.layout == StereoLayout::FromFile && !isJpsFile(job.leftFile)) {
-        const QByteArray file = readRegularFile(job.leftFile);
-        const MpoIndex index = ReadMpoIndex(file);
-        if (index.kind != MpoIndex::Kind::Mpo || index.images.size() < 2)
-            return std::nullopt;
-        const auto image = [&](int i) {
-            return file.sliced(index.images[i].offset, index.images[i].size);
-        };
-        left = uprightJpeg(image(0));
-        right = uprightJpeg(image(1));
+bool acceptsLosslessCopy(const PairPlan &plan, QString *whyNot) {
+    const PairSettings &asked = plan.job.settings;
+    const bool toMpo = asked.to == StereoOutput::Mpo;
+    const bool toJpegPair = asked.to == StereoOutput::Pair && asked.format == FileFormat::Jpeg;
+    if (!toMpo && !toJpegPair) {
+        *whyNot = QStringLiteral("the output is no MPO or pair of JPEG files");
+        return false;
     }
-    // The general path tells what is wrong with eyes of two sizes, or with a damaged file.
-    if (left.bytes.isEmpty() || right.bytes.isEmpty() || left.width != right.width ||
-        left.height != right.height)
-        return std::nullopt;
-    if (job.settings.swap)
-        std::swap(left, right);
+    if (asked.align || asked.windowShift) {
+        *whyNot = QStringLiteral("a stage moves the pixels");
+        return false;
+    }
+    for (const ProbedInput &input : plan.inputs)
+        if (!input.regular || input.size > kMaxInputBytes) {
+            *whyNot = QStringLiteral("an input is no regular file of at most 1 GiB");
+            return false;
+        }
+    // The whole-picture path tells what is wrong with eyes of two sizes, or a damaged file.
+    if (!isUprightJpeg(plan.left) || !isUprightJpeg(plan.right) ||
+        plan.jpegEyeSize(plan.left) != plan.jpegEyeSize(plan.right)) {
+        *whyNot = QStringLiteral("the eyes are not upright JPEGs of one size");
+        return false;
+    }
+    return true;
+}
 
+std::optional<Outcome> runLosslessCopy(const PairPlan &plan, Threads) {
+    QByteArray left = eyeBytes(plan, plan.left);
+    QByteArray right = eyeBytes(plan, plan.right);
+    // The files changed since they were probed.
+    if (left.size() < 4 || right.size() < 4)
+        return std::nullopt;
+    left = withoutMpf(left);
+    right = withoutMpf(right);
     QString failedFile;
     QString error;
-    if (toMpo) {
-        const QByteArray mpo = multiPictureFile(left.bytes, right.bytes);
+    if (plan.job.settings.to == StereoOutput::Mpo) {
+        const QByteArray mpo = multiPictureFile(left, right);
         if (mpo.isEmpty())
             return std::nullopt;
-        error = SaveFiles({{job.outputFile, mpo}}, &failedFile);
+        error = SaveFiles({{plan.job.outputFile, mpo}}, &failedFile);
     } else {
-        const QStringList names = outputFilesOf(job);
-        error = SaveFiles({{names[0], left.bytes}, {names[1], right.bytes}}, &failedFile);
+        const QStringList names = outputFilesOf(plan.job);
+        error = SaveFiles({{names[0], left}, {names[1], right}}, &failedFile);
     }
     if (!error.isEmpty())
         return cannotWrite(failedFile, error);

@@ -4,13 +4,31 @@
 #include "general_path.h"
 #include "jpeg_stream.h"
 #include "lossless_copy.h"
-#include "picture_file.h"
 
 #include <QFileInfo>
+
+#include <array>
 
 namespace duoptica {
 
 namespace {
+
+struct PathEntry {
+    PairPath path;
+    bool (*accepts)(const PairPlan &plan, QString *whyNot);
+    // Nothing when the data turned out other than probed: the next path that accepts it runs.
+    std::optional<Outcome> (*run)(const PairPlan &plan, Threads threads);
+};
+
+constexpr std::array kPaths{
+    PathEntry{PairPath::LosslessCopy, acceptsLosslessCopy, runLosslessCopy},
+    PathEntry{PairPath::BmpDirect, acceptsBmpDirect, runBmpDirect},
+    PathEntry{PairPath::JpegStreamed, acceptsJpegStreamed, runJpegStreamed},
+    PathEntry{PairPath::WholePictures, [](const PairPlan &, QString *) { return true; },
+              [](const PairPlan &plan, Threads threads) -> std::optional<Outcome> {
+                  return combineWholePictures(plan.job, threads);
+              }},
+};
 
 bool isSameFile(const QString &a, const QString &b) {
     const QString canonicalA = QFileInfo(a).canonicalFilePath();
@@ -19,6 +37,21 @@ bool isSameFile(const QString &a, const QString &b) {
 
 } // namespace
 
+PairPlan planPair(const PairJob &job) {
+    PairPlan plan = probePair(job);
+    QStringList passedOn;
+    for (const PathEntry &entry : kPaths) {
+        QString whyNot;
+        if (entry.accepts(plan, &whyNot)) {
+            plan.path = entry.path;
+            break;
+        }
+        passedOn << pairPathName(entry.path) + QStringLiteral(": ") + whyNot;
+    }
+    plan.why = passedOn.join(QStringLiteral("; "));
+    return plan;
+}
+
 Outcome combinePairFiles(const PairJob &job, Threads threads) {
     for (const QString &output : outputFilesOf(job))
         for (const QString &input : {job.leftFile, job.rightFile})
@@ -26,15 +59,14 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
                 return {ExitCode::Usage,
                         QStringLiteral("%1: the output would overwrite an input").arg(output)};
 
-    if (std::optional<Outcome> copied = copyJpegsLosslessly(job))
-        return *copied;
-    // The direct path combines; the streamed one also puts eyes side by side. Other packings, and
-    // a moved eye, take whole pictures.
-    if (job.settings.to == StereoOutput::Anaglyph && !job.settings.windowShift)
-        if (std::optional<Outcome> direct = combineBmpDirect(job, job.settings.maxPixels, threads))
-            return *direct;
-    if (std::optional<Outcome> streamed = combineJpegStreamed(job, job.settings.maxPixels, threads))
-        return *streamed;
+    const PairPlan plan = planPair(job);
+    for (const PathEntry &entry : kPaths) {
+        QString whyNot;
+        if (entry.path < plan.path || !entry.accepts(plan, &whyNot))
+            continue;
+        if (std::optional<Outcome> outcome = entry.run(plan, threads))
+            return *outcome;
+    }
     return combineWholePictures(job, threads);
 }
 

@@ -8,6 +8,10 @@ Outcome cannotWrite(const QString &outputFile, const QString &why) {
     return {ExitCode::WriteFailure, QStringLiteral("%1: cannot write: %2").arg(outputFile, why)};
 }
 
+Outcome cannotWrite(const WriteError &error) {
+    return cannotWrite(error.fileName, error.reason);
+}
+
 Outcome interrupted(const PairJob &job) {
     return {ExitCode::Interrupted,
             QStringLiteral("%1: stopped by a signal before it was written").arg(job.outputFile)};

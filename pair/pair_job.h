@@ -7,6 +7,7 @@
 #include "exit_code.h"
 #include "output_format.h"
 #include "picture_file.h"
+#include "picture_writer.h"
 #include "resize_stage.h"
 
 #include <QByteArray>
@@ -93,6 +94,7 @@ struct Outcome {
 
 // The outcome of a job whose output could not be written, for the reason given.
 Outcome cannotWrite(const QString &outputFile, const QString &why);
+Outcome cannotWrite(const WriteError &error);
 
 // The outcome of a job stopped before its output was written.
 Outcome interrupted(const PairJob &job);

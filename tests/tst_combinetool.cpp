@@ -1,10 +1,9 @@
 // duoptica-combine as a user runs it: files in, files out, messages and exit statuses.
-#include "bmp_direct.h"
 #include "combine_pictures.h"
 #include "exit_code.h"
 #include "file_size_limit.h"
 #include "general_path.h"
-#include "jpeg_stream.h"
+#include "pair_paths.h"
 #include "picture_file.h"
 #include "picture_fixtures.h"
 #include "run_program.h"
@@ -442,7 +441,7 @@ void CombineToolTest::combinesUncompressedBmpsAsFromAnyOtherFormat() {
                                 .outputFile = path("direct.bmp"),
                                 .settings = {.format = duoptica::FileFormat::Bmp}};
     const std::optional<duoptica::Outcome> direct =
-        duoptica::combineBmpDirect(job, duoptica::kMaxPicturePixels, duoptica::Threads::One);
+        runOnPath(duoptica::PairPath::BmpDirect, job, duoptica::Threads::One);
     QVERIFY(direct && direct->code == ExitCode::Success);
 
     const ProgramRun fromBmp =
@@ -1143,7 +1142,7 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
     }
     if (!streamed) {
         for (const duoptica::Threads threads : {duoptica::Threads::All, duoptica::Threads::One})
-            QVERIFY(!duoptica::combineJpegStreamed(job, duoptica::kMaxPicturePixels, threads));
+            QVERIFY(!runOnPath(duoptica::PairPath::JpegStreamed, job, threads));
         return;
     }
     // A pair's reference is decoded and combined on its own; a single picture's is the general
@@ -1160,7 +1159,7 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes() {
     for (const duoptica::Threads threads : {duoptica::Threads::All, duoptica::Threads::One}) {
         job.outputFile = path("streamed." + format);
         const std::optional<duoptica::Outcome> outcome =
-            duoptica::combineJpegStreamed(job, duoptica::kMaxPicturePixels, threads);
+            runOnPath(duoptica::PairPath::JpegStreamed, job, threads);
         QVERIFY(outcome.has_value());
         QCOMPARE(int(outcome->code), int(ExitCode::Success));
         QCOMPARE(fixtures::readFile(path("streamed." + format)), expected);

@@ -1,8 +1,8 @@
 // duoptica-combine --to: the eyes written for stereo viewers, read back as a viewer or another
 // program would read them.
 #include "general_path.h"
-#include "jpeg_stream.h"
 #include "mpo_index.h"
+#include "pair_paths.h"
 #include "picture_fixtures.h"
 #include "run_program.h"
 #include "synthetic_stereo.h"
@@ -508,7 +508,7 @@ void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes() {
     QCOMPARE(int(duoptica::combineWholePictures(job, duoptica::Threads::All).code), 0);
     job.outputFile = path("streamed." + format);
     const std::optional<duoptica::Outcome> streamed =
-        duoptica::combineJpegStreamed(job, duoptica::kMaxPicturePixels, duoptica::Threads::All);
+        runOnPath(duoptica::PairPath::JpegStreamed, job, duoptica::Threads::All);
     QVERIFY(streamed.has_value());
     QCOMPARE(int(streamed->code), 0);
     QCOMPARE(fixtures::readFile(path("streamed." + format)),

@@ -1,0 +1,178 @@
+#include "picture_writer.h"
+
+#include "bmp_band_output.h"
+#include "disk_sync.h"
+#include "jpeg_band_writer.h"
+#include "picture_file.h"
+#include "png_parallel_output.h"
+
+#include <QSaveFile>
+
+#include <optional>
+
+namespace duoptica {
+
+bool PictureWriter::fail(const QString &reason) {
+    if (!error_.failed())
+        error_.reason = reason;
+    return false;
+}
+
+bool PictureWriter::writePicture(const QImage &picture, int quality) {
+    const QImage words = picture.convertToFormat(QImage::Format_RGB32);
+    if (words.isNull())
+        return fail(QStringLiteral("not enough memory"));
+    if (!begin({.width = words.width(),
+                .height = words.height(),
+                .dotsPerMeterX = words.dotsPerMeterX(),
+                .dotsPerMeterY = words.dotsPerMeterY(),
+                .quality = quality,
+                .exif = {}}))
+        return false;
+    for (int y = 0; y < words.height(); ++y)
+        if (!writeRows(reinterpret_cast<const PackedPixel *>(words.constScanLine(y)), y, 1))
+            return false;
+    return finish();
+}
+
+namespace {
+
+// The rows go where they belong in the file as they come, from any thread.
+class BmpWriter final : public PictureWriter {
+public:
+    using PictureWriter::PictureWriter;
+
+    bool begin(const PictureHeader &header) override {
+        file_.setFileName(error_.fileName);
+        if (!file_.open(QIODevice::WriteOnly))
+            return fail(file_.errorString());
+        output_.emplace(file_, header.width, header.height, header.dotsPerMeterX,
+                        header.dotsPerMeterY);
+        return output_->error() == 0 || failWith(output_->error());
+    }
+    // Several threads may be here at once: a failure is only noted, and told by finish().
+    bool writeRows(const PackedPixel *rows, int firstRow, int count) override {
+        output_->writeBand(rows, firstRow, count);
+        return output_->error() == 0;
+    }
+    bool finish() override {
+        if (output_->error() != 0)
+            return failWith(output_->error());
+        if (const QString why = commitToDisk(file_); !why.isEmpty())
+            return fail(why);
+        return true;
+    }
+    void cancel() override { file_.cancelWriting(); }
+    bool takesBandsInAnyOrder() const override { return true; }
+
+private:
+    bool failWith(int errnoValue) {
+        file_.cancelWriting();
+        return fail(qt_error_string(errnoValue));
+    }
+
+    QSaveFile file_;
+    std::optional<BmpBandOutput> output_;
+};
+
+class JpegWriter final : public PictureWriter {
+public:
+    using PictureWriter::PictureWriter;
+
+    bool begin(const PictureHeader &header) override {
+        file_.setFileName(error_.fileName);
+        if (!file_.open(QIODevice::WriteOnly))
+            return fail(file_.errorString());
+        return jpeg_.start(file_, header.width, header.height, header.dotsPerMeterX,
+                           header.dotsPerMeterY, header.quality, header.exif) ||
+               failWithEncoder();
+    }
+    bool writeRows(const PackedPixel *rows, int, int count) override {
+        return jpeg_.writeRows(rows, count) || failWithEncoder();
+    }
+    bool finish() override {
+        if (!jpeg_.finish())
+            return failWithEncoder();
+        if (const QString why = commitToDisk(file_); !why.isEmpty())
+            return fail(why);
+        return true;
+    }
+    void cancel() override { file_.cancelWriting(); }
+
+private:
+    bool failWithEncoder() {
+        file_.cancelWriting();
+        return fail(jpeg_.errorString());
+    }
+
+    QSaveFile file_;
+    JpegBandWriter jpeg_;
+};
+
+// Held whole until finish(), then written by Qt's writers or, for a plain PNG, deflated a band
+// per core.
+class WholeWriter final : public PictureWriter {
+public:
+    WholeWriter(FileFormat format, const QString &fileName, bool allThreads)
+        : PictureWriter(fileName)
+        , format_(format)
+        , allThreads_(allThreads) {}
+
+    bool begin(const PictureHeader &header) override {
+        picture_ = QImage(header.width, header.height, QImage::Format_RGB32);
+        if (picture_.isNull())
+            return fail(QStringLiteral("not enough memory"));
+        picture_.setDotsPerMeterX(header.dotsPerMeterX);
+        picture_.setDotsPerMeterY(header.dotsPerMeterY);
+        quality_ = header.quality;
+        return true;
+    }
+    bool writeRows(const PackedPixel *rows, int firstRow, int count) override {
+        const qsizetype words = qsizetype(picture_.width()) * count;
+        std::copy_n(rows, words, reinterpret_cast<PackedPixel *>(picture_.scanLine(firstRow)));
+        return true;
+    }
+    bool finish() override { return save(picture_, quality_); }
+    void cancel() override { picture_ = QImage(); }
+    bool takesBandsInAnyOrder() const override { return true; }
+    bool writePicture(const QImage &picture, int quality) override {
+        return save(picture, quality);
+    }
+
+private:
+    bool save(const QImage &picture, int quality) {
+        const QString why =
+            format_ == FileFormat::Png && canWritePngInParallel(picture)
+                ? writePngInParallel(picture, error_.fileName, allThreads_)
+                : SavePicture(picture, error_.fileName, qtFormatName(format_), quality);
+        return why.isEmpty() || fail(why);
+    }
+
+    FileFormat format_;
+    bool allThreads_;
+    QImage picture_;
+    int quality_ = -1;
+};
+
+} // namespace
+
+std::unique_ptr<PictureWriter> bandWriter(FileFormat format, const QString &fileName) {
+    switch (format) {
+    case FileFormat::Bmp:
+        return std::make_unique<BmpWriter>(fileName);
+    case FileFormat::Jpeg:
+        return std::make_unique<JpegWriter>(fileName);
+    case FileFormat::Png:
+    case FileFormat::Gif:
+    case FileFormat::Webp:
+        break;
+    }
+    return wholePictureWriter(format, fileName, true);
+}
+
+std::unique_ptr<PictureWriter> wholePictureWriter(FileFormat format, const QString &fileName,
+                                                  bool allThreads) {
+    return std::make_unique<WholeWriter>(format, fileName, allThreads);
+}
+
+} // namespace duoptica
