@@ -62,8 +62,8 @@ bool acceptsLosslessCopy(const PairPlan &plan, QString *whyNot) {
         *whyNot = QStringLiteral("the output is no MPO or pair of JPEG files");
         return false;
     }
-    if (asked.align || asked.windowShift) {
-        *whyNot = QStringLiteral("a stage moves the pixels");
+    if (asked.align || asked.windowShift || asked.adjust.any()) {
+        *whyNot = QStringLiteral("a stage changes the pixels");
         return false;
     }
     for (const ProbedInput &input : plan.inputs)
