@@ -1,11 +1,14 @@
 #include "combine_options.h"
 
-#include <QCommandLineParser>
+#include "option_table.h"
+
 #include <QFileInfo>
 
 namespace duoptica {
 
 namespace {
+
+using namespace Qt::Literals::StringLiterals;
 
 bool modeNamed(const QString &name, AnaglyphMethod &mode) {
     const QByteArray lower = name.toLower().toUtf8();
@@ -16,21 +19,6 @@ bool modeNamed(const QString &name, AnaglyphMethod &mode) {
         }
     }
     return false;
-}
-
-bool layoutNamed(const QString &name, StereoLayout &layout) {
-    const QString lower = name.toLower();
-    if (lower == u"pair")
-        layout = StereoLayout::Pair;
-    else if (lower == u"parallel")
-        layout = StereoLayout::Parallel;
-    else if (lower == u"cross")
-        layout = StereoLayout::Cross;
-    else if (lower == u"over-under")
-        layout = StereoLayout::OverUnder;
-    else
-        return false;
-    return true;
 }
 
 // A format that holds one picture (bmp, png, jpg), by its name or extension.
@@ -53,43 +41,6 @@ bool windowNamed(const QString &name, align::WindowPlacement &window) {
     return isNumber;
 }
 
-// --resize WxH or W and --max-size N, each side a whole number of pixels; empty when well said.
-QString eyeSizeFrom(const QCommandLineParser &parser, const QCommandLineOption &resize,
-                    const QCommandLineOption &maxSize, std::optional<EyeSize> &size) {
-    constexpr int kLargestSide = 30000;
-    for (const QCommandLineOption *option : {&resize, &maxSize})
-        if (parser.values(*option).size() > 1)
-            return QStringLiteral("--%1 given more than once").arg(option->names()[0]);
-    if (parser.isSet(resize) && parser.isSet(maxSize))
-        return QStringLiteral("--resize and --max-size do not go together");
-    const auto side = [](const QString &text, int &pixels) {
-        bool isNumber = false;
-        pixels = text.toInt(&isNumber);
-        return isNumber && pixels >= 1 && pixels <= kLargestSide;
-    };
-    EyeSize wanted;
-    if (parser.isSet(resize)) {
-        const QStringList sides = parser.value(resize).toLower().split(u'x');
-        wanted.kind = sides.size() == 2 ? EyeSize::Kind::Box : EyeSize::Kind::Width;
-        if (sides.size() > 2 || !side(sides[0], wanted.width) ||
-            (sides.size() == 2 && !side(sides[1], wanted.height)))
-            return QStringLiteral("--resize takes WIDTHxHEIGHT or WIDTH, in pixels from 1 to "
-                                  "%1, not '%2'")
-                .arg(kLargestSide)
-                .arg(parser.value(resize));
-        size = wanted;
-    } else if (parser.isSet(maxSize)) {
-        wanted.kind = EyeSize::Kind::LongerSide;
-        if (!side(parser.value(maxSize), wanted.longerSide))
-            return QStringLiteral("--max-size takes a whole number of pixels from 1 to %1, not "
-                                  "'%2'")
-                .arg(kLargestSide)
-                .arg(parser.value(maxSize));
-        size = wanted;
-    }
-    return {};
-}
-
 // The formats a wiggle animation is written in.
 std::optional<FileFormat> animationNamed(const QString &name) {
     const OutputFormat *format = outputFormatNamed(name);
@@ -98,18 +49,331 @@ std::optional<FileFormat> animationNamed(const QString &name) {
     return format->file;
 }
 
-bool outputNamed(const QString &name, StereoOutput &to) {
-    const std::optional<StereoOutput> named = stereoOutputNamed(name);
-    if (named)
-        to = *named;
-    return named.has_value();
-}
-
 // The MPO and JPS outputs are JPEG images, whatever the output is named; a name ending in .mpo or
 // .jps asks for them.
 std::optional<StereoOutput> outputForExtension(const QString &extension) {
     const OutputFormat *format = outputFormatForExtension(extension);
     return format ? format->impliedOutput : std::nullopt;
+}
+
+bool writesJpegImages(StereoOutput to) {
+    return to == StereoOutput::Mpo || to == StereoOutput::Jps;
+}
+
+// The options that need no other to be understood: --mode, --layout, --swap, --quality, --jobs,
+// --max-megapixels, --match-colors and --to. Their numbers are already checked.
+QString readPlainOptions(const DeclaredOptions &given, CombineOptions &options) {
+    PairSettings &settings = options.settings;
+    if (given.isSet("mode"_L1) && !modeNamed(given.value("mode"_L1), settings.mode))
+        return u"unknown mode '%1' (see --help for the list)"_s.arg(given.value("mode"_L1));
+    if (given.isSet("layout"_L1)) {
+        const std::optional<StereoLayout> layout = layoutNamed(given.value("layout"_L1));
+        if (!layout)
+            return u"unknown layout '%1' (pair, parallel, cross or over-under)"_s.arg(
+                given.value("layout"_L1));
+        options.layout = *layout;
+    }
+    settings.swap = given.isSet("swap"_L1);
+    if (given.isSet("quality"_L1))
+        settings.jpegQuality = given.number("quality"_L1);
+    if (given.isSet("jobs"_L1))
+        options.jobs = given.number("jobs"_L1);
+    if (given.isSet("max-megapixels"_L1))
+        settings.maxPixels = qint64(given.number("max-megapixels"_L1)) * 1'000'000;
+    settings.adjust.matchColors = given.isSet("match-colors"_L1);
+    if (given.isSet("to"_L1)) {
+        const std::optional<StereoOutput> to = stereoOutputNamed(given.value("to"_L1));
+        if (!to)
+            return u"unknown output '%1' (see --help for the list)"_s.arg(given.value("to"_L1));
+        settings.to = *to;
+    }
+    return {};
+}
+
+// --align with --window and --verbose, or --window N alone.
+QString readAlignment(const DeclaredOptions &given, PairSettings &settings) {
+    const QString window = given.value("window"_L1);
+    const QString badWindow =
+        u"--window takes auto or a whole number of pixels, not '%1'"_s.arg(window);
+    if (given.isSet("align"_L1)) {
+        settings.align.emplace();
+        settings.align->verbose = given.isSet("verbose"_L1);
+        if (given.isSet("window"_L1) && !windowNamed(window, settings.align->window))
+            return badWindow;
+        return {};
+    }
+    if (given.isSet("verbose"_L1))
+        return u"--verbose goes with --align"_s;
+    if (!given.isSet("window"_L1))
+        return {};
+    if (window.toLower() == u"auto")
+        return u"--window auto places the window by the matches of --align: give --align, or a "
+               "number of pixels"_s;
+    bool isNumber = false;
+    settings.windowShift = window.toInt(&isNumber);
+    return isNumber ? QString() : badWindow;
+}
+
+// --resize WxH or W, or --max-size N, each side a whole number of pixels.
+QString readEyeSize(const DeclaredOptions &given, std::optional<EyeSize> &size) {
+    if (given.isSet("resize"_L1) && given.isSet("max-size"_L1))
+        return u"--resize and --max-size do not go together"_s;
+    EyeSize wanted;
+    if (given.isSet("max-size"_L1)) {
+        wanted.kind = EyeSize::Kind::LongerSide;
+        wanted.longerSide = given.number("max-size"_L1);
+        size = wanted;
+        return {};
+    }
+    if (!given.isSet("resize"_L1))
+        return {};
+    const auto side = [](const QString &text, int &pixels) {
+        bool isNumber = false;
+        pixels = text.toInt(&isNumber);
+        return isNumber && pixels >= 1 && pixels <= kLargestSide;
+    };
+    const QString resize = given.value("resize"_L1);
+    const QStringList sides = resize.toLower().split(u'x');
+    wanted.kind = sides.size() == 2 ? EyeSize::Kind::Box : EyeSize::Kind::Width;
+    if (sides.size() > 2 || !side(sides[0], wanted.width) ||
+        (sides.size() == 2 && !side(sides[1], wanted.height)))
+        return u"--resize takes WIDTHxHEIGHT or WIDTH, in pixels from 1 to %1, not '%2'"_s
+            .arg(kLargestSide)
+            .arg(resize);
+    size = wanted;
+    return {};
+}
+
+// The name of the first empty file argument, in a message; empty when there is none.
+QString emptyArgument(const QStringList &files, bool batch) {
+    if (!files.contains(QString()))
+        return {};
+    const QString names = batch               ? u"INDIR OUTDIR"_s
+                          : files.size() == 2 ? u"INPUT OUTPUT"_s
+                                              : u"LEFT RIGHT OUTPUT"_s;
+    const QString name = names.section(u' ', int(files.indexOf(QString())), -1).section(u' ', 0, 0);
+    return u"the %1 argument is empty"_s.arg(name.isEmpty() ? u"file"_s : name);
+}
+
+// --shard, --skip-existing and --report, which only a batch takes.
+QString readBatchOptions(const DeclaredOptions &given, CombineOptions &options,
+                         const QProcessEnvironment &environment) {
+    for (QLatin1StringView batchOnly : {"shard"_L1, "skip-existing"_L1, "report"_L1})
+        if (!options.batch && given.isSet(batchOnly))
+            return u"--%1 is for --batch"_s.arg(batchOnly);
+    if (given.isSet("shard"_L1)) {
+        const ShardChoice choice = chooseShard(given.value("shard"_L1), environment);
+        if (!choice.error.isEmpty())
+            return choice.error;
+        options.shard = choice.shard;
+    }
+    options.skipExisting = given.isSet("skip-existing"_L1);
+    options.reportFile = given.value("report"_L1);
+    if (given.isSet("report"_L1) && options.reportFile.isEmpty())
+        return u"--report takes a file name, not an empty argument"_s;
+    return {};
+}
+
+// The formats --format takes where no animation is asked for.
+QString batchPictureFormats() {
+    QStringList names;
+    for (const OutputFormat &format : outputFormats())
+        if (format.holds != FormatHolds::Animation)
+            names << format.name;
+    return joinedWithOr(names);
+}
+
+// A batch's --format, and the --to it implies (mpo, jps), or the animation of --to wiggle.
+QString readBatchFormat(const DeclaredOptions &given, PairSettings &settings) {
+    const QString name = given.value("format"_L1);
+    if (settings.to == StereoOutput::Wiggle) {
+        const std::optional<FileFormat> animation = animationNamed(name);
+        if (!animation)
+            return u"--to wiggle in a batch takes --format gif or webp"_s;
+        settings.format = *animation;
+        return {};
+    }
+    if (given.isSet("format"_L1)) {
+        const std::optional<StereoOutput> stereo = outputForExtension(name);
+        if (stereo && given.isSet("to"_L1) && settings.to != *stereo)
+            return u"--format %1 writes --to %1"_s.arg(name.toLower());
+        if (stereo)
+            settings.to = *stereo;
+        const std::optional<FileFormat> format =
+            stereo ? FileFormat::Jpeg : pictureFormatNamed(name);
+        if (!format)
+            return u"unknown format '%1' (%2)"_s.arg(name, batchPictureFormats());
+        settings.format = *format;
+    }
+    if (writesJpegImages(settings.to))
+        settings.format = FileFormat::Jpeg;
+    return {};
+}
+
+QString readBatch(const DeclaredOptions &given, CombineOptions &options) {
+    const QStringList files = given.positionalArguments();
+    if (files.size() != 2)
+        return u"--batch takes an input and an output folder"_s;
+    options.inputDir = files[0];
+    options.outputDir = files[1];
+    if (options.layout == StereoLayout::Pair) {
+        if (given.isSet("layout"_L1))
+            return u"--layout in a batch says how its .jps files are read: parallel, cross or "
+                   "over-under"_s;
+        options.layout = StereoLayout::FromFile;
+    }
+    return readBatchFormat(given, options.settings);
+}
+
+// The format OUTPUT's extension asks for, and the --to it implies (.mpo, .jps).
+QString readOutputFormat(const DeclaredOptions &given, CombineOptions &options) {
+    PairSettings &settings = options.settings;
+    const QString extension = QFileInfo(options.outputFile).suffix();
+    std::optional<FileFormat> format = formatForFileName(options.outputFile);
+    const std::optional<StereoOutput> stereo = outputForExtension(extension);
+    if (stereo && !given.isSet("to"_L1))
+        settings.to = *stereo;
+    if (stereo && settings.to != *stereo)
+        return u"%1: this name is for --to %2"_s.arg(options.outputFile, extension);
+    if (settings.to == StereoOutput::Wiggle) {
+        format = animationNamed(extension);
+        if (!format)
+            return u"%1: --to wiggle writes an animation: the output must end in .gif or .webp"_s
+                .arg(options.outputFile);
+    } else if (writesJpegImages(settings.to) && (stereo || format == FileFormat::Jpeg)) {
+        format = FileFormat::Jpeg;
+    } else if (writesJpegImages(settings.to)) {
+        return u"%1: --to mpo and --to jps write JPEG images: the output must end in .mpo, .jps "
+               "or .jpg"_s.arg(options.outputFile);
+    }
+    if (!format)
+        return u"%1: the output must end in .bmp, .png or .jpg"_s.arg(options.outputFile);
+    settings.format = *format;
+    return {};
+}
+
+QString readOnePair(const DeclaredOptions &given, CombineOptions &options) {
+    if (given.isSet("format"_L1))
+        return u"--format is for --batch; for one pair the output file's extension gives the "
+               "format"_s;
+    const QStringList files = given.positionalArguments();
+    const bool layoutGiven = given.isSet("layout"_L1);
+    if (files.size() == 3) {
+        if (options.layout != StereoLayout::Pair)
+            return u"--layout %1 takes one INPUT and an OUTPUT"_s.arg(given.value("layout"_L1));
+        options.leftFile = files[0];
+        options.rightFile = files[1];
+    } else if (files.size() == 2) {
+        if (layoutGiven && options.layout == StereoLayout::Pair)
+            return u"--layout pair takes LEFT RIGHT OUTPUT"_s;
+        if (!layoutGiven)
+            options.layout = StereoLayout::FromFile;
+        options.leftFile = files[0];
+    } else {
+        return u"expected LEFT RIGHT OUTPUT or INPUT OUTPUT"_s;
+    }
+    options.outputFile = files.back();
+    return readOutputFormat(given, options);
+}
+
+// The rules between the stereo output and the options that only some outputs take.
+QString checkOutputOptions(const DeclaredOptions &given, PairSettings &settings) {
+    if (given.isSet("mode"_L1) && settings.to != StereoOutput::Anaglyph)
+        return u"--mode goes with --to anaglyph"_s;
+    if (given.isSet("wiggle-ms"_L1)) {
+        if (settings.to != StereoOutput::Wiggle)
+            return u"--wiggle-ms goes with --to wiggle"_s;
+        settings.wiggleMs = given.number("wiggle-ms"_L1);
+    }
+    return {};
+}
+
+// Every step, in order, until one refuses the command line.
+QString readCommandLine(const DeclaredOptions &given, CombineOptions &options,
+                        const QProcessEnvironment &environment) {
+    options.batch = given.isSet("batch"_L1);
+    QString error = readPlainOptions(given, options);
+    if (error.isEmpty())
+        error = readAlignment(given, options.settings);
+    if (error.isEmpty())
+        error = readEyeSize(given, options.settings.adjust.size);
+    if (error.isEmpty())
+        error = emptyArgument(given.positionalArguments(), options.batch);
+    if (error.isEmpty())
+        error = readBatchOptions(given, options, environment);
+    if (error.isEmpty())
+        error = options.batch ? readBatch(given, options) : readOnePair(given, options);
+    if (error.isEmpty())
+        error = checkOutputOptions(given, options.settings);
+    return error;
+}
+
+// "(.bmp, .png, .jpg, ...)": every extension an OUTPUT may have.
+QString outputExtensions() {
+    QStringList extensions;
+    for (const OutputFormat &format : outputFormats())
+        for (QLatin1StringView extension : format.extensions)
+            extensions << u'.' + extension;
+    return joinedWithOr(extensions);
+}
+
+QString usageAndInputs() {
+    return uR"(Usage: duoptica-combine [OPTIONS] [--align ...] LEFT RIGHT OUTPUT
+   or: duoptica-combine [OPTIONS] [--align ...] INPUT OUTPUT
+   or: duoptica-combine [OPTIONS] [--format FORMAT] [--shard K/N|auto[/N]] --batch INDIR OUTDIR
+
+Combines the left and the right eye of a stereo picture, pixel by pixel and at full size; the
+normal, red-blue and red-green modes combine exactly as the Duoptica window does.
+
+Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are rounded to 8):
+  LEFT RIGHT          two pictures of the same size, one for each eye
+  INPUT.mpo           a multi-picture file of a stereo camera: its first two images (told by
+                      content, whatever the extension)
+  INPUT.jps           one JPEG holding both eyes side by side, read as --layout cross
+  INPUT               any other picture holding both eyes, with --layout parallel, cross or
+                      over-under
+)"_s +
+           helpRow(u"OUTPUT"_s,
+                   wrapped(u"its extension (%1) gives its format (see --to); it is "
+                           "written whole or not at all, and never over an input"_s.arg(
+                               outputExtensions()))) +
+           uR"(  --batch INDIR OUTDIR
+                      every NAME_L.ext with its NAME_R.ext (case does not matter), and every
+                      NAME.mpo and NAME.jps, in INDIR is combined into OUTDIR/NAME.bmp, on every
+                      core. A pair that fails is reported and skipped, an unpaired file is
+                      reported, and inputs that would make the same NAME both fail.
+)"_s;
+}
+
+QString layoutsAndModes() {
+    QString text = u"\nLayouts (--layout LAYOUT):\n"_s;
+    for (const NamedValue &layout : layoutValues())
+        text += helpRow(layout.name, layout.help);
+    text +=
+        helpRow({}, u"An odd width (side by side) or height (over-under) drops the last column\n"
+                    "or row. In a batch, --layout says how the .jps files are read."_s);
+    text += u"\nModes (--mode MODE):\n"_s;
+    for (const NamedValue &mode : modeValues())
+        text += u"  %1 %2\n"_s.arg(mode.name, -19).arg(mode.help);
+    return text + u'\n';
+}
+
+QString orientationAndExitStatus() {
+    return uR"(
+Each picture is turned upright as its EXIF orientation says before it is cut into eyes and
+combined; the output carries no orientation.
+
+Exit status:
+  0  success
+  2  wrong command line (or one INPUT that is neither an MPO nor given a --layout)
+  3  an input picture or INDIR cannot be read (or INDIR holds no pair),
+     or with --align the pair cannot be aligned
+  4  Pictures not equal size!
+  5  the output cannot be written
+  6  some pairs of a batch failed (the others were written or skipped);
+     a batch that writes no pair exits with the highest status of its failures
+  130, 143  stopped by SIGINT or SIGTERM: no pair is left half written
+)"_s;
 }
 
 ParsedCommandLine failure(const QString &error) {
@@ -126,377 +390,28 @@ std::optional<FileFormat> formatForFileName(const QString &fileName) {
 
 ParsedCommandLine parseCommandLine(const QStringList &arguments,
                                    const QProcessEnvironment &environment) {
-    QCommandLineParser parser;
-    const QCommandLineOption modeOption(QStringLiteral("mode"), QString(), QStringLiteral("mode"));
-    const QCommandLineOption batchOption(QStringLiteral("batch"));
-    const QCommandLineOption formatOption(QStringLiteral("format"), QString(),
-                                          QStringLiteral("format"));
-    const QCommandLineOption layoutOption(QStringLiteral("layout"), QString(),
-                                          QStringLiteral("layout"));
-    const QCommandLineOption swapOption(QStringLiteral("swap"));
-    const QCommandLineOption qualityOption(QStringLiteral("quality"), QString(),
-                                           QStringLiteral("quality"));
-    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption versionOption(QStringLiteral("version"));
-    const QCommandLineOption shardOption(QStringLiteral("shard"), QString(), QStringLiteral("K/N"));
-    const QCommandLineOption skipExistingOption(QStringLiteral("skip-existing"));
-    const QCommandLineOption reportOption(QStringLiteral("report"), QString(),
-                                          QStringLiteral("file"));
-    const QCommandLineOption alignOption(QStringLiteral("align"));
-    const QCommandLineOption windowOption(QStringLiteral("window"), QString(),
-                                          QStringLiteral("window"));
-    const QCommandLineOption verboseOption(QStringLiteral("verbose"));
-    const QCommandLineOption jobsOption(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
-    parser.addOptions({modeOption, batchOption, formatOption, layoutOption, swapOption,
-                       qualityOption, helpOption, versionOption, shardOption, skipExistingOption,
-                       reportOption, alignOption, windowOption, verboseOption, jobsOption});
-    const QCommandLineOption matchColorsOption(QStringLiteral("match-colors"));
-    const QCommandLineOption resizeOption(QStringLiteral("resize"), QString(),
-                                          QStringLiteral("size"));
-    const QCommandLineOption maxSizeOption(QStringLiteral("max-size"), QString(),
-                                           QStringLiteral("N"));
-    parser.addOptions({matchColorsOption, resizeOption, maxSizeOption});
-    const QCommandLineOption toOption(QStringLiteral("to"), QString(), QStringLiteral("format"));
-    const QCommandLineOption wiggleMsOption(QStringLiteral("wiggle-ms"), QString(),
-                                            QStringLiteral("ms"));
-    parser.addOptions({toOption, wiggleMsOption});
-    const QCommandLineOption megapixelsOption(QStringLiteral("max-megapixels"), QString(),
-                                              QStringLiteral("N"));
-    parser.addOption(megapixelsOption);
-    if (!parser.parse(arguments))
-        return failure(parser.errorText());
-
-    ParsedCommandLine parsed;
-    if (parser.isSet(helpOption)) {
-        parsed.action = ParsedCommandLine::Action::ShowHelp;
-        return parsed;
-    }
-    if (parser.isSet(versionOption)) {
-        parsed.action = ParsedCommandLine::Action::ShowVersion;
-        return parsed;
-    }
-
-    CombineOptions &options = parsed.options;
-    if (parser.values(modeOption).size() > 1)
-        return failure(QStringLiteral("--mode given more than once"));
-    if (parser.isSet(modeOption) && !modeNamed(parser.value(modeOption), options.settings.mode))
-        return failure(QStringLiteral("unknown mode '%1' (see --help for the list)")
-                           .arg(parser.value(modeOption)));
-
-    if (parser.values(layoutOption).size() > 1)
-        return failure(QStringLiteral("--layout given more than once"));
-    const bool layoutGiven = parser.isSet(layoutOption);
-    if (layoutGiven && !layoutNamed(parser.value(layoutOption), options.layout))
-        return failure(QStringLiteral("unknown layout '%1' (pair, parallel, cross or over-under)")
-                           .arg(parser.value(layoutOption)));
-
-    options.settings.swap = parser.isSet(swapOption);
-
-    if (parser.isSet(qualityOption)) {
-        bool number = false;
-        options.settings.jpegQuality = parser.value(qualityOption).toInt(&number);
-        if (!number || options.settings.jpegQuality < 1 || options.settings.jpegQuality > 100)
-            return failure(QStringLiteral("--quality takes a whole number from 1 to 100, not '%1'")
-                               .arg(parser.value(qualityOption)));
-    }
-
-    if (parser.isSet(jobsOption)) {
-        bool number = false;
-        options.jobs = parser.value(jobsOption).toInt(&number);
-        if (parser.values(jobsOption).size() > 1 || !number || options.jobs < 1 ||
-            options.jobs > 1024)
-            return failure(QStringLiteral("--jobs takes one whole number from 1 to 1024, not '%1'")
-                               .arg(parser.values(jobsOption).join(u' ')));
-    }
-    if (parser.isSet(megapixelsOption)) {
-        bool number = false;
-        const int megapixels = parser.value(megapixelsOption).toInt(&number);
-        if (!number || megapixels < 1 || megapixels > kMaxPicturePixels / 1'000'000)
-            return failure(QStringLiteral("--max-megapixels takes a whole number from 1 to %1, "
-                                          "not '%2'")
-                               .arg(kMaxPicturePixels / 1'000'000)
-                               .arg(parser.value(megapixelsOption)));
-        options.settings.maxPixels = qint64(megapixels) * 1'000'000;
-    }
-
-    if (parser.isSet(alignOption)) {
-        options.settings.align.emplace();
-        options.settings.align->verbose = parser.isSet(verboseOption);
-        if (parser.values(windowOption).size() > 1)
-            return failure(QStringLiteral("--window given more than once"));
-        if (parser.isSet(windowOption) &&
-            !windowNamed(parser.value(windowOption), options.settings.align->window))
-            return failure(QStringLiteral("--window takes auto or a whole number of pixels, "
-                                          "not '%1'")
-                               .arg(parser.value(windowOption)));
-    } else {
-        if (parser.isSet(verboseOption))
-            return failure(QStringLiteral("--verbose goes with --align"));
-        if (parser.values(windowOption).size() > 1)
-            return failure(QStringLiteral("--window given more than once"));
-        if (parser.isSet(windowOption)) {
-            if (parser.value(windowOption).toLower() == u"auto")
-                return failure(QStringLiteral("--window auto places the window by the matches "
-                                              "of --align: give --align, or a number of pixels"));
-            bool isNumber = false;
-            options.settings.windowShift = parser.value(windowOption).toInt(&isNumber);
-            if (!isNumber)
-                return failure(QStringLiteral("--window takes auto or a whole number of pixels, "
-                                              "not '%1'")
-                                   .arg(parser.value(windowOption)));
-        }
-    }
-
-    options.settings.adjust.matchColors = parser.isSet(matchColorsOption);
-    if (const QString error =
-            eyeSizeFrom(parser, resizeOption, maxSizeOption, options.settings.adjust.size);
-        !error.isEmpty())
+    DeclaredOptions given;
+    if (const QString error = given.parse(arguments); !error.isEmpty())
         return failure(error);
-    if (parser.values(toOption).size() > 1)
-        return failure(QStringLiteral("--to given more than once"));
-    const bool toGiven = parser.isSet(toOption);
-    if (toGiven && !outputNamed(parser.value(toOption), options.settings.to))
-        return failure(QStringLiteral("unknown output '%1' (see --help for the list)")
-                           .arg(parser.value(toOption)));
-
-    const QStringList files = parser.positionalArguments();
-    if (files.contains(QString())) {
-        const QString names = parser.isSet(batchOption) ? QStringLiteral("INDIR OUTDIR")
-                              : files.size() == 2       ? QStringLiteral("INPUT OUTPUT")
-                                                        : QStringLiteral("LEFT RIGHT OUTPUT");
-        const QString name =
-            names.section(u' ', int(files.indexOf(QString())), -1).section(u' ', 0, 0);
-        return failure(QStringLiteral("the %1 argument is empty")
-                           .arg(name.isEmpty() ? QStringLiteral("file") : name));
-    }
-    options.batch = parser.isSet(batchOption);
-    for (const QCommandLineOption *batchOnly : {&shardOption, &skipExistingOption, &reportOption})
-        if (!options.batch && parser.isSet(*batchOnly))
-            return failure(
-                QStringLiteral("--%1 is for --batch").arg(batchOnly->names().constFirst()));
-    if (parser.isSet(shardOption)) {
-        if (parser.values(shardOption).size() > 1)
-            return failure(QStringLiteral("--shard given more than once"));
-        const ShardChoice choice = chooseShard(parser.value(shardOption), environment);
-        if (!choice.error.isEmpty())
-            return failure(choice.error);
-        options.shard = choice.shard;
-    }
-    options.skipExisting = parser.isSet(skipExistingOption);
-    if (parser.values(reportOption).size() > 1)
-        return failure(QStringLiteral("--report given more than once"));
-    options.reportFile = parser.value(reportOption);
-    if (parser.isSet(reportOption) && options.reportFile.isEmpty())
-        return failure(QStringLiteral("--report takes a file name, not an empty argument"));
-    if (options.batch) {
-        if (files.size() != 2)
-            return failure(QStringLiteral("--batch takes an input and an output folder"));
-        options.inputDir = files[0];
-        options.outputDir = files[1];
-        if (options.layout == StereoLayout::Pair) {
-            if (layoutGiven)
-                return failure(QStringLiteral("--layout in a batch says how its .jps files are "
-                                              "read: parallel, cross or over-under"));
-            options.layout = StereoLayout::FromFile;
-        }
-        if (options.settings.to == StereoOutput::Wiggle) {
-            const std::optional<FileFormat> animation = animationNamed(parser.value(formatOption));
-            if (!animation)
-                return failure(QStringLiteral("--to wiggle in a batch takes --format gif or webp"));
-            options.settings.format = *animation;
-        } else if (parser.isSet(formatOption)) {
-            const std::optional<StereoOutput> stereo =
-                outputForExtension(parser.value(formatOption));
-            if (stereo && toGiven && options.settings.to != *stereo)
-                return failure(QStringLiteral("--format %1 writes --to %1")
-                                   .arg(parser.value(formatOption).toLower()));
-            if (stereo)
-                options.settings.to = *stereo;
-            const std::optional<FileFormat> format =
-                stereo ? FileFormat::Jpeg : pictureFormatNamed(parser.value(formatOption));
-            if (!format)
-                return failure(QStringLiteral("unknown format '%1' (bmp, png, jpg, mpo or jps)")
-                                   .arg(parser.value(formatOption)));
-            options.settings.format = *format;
-        }
-        if (options.settings.to == StereoOutput::Mpo || options.settings.to == StereoOutput::Jps)
-            options.settings.format = FileFormat::Jpeg;
-    } else {
-        if (parser.isSet(formatOption))
-            return failure(QStringLiteral("--format is for --batch; for one pair the output "
-                                          "file's extension gives the format"));
-        if (files.size() == 3) {
-            if (options.layout != StereoLayout::Pair)
-                return failure(QStringLiteral("--layout %1 takes one INPUT and an OUTPUT")
-                                   .arg(parser.value(layoutOption)));
-            options.leftFile = files[0];
-            options.rightFile = files[1];
-        } else if (files.size() == 2) {
-            if (layoutGiven && options.layout == StereoLayout::Pair)
-                return failure(QStringLiteral("--layout pair takes LEFT RIGHT OUTPUT"));
-            if (!layoutGiven)
-                options.layout = StereoLayout::FromFile;
-            options.leftFile = files[0];
-        } else {
-            return failure(QStringLiteral("expected LEFT RIGHT OUTPUT or INPUT OUTPUT"));
-        }
-        options.outputFile = files.back();
-        std::optional<FileFormat> format = formatForFileName(options.outputFile);
-        const std::optional<StereoOutput> stereo =
-            outputForExtension(QFileInfo(options.outputFile).suffix());
-        if (stereo && !toGiven)
-            options.settings.to = *stereo;
-        const bool jpegImages =
-            options.settings.to == StereoOutput::Mpo || options.settings.to == StereoOutput::Jps;
-        if (stereo && options.settings.to != *stereo)
-            return failure(QStringLiteral("%1: this name is for --to %2")
-                               .arg(options.outputFile, QFileInfo(options.outputFile).suffix()));
-        if (options.settings.to == StereoOutput::Wiggle) {
-            format = animationNamed(QFileInfo(options.outputFile).suffix());
-            if (!format)
-                return failure(QStringLiteral("%1: --to wiggle writes an animation: the output "
-                                              "must end in .gif or .webp")
-                                   .arg(options.outputFile));
-        } else if (jpegImages && (stereo || format == FileFormat::Jpeg))
-            format = FileFormat::Jpeg;
-        else if (jpegImages)
-            return failure(QStringLiteral("%1: --to mpo and --to jps write JPEG images: the "
-                                          "output must end in .mpo, .jps or .jpg")
-                               .arg(options.outputFile));
-        if (!format)
-            return failure(QStringLiteral("%1: the output must end in .bmp, .png or .jpg")
-                               .arg(options.outputFile));
-        options.settings.format = *format;
-    }
-    if (parser.isSet(modeOption) && options.settings.to != StereoOutput::Anaglyph)
-        return failure(QStringLiteral("--mode goes with --to anaglyph"));
-    if (parser.isSet(wiggleMsOption)) {
-        bool number = false;
-        options.settings.wiggleMs = parser.value(wiggleMsOption).toInt(&number);
-        if (options.settings.to != StereoOutput::Wiggle)
-            return failure(QStringLiteral("--wiggle-ms goes with --to wiggle"));
-        if (!number || options.settings.wiggleMs < 20 || options.settings.wiggleMs > 10000)
-            return failure(QStringLiteral("--wiggle-ms takes a whole number of milliseconds "
-                                          "from 20 to 10000, not '%1'")
-                               .arg(parser.value(wiggleMsOption)));
-    }
+    ParsedCommandLine parsed;
+    if (given.isSet("help"_L1))
+        parsed.action = ParsedCommandLine::Action::ShowHelp;
+    else if (given.isSet("version"_L1))
+        parsed.action = ParsedCommandLine::Action::ShowVersion;
+    else if (given.isSet("completion-words"_L1))
+        parsed.action = ParsedCommandLine::Action::ShowCompletionWords;
+    if (parsed.action != ParsedCommandLine::Action::Fail)
+        return parsed;
+    if (const QString error = given.refusal(); !error.isEmpty())
+        return failure(error);
+    if (const QString error = readCommandLine(given, parsed.options, environment); !error.isEmpty())
+        return failure(error);
     parsed.action = ParsedCommandLine::Action::Run;
     return parsed;
 }
 
 QString helpText() {
-    QString methods;
-    for (const MethodName &method : kMethodNames)
-        methods +=
-            QStringLiteral("  %1 %2\n")
-                .arg(QLatin1StringView(method.name.data(), qsizetype(method.name.size())), -19)
-                .arg(QLatin1StringView(method.description.data(),
-                                       qsizetype(method.description.size())));
-    return QStringLiteral(
-               R"(Usage: duoptica-combine [OPTIONS] [--align ...] LEFT RIGHT OUTPUT
-   or: duoptica-combine [OPTIONS] [--align ...] INPUT OUTPUT
-   or: duoptica-combine [OPTIONS] [--format FORMAT] [--shard K/N|auto[/N]] --batch INDIR OUTDIR
-
-Combines the left and the right eye of a stereo picture, pixel by pixel and at full size; the
-normal, red-blue and red-green modes combine exactly as the Duoptica window does.
-
-Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are rounded to 8):
-  LEFT RIGHT          two pictures of the same size, one for each eye
-  INPUT.mpo           a multi-picture file of a stereo camera: its first two images (told by
-                      content, whatever the extension)
-  INPUT.jps           one JPEG holding both eyes side by side, read as --layout cross
-  INPUT               any other picture holding both eyes, with --layout parallel, cross or
-                      over-under
-  OUTPUT              its extension (.bmp, .png, .jpg) gives its format; it is written whole or
-                      not at all, and never over an input
-  --batch INDIR OUTDIR
-                      every NAME_L.ext with its NAME_R.ext (case does not matter), and every
-                      NAME.mpo and NAME.jps, in INDIR is combined into OUTDIR/NAME.bmp, on every
-                      core. A pair that fails is reported and skipped, an unpaired file is
-                      reported, and inputs that would make the same NAME both fail.
-
-Layouts (--layout LAYOUT):
-  pair                two files, LEFT and RIGHT (the default for two inputs)
-  parallel            side by side, the left half is the left eye
-  cross               side by side, the left half is the right eye (the default for .jps)
-  over-under          one above the other, the top half is the left eye
-                      An odd width (side by side) or height (over-under) drops the last column
-                      or row. In a batch, --layout says how the .jps files are read.
-
-Modes (--mode MODE):
-%1
-Options:
-  --mode MODE         one of the modes above; normal is the default
-  --layout LAYOUT     one of the layouts above
-  --swap              exchange the left and the right eye once read, for any input
-  --quality N         JPEG quality from 1 to 100, 90 by default; PNG and BMP are lossless
-  --format FORMAT     the batch's output format: bmp (the default), png or jpg
-  --shard K/N         only the pairs whose position in the sorted pair list is K modulo N
-                      (0 <= K < N), so that N runs share a batch, e.g. on a cluster
-  --shard auto[/N]    K and N from a Slurm job array (SLURM_ARRAY_TASK_ID, _MIN, _STEP,
-                      _COUNT) or a Kubernetes Indexed Job (JOB_COMPLETION_INDEX, with N
-                      from auto/N or DUOPTICA_SHARD_COUNT)
-  --skip-existing     leave a pair whose output is already there (outputs are only ever
-                      complete); a rerun finishes what a killed run left
-  --report FILE       one JSON line for each pair as it finishes, and a summary line;
-                      appended to, so reruns keep what earlier runs told
-  --jobs N            use N threads; by default the CPUs the affinity and a cgroup quota give
-  --align             align the right picture onto the left one first: its rotation, scale
-                      and vertical offset are corrected, the horizontal disparity (the depth)
-                      is kept, and both are cropped to what they share. One line on stderr
-                      tells what was done; a pair that cannot be aligned is refused.
-  --window auto|N     with --align: auto shifts the right picture so the nearest points sit
-                      at the screen; N shifts it N pixels to the right (pushing the scene back
-                      into the screen; negative N brings it forward)
-                      N also works without --align; both eyes are cropped to what they share
-  --verbose           with --align: a second line tells how the matching went
-  --match-colors      bring the right eye's colours to the left eye's, after --align: a tone
-                      curve per channel, from the two eyes' histograms over the area both
-                      show. One line on stderr tells what the curves did.
-  --resize WxH|W      size each eye (not the combined or packed picture) before the eyes are
-                      combined or packed: as large as fits in W x H, or W wide, the aspect
-                      kept; shrunk by area averaging, enlarged by Lanczos
-  --max-size N        size each eye so that its longer side is at most N; never enlarges
-  --to FORMAT         what to write (anaglyph, the default, combines by --mode):
-    parallel          both eyes side by side at full size, the left eye on the left
-    cross             both eyes side by side at full size, the left eye on the right
-    over-under        both eyes at full size, the left eye on top
-    half-parallel     a 3D TV frame of one eye's size: each eye squeezed to half its width
-    half-over-under   a 3D TV frame: each eye squeezed to half its height, the left on top
-    rows              for passive 3D monitors: the left eye on the even rows (0, 2, ...)
-    columns           the left eye on the even columns, the right eye on the odd ones
-    checkerboard      for DLP projectors: the left eye where x + y is even
-    mpo               a multi-picture file of two JPEG images, as 3D cameras write
-                      (also chosen by an OUTPUT ending in .mpo; --format mpo in a batch)
-    jps               a cross-eyed side-by-side JPEG (also by .jps; --format jps)
-    pair              two files, NAME_L.ext and NAME_R.ext, from OUTPUT's NAME.ext
-    wiggle            an animation showing the eyes in turn, for the web: OUTPUT .gif or
-                      .webp (--format gif or webp in a batch); the stereo window stays still
-                      --swap, --align and --window apply before the eyes are packed.
-                      Two upright JPEG eyes, or an MPO's, into an MPO (or an MPO into a pair
-                      of .jpg files) are copied losslessly; --align and --window (which move
-                      and crop the pixels) and a turning EXIF orientation force a new encoding.
-  --wiggle-ms N       each frame's time in a wiggle animation, 150 by default
-  --max-megapixels N  refuse a picture of more than N million pixels (1 to 100, 100 by
-                      default), which bounds the memory of a pair (see README)
-  -h, --help          show this text
-  --version           show the version
-
-Each picture is turned upright as its EXIF orientation says before it is cut into eyes and
-combined; the output carries no orientation.
-
-Exit status:
-  0  success
-  2  wrong command line (or one INPUT that is neither an MPO nor given a --layout)
-  3  an input picture or INDIR cannot be read (or INDIR holds no pair),
-     or with --align the pair cannot be aligned
-  4  Pictures not equal size!
-  5  the output cannot be written
-  6  some pairs of a batch failed (the others were written or skipped);
-     a batch that writes no pair exits with the highest status of its failures
-  130, 143  stopped by SIGINT or SIGTERM: no pair is left half written
-)")
-        .arg(methods);
+    return usageAndInputs() + layoutsAndModes() + optionsHelp() + orientationAndExitStatus();
 }
 
 } // namespace duoptica

@@ -34,7 +34,7 @@ struct CombineOptions {
 };
 
 struct ParsedCommandLine {
-    enum class Action { Run, ShowHelp, ShowVersion, Fail };
+    enum class Action { Run, ShowHelp, ShowVersion, ShowCompletionWords, Fail };
     Action action = Action::Fail;
     CombineOptions options;
     QString error; // set when action is Fail

@@ -4,6 +4,7 @@
 #include "batch_run.h"
 #include "combine_options.h"
 #include "cpu_quota.h"
+#include "option_table.h"
 #include "pair_files.h"
 #include "progress_line.h"
 #include "stop_signals.h"
@@ -110,6 +111,9 @@ int runCombineTool(const QStringList &arguments) {
     case ParsedCommandLine::Action::ShowVersion:
         std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
                     qPrintable(QCoreApplication::applicationVersion()));
+        return exitStatus(ExitCode::Success);
+    case ParsedCommandLine::Action::ShowCompletionWords:
+        std::printf("%s", qPrintable(completionWords()));
         return exitStatus(ExitCode::Success);
     case ParsedCommandLine::Action::Fail:
         // Some errors already point to the help for their list; one pointer is enough.

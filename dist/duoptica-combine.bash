@@ -1,12 +1,11 @@
-# bash completion for duoptica-combine. Its options, modes and layouts are read from its --help,
-# so the completion never falls behind the program.
+# bash completion for duoptica-combine. Its options are read from its --help, and what each
+# option's value may be from its --completion-words, so the completion never falls behind the
+# program.
 
-# The names listed under a heading of the help, up to the blank line that ends the list.
-_duoptica_combine_listed() {
-    "$1" --help 2>/dev/null | awk -v heading="$2" '
-        index($0, heading) == 1 { inside = 1; next }
-        inside && /^$/ { exit }
-        inside && /^  [a-z]/ { print $1 }'
+# What follows an option: "words NAME...", "file" or "value" (anything), from the program itself.
+_duoptica_combine_value() {
+    "$1" --completion-words 2>/dev/null | awk -v option="$2" '
+        $1 == option { $1 = ""; print substr($0, 2); exit }'
 }
 
 _duoptica_combine() {
@@ -14,28 +13,25 @@ _duoptica_combine() {
     _init_completion -s || return
 
     case $prev in
-    --mode)
-        COMPREPLY=($(compgen -W "$(_duoptica_combine_listed "$1" 'Modes (')" -- "$cur"))
+    -h | --help | --version)
         return
         ;;
-    --layout)
-        COMPREPLY=($(compgen -W "$(_duoptica_combine_listed "$1" 'Layouts (')" -- "$cur"))
-        return
-        ;;
-    --format)
-        COMPREPLY=($(compgen -W 'bmp png jpg' -- "$cur"))
-        return
-        ;;
-    --window | --shard)
-        COMPREPLY=($(compgen -W 'auto' -- "$cur"))
-        return
-        ;;
-    --quality | -h | --help | --version)
-        return
-        ;;
-    --report)
-        _filedir
-        return
+    --*)
+        local kind names
+        read -r kind names <<<"$(_duoptica_combine_value "$1" "$prev")"
+        case $kind in
+        words)
+            COMPREPLY=($(compgen -W "$names" -- "$cur"))
+            return
+            ;;
+        file)
+            _filedir
+            return
+            ;;
+        value)
+            return
+            ;;
+        esac
         ;;
     esac
     $split && return

@@ -49,7 +49,13 @@ touch left.tif right.webp album.tif
 expect '--mode ' --mo
 expect '--skip-existing ' --sk
 expect 'cross over-under pair parallel ' --layout ''
-expect 'bmp jpg png ' --format ''
+expect 'bmp gif jpg jps mpo png webp ' --format ''
+expect 'webp ' --format=w
+expect 'anaglyph checkerboard columns cross half-over-under half-parallel jps mpo over-under pair '\
+'parallel rows wiggle ' --to ''
+expect 'half-over-under half-parallel ' --to half-
+expect 'album.tif anaglyphs ' --report a
+expect ' ' --quality '' # nothing: a number, not a file
 expect 'red-blue red-green ' --mode red-
 expect 'red-blue ' --mode=red-b
 expect 'anaglyphs ' --batch stereo a
@@ -63,8 +69,26 @@ for mode in $modes; do
         fail "bash offers mode $mode, which the program refuses"
     fi
 done
+# Every --to and --format value the help lists is offered, and every output offered is taken.
+help=$("$program" --help)
+outputs=$(offered --to '')
+for output in $(awk '/^  --to /{ inside = 1; next } inside && /^  -/{ exit }
+                     inside && /^    [a-z]/{ print $1 }' <<<"$help"); do
+    grep -qw -- "$output" <<<"$outputs" || fail "bash does not offer --to $output"
+done
+for output in $outputs; do
+    if "$program" --to "$output" l.bmp r.bmp o.bmp 2>&1 | grep -q 'unknown output'; then
+        fail "bash offers --to $output, which the program refuses"
+    fi
+done
+formats=$(awk '/^  --format /{ inside = 1 } inside && /^  --/ && !/^  --format /{ exit }
+               inside' <<<"$help" | sed -E 's/.*format: //; s/\([^)]*\)//g; s/,|\<or\>/ /g')
+[ "$(wc -w <<<"$formats")" -ge 3 ] || fail "the help lists too few formats: $formats"
+for format in $formats; do
+    grep -qw -- "$format" <<<"$(offered --format '')" || fail "bash does not offer --format $format"
+done
 for option in $("$program" --help | grep -oE '^  (-h, )?--[a-z-]+' | grep -oE -- '--.*'); do
     grep -qw -- "$option" <<<"$(offered --)" || fail "bash does not offer $option"
 done
-echo "bash completes the options, $(wc -w <<<"$modes") modes, the layouts, the formats and the" \
-    "files of duoptica-combine"
+echo "bash completes the options, $(wc -w <<<"$modes") modes, $(wc -w <<<"$outputs") outputs," \
+    "$(wc -w <<<"$formats") formats, the layouts and the files of duoptica-combine"

@@ -3,6 +3,10 @@
 
 #include <QTest>
 
+#include <tuple>
+
+using namespace Qt::Literals::StringLiterals;
+
 using duoptica::AnaglyphMethod;
 using duoptica::EyeSize;
 using duoptica::ParsedCommandLine;
@@ -29,6 +33,8 @@ private slots:
     void understandsTheEyeStages();
     void refusesWhatItCannotDo_data();
     void refusesWhatItCannotDo();
+    void refusesRepeatsAndNumbersOutOfRange_data();
+    void refusesRepeatsAndNumbersOutOfRange();
     void understandsStereoInputs_data();
     void understandsStereoInputs();
     void helpAndVersionWinOverTheRest_data();
@@ -271,6 +277,63 @@ void CombineOptionsTest::refusesWhatItCannotDo() {
     QCOMPARE(parsed.action, Action::Fail);
     QVERIFY2(parsed.error.contains(errorMentions), qPrintable(parsed.error));
     QVERIFY(!parsed.error.contains(u'\n'));
+}
+
+void CombineOptionsTest::refusesRepeatsAndNumbersOutOfRange_data() {
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("error"); // empty: understood
+    const auto twice = [](const char *option, const char *arguments) {
+        QTest::newRow(qPrintable(u"twice --"_s + QLatin1StringView(option)))
+            << QString::fromLatin1(arguments)
+            << u"--%1 given more than once"_s.arg(QLatin1StringView(option));
+    };
+    twice("mode", "--mode normal --mode normal l.bmp r.bmp o.bmp");
+    twice("layout", "--layout cross --layout cross s.jpg o.bmp");
+    twice("quality", "--quality 90 --quality 80 l.bmp r.bmp o.jpg");
+    twice("format", "--format png --format jpg --batch in out");
+    twice("shard", "--shard 0/2 --shard 1/2 --batch in out");
+    twice("report", "--report a.jsonl --report b.jsonl --batch in out");
+    twice("jobs", "--jobs 2 --jobs 3 --batch in out");
+    twice("window", "--align --window 3 --window 4 l.bmp r.bmp o.bmp");
+    twice("resize", "--resize 640 --resize 800 l.bmp r.bmp o.bmp");
+    twice("max-size", "--max-size 640 --max-size 800 l.bmp r.bmp o.bmp");
+    twice("to", "--to parallel --to cross l.bmp r.bmp o.png");
+    twice("wiggle-ms", "--to wiggle --wiggle-ms 100 --wiggle-ms 200 l.bmp r.bmp o.gif");
+    twice("max-megapixels", "--max-megapixels 50 --max-megapixels 60 --batch in out");
+    const auto outside = [](const char *option, const char *says, int value, int min, int max) {
+        QTest::newRow(qPrintable(u"--%1 %2"_s.arg(QLatin1StringView(option)).arg(value)))
+            << u"--to wiggle --%1 %2 l.bmp r.bmp o.gif"_s.arg(QLatin1StringView(option)).arg(value)
+            << u"--%1 takes %2 from %3 to %4, not '%5'"_s
+                   .arg(QLatin1StringView(option), QLatin1StringView(says))
+                   .arg(min)
+                   .arg(max)
+                   .arg(value);
+    };
+    for (const auto &[option, says, min, max] :
+         {std::tuple{"quality", "a whole number", 1, 100},
+          {"jobs", "one whole number", 1, 1024},
+          {"max-size", "a whole number of pixels", 1, 30000},
+          {"wiggle-ms", "a whole number of milliseconds", 20, 10000},
+          {"max-megapixels", "a whole number", 1, 100}}) {
+        outside(option, says, min - 1, min, max);
+        outside(option, says, max + 1, min, max);
+    }
+    QTest::newRow("every number at its least")
+        << u"--quality 1 --jobs 1 --max-size 1 --max-megapixels 1 --to wiggle --wiggle-ms 20 "
+           "l.bmp r.bmp o.gif"_s
+        << QString();
+    QTest::newRow("every number at its most")
+        << u"--quality 100 --jobs 1024 --max-size 30000 --max-megapixels 100 --to wiggle "
+           "--wiggle-ms 10000 l.bmp r.bmp o.gif"_s
+        << QString();
+}
+
+void CombineOptionsTest::refusesRepeatsAndNumbersOutOfRange() {
+    QFETCH(QString, arguments);
+    QFETCH(QString, error);
+    const ParsedCommandLine parsed = duoptica::parseCommandLine(commandLine(arguments));
+    QCOMPARE(parsed.error, error);
+    QCOMPARE(parsed.action, error.isEmpty() ? Action::Run : Action::Fail);
 }
 
 void CombineOptionsTest::helpAndVersionWinOverTheRest_data() {
