@@ -1,7 +1,8 @@
 // Prints how well --match-colors evens out a made-up mismatched pair (means, histogram
 // distances, the change to a pair that differs only by disparity), how long it and --max-size
 // take on a 6000 x 4000 pair, and the peak memory of duoptica-combine on a 24-megapixel JPEG
-// pair with and without them. With --picture FILE it writes the README's before and after.
+// pair with and without them. With --picture FILE it writes the before and after picture of
+// docs/alignment.md.
 #include "color_match_stage.h"
 #include "colour_pairs.h"
 #include "process_run.h"

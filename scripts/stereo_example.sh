@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Remakes the before and after pictures of the README's stereo section: a stereo pair drawn here
-# with ImageMagick (discs at three depths, each shifted between the eyes by its own amount), packed
-# side by side by duoptica-combine --to parallel, and the red/cyan Dubois anaglyph it makes of it.
+# Remakes the before and after pictures of docs/combine.md's stereo section: a stereo pair drawn
+# here with ImageMagick (discs at three depths, each shifted between the eyes by its own amount),
+# packed side by side by duoptica-combine --to parallel, and the red/cyan Dubois anaglyph it makes
+# of it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/bootstrap.sh test

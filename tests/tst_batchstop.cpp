@@ -155,7 +155,7 @@ void BatchStopTest::stopsMidBatchLeavingNothingPartial() {
     QCOMPARE(told[1].value(u"interrupted").toBool(), false);
     QCOMPARE(told[1].value(u"skipped").toInt(), written.size());
     QCOMPARE(told[1].value(u"combined").toInt(), kPairs - written.size());
-    // The keys in the order the README gives them, "type" first.
+    // The keys in the order docs/cluster.md gives them, "type" first.
     for (const QByteArray &line : fixtures::readFile(report).split('\n')) {
         if (line.isEmpty())
             continue;

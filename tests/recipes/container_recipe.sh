@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# dist/Containerfile built with podman from the Debian package, as the README says, and the
+# dist/Containerfile built with podman from the Debian package, as docs/cluster.md says, and the
 # image run: a batch is written, and `podman stop` (SIGTERM to the tool as PID 1) ends a batch
 # with 143 well within the grace period. Skipped, with the reason, where podman cannot build or
 # run a container (no registry to pull Debian from, no permission to set up a container).
-#   container_recipe.sh README PACKAGE-DIR
+#   container_recipe.sh docs/cluster.md PACKAGE-DIR
 set -euo pipefail
 here=$(dirname "$0")
-source "$here/readme_recipe.sh"
+source "$here/doc_recipe.sh"
 
-readme=$(realpath "$1")
+doc=$(realpath "$1")
 package_dir=$(realpath "$2")
 command -v podman >/dev/null || skip "podman is not installed"
 command -v convert >/dev/null || skip "ImageMagick's convert is not installed"
@@ -23,12 +23,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-base=$(awk '/^FROM /{print $2; exit}' "$(dirname "$readme")/dist/Containerfile")
+containerfile=$(realpath "$here/../../dist/Containerfile")
+base=$(awk '/^FROM /{print $2; exit}' "$containerfile")
 if ! podman image exists "$base"; then
     podman pull -q "$base" >"$scratch/pull.log" 2>&1 ||
         skip "podman cannot pull $base: $(tail -n 1 "$scratch/pull.log")"
 fi
-podman build -q -f "$(dirname "$readme")/dist/Containerfile" -t "$image" "$package_dir" \
+podman build -q -f "$containerfile" -t "$image" "$package_dir" \
     >"$scratch/build.log" 2>&1 || {
     grep -q 'OCI permission denied\|operation not permitted' "$scratch/build.log" &&
         skip "podman cannot run a container here: $(tail -n 1 "$scratch/build.log")"
@@ -40,7 +41,7 @@ make_stereo_pairs "$work/stereo" 40
 podman run --rm -v "$work:/archive" "$image" duoptica-combine --mode red-blue \
     --report /archive/reports/shard-0.jsonl --batch /archive/stereo /archive/anaglyphs ||
     fail "the image did not combine the batch"
-check_batch_done "$work" "$work/stereo" "$work/anaglyphs" "$readme"
+check_batch_done "$work" "$work/stereo" "$work/anaglyphs" "$doc"
 
 rm -rf "$work/anaglyphs" "$work/reports"
 podman run -d --name "$container" -v "$work:/archive" "$image" duoptica-combine \

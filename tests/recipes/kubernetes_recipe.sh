@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# The README's Kubernetes Indexed Job, checked offline: the manifest parses, fails an index on
+# docs/cluster.md's Kubernetes Indexed Job, checked offline: the manifest parses, fails an index on
 # exit 6 rather than retrying it, and names the image dist/Containerfile is built as; then each
 # index's pod is played here as Kubernetes would start it (its command, with
 # $(JOB_COMPLETION_INDEX) filled in and the manifest's environment), /archive being a scratch
 # folder with no reports/ in it. Every pair is written once and the reports add up.
-#   kubernetes_recipe.sh README DUOPTICA-COMBINE
+#   kubernetes_recipe.sh docs/cluster.md DUOPTICA-COMBINE
 set -euo pipefail
 here=$(dirname "$0")
-source "$here/readme_recipe.sh"
+source "$here/doc_recipe.sh"
 
-readme=$(realpath "$1")
+doc=$(realpath "$1")
 tool=$(realpath "$2")
 command -v yq >/dev/null || skip "yq is not installed"
 command -v jq >/dev/null || skip "jq is not installed"
@@ -18,7 +18,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 manifest=$scratch/duoptica-job.yaml
-readme_block_after "$readme" "**Kubernetes Indexed Job**" >"$manifest"
+doc_block_after "$doc" "**Kubernetes Indexed Job**" >"$manifest"
 job=$(yq -c . "$manifest") || fail "the manifest is no YAML"
 field() { jq -r "$1" <<<"$job"; }
 [ "$(field .kind)" = Job ] || fail "the manifest is no Job"
@@ -33,8 +33,8 @@ container='.spec.template.spec.containers[0]'
 [ "$(field "$container.env[] | select(.name == \"DUOPTICA_SHARD_COUNT\") | .value")" = \
     "$completions" ] || fail "DUOPTICA_SHARD_COUNT is not the Job's completions"
 image=$(field "$container.image")
-grep -q -- "-t $image " "$readme" || fail "no build command in the README tags the image $image"
-[ -f "$(dirname "$readme")/dist/Containerfile" ] || fail "dist/Containerfile is missing"
+grep -q -- "-t $image " "$doc" || fail "no build command in $doc tags the image $image"
+[ -f "$here/../../dist/Containerfile" ] || fail "dist/Containerfile is missing"
 
 work=$scratch/archive
 make_stereo_pairs "$work/stereo" 20
@@ -51,4 +51,4 @@ for index in $(seq 0 $((completions - 1))); do
         "$tool" "${arguments[@]}" >"$scratch/pod-$index.out" 2>&1 || status=$?
     [ $status -eq 0 ] || fail "pod $index exited with $status: $(cat "$scratch/pod-$index.out")"
 done
-check_batch_done "$work" "$work/stereo" "$work/anaglyphs" "$readme"
+check_batch_done "$work" "$work/stereo" "$work/anaglyphs" "$doc"

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# The README's Slurm job array as a user runs it, on a one-node Slurm cluster started here:
+# docs/cluster.md's Slurm job array as a user runs it, on a one-node Slurm cluster started here:
 # submitted, cancelled midway, resubmitted; every pair is then written once and the reports add
 # up. Skipped, with the reason, where the daemons cannot start.
-#   slurm_recipe.sh README DUOPTICA-COMBINE
+#   slurm_recipe.sh docs/cluster.md DUOPTICA-COMBINE
 set -euo pipefail
 here=$(dirname "$0")
-source "$here/readme_recipe.sh"
+source "$here/doc_recipe.sh"
 source "$here/slurm_cluster.sh"
 
-readme=$(realpath "$1")
+doc=$(realpath "$1")
 tool=$(realpath "$2")
 scratch=$(mktemp -d)
 cleanup() {
@@ -18,16 +18,16 @@ cleanup() {
 trap cleanup EXIT
 command -v convert >/dev/null || skip "ImageMagick's convert is not installed"
 command -v jq >/dev/null || skip "jq is not installed"
-cpus_asked=$(readme_block_after "$readme" "**Slurm job array**" | sed -n 's/^#SBATCH --cpus-per-task=//p')
+cpus_asked=$(doc_block_after "$doc" "**Slurm job array**" | sed -n 's/^#SBATCH --cpus-per-task=//p')
 [ "$(nproc)" -ge "${cpus_asked:-1}" ] ||
-    skip "the README's script asks for $cpus_asked CPUs a task; this machine has $(nproc)"
+    skip "the script of $(basename "$doc") asks for $cpus_asked CPUs a task; this machine has $(nproc)"
 start_slurm_cluster "$scratch/slurm" || skip "$slurm_failure"
 started=$SECONDS
 
 work=$scratch/archive
 mkdir -p "$work"
-readme_block_after "$readme" "**Slurm job array**" >"$work/duoptica.sbatch"
-grep -q '^#SBATCH --array=' "$work/duoptica.sbatch" || fail "no sbatch script in the README"
+doc_block_after "$doc" "**Slurm job array**" >"$work/duoptica.sbatch"
+grep -q '^#SBATCH --array=' "$work/duoptica.sbatch" || fail "no sbatch script in $doc"
 make_stereo_pairs "$work/stereo" 48
 export PATH="$(dirname "$tool"):$PATH" # sbatch passes the environment on to the tasks
 cd "$work"
@@ -71,7 +71,7 @@ echo "$stopped task(s) stopped midway by the cancel"
 
 second=$(sbatch --parsable duoptica.sbatch)
 wait_for_job "$second"
-check_batch_done "$work" stereo anaglyphs "$readme"
+check_batch_done "$work" stereo anaglyphs "$doc"
 ls duoptica-"$first"_*.out >/dev/null || fail "the first job's logs are gone"
 [ "$(ls duoptica-"$second"_*.out | wc -l)" -eq 16 ] || fail "the second job left no log a task"
 

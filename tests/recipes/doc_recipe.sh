@@ -1,4 +1,4 @@
-# Sourced by the recipe tests: the README's recipes as a user copies them, a folder of stereo
+# Sourced by the recipe tests: docs/cluster.md's recipes as a user copies them, a folder of stereo
 # pairs to run them on, and the checks every recipe's result must pass.
 
 fail() {
@@ -11,17 +11,17 @@ skip() {
     exit 77
 }
 
-# The first code block after the README line that starts with $2, as it stands.
-readme_block_after() {
-    local readme=$1 heading=$2
+# The first code block after the line of document $1 that starts with $2, as it stands.
+doc_block_after() {
+    local doc=$1 heading=$2
     awk -v heading="$heading" '
         index($0, heading) == 1 { found = 1; next }
         found && /^```/ { if (inside) exit; inside = 1; next }
-        inside { print }' "$readme"
+        inside { print }' "$doc"
 }
 
-# The README's jq line that totals a batch's reports.
-readme_totals_command() {
+# The document's jq line that totals a batch's reports.
+doc_totals_command() {
     grep -m1 "^jq -s " "$1"
 }
 
@@ -40,9 +40,9 @@ make_stereo_pairs() {
 }
 
 # Every pair of $2 written once as a whole BMP in $3, nothing else there, and the reports in
-# $1/reports adding up by the README's own jq line.
+# $1/reports adding up by the document's own jq line ($4).
 check_batch_done() {
-    local work=$1 input=$2 output=$3 readme=$4
+    local work=$1 input=$2 output=$3 doc=$4
     local pairs outputs totals
     pairs=$(find "$input" -name '*_L.jpg' | wc -l)
     outputs=$(find "$output" -type f | wc -l)
@@ -51,8 +51,8 @@ check_batch_done() {
     for file in "$output"/*.bmp; do
         [ "$(identify -format '%wx%h' "$file")" = 1600x1200 ] || fail "$file is not a whole picture"
     done
-    totals=$(cd "$work" && eval "$(readme_totals_command "$readme")" | jq -c .) ||
-        fail "the README's jq line failed"
+    totals=$(cd "$work" && eval "$(doc_totals_command "$doc")" | jq -c .) ||
+        fail "the jq line of $(basename "$doc") failed"
     echo "totals: $totals"
     [ "$totals" = "{\"pairs_in_folder\":$pairs,\"done\":$pairs,\"failed\":0,\"written\":$pairs}" ] ||
         fail "the reports do not add up: $totals"
