@@ -100,7 +100,8 @@ private slots:
     void wiggleAlternatesTheEyes();
     void streamsSideBySideIntoTheWholePicturesBytes_data();
     void streamsSideBySideIntoTheWholePicturesBytes();
-    void pairThatCannotBeWrittenLeavesNeitherFile();
+    void pairThatCannotBeWrittenLeavesTheFolderAsItWas_data();
+    void pairThatCannotBeWrittenLeavesTheFolderAsItWas();
     void batchWritesStereoFormats_data();
     void batchWritesStereoFormats();
 
@@ -516,15 +517,38 @@ void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes() {
              fixtures::readFile(path("whole." + format)));
 }
 
-void StereoOutputsTest::pairThatCannotBeWrittenLeavesNeitherFile() {
+void StereoOutputsTest::pairThatCannotBeWrittenLeavesTheFolderAsItWas_data() {
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<bool>("earlierLeft");
+    QTest::newRow("png, no earlier file") << "png" << false;
+    QTest::newRow("png, an earlier left eye's file") << "png" << true;
+    QTest::newRow("jpeg eyes copied as they are, an earlier left eye's file") << "jpg" << true;
+}
+
+void StereoOutputsTest::pairThatCannotBeWrittenLeavesTheFolderAsItWas() {
+    QFETCH(QString, extension);
+    QFETCH(bool, earlierLeft);
+    const QSize size(16, 8);
+    const QStringList eyes =
+        extension == u"png"
+            ? makeEyes(size)
+            : QStringList{fixtures::makeFile(dir_->path(), "left.jpg",
+                                             fixtures::jpegBytes(leftEye(size))),
+                          fixtures::makeFile(dir_->path(), "right.jpg",
+                                             fixtures::jpegBytes(rightEye(size)))};
+    const QString earlier = path("out_L." + extension);
+    if (earlierLeft)
+        QVERIFY(fixtures::writeFile(earlier, "an earlier run's"));
+    const QStringList before = QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden);
     // The right eye's file cannot be made: a folder is in its place.
-    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("out_R.png")));
+    QVERIFY(QDir(dir_->path()).mkdir("out_R." + extension));
     const ProgramRun run =
-        runTool(QStringList{"--to", "pair"} + makeEyes({16, 8}) + QStringList{path("out.png")});
+        runTool(QStringList{"--to", "pair"} + eyes + QStringList{path("out." + extension)});
     QCOMPARE(run.exitCode, 5);
-    QVERIFY2(run.err.contains("out_R.png"), run.err.constData());
-    QVERIFY(!QFile::exists(path("out_L.png")));
-    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), (QStringList{"left.png", "right.png"}));
+    QVERIFY2(run.err.contains("out_R." + extension.toLatin1()), run.err.constData());
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), before);
+    if (earlierLeft)
+        QCOMPARE(fixtures::readFile(earlier), QByteArray("an earlier run's"));
 }
 
 void StereoOutputsTest::batchWritesStereoFormats_data() {
