@@ -1475,17 +1475,22 @@ void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries_data() {
     QTest::addColumn<QString>("leftover");
     QTest::addColumn<int>("secondsOld"); // below 0: changed after the run started
     QTest::addColumn<bool>("removed");
-    QTest::newRow("its own pair's, from a killed run") << "a.bmp.QxZwPe" << 3600 << true;
-    QTest::newRow("another shard's pair's") << "b.bmp.QxZwPe" << 3600 << false;
+    QTest::addColumn<bool>("pairOfFiles"); // --to pair: a_L.bmp and a_R.bmp
+    QTest::newRow("its own pair's, from a killed run") << "a.bmp.QxZwPe" << 3600 << true << false;
+    QTest::newRow("another shard's pair's") << "b.bmp.QxZwPe" << 3600 << false << false;
     QTest::newRow("its own pair's, written to since it started")
-        << "a.bmp.QxZwPe" << -3600 << false;
-    QTest::newRow("its own output's name with another ending") << "a.bmp.old" << 3600 << false;
+        << "a.bmp.QxZwPe" << -3600 << false << false;
+    QTest::newRow("its own output's name with another ending")
+        << "a.bmp.old" << 3600 << false << false;
+    QTest::newRow("its own pair of files', from a killed run")
+        << "a_R.bmp.QxZwPe" << 3600 << true << true;
 }
 
 void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries() {
     QFETCH(QString, leftover);
     QFETCH(int, secondsOld);
     QFETCH(bool, removed);
+    QFETCH(bool, pairOfFiles);
     makePairs({"a", "b"}, {9, 7});
     QDir(dir_->path()).mkdir(QStringLiteral("out"));
     // Half a picture file, as a run killed while writing it leaves it.
@@ -1497,13 +1502,19 @@ void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries() {
                              QFileDevice::FileModificationTime));
     file.close();
 
-    const ProgramRun run =
-        runTool({"--shard", "0/2", "--skip-existing", "--batch", path("in"), path("out")});
+    const QStringList to = pairOfFiles ? QStringList{"--to", "pair"} : QStringList();
+    const ProgramRun run = runTool(
+        to + QStringList{"--shard", "0/2", "--skip-existing", "--batch", path("in"), path("out")});
 
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
              QStringLiteral("shard 0/2: 1 of 1 pairs combined"));
     QCOMPARE(QFileInfo::exists(leftoverFile), !removed);
+    if (pairOfFiles) {
+        QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"a_L.bmp", "a_R.bmp"}));
+        return;
+    }
     const QString difference =
         differenceFromRule(QImage(path("in/a_L.bmp")), QImage(path("in/a_R.png")),
                            QImage(path("out/a.bmp")), CombineMode::Normal);
