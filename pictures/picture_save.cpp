@@ -134,7 +134,8 @@ QString stage(const FileBytes &file, StagedFile *staged) {
     QFile out;
     do
         out.setFileName(temporaryNameFor(staged->target));
-    while (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) && QFileInfo::exists(out.fileName()));
+    while (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+           QFileInfo::exists(out.fileName()));
     if (!out.isOpen())
         return out.errorString();
     staged->staged = out.fileName();
@@ -184,18 +185,20 @@ QString SaveFiles(const QList<FileBytes> &files, QString *failedFile) {
     }
     // Every file is written and on disk under a temporary name before any earlier file is
     // touched; then the earlier files are set aside, the new ones renamed in, and only once all
-    // are in place are the earlier ones let go. A failure puts the earlier ones back.
+    // are in place are the earlier ones let go. A failure puts the earlier ones back. Only a crash
+    // between two renames can leave the set mixed, the first file's earlier copy under its
+    // temporary name.
     std::vector<StagedFile> staged(files.size());
     qsizetype placed = 0;
     const auto failed = [&](qsizetype at, const QString &why) {
         for (qsizetype i = 0; i < qsizetype(staged.size()); ++i) {
             const StagedFile &file = staged[i];
             if (i < placed && file.aside.isEmpty())
-                QFile::remove(file.target);
+                QFile::remove(file.target); // new where there was none
             else if (!file.aside.isEmpty() && (i < placed || !file.asideIsLink))
-                renameFile(file.aside, file.target);
+                renameFile(file.aside, file.target); // the earlier file back in its place
             else if (!file.aside.isEmpty())
-                QFile::remove(file.aside);
+                QFile::remove(file.aside); // a second name of a file still in place
             if (i >= placed && !file.staged.isEmpty())
                 QFile::remove(file.staged);
         }

@@ -99,9 +99,9 @@ QByteArray exifData(bool bigEndian, const QList<QList<std::array<quint32, 4>>> &
 // of picture a row early. Rows are stored bottom up.
 QByteArray bmpLeavingPixelsUnset(int bits) {
     const bool four = bits == 4;
-    const QByteArray pixels =
-        QByteArray::fromHex(four ? "0311 0000 0822 0000 00020201 00033120 0000 0200 0000 0001"
-                                 : "0301 0000 0802 0000 00020201 0003030102 00 0000 0200 0000 0001");
+    const QByteArray pixels = QByteArray::fromHex(
+        four ? "0311 0000 0822 0000 00020201 00033120 0000 0200 0000 0001"
+             : "0301 0000 0802 0000 00020201 0003030102 00 0000 0200 0000 0001");
     QByteArray bytes;
     QDataStream stream(&bytes, QIODevice::WriteOnly);
     stream.setByteOrder(QDataStream::LittleEndian);

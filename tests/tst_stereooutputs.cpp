@@ -325,8 +325,7 @@ void StereoOutputsTest::jpegOutputsKeepTheCamerasExifMadeUpright() {
              centimetres ? "-XResolution=40" : "-XResolution=72",
              centimetres ? "-YResolution=40" : "-YResolution=72",
              centimetres ? "-ResolutionUnit=cm" : "-ResolutionUnit=inches", "-ExifImageWidth=1",
-             "-ExifImageHeight=1",
-             "-ThumbnailImage<=" + thumbnail, eyes.back()});
+             "-ExifImageHeight=1", "-ThumbnailImage<=" + thumbnail, eyes.back()});
         QCOMPARE(tagged.exitCode, 0);
     }
 
@@ -377,9 +376,8 @@ void StereoOutputsTest::losslessOutputsCopyTheEntropyCodedData_data() {
         << "pair" << QStringList() << QStringList{"out.mpo"} << false << 0;
     QTest::newRow("an mpo swapped into an mpo")
         << "mpo" << QStringList{"--swap"} << QStringList{"out.mpo"} << true << 0;
-    QTest::newRow("an mpo into two jpegs")
-        << "mpo" << QStringList{"--to", "pair"} << QStringList{"out_L.jpg", "out_R.jpg"} << false
-        << 0;
+    QTest::newRow("an mpo into two jpegs") << "mpo" << QStringList{"--to", "pair"}
+                                           << QStringList{"out_L.jpg", "out_R.jpg"} << false << 0;
     QTest::newRow("two jpegs into an mpo, window 3: not copied")
         << "pair" << QStringList{"--window", "3"} << QStringList{"out.mpo"} << false << 3;
     QTest::newRow("an mpo into two jpegs, window -2: not copied")
@@ -563,12 +561,11 @@ void StereoOutputsTest::pairThatCannotBeWrittenLeavesTheFolderAsItWas() {
     QFETCH(bool, earlierLeft);
     const QSize size(16, 8);
     const QStringList eyes =
-        extension == u"png"
-            ? makeEyes(size)
-            : QStringList{fixtures::makeFile(dir_->path(), "left.jpg",
-                                             fixtures::jpegBytes(leftEye(size))),
-                          fixtures::makeFile(dir_->path(), "right.jpg",
-                                             fixtures::jpegBytes(rightEye(size)))};
+        extension == u"png" ? makeEyes(size)
+                            : QStringList{fixtures::makeFile(dir_->path(), "left.jpg",
+                                                             fixtures::jpegBytes(leftEye(size))),
+                                          fixtures::makeFile(dir_->path(), "right.jpg",
+                                                             fixtures::jpegBytes(rightEye(size)))};
     const QString earlier = path("out_L." + extension);
     if (earlierLeft)
         QVERIFY(fixtures::writeFile(earlier, "an earlier run's"));
