@@ -172,9 +172,11 @@ void BatchSyncTest::pairOutsideABatchNotPutInPlaceKeepsTheEarlierFiles() {
                : extension == u"png" ? fixtures::pngBytes(picture)
                                      : fixtures::jpegBytes(picture);
     };
-    PairJob job{folder.filePath(QStringLiteral("l.") + extension),
-                folder.filePath(QStringLiteral("r.") + extension),
-                folder.filePath(QStringLiteral("out/o.") + QString::fromLatin1(format)), format};
+    PairJob job;
+    job.leftFile = folder.filePath(QStringLiteral("l.") + extension);
+    job.rightFile = folder.filePath(QStringLiteral("r.") + extension);
+    job.outputFile = folder.filePath(QStringLiteral("out/o.") + QString::fromLatin1(format));
+    job.format = format;
     job.to = to;
     QVERIFY(fixtures::writeFile(job.leftFile, bytes(left)));
     QVERIFY(fixtures::writeFile(job.rightFile, bytes(right)));
