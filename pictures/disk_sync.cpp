@@ -24,7 +24,7 @@ DiskWaitScope::~DiskWaitScope() {
     threadListener = previous_;
 }
 
-QString commitToDisk(QSaveFile &file) {
+QString syncToDisk(QFileDevice &file) {
     errno = 0;
     bool synced = file.flush();
     if (synced) {
@@ -36,10 +36,15 @@ QString commitToDisk(QSaveFile &file) {
         while (result != 0 && errno == EINTR);
         synced = result == 0;
     }
-    if (!synced) {
-        // Qt 6.4 loses the reason of a failed buffered write ("Unknown error"), yet the system's
-        // reason is still in errno.
-        const QString why = errno != 0 ? qt_error_string(errno) : file.errorString();
+    if (synced)
+        return {};
+    // Qt 6.4 loses the reason of a failed buffered write ("Unknown error"), yet the system's
+    // reason is still in errno.
+    return errno != 0 ? qt_error_string(errno) : file.errorString();
+}
+
+QString commitToDisk(QSaveFile &file) {
+    if (const QString why = syncToDisk(file); !why.isEmpty()) {
         file.cancelWriting();
         return why;
     }

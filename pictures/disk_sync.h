@@ -2,6 +2,7 @@
 // the writing thread lend that thread's processor to other work while the disk is busy.
 #pragma once
 
+class QFileDevice;
 class QSaveFile;
 class QString;
 
@@ -27,6 +28,10 @@ public:
 private:
     DiskWaitListener *previous_;
 };
+
+// Flushes the file and waits for its data to be on disk (fdatasync), telling the thread's listener
+// first. Returns the reason of a failure, or nothing.
+QString syncToDisk(QFileDevice &file);
 
 // Puts the file in place once its data is on disk: flushes it, waits for the disk (fdatasync),
 // telling the thread's listener first, then commits. QSaveFile::commit() syncs again but ignores a

@@ -64,9 +64,11 @@ QString SavePicture(const QImage &picture, const QString &fileName,
 QByteArray EncodePicture(const QImage &picture, const QByteArray &format, int quality,
                          QString *error);
 
-// Writes files whole or not at all, as SavePicture() does. With several, all are written or none
-// is left: once one fails, those already in place are removed. Returns an empty string on
-// success, else the reason, with the file that failed in *failedFile.
+// Writes files whole or not at all, as SavePicture() does. Several go in place as a set: all are
+// written and on disk under temporary names (NAME.ext.XXXXXX, as QSaveFile names its own where it
+// must) before any earlier file of their names is touched, and a failure leaves the earlier files
+// as they were. Returns an empty string on success, else the reason, with the file that failed
+// in *failedFile.
 struct FileBytes {
     QString fileName;
     QByteArray bytes;

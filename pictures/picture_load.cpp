@@ -10,6 +10,7 @@
 #include <QImageReader>
 #include <QRect>
 #include <QTransform>
+#include <QtEndian>
 
 #include <cstdlib>
 #include <functional>
@@ -45,6 +46,50 @@ QString notAcceptedReason(const LoadLimits &limits) {
     return reason("It is not a BMP, JPEG or GIF picture.");
 }
 
+// A BMP of 4 or 8 bits a pixel in runs (BI_RLE8, BI_RLE4). Their end-of-line, delta and
+// end-of-picture codes may leave pixels unset, which Qt's decoder leaves as the allocator left
+// them: such a picture would differ from run to run.
+bool isRunLengthBmp(QIODevice &input) {
+    const QByteArray header = input.peek(34);
+    if (header.size() < 34 || !header.startsWith("BM"))
+        return false;
+    const auto field = [&](int at) { return qFromLittleEndian<quint32>(header.constData() + at); };
+    return field(14) >= 40 && (field(30) == 1 || field(30) == 2);
+}
+
+// An 8-bit indexed picture, the format Qt decodes run-length BMPs into, every pixel index given.
+QImage filledPicture(QSize size, uint index) {
+    QImage picture(size, QImage::Format_Indexed8);
+    if (!picture.isNull())
+        picture.fill(index);
+    return picture;
+}
+
+// The same run-length BMP decoded onto index 0 and onto index 1: the pixels that differ were set
+// by no code and are shown black, as most programs show them (index 0 need not be black).
+QImage unsetPixelsBlack(const QImage &ontoZero, const QImage &ontoOne) {
+    if (ontoZero.size() != ontoOne.size() || ontoZero.format() != QImage::Format_Indexed8 ||
+        ontoOne.format() != QImage::Format_Indexed8)
+        return {};
+    QImage shown;
+    for (int y = 0; y < ontoZero.height(); ++y) {
+        const uchar *zero = ontoZero.constScanLine(y);
+        const uchar *one = ontoOne.constScanLine(y);
+        for (int x = 0; x < ontoZero.width(); ++x) {
+            if (zero[x] == one[x])
+                continue;
+            // A picture whose codes set every pixel keeps the decoder's own format.
+            if (shown.isNull()) {
+                shown = ontoZero.convertToFormat(QImage::Format_RGB32);
+                if (shown.isNull())
+                    return {};
+            }
+            reinterpret_cast<QRgb *>(shown.scanLine(y))[x] = qRgb(0, 0, 0);
+        }
+    }
+    return shown.isNull() ? ontoZero : shown;
+}
+
 bool looksLikeJpeg(QIODevice &input) {
     return input.peek(2) == QByteArrayLiteral("\xFF\xD8");
 }
@@ -69,6 +114,7 @@ PictureLoad decodePicture(DecoderInput &input, const LoadLimits &limits,
         return {{}, reason("The file is empty.")};
 
     const bool jpeg = looksLikeJpeg(input);
+    const bool runLengthBmp = isRunLengthBmp(input);
     JpegScanCounter jpegMarkers;
     if (jpeg) {
         jpegMarkers = WalkJpegMarkers(input);
@@ -112,11 +158,23 @@ PictureLoad decodePicture(DecoderInput &input, const LoadLimits &limits,
 
     input.forgetRequests();
     QImage picture;
-    if (limits.visibleArea.isEmpty())
+    const bool runLength = runLengthBmp && format == "bmp";
+    if (runLength)
+        picture = filledPicture(size, 0);
+    else if (limits.visibleArea.isEmpty())
         picture = AllocatePicture(size, reader.imageFormat());
-    const bool decoded = reader.read(&picture);
+    bool decoded = reader.read(&picture);
     if (decoderRanShort(format, input) || warnings.sawPrematureEnd())
         return {{}, reason("The file is truncated.")};
+    if (decoded && runLength) {
+        // Decoded again onto index 1: where the two differ, no code set the pixel.
+        QImage again = filledPicture(size, 1);
+        input.seek(0);
+        QImageReader second(&input, format);
+        second.setClipRect(reader.clipRect());
+        decoded = second.read(&again);
+        picture = unsetPixelsBlack(picture, again);
+    }
     // A first warning of another kind hides any that follow: decode again to be sure.
     if (format == "jpeg" && warnings.sawOther()) {
         JpegBandReader again;

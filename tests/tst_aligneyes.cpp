@@ -93,6 +93,11 @@ void AlignEyesTest::alignsOrRefusesThePair_data() {
         << "turned -8.0 degrees";
     QTest::newRow("15% larger refused") << 0.0 << 1.15 << 0.0 << 0.0 << 0.0 << Texture::Noise << ""
                                         << "differ -13.0% in scale";
+    // A keystone correction is moved through its perspective: a shift added as to a similarity
+    // lands off by the shift times the perspective's departure from 1, most at the edges.
+    QTest::newRow("keystone of 1.5 degrees toe-in, window shifted 200 pixels")
+        << 0.0 << 1.0 << 2.0 << 1.5 << 0.0 << Texture::Noise << "200"
+        << "";
 }
 
 void AlignEyesTest::alignsOrRefusesThePair() {

@@ -1,8 +1,10 @@
 // A batch whose outputs do not reach the disk, or cannot be renamed into place: the pair fails, the
 // batch says so, and the output folder holds what it held before, with no temporary file. The
+// same for one pair outside a batch, also when it writes two files and the second fails. The
 // disk's refusal is made here, by this program's own fdatasync and rename, which stand in for the
 // C library's in the tool's code and in Qt's QSaveFile alike.
 #include "batch_run.h"
+#include "pair_files.h"
 #include "picture_fixtures.h"
 
 #include <QDir>
@@ -26,9 +28,11 @@ namespace {
 enum class FailingCall { None, Sync, Rename };
 
 std::atomic<FailingCall> failing = FailingCall::None;
+// How many calls of the failing kind still succeed before the first that fails.
+std::atomic<int> callsBeforeFailing = 0;
 
 bool fails(FailingCall call) {
-    if (failing != call)
+    if (failing != call || callsBeforeFailing-- > 0)
         return false;
     errno = EIO;
     return true;
@@ -55,6 +59,7 @@ extern "C" int rename(const char *from, const char *to) noexcept {
 }
 
 Q_DECLARE_METATYPE(FailingCall)
+Q_DECLARE_METATYPE(duoptica::StereoOutput)
 
 class BatchSyncTest : public QObject {
     Q_OBJECT
@@ -62,7 +67,12 @@ class BatchSyncTest : public QObject {
 private slots:
     void outputNotPutInPlaceFailsItsPairAndLeavesNothing_data();
     void outputNotPutInPlaceFailsItsPairAndLeavesNothing();
-    void cleanup() { failing = FailingCall::None; }
+    void pairOutsideABatchNotPutInPlaceKeepsTheEarlierFiles_data();
+    void pairOutsideABatchNotPutInPlaceKeepsTheEarlierFiles();
+    void cleanup() {
+        failing = FailingCall::None;
+        callsBeforeFailing = 0;
+    }
 };
 
 void BatchSyncTest::outputNotPutInPlaceFailsItsPairAndLeavesNothing_data() {
@@ -132,6 +142,58 @@ void BatchSyncTest::outputNotPutInPlaceFailsItsPairAndLeavesNothing() {
     for (const QString &output : std::as_const(outputs))
         QCOMPARE(problems.filter(folder.filePath(output)).size(), 1);
     QCOMPARE(problems.filter(QString::fromLocal8Bit(std::strerror(EIO))).size(), kPairs);
+    QCOMPARE(folderContents(outputFolder), before);
+}
+
+void BatchSyncTest::pairOutsideABatchNotPutInPlaceKeepsTheEarlierFiles_data() {
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<StereoOutput>("to");
+    QTest::newRow("BMP pair, direct path, the sync fails")
+        << "bmp" << QByteArray("bmp") << StereoOutput::Anaglyph;
+    QTest::newRow("JPEG pair copied into a pair of JPEGs, the second sync fails")
+        << "jpg" << QByteArray("jpg") << StereoOutput::Pair;
+    QTest::newRow("PNG pair into a pair of PNGs, the second sync fails")
+        << "png" << QByteArray("png") << StereoOutput::Pair;
+}
+
+void BatchSyncTest::pairOutsideABatchNotPutInPlaceKeepsTheEarlierFiles() {
+    QFETCH(QString, extension);
+    QFETCH(QByteArray, format);
+    QFETCH(StereoOutput, to);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QDir folder(dir.path());
+    QVERIFY(folder.mkdir(QStringLiteral("out")));
+    const QImage left = fixtures::smoothPicture({96, 64});
+    const QImage right = left.mirrored(true, false);
+    const auto bytes = [&](const QImage &picture) {
+        return extension == u"bmp"   ? fixtures::bmpBytes(picture, fixtures::BmpLayout::Rgb24)
+               : extension == u"png" ? fixtures::pngBytes(picture)
+                                     : fixtures::jpegBytes(picture);
+    };
+    PairJob job;
+    job.leftFile = folder.filePath(QStringLiteral("l.") + extension);
+    job.rightFile = folder.filePath(QStringLiteral("r.") + extension);
+    job.outputFile = folder.filePath(QStringLiteral("out/o.") + QString::fromLatin1(format));
+    job.format = format;
+    job.to = to;
+    QVERIFY(fixtures::writeFile(job.leftFile, bytes(left)));
+    QVERIFY(fixtures::writeFile(job.rightFile, bytes(right)));
+    for (const QString &output : outputFilesOf(job))
+        QVERIFY(fixtures::writeFile(output, "an earlier run's"));
+    const QDir outputFolder(folder.filePath(QStringLiteral("out")));
+    const QHash<QString, QByteArray> before = folderContents(outputFolder);
+
+    // A pair of files fails on its second file, once the first is already on disk.
+    callsBeforeFailing = to == StereoOutput::Pair ? 1 : 0;
+    failing = FailingCall::Sync;
+    const Outcome outcome = combinePairFiles(job);
+    failing = FailingCall::None;
+
+    QCOMPARE(outcome.code, ExitCode::WriteFailure);
+    QVERIFY2(outcome.message.contains(QString::fromLocal8Bit(std::strerror(EIO))),
+             qPrintable(outcome.message));
     QCOMPARE(folderContents(outputFolder), before);
 }
 

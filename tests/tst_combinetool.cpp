@@ -1,5 +1,6 @@
 // duoptica-combine as a user runs it: files in, files out, messages and exit statuses.
 #include "combine_pictures.h"
+#include "deflate_join.h"
 #include "exit_code.h"
 #include "file_size_limit.h"
 #include "general_path.h"
@@ -25,8 +26,10 @@
 #include <QTest>
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -287,6 +290,8 @@ private slots:
     void readsEachStereoInput();
     void batchTakesPairsMposAndJpsFiles();
     void qualitySetsTheJpegOutput();
+    void deflateStreamsJoinedInflateAsOne_data();
+    void deflateStreamsJoinedInflateAsOne();
     void writesPngOfThePicturesPixels_data();
     void writesPngOfThePicturesPixels();
     void streamsJpegPairsIntoTheWholePicturesBytes_data();
@@ -931,6 +936,79 @@ void CombineToolTest::qualitySetsTheJpegOutput() {
     QVERIFY(QFileInfo(path("out10.jpg")).size() < QFileInfo(path("out90.jpg")).size() / 2);
 }
 
+void CombineToolTest::deflateStreamsJoinedInflateAsOne_data() {
+    // Where the first stream's end-of-block code leaves off in its last byte: with 3 bits to
+    // spare the empty stored block's header fits in the same byte.
+    QTest::addColumn<int>("unusedBits");
+    for (int bits = 0; bits < 8; ++bits)
+        QTest::newRow(qPrintable(QStringLiteral("%1 unused bits in the last byte").arg(bits)))
+            << bits;
+}
+
+void CombineToolTest::deflateStreamsJoinedInflateAsOne() {
+    QFETCH(int, unusedBits);
+    const auto deflated = [](const QByteArray &bytes) {
+        z_stream deflater{};
+        std::vector<unsigned char> stream(std::size_t(compressBound(uLong(bytes.size()))) + 16);
+        if (deflateInit2(&deflater, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            return std::vector<unsigned char>();
+        deflater.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.constData()));
+        deflater.avail_in = uInt(bytes.size());
+        deflater.next_out = stream.data();
+        deflater.avail_out = uInt(stream.size());
+        const int status = deflate(&deflater, Z_FINISH);
+        stream.resize(status == Z_STREAM_END ? deflater.total_out : 0);
+        deflateEnd(&deflater);
+        return stream;
+    };
+    // Inflates a raw stream whole; unusedBitsLeft gets what zlib says the final block leaves
+    // unused of its last byte.
+    const auto inflated = [](const std::vector<unsigned char> &stream, int *unusedBitsLeft) {
+        z_stream inflater{};
+        if (inflateInit2(&inflater, -15) != Z_OK)
+            return QByteArray();
+        inflater.next_in = const_cast<Bytef *>(stream.data());
+        inflater.avail_in = uInt(stream.size());
+        QByteArray out;
+        std::array<char, 4096> chunk{};
+        int status = Z_OK;
+        while (status == Z_OK) {
+            inflater.next_out = reinterpret_cast<Bytef *>(chunk.data());
+            inflater.avail_out = uInt(chunk.size());
+            status = inflate(&inflater, Z_BLOCK);
+            out.append(chunk.data(), qsizetype(chunk.size() - inflater.avail_out));
+            // Right after the final block: the bits left before inflate skips to the byte's end.
+            if ((inflater.data_type & (128 | 64)) == (128 | 64))
+                *unusedBitsLeft = inflater.data_type & 7;
+        }
+        const bool whole = status == Z_STREAM_END && inflater.avail_in == 0;
+        inflateEnd(&inflater);
+        return whole ? out : QByteArray();
+    };
+    // Short runs of distinct bytes above 143, each 9 bits in a fixed-code block: one of the first
+    // eight ends as the row asks.
+    QByteArray first;
+    std::vector<unsigned char> stream;
+    for (int i = 1; i <= 8 && first.isEmpty(); ++i) {
+        QByteArray text("band ");
+        for (int k = 0; k < i; ++k)
+            text += char(0x90 + k);
+        stream = deflated(text);
+        int left = -1;
+        QCOMPARE(inflated(stream, &left), text);
+        if (left == unusedBits)
+            first = text;
+    }
+    QVERIFY2(!first.isEmpty(), "no small text gives such a stream");
+    const QByteArray second("and the band after it, deflated apart");
+
+    QVERIFY(duoptica::makeDeflateJoinable(stream));
+    const std::vector<unsigned char> next = deflated(second);
+    stream.insert(stream.end(), next.begin(), next.end());
+    int left = -1;
+    QCOMPARE(inflated(stream, &left), first + second);
+}
+
 void CombineToolTest::writesPngOfThePicturesPixels_data() {
     // Noise, smooth colours, or a photograph's mild noise above smooth colours: each deflates best
     // another way (stored, with matches, as runs), and the last joins bands of two kinds.
@@ -1396,17 +1474,22 @@ void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries_data() {
     QTest::addColumn<QString>("leftover");
     QTest::addColumn<int>("secondsOld"); // below 0: changed after the run started
     QTest::addColumn<bool>("removed");
-    QTest::newRow("its own pair's, from a killed run") << "a.bmp.QxZwPe" << 3600 << true;
-    QTest::newRow("another shard's pair's") << "b.bmp.QxZwPe" << 3600 << false;
+    QTest::addColumn<bool>("pairOfFiles"); // --to pair: a_L.bmp and a_R.bmp
+    QTest::newRow("its own pair's, from a killed run") << "a.bmp.QxZwPe" << 3600 << true << false;
+    QTest::newRow("another shard's pair's") << "b.bmp.QxZwPe" << 3600 << false << false;
     QTest::newRow("its own pair's, written to since it started")
-        << "a.bmp.QxZwPe" << -3600 << false;
-    QTest::newRow("its own output's name with another ending") << "a.bmp.old" << 3600 << false;
+        << "a.bmp.QxZwPe" << -3600 << false << false;
+    QTest::newRow("its own output's name with another ending")
+        << "a.bmp.old" << 3600 << false << false;
+    QTest::newRow("its own pair of files', from a killed run")
+        << "a_R.bmp.QxZwPe" << 3600 << true << true;
 }
 
 void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries() {
     QFETCH(QString, leftover);
     QFETCH(int, secondsOld);
     QFETCH(bool, removed);
+    QFETCH(bool, pairOfFiles);
     makePairs({"a", "b"}, {9, 7});
     QDir(dir_->path()).mkdir(QStringLiteral("out"));
     // Half a picture file, as a run killed while writing it leaves it.
@@ -1418,13 +1501,19 @@ void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries() {
                              QFileDevice::FileModificationTime));
     file.close();
 
-    const ProgramRun run =
-        runTool({"--shard", "0/2", "--skip-existing", "--batch", path("in"), path("out")});
+    const QStringList to = pairOfFiles ? QStringList{"--to", "pair"} : QStringList();
+    const ProgramRun run = runTool(
+        to + QStringList{"--shard", "0/2", "--skip-existing", "--batch", path("in"), path("out")});
 
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
              QStringLiteral("shard 0/2: 1 of 1 pairs combined"));
     QCOMPARE(QFileInfo::exists(leftoverFile), !removed);
+    if (pairOfFiles) {
+        QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"a_L.bmp", "a_R.bmp"}));
+        return;
+    }
     const QString difference =
         differenceFromRule(QImage(path("in/a_L.bmp")), QImage(path("in/a_R.png")),
                            QImage(path("out/a.bmp")), CombineMode::Normal);

@@ -94,6 +94,44 @@ QByteArray exifData(bool bigEndian, const QList<QList<std::array<quint32, 4>>> &
     return QByteArray("Exif\0\0", 6) + tiff;
 }
 
+// An 8 x 6 run-length BMP (8 or 4 bits) of four colours, index 0 white, whose codes leave pixels
+// unset: an end of line after three pixels, a delta over a whole row and into the next, an end
+// of picture a row early. Rows are stored bottom up.
+QByteArray bmpLeavingPixelsUnset(int bits) {
+    const bool four = bits == 4;
+    const QByteArray pixels = QByteArray::fromHex(
+        four ? "0311 0000 0822 0000 00020201 00033120 0000 0200 0000 0001"
+             : "0301 0000 0802 0000 00020201 0003030102 00 0000 0200 0000 0001");
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream.setByteOrder(QDataStream::LittleEndian);
+    const quint32 offset = 14 + 40 + 4 * 4;
+    stream.writeRawData("BM", 2);
+    stream << quint32(offset + pixels.size()) << quint32(0) << offset << quint32(40) << qint32(8)
+           << qint32(6) << quint16(1) << quint16(bits) << quint32(four ? 2 : 1)
+           << quint32(pixels.size()) << qint32(2835) << qint32(2835) << quint32(4) << quint32(0);
+    for (const QRgb rgb : {qRgb(255, 255, 255), qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255)})
+        stream << quint8(qBlue(rgb)) << quint8(qGreen(rgb)) << quint8(qRed(rgb)) << quint8(0);
+    stream.writeRawData(pixels.constData(), int(pixels.size()));
+    return bytes;
+}
+
+// What those codes draw, the unset pixels black.
+QImage drawnByThoseCodes() {
+    QImage picture(8, 6, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    for (int x = 0; x < 3; ++x)
+        picture.setPixel(x, 5, qRgb(255, 0, 0));
+    for (int x = 0; x < 8; ++x)
+        picture.setPixel(x, 4, qRgb(0, 255, 0));
+    picture.setPixel(2, 2, qRgb(0, 0, 255));
+    picture.setPixel(3, 2, qRgb(255, 0, 0));
+    picture.setPixel(4, 2, qRgb(0, 255, 0));
+    picture.setPixel(0, 1, qRgb(255, 255, 255));
+    picture.setPixel(1, 1, qRgb(255, 255, 255));
+    return picture;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(fixtures::MpoDamage)
@@ -104,6 +142,8 @@ class PictureFileTest : public QObject {
 private slots:
     void loadsEveryLayout_data();
     void loadsEveryLayout();
+    void runLengthBmpShowsUnsetPixelsBlackEveryTime_data();
+    void runLengthBmpShowsUnsetPixelsBlackEveryTime();
     void keepsOnlyTheVisibleArea_data();
     void keepsOnlyTheVisibleArea();
     void jpegCutBelowTheVisibleAreaStillLoads();
@@ -180,6 +220,30 @@ void PictureFileTest::loadsEveryLayout() {
     QVERIFY2(
         fixtures::largestChannelDifference(load.picture, expected) <= tolerance,
         qPrintable(QString::number(fixtures::largestChannelDifference(load.picture, expected))));
+}
+
+void PictureFileTest::runLengthBmpShowsUnsetPixelsBlackEveryTime_data() {
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<QSize>("area");
+    QTest::newRow("8-bit RLE, whole") << 8 << QSize();
+    QTest::newRow("4-bit RLE, whole") << 4 << QSize();
+    QTest::newRow("8-bit RLE, the window's area") << 8 << QSize(600, 384);
+    QTest::newRow("4-bit RLE, an area smaller than the picture") << 4 << QSize(5, 4);
+}
+
+void PictureFileTest::runLengthBmpShowsUnsetPixelsBlackEveryTime() {
+    QFETCH(int, bits);
+    QFETCH(QSize, area);
+    const QString file = fixtures::makeFile(dir_.path(), "rle.bmp", bmpLeavingPixelsUnset(bits));
+    const QImage drawn = drawnByThoseCodes();
+    const QImage expected =
+        area.isEmpty() ? drawn : drawn.copy(QRect({0, 0}, area).intersected(drawn.rect()));
+    // Each decode gets fresh memory, which holds whatever earlier ones left.
+    for (int run = 0; run < 8; ++run) {
+        const duoptica::PictureLoad load = LoadPicture(file, {.visibleArea = area});
+        QCOMPARE(load.error, QString());
+        QCOMPARE(load.picture.convertToFormat(QImage::Format_RGB32), expected);
+    }
 }
 
 void PictureFileTest::keepsOnlyTheVisibleArea_data() {

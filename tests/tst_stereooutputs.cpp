@@ -100,7 +100,8 @@ private slots:
     void wiggleAlternatesTheEyes();
     void streamsSideBySideIntoTheWholePicturesBytes_data();
     void streamsSideBySideIntoTheWholePicturesBytes();
-    void pairThatCannotBeWrittenLeavesNeitherFile();
+    void pairThatCannotBeWrittenLeavesTheFolderAsItWas_data();
+    void pairThatCannotBeWrittenLeavesTheFolderAsItWas();
     void batchWritesStereoFormats_data();
     void batchWritesStereoFormats();
 
@@ -169,20 +170,27 @@ void StereoOutputsTest::fullSizeLayoutsReadBackAsTheEyes() {
 void StereoOutputsTest::halfFormatsSqueezeEachEyeByAreaNotByDroppingLines_data() {
     QTest::addColumn<QString>("format");
     QTest::addColumn<bool>("sideBySide");
-    QTest::newRow("half-parallel") << "half-parallel" << true;
-    QTest::newRow("half-over-under") << "half-over-under" << false;
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("half-parallel") << "half-parallel" << true << QSize(40, 24);
+    QTest::newRow("half-over-under") << "half-over-under" << false << QSize(40, 24);
+    // An odd side gives the right eye the extra line: the frame keeps one eye's size.
+    QTest::newRow("half-parallel, odd width") << "half-parallel" << true << QSize(31, 20);
+    QTest::newRow("half-over-under, odd height") << "half-over-under" << false << QSize(40, 23);
 }
 
 void StereoOutputsTest::halfFormatsSqueezeEachEyeByAreaNotByDroppingLines() {
     QFETCH(QString, format);
     QFETCH(bool, sideBySide);
-    const QSize size(40, 24);
+    QFETCH(QSize, size);
     const ProgramRun run =
         runTool(QStringList{"--to", format} + makeEyes(size) + QStringList{path("frame.png")});
     QCOMPARE(run.exitCode, 0);
 
     const QImage frame(path("frame.png"));
     QCOMPARE(frame.size(), size);
+    // halved() pairs the lines of an even side only.
+    if (size.width() % 2 != 0 || size.height() % 2 != 0)
+        return;
     const QImage left = halved(leftEye(size), sideBySide);
     const QImage right = halved(rightEye(size), sideBySide);
     const QPoint second = sideBySide ? QPoint(left.width(), 0) : QPoint(0, left.height());
@@ -274,16 +282,21 @@ void StereoOutputsTest::jpegOutputsKeepTheCamerasExifMadeUpright_data() {
     QTest::addColumn<QString>("output");
     QTest::addColumn<QSize>("size"); // of the output, upright
     QTest::addColumn<int>("orientation");
-    QTest::newRow("mpo") << QStringList() << "out.mpo" << QSize(40, 24) << 6;
+    QTest::addColumn<bool>("centimetres"); // the EXIF resolution 40 px/cm instead of 72 dpi
+    QTest::newRow("mpo") << QStringList() << "out.mpo" << QSize(40, 24) << 6 << false;
     QTest::newRow("side by side jpeg")
-        << QStringList{"--to", "parallel"} << "out.jpg" << QSize(80, 24) << 6;
+        << QStringList{"--to", "parallel"} << "out.jpg" << QSize(80, 24) << 6 << false;
     QTest::newRow("pair of jpegs")
-        << QStringList{"--to", "pair"} << "out.jpg" << QSize(40, 24) << 6;
-    QTest::newRow("jps") << QStringList() << "out.jps" << QSize(80, 24) << 6;
+        << QStringList{"--to", "pair"} << "out.jpg" << QSize(40, 24) << 6 << false;
+    QTest::newRow("jps") << QStringList() << "out.jps" << QSize(80, 24) << 6 << false;
     QTest::newRow("anaglyph jpeg, turned")
-        << QStringList{"--mode", "red-blue"} << "out.jpg" << QSize(40, 24) << 6;
+        << QStringList{"--mode", "red-blue"} << "out.jpg" << QSize(40, 24) << 6 << false;
     QTest::newRow("anaglyph jpeg, upright (streamed)")
-        << QStringList{"--mode", "red-blue"} << "out.jpg" << QSize(40, 24) << 1;
+        << QStringList{"--mode", "red-blue"} << "out.jpg" << QSize(40, 24) << 1 << false;
+    QTest::newRow("anaglyph jpeg, turned, 40 px/cm")
+        << QStringList{"--mode", "red-blue"} << "out.jpg" << QSize(40, 24) << 6 << true;
+    QTest::newRow("anaglyph jpeg, upright (streamed), 40 px/cm")
+        << QStringList{"--mode", "red-blue"} << "out.jpg" << QSize(40, 24) << 1 << true;
 }
 
 void StereoOutputsTest::jpegOutputsKeepTheCamerasExifMadeUpright() {
@@ -291,9 +304,10 @@ void StereoOutputsTest::jpegOutputsKeepTheCamerasExifMadeUpright() {
     QFETCH(QString, output);
     QFETCH(QSize, size);
     QFETCH(int, orientation);
+    QFETCH(bool, centimetres);
     QVERIFY2(!exiftool().isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
-    // Camera JPEGs stored lying on their side, with a thumbnail, a 72 dpi EXIF resolution and no
-    // JFIF segment.
+    // Camera JPEGs stored lying on their side, with a thumbnail, an EXIF resolution and no JFIF
+    // segment.
     QStringList eyes;
     const QString thumbnail = fixtures::makeFile(
         dir_->path(), "thumb.jpg", fixtures::jpegBytes(fixtures::smoothPicture({8, 8})));
@@ -307,9 +321,11 @@ void StereoOutputsTest::jpegOutputsKeepTheCamerasExifMadeUpright() {
             exiftool(),
             {"-q", "-overwrite_original", "-JFIF:all=", "-Make=Maker",
              "-Model=Camera " + QLatin1StringView(side), "-DateTimeOriginal=2011:03:26 10:00:00",
-             "-Orientation#=" + QString::number(orientation), "-XResolution=72", "-YResolution=72",
-             "-ResolutionUnit=inches", "-ExifImageWidth=1", "-ExifImageHeight=1",
-             "-ThumbnailImage<=" + thumbnail, eyes.back()});
+             "-Orientation#=" + QString::number(orientation),
+             centimetres ? "-XResolution=40" : "-XResolution=72",
+             centimetres ? "-YResolution=40" : "-YResolution=72",
+             centimetres ? "-ResolutionUnit=cm" : "-ResolutionUnit=inches", "-ExifImageWidth=1",
+             "-ExifImageHeight=1", "-ThumbnailImage<=" + thumbnail, eyes.back()});
         QCOMPARE(tagged.exitCode, 0);
     }
 
@@ -340,9 +356,13 @@ void StereoOutputsTest::jpegOutputsKeepTheCamerasExifMadeUpright() {
         QCOMPARE(tag("File:ImageHeight").toInt(), size.height());
         QCOMPARE(tag("ExifIFD:ExifImageWidth").toInt(), size.width());
         QCOMPARE(tag("ExifIFD:ExifImageHeight").toInt(), size.height());
-        QVERIFY2(!tags.contains(u"IFD1:ThumbnailImage"), qPrintable(files[i]));
-        QCOMPARE(tag("JFIF:XResolution").toInt(), 72);
-        QCOMPARE(tag("JFIF:YResolution").toInt(), 72);
+        // Nor an IFD for a thumbnail, empty or not.
+        for (const QString &key : tags.keys())
+            QVERIFY2(!key.startsWith(u"IFD1:"), qPrintable(files[i] + u' ' + key));
+        // JFIF's units: 1 inches, 2 centimetres.
+        QCOMPARE(tag("JFIF:ResolutionUnit").toInt(), centimetres ? 2 : 1);
+        QCOMPARE(tag("JFIF:XResolution").toInt(), centimetres ? 40 : 72);
+        QCOMPARE(tag("JFIF:YResolution").toInt(), centimetres ? 40 : 72);
     }
 }
 
@@ -351,12 +371,18 @@ void StereoOutputsTest::losslessOutputsCopyTheEntropyCodedData_data() {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QStringList>("outputs");
     QTest::addColumn<bool>("swapped");
+    QTest::addColumn<int>("shift"); // --window: the eyes are moved, so encoded anew, not copied
     QTest::newRow("two jpegs into an mpo")
-        << "pair" << QStringList() << QStringList{"out.mpo"} << false;
+        << "pair" << QStringList() << QStringList{"out.mpo"} << false << 0;
     QTest::newRow("an mpo swapped into an mpo")
-        << "mpo" << QStringList{"--swap"} << QStringList{"out.mpo"} << true;
-    QTest::newRow("an mpo into two jpegs")
-        << "mpo" << QStringList{"--to", "pair"} << QStringList{"out_L.jpg", "out_R.jpg"} << false;
+        << "mpo" << QStringList{"--swap"} << QStringList{"out.mpo"} << true << 0;
+    QTest::newRow("an mpo into two jpegs") << "mpo" << QStringList{"--to", "pair"}
+                                           << QStringList{"out_L.jpg", "out_R.jpg"} << false << 0;
+    QTest::newRow("two jpegs into an mpo, window 3: not copied")
+        << "pair" << QStringList{"--window", "3"} << QStringList{"out.mpo"} << false << 3;
+    QTest::newRow("an mpo into two jpegs, window -2: not copied")
+        << "mpo" << QStringList{"--to", "pair", "--window=-2"}
+        << QStringList{"out_L.jpg", "out_R.jpg"} << false << -2;
 }
 
 void StereoOutputsTest::losslessOutputsCopyTheEntropyCodedData() {
@@ -364,6 +390,7 @@ void StereoOutputsTest::losslessOutputsCopyTheEntropyCodedData() {
     QFETCH(QStringList, options);
     QFETCH(QStringList, outputs);
     QFETCH(bool, swapped);
+    QFETCH(int, shift);
     // Encoded at a quality the tool does not use, so a new encoding could not give these bytes.
     const QImage left = fixtures::smoothPicture({48, 32});
     QList<QByteArray> eyes;
@@ -388,6 +415,11 @@ void StereoOutputsTest::losslessOutputsCopyTheEntropyCodedData() {
     for (const QString &file : outputs)
         written << imagesOf(fixtures::readFile(path(file)));
     QCOMPARE(written.size(), 2);
+    if (shift != 0) {
+        for (const QByteArray &image : std::as_const(written))
+            QCOMPARE(QImage::fromData(image).size(), QSize(left.width() - std::abs(shift), 32));
+        return;
+    }
     if (swapped)
         std::swap(eyes[0], eyes[1]);
     for (int i = 0; i < 2; ++i)
@@ -462,7 +494,7 @@ void StereoOutputsTest::wiggleAlternatesTheEyes() {
     right = right.copy(0, 0, size.width() - shift, size.height());
     QImageReader reader(path(output));
     QCOMPARE(reader.imageCount(), 2);
-    QVERIFY(reader.loopCount() != 0); // -1 or more: it loops
+    QCOMPARE(reader.loopCount(), -1); // forever
     for (const QImage *eye : {&left, &right}) {
         const QImage frame = reader.read();
         QCOMPARE(frame.size(), eye->size());
@@ -515,15 +547,37 @@ void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes() {
              fixtures::readFile(path("whole." + format)));
 }
 
-void StereoOutputsTest::pairThatCannotBeWrittenLeavesNeitherFile() {
+void StereoOutputsTest::pairThatCannotBeWrittenLeavesTheFolderAsItWas_data() {
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<bool>("earlierLeft");
+    QTest::newRow("png, no earlier file") << "png" << false;
+    QTest::newRow("png, an earlier left eye's file") << "png" << true;
+    QTest::newRow("jpeg eyes copied as they are, an earlier left eye's file") << "jpg" << true;
+}
+
+void StereoOutputsTest::pairThatCannotBeWrittenLeavesTheFolderAsItWas() {
+    QFETCH(QString, extension);
+    QFETCH(bool, earlierLeft);
+    const QSize size(16, 8);
+    const QStringList eyes =
+        extension == u"png" ? makeEyes(size)
+                            : QStringList{fixtures::makeFile(dir_->path(), "left.jpg",
+                                                             fixtures::jpegBytes(leftEye(size))),
+                                          fixtures::makeFile(dir_->path(), "right.jpg",
+                                                             fixtures::jpegBytes(rightEye(size)))};
+    const QString earlier = path("out_L." + extension);
+    if (earlierLeft)
+        QVERIFY(fixtures::writeFile(earlier, "an earlier run's"));
+    const QStringList before = QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden);
     // The right eye's file cannot be made: a folder is in its place.
-    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("out_R.png")));
+    QVERIFY(QDir(dir_->path()).mkdir("out_R." + extension));
     const ProgramRun run =
-        runTool(QStringList{"--to", "pair"} + makeEyes({16, 8}) + QStringList{path("out.png")});
+        runTool(QStringList{"--to", "pair"} + eyes + QStringList{path("out." + extension)});
     QCOMPARE(run.exitCode, 5);
-    QVERIFY2(run.err.contains("out_R.png"), run.err.constData());
-    QVERIFY(!QFile::exists(path("out_L.png")));
-    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), (QStringList{"left.png", "right.png"}));
+    QVERIFY2(run.err.contains("out_R." + extension.toLatin1()), run.err.constData());
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), before);
+    if (earlierLeft)
+        QCOMPARE(fixtures::readFile(earlier), QByteArray("an earlier run's"));
 }
 
 void StereoOutputsTest::batchWritesStereoFormats_data() {
