@@ -176,8 +176,8 @@ void BatchSyncTest::pairOutsideABatchNotPutInPlaceKeepsTheEarlierFiles() {
     job.leftFile = folder.filePath(QStringLiteral("l.") + extension);
     job.rightFile = folder.filePath(QStringLiteral("r.") + extension);
     job.outputFile = folder.filePath(QStringLiteral("out/o.") + QString::fromLatin1(format));
-    job.format = format;
-    job.to = to;
+    job.settings.format = duoptica::outputFormatNamed(QString::fromLatin1(format))->file;
+    job.settings.to = to;
     QVERIFY(fixtures::writeFile(job.leftFile, bytes(left)));
     QVERIFY(fixtures::writeFile(job.rightFile, bytes(right)));
     for (const QString &output : outputFilesOf(job))
