@@ -178,6 +178,86 @@ void runJob(RunState &state, const PairJob &job) {
         report.progress(state.done, summary.pairs);
 }
 
+// The folder's unpaired files, refused entries and clashing names, each in one line.
+void reportFolderProblems(const QDir &inputDir, const FolderPairing &pairing,
+                          const BatchReport &report, BatchSummary &summary) {
+    for (const UnpairedFile &file : pairing.unpaired)
+        report.problem(
+            QStringLiteral("%1: unpaired: %2").arg(inputDir.filePath(file.fileName), file.reason));
+    for (const UnpairedFile &entry : pairing.refused)
+        report.problem(QStringLiteral("%1: cannot read it: %2")
+                           .arg(inputDir.filePath(entry.fileName), entry.reason));
+    summary.unpaired = int(pairing.unpaired.size() + pairing.refused.size());
+    for (const PicturePair &input : pairing.clashing)
+        report.problem(QStringLiteral("%1: another input is also named '%2'; neither is written")
+                           .arg(inputDir.filePath(input.stereoFile.isEmpty() ? input.leftFile
+                                                                             : input.stereoFile),
+                                input.name));
+    summary.failed = int(pairing.clashing.size());
+}
+
+// This shard's pairs as jobs, and every pair's inputs, also other shards': none may be
+// overwritten by this shard's outputs.
+void addJobs(RunState &state, const QDir &inputDir, const QDir &outputDir,
+             const FolderPairing &pairing) {
+    const BatchRequest &request = state.request;
+    const QString extension = batchExtension(request.settings);
+    for (qsizetype position = 0; position < pairing.pairs.size(); ++position) {
+        const PicturePair &pair = pairing.pairs[position];
+        PairJob job{.leftFile = inputDir.filePath(pair.leftFile),
+                    .rightFile = inputDir.filePath(pair.rightFile),
+                    .outputFile = outputDir.filePath(pair.name + u'.' + extension),
+                    .settings = request.settings,
+                    .stop = request.stop};
+        if (!pair.stereoFile.isEmpty()) {
+            job.leftFile = inputDir.filePath(pair.stereoFile);
+            job.rightFile.clear();
+            job.layout = isJpsFile(pair.stereoFile) ? request.jpsLayout : StereoLayout::FromFile;
+        }
+        state.inputs << QFileInfo(job.leftFile).canonicalFilePath();
+        if (!job.rightFile.isEmpty())
+            state.inputs << QFileInfo(job.rightFile).canonicalFilePath();
+        if (request.shard.takes(position))
+            state.jobs.append(std::move(job));
+    }
+}
+
+// Runs the jobs, a core each, until all are done or, after a stop, the grace runs out; the
+// pairs still running then are abandoned, their temporary files removed.
+BatchSummary runJobsOnPool(const std::shared_ptr<RunState> &state, const QDir &outputDir) {
+    const BatchRequest &request = state->request;
+    const int workers = state->summary.workers;
+    // The pool outlives the run when pairs are abandoned after a stop; the process ends then. It
+    // has threads beyond the workers for the pairs waiting for the disk, which hold no core.
+    state->cores.release(workers);
+    auto pool = std::make_unique<QThreadPool>();
+    pool->setMaxThreadCount(workers + kPairsWaitingForTheDisk);
+    const QFuture<void> running = QtConcurrent::map(
+        pool.get(), state->jobs, [state](const PairJob &job) { runJob(*state, job); });
+    QDeadlineTimer grace(QDeadlineTimer::Forever);
+    while (!running.isFinished() && !grace.hasExpired()) {
+        if (grace.isForever() && stopRequested(request))
+            grace.setRemainingTime(kStopGraceMilliseconds);
+        // The pool has no timed wait; a hundredth of a second is well inside the grace.
+        QThread::msleep(10);
+    }
+
+    const QMutexLocker locker(&state->lock);
+    BatchSummary summary = state->summary;
+    if (!running.isFinished()) {
+        state->abandoned = true;
+        summary.abandoned = true;
+        (void)pool.release();
+        // Where QSaveFile names its temporary files, an abandoned pair's would stay behind.
+        const QHash<QString, QStringList> named =
+            findLeftoverTemporaries(outputDir, QDateTime::currentDateTimeUtc().addSecs(1));
+        for (const QString &output : std::as_const(state->running))
+            for (const QString &leftover : named.value(output))
+                QFile::remove(leftover);
+    }
+    return summary;
+}
+
 } // namespace
 
 BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
@@ -195,23 +275,8 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     const FolderPairing pairing = pairPictureFiles(files, irregularEntries);
     // Unpaired files and clashing names are reported by shard 0 alone, so that the shards of one
     // batch report each once.
-    const bool reportsFolderProblems = request.shard.index == 0;
-    if (reportsFolderProblems) {
-        for (const UnpairedFile &file : pairing.unpaired)
-            report.problem(QStringLiteral("%1: unpaired: %2")
-                               .arg(inputDir.filePath(file.fileName), file.reason));
-        for (const UnpairedFile &entry : pairing.refused)
-            report.problem(QStringLiteral("%1: cannot read it: %2")
-                               .arg(inputDir.filePath(entry.fileName), entry.reason));
-        summary.unpaired = int(pairing.unpaired.size() + pairing.refused.size());
-        for (const PicturePair &input : pairing.clashing)
-            report.problem(
-                QStringLiteral("%1: another input is also named '%2'; neither is written")
-                    .arg(inputDir.filePath(input.stereoFile.isEmpty() ? input.leftFile
-                                                                      : input.stereoFile),
-                         input.name));
-        summary.failed = int(pairing.clashing.size());
-    }
+    if (request.shard.index == 0)
+        reportFolderProblems(inputDir, pairing, report, summary);
     // The status of a batch that writes no pair: the highest of its failures' statuses.
     ExitCode worstFailure = pairing.clashing.isEmpty() ? ExitCode::Success : ExitCode::Usage;
     if (pairing.pairs.isEmpty() && pairing.clashing.isEmpty()) {
@@ -230,27 +295,8 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     const QDir outputDir(request.outputDir);
     const auto state = std::make_shared<RunState>(request, report);
     state->leftovers = findLeftoverTemporaries(outputDir, startedAt);
-    const QString extension = batchExtension(request.settings);
     summary.pairsInFolder = int(pairing.pairs.size() + pairing.clashing.size());
-    for (qsizetype position = 0; position < pairing.pairs.size(); ++position) {
-        const PicturePair &pair = pairing.pairs[position];
-        PairJob job{.leftFile = inputDir.filePath(pair.leftFile),
-                    .rightFile = inputDir.filePath(pair.rightFile),
-                    .outputFile = outputDir.filePath(pair.name + u'.' + extension),
-                    .settings = request.settings,
-                    .stop = request.stop};
-        if (!pair.stereoFile.isEmpty()) {
-            job.leftFile = inputDir.filePath(pair.stereoFile);
-            job.rightFile.clear();
-            job.layout = isJpsFile(pair.stereoFile) ? request.jpsLayout : StereoLayout::FromFile;
-        }
-        // Every pair's inputs, also other shards': none may be overwritten by this shard's outputs.
-        state->inputs << QFileInfo(job.leftFile).canonicalFilePath();
-        if (!job.rightFile.isEmpty())
-            state->inputs << QFileInfo(job.rightFile).canonicalFilePath();
-        if (request.shard.takes(position))
-            state->jobs.append(std::move(job));
-    }
+    addJobs(*state, inputDir, outputDir, pairing);
 
     summary.pairs = int(state->jobs.size()) + summary.failed; // the clashing ones count as failed
     summary.workers = std::max(1, request.workers);
@@ -261,34 +307,9 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     state->done = summary.failed; // the clashing ones, already reported
     if (report.progress)
         report.progress(state->done, summary.pairs);
-    // The pool outlives the run when pairs are abandoned after a stop; the process ends then. It
-    // has threads beyond the workers for the pairs waiting for the disk, which hold no core.
-    state->cores.release(summary.workers);
-    auto pool = std::make_unique<QThreadPool>();
-    pool->setMaxThreadCount(summary.workers + kPairsWaitingForTheDisk);
-    const QFuture<void> running = QtConcurrent::map(
-        pool.get(), state->jobs, [state](const PairJob &job) { runJob(*state, job); });
-    QDeadlineTimer grace(QDeadlineTimer::Forever);
-    while (!running.isFinished() && !grace.hasExpired()) {
-        if (grace.isForever() && stopRequested(request))
-            grace.setRemainingTime(kStopGraceMilliseconds);
-        // The pool has no timed wait; a hundredth of a second is well inside the grace.
-        QThread::msleep(10);
-    }
-
+    summary = runJobsOnPool(state, outputDir);
+    // Abandoned pairs may still report.
     const QMutexLocker locker(&state->lock);
-    summary = state->summary;
-    if (!running.isFinished()) {
-        state->abandoned = true;
-        summary.abandoned = true;
-        (void)pool.release();
-        // Where QSaveFile names its temporary files, an abandoned pair's would stay behind.
-        const QHash<QString, QStringList> named =
-            findLeftoverTemporaries(outputDir, QDateTime::currentDateTimeUtc().addSecs(1));
-        for (const QString &output : std::as_const(state->running))
-            for (const QString &leftover : named.value(output))
-                QFile::remove(leftover);
-    }
     if (stopRequested(request)) {
         summary.code = ExitCode::Interrupted;
         summary.stopSignal = request.stop->load();
