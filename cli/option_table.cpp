@@ -157,7 +157,7 @@ constexpr std::array kOptions{
     OptionRow{.name = "max-megapixels"_L1,
               .valueName = "N"_L1,
               .help = "refuse a picture of more than N million pixels ({min} to {max}, 100 by\n"
-                      "default), which bounds the memory of a pair (see README)"_L1,
+                      "default), which bounds the memory of a pair (see docs/performance.md)"_L1,
               .range = NumberRange{1, int(kMaxPicturePixels / 1'000'000), "a whole number"_L1},
               .once = true},
     OptionRow{.name = "help"_L1, .help = "show this text"_L1, .shortName = "h"_L1},
