@@ -85,7 +85,7 @@ public:
     std::optional<Outcome> run() {
         if (!opened_ || !start())
             return std::nullopt;
-        writer_ = bandWriter(job_.settings.format, job_.outputFile);
+        writer_ = bandWriter(job_.settings.format, job_.outputFile, parallel_);
         if (!writer_->begin(header()))
             return cannotWrite(writer_->error());
         std::optional<Outcome> ended;
@@ -240,8 +240,9 @@ bool acceptsJpegStreamed(const PairPlan &plan, QString *whyNot) {
         return false;
     }
     if ((asked.to != StereoOutput::Anaglyph && !packsSideBySide(asked.to)) ||
-        (asked.format != FileFormat::Jpeg && asked.format != FileFormat::Bmp)) {
-        *whyNot = QStringLiteral("the output is no JPEG or BMP, combined or side by side");
+        (asked.format != FileFormat::Jpeg && asked.format != FileFormat::Bmp &&
+         asked.format != FileFormat::Png)) {
+        *whyNot = QStringLiteral("the output is no JPEG, PNG or BMP, combined or side by side");
         return false;
     }
     // An MPO cut in two would give halves of its first image: the general path tells so.
@@ -257,12 +258,12 @@ bool acceptsJpegStreamed(const PairPlan &plan, QString *whyNot) {
         return false;
     }
     const QSize eye = plan.jpegEyeSize(plan.left);
-    // A JPEG output keeps the left eye's comments and colour profile, so only the left's must
-    // be plain; Qt's BMP writer keeps neither.
+    // A JPEG or PNG output keeps the left eye's comments and colour profile, so only the left's
+    // must be plain; Qt's BMP writer keeps neither.
     if (!isPlainJpeg(plan.left) || !isPlainJpeg(plan.right) || eye.isEmpty() ||
         plan.jpegEyeSize(plan.right) != eye ||
         qint64(plan.left.jpeg->width) * plan.left.jpeg->height > asked.maxPixels ||
-        (asked.format == FileFormat::Jpeg && plan.left.jpeg->commentOrProfile)) {
+        (asked.format != FileFormat::Bmp && plan.left.jpeg->commentOrProfile)) {
         *whyNot = QStringLiteral("the eyes are not plain upright JPEGs of one size");
         return false;
     }

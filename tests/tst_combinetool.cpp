@@ -1111,6 +1111,17 @@ void CombineToolTest::streamsJpegPairsIntoTheWholePicturesBytes_data() {
     QTest::newRow("4:2:0 pair into a BMP")
         << leftJpeg << rightJpeg << int(AnaglyphMethod::RedGreen) << false << 90
         << QByteArray("bmp") << "pair" << true << false;
+    QTest::newRow("4:2:0 pair into a PNG")
+        << leftJpeg << rightJpeg << int(AnaglyphMethod::DuboisRedCyan) << false << 90
+        << QByteArray("png") << "pair" << true << false;
+    QTest::newRow("an MPO side by side into a PNG")
+        << leftJpeg << rightJpeg << int(AnaglyphMethod::Normal) << true << 90 << QByteArray("png")
+        << "mpo" << true << true;
+    // Qt's PNG writer would keep the comment as text: whole pictures.
+    QTest::newRow("a comment on the left eye, into a PNG")
+        << fixtures::withSegment(leftJpeg, fixtures::segment('\xFE', "taken: 1921")) << rightJpeg
+        << int(AnaglyphMethod::Normal) << false << 90 << QByteArray("png") << "pair" << false
+        << false;
     // Qt's BMP writer keeps no comment.
     QTest::newRow("a comment on the left eye, into a BMP")
         << fixtures::withSegment(leftJpeg, fixtures::segment('\xFE', "taken: 1921")) << rightJpeg

@@ -156,7 +156,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<PictureWriter> bandWriter(FileFormat format, const QString &fileName) {
+std::unique_ptr<PictureWriter> bandWriter(FileFormat format, const QString &fileName,
+                                          bool allThreads) {
     switch (format) {
     case FileFormat::Bmp:
         return std::make_unique<BmpWriter>(fileName);
@@ -167,7 +168,7 @@ std::unique_ptr<PictureWriter> bandWriter(FileFormat format, const QString &file
     case FileFormat::Webp:
         break;
     }
-    return wholePictureWriter(format, fileName, true);
+    return wholePictureWriter(format, fileName, allThreads);
 }
 
 std::unique_ptr<PictureWriter> wholePictureWriter(FileFormat format, const QString &fileName,

@@ -62,7 +62,8 @@ protected:
 // bytes Qt's writers give a plain 0xffRRGGBB picture); PNG, GIF and WebP hold the picture until
 // finish(). For any picture that carries text or a colour profile, wholePictureWriter() keeps
 // them as Qt's writers do.
-std::unique_ptr<PictureWriter> bandWriter(FileFormat format, const QString &fileName);
+std::unique_ptr<PictureWriter> bandWriter(FileFormat format, const QString &fileName,
+                                          bool allThreads = true);
 std::unique_ptr<PictureWriter> wholePictureWriter(FileFormat format, const QString &fileName,
                                                   bool allThreads);
 
