@@ -8,6 +8,7 @@
 #include "jpeg_band_writer.h"
 #include "mpo_index.h"
 #include "stereo_input.h"
+#include "stereo_output.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -190,7 +191,7 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     if (job.format == "bmp")
         bmp.emplace(file, outputWidth, height, dotsPerMeterX, dotsPerMeterY);
     else if (!jpeg.start(file, outputWidth, height, dotsPerMeterX, dotsPerMeterY, job.jpegQuality,
-                         exif))
+                         exif, jpegFullChroma(job)))
         return writeFailure(jpeg.errorString());
     const auto writeBand = [&](const PackedPixel *rows, int firstRow, int count) {
         if (!bmp)

@@ -2,6 +2,7 @@
 
 #include "camera_exif.h"
 #include "combine_pictures.h"
+#include "full_chroma_jpeg.h"
 #include "mpo_file.h"
 #include "picture_file.h"
 #include "png_parallel_output.h"
@@ -37,7 +38,9 @@ Outcome saveFiles(const QList<FileBytes> &files) {
 QByteArray encoded(const PairJob &job, const QImage &picture, const QByteArray &exif,
                    QString *error) {
     const QByteArray bytes =
-        EncodePicture(picture, job.format, qualityFor(job.format, job.jpegQuality), error);
+        job.format == "jpg" && jpegFullChroma(job) && !IsGreyForJpeg(picture)
+            ? EncodeFullChromaJpeg(picture, job.jpegQuality, error)
+            : EncodePicture(picture, job.format, qualityFor(job.format, job.jpegQuality), error);
     if (job.format != "jpg" || bytes.isEmpty())
         return bytes;
     return JpegWithExif(bytes, UprightExif(exif, picture.size()));
@@ -66,6 +69,11 @@ Outcome writeTwoPictures(const PairJob &job, const EyePictures &eyes) {
 }
 
 } // namespace
+
+bool jpegFullChroma(const PairJob &job) {
+    constexpr int kFullChromaQuality = 95;
+    return job.to == StereoOutput::Anaglyph || job.jpegQuality >= kFullChromaQuality;
+}
 
 Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
     const QSize size = eyes.left.size();
@@ -98,7 +106,7 @@ Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
             : packEyes(eyes.left, eyes.right, job.to);
     if (output.isNull())
         return outOfMemory(job, size);
-    if (job.format == "jpg" && !eyes.leftExif.isEmpty()) {
+    if (job.format == "jpg" && (!eyes.leftExif.isEmpty() || jpegFullChroma(job))) {
         QString error;
         const QByteArray bytes = encoded(job, output, eyes.leftExif, &error);
         return bytes.isEmpty() ? cannotWrite(job.outputFile, error)

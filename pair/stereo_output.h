@@ -12,4 +12,9 @@ namespace duoptica {
 // eye's, and in an MPO's second image or a pair's right file the right eye's.
 Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads);
 
+// Whether the job's JPEG keeps chroma at full resolution (4:4:4). An anaglyph always does: at
+// half resolution the red of one eye and the green and blue of the other bleed into each other
+// at every edge. Other outputs keep Qt's 4:2:0 below quality 95.
+bool jpegFullChroma(const PairJob &job);
+
 } // namespace duoptica

@@ -67,7 +67,8 @@ JpegBandWriter::~JpegBandWriter() {
 }
 
 bool JpegBandWriter::start(QIODevice &output, int width, int height, int dotsPerMeterX,
-                           int dotsPerMeterY, int quality, const QByteArray &exif) {
+                           int dotsPerMeterY, int quality, const QByteArray &exif,
+                           bool fullChroma) {
     State &s = *state_;
     installErrorJump(s.errors);
     s.info.err = &s.errors;
@@ -94,15 +95,35 @@ bool JpegBandWriter::start(QIODevice &output, int width, int height, int dotsPer
     s.info.input_components = 4;
     s.info.in_color_space = JCS_EXT_BGRX;
     const int baselineQuality = quality >= 0 ? std::min(quality, 100) : kQtDefaultQuality;
-    return jpegGuarded(s.errors, [&s, dotsPerMeterX, dotsPerMeterY, baselineQuality, &exif] {
+    return jpegGuarded(s.errors, [&s, dotsPerMeterX, dotsPerMeterY, baselineQuality, &exif,
+                                  fullChroma] {
         jpeg_set_defaults(&s.info);
         setDensity(s.info, dotsPerMeterX, dotsPerMeterY);
         jpeg_set_quality(&s.info, baselineQuality, TRUE);
+        // The defaults sample luma 2x2 against each chroma component's 1x1.
+        if (fullChroma)
+            s.info.comp_info[0].h_samp_factor = s.info.comp_info[0].v_samp_factor = 1;
         jpeg_start_compress(&s.info, TRUE);
         if (!exif.isEmpty())
             jpeg_write_marker(&s.info, JPEG_APP0 + 1,
                               reinterpret_cast<const JOCTET *>(exif.constData()),
                               unsigned(exif.size()));
+    });
+}
+
+bool JpegBandWriter::writeMarker(int marker, const QByteArray &payload) {
+    State &s = *state_;
+    return jpegGuarded(s.errors, [&s, marker, &payload] {
+        jpeg_write_marker(&s.info, marker, reinterpret_cast<const JOCTET *>(payload.constData()),
+                          unsigned(payload.size()));
+    });
+}
+
+bool JpegBandWriter::writeIccProfile(const QByteArray &profile) {
+    State &s = *state_;
+    return jpegGuarded(s.errors, [&s, &profile] {
+        jpeg_write_icc_profile(&s.info, reinterpret_cast<const JOCTET *>(profile.constData()),
+                               unsigned(profile.size()));
     });
 }
 

@@ -74,6 +74,17 @@ QList<QByteArray> imagesOf(const QByteArray &file) {
     return images;
 }
 
+// The sampling factors of each component in a JPEG's frame header, as "11 11 11" for 4:4:4.
+QString chromaSampling(const QByteArray &jpeg) {
+    const qsizetype frame = jpeg.indexOf("\xFF\xC0");
+    if (frame < 0 || frame + 10 > jpeg.size())
+        return {};
+    QStringList factors;
+    for (int i = 0; i < quint8(jpeg[frame + 9]) && frame + 12 + 3 * i <= jpeg.size(); ++i)
+        factors << QString::number(quint8(jpeg[frame + 11 + 3 * i]), 16);
+    return factors.join(u' ');
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(duoptica::StereoOutput)
@@ -96,6 +107,8 @@ private slots:
     void losslessOutputsCopyTheEntropyCodedData();
     void alignedCameraFileGivesCroppedStereoOutputs_data();
     void alignedCameraFileGivesCroppedStereoOutputs();
+    void jpegChromaIsWholeForAnaglyphsAndHighQualities_data();
+    void jpegChromaIsWholeForAnaglyphsAndHighQualities();
     void wiggleAlternatesTheEyes_data();
     void wiggleAlternatesTheEyes();
     void streamsSideBySideIntoTheWholePicturesBytes_data();
@@ -430,6 +443,52 @@ void StereoOutputsTest::alignedCameraFileGivesCroppedStereoOutputs() {
              qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
 }
 
+void StereoOutputsTest::jpegChromaIsWholeForAnaglyphsAndHighQualities_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("eyes"); // "jpg" eyes take the streamed path, "png" the general one
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("sampling"); // of every image written
+    const QString full = QStringLiteral("11 11 11");
+    const QString half = QStringLiteral("22 11 11");
+    QTest::newRow("anaglyph, quality 90, streamed")
+        << QStringList{"--mode", "dubois-red-cyan"} << "jpg" << "out.jpg" << full;
+    QTest::newRow("anaglyph, quality 100, streamed")
+        << QStringList{"--mode", "color", "--quality", "100"} << "jpg" << "out.jpg" << full;
+    QTest::newRow("anaglyph, quality 90, whole")
+        << QStringList{"--mode", "gray"} << "png" << "out.jpg" << full;
+    QTest::newRow("anaglyph, quality 100, whole")
+        << QStringList{"--quality", "100"} << "png" << "out.jpg" << full;
+    QTest::newRow("parallel, quality 94, streamed")
+        << QStringList{"--to", "parallel", "--quality", "94"} << "jpg" << "out.jpg" << half;
+    QTest::newRow("parallel, quality 95, streamed")
+        << QStringList{"--to", "parallel", "--quality", "95"} << "jpg" << "out.jpg" << full;
+    QTest::newRow("over-under, quality 90") << QStringList{"--to", "over-under"} << "png"
+                                            << "out.jpg" << half;
+    QTest::newRow("over-under, quality 95")
+        << QStringList{"--to", "over-under", "--quality", "95"} << "png" << "out.jpg" << full;
+    QTest::newRow("mpo, quality 96") << QStringList{"--quality", "96"} << "png" << "out.mpo" << full;
+}
+
+void StereoOutputsTest::jpegChromaIsWholeForAnaglyphsAndHighQualities() {
+    QFETCH(QStringList, options);
+    QFETCH(QString, eyes);
+    QFETCH(QString, output);
+    QFETCH(QString, sampling);
+    const QSize size(40, 24);
+    const auto bytes = [&](const QImage &eye) {
+        return eyes == u"jpg" ? fixtures::jpegBytes(eye) : fixtures::pngBytes(eye);
+    };
+    const QStringList files{
+        fixtures::makeFile(dir_->path(), "l." + eyes, bytes(leftEye(size))),
+        fixtures::makeFile(dir_->path(), "r." + eyes, bytes(rightEye(size)))};
+    const ProgramRun run = runTool(options + files + QStringList{path(output)});
+    QCOMPARE(run.exitCode, 0);
+    const QList<QByteArray> images = imagesOf(fixtures::readFile(path(output)));
+    QCOMPARE(images.size(), output.endsWith(u".mpo") ? 2 : 1);
+    for (const QByteArray &image : images)
+        QCOMPARE(chromaSampling(image), sampling);
+}
+
 void StereoOutputsTest::wiggleAlternatesTheEyes_data() {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("output");
@@ -482,6 +541,8 @@ void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes_data() {
     QTest::newRow("cross jpeg from an mpo, swapped")
         << duoptica::StereoOutput::Cross << QByteArray("jpg") << true << true;
     QTest::newRow("jps") << duoptica::StereoOutput::Jps << QByteArray("jpg") << false << false;
+    QTest::newRow("parallel jpeg at quality 95, 4:4:4")
+        << duoptica::StereoOutput::Parallel << QByteArray("jpg95") << false << false;
     QTest::newRow("parallel bmp") << duoptica::StereoOutput::Parallel << QByteArray("bmp") << true
                                   << false;
 }
@@ -491,6 +552,9 @@ void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes() {
     QFETCH(QByteArray, format);
     QFETCH(bool, asMpo);
     QFETCH(bool, swap);
+    // "jpg95": a JPEG at quality 95, whose chroma is kept whole.
+    const int quality = format == "jpg95" ? 95 : duoptica::kDefaultJpegQuality;
+    format.truncate(3);
     // Odd sizes and more rows than a band.
     const QSize size(301, 77);
     const QList<QByteArray> eyes{fixtures::jpegBytes(leftEye(size)),
@@ -500,6 +564,7 @@ void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes() {
                           .outputFile = path("whole." + format),
                           .format = format,
                           .swap = swap,
+                          .jpegQuality = quality,
                           .to = to};
     if (asMpo) {
         job.leftFile = fixtures::makeFile(dir_->path(), "in.mpo", fixtures::mpoBytes(eyes, false));
