@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
+
 namespace {
 
 ProgramRun runTool(const QStringList &arguments) {
@@ -85,6 +87,51 @@ QString chromaSampling(const QByteArray &jpeg) {
     return factors.join(u' ');
 }
 
+// The images of a GIF and how many of them bring a colour table of their own; -1 for a file that
+// does not parse or has no global table.
+struct GifTables {
+    int images = -1;
+    int localTables = 0;
+};
+GifTables gifTables(const QByteArray &gif) {
+    const auto byte = [&](qsizetype at) { return at < gif.size() ? quint8(gif[at]) : 0; };
+    const auto table = [](quint8 flags) { return flags & 0x80 ? 3 << ((flags & 7) + 1) : 0; };
+    if (!gif.startsWith("GIF8") || !(byte(10) & 0x80))
+        return {};
+    const auto skipBlocks = [&](qsizetype at) {
+        while (at < gif.size() && byte(at) != 0)
+            at += 1 + byte(at);
+        return at + 1;
+    };
+    GifTables tables{0, 0};
+    for (qsizetype at = 13 + table(byte(10)); at < gif.size();) {
+        if (byte(at) == 0x21) {
+            at = skipBlocks(at + 2);
+        } else if (byte(at) == 0x2C) {
+            ++tables.images;
+            tables.localTables += byte(at + 9) & 0x80 ? 1 : 0;
+            at = skipBlocks(at + 10 + table(byte(at + 9)) + 1);
+        } else {
+            return byte(at) == 0x3B ? tables : GifTables{};
+        }
+    }
+    return {};
+}
+
+// The peak signal-to-noise ratio of b against a, all three channels, in dB.
+double psnr(const QImage &a, const QImage &b) {
+    double squares = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            for (const int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
+                squares += double(d) * d;
+        }
+    const double mean = squares / (3.0 * a.width() * a.height());
+    return mean == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mean);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(duoptica::StereoOutput)
@@ -107,6 +154,7 @@ private slots:
     void losslessOutputsCopyTheEntropyCodedData();
     void alignedCameraFileGivesCroppedStereoOutputs_data();
     void alignedCameraFileGivesCroppedStereoOutputs();
+    void wiggleGifOfAPhotographSharesOneQuantisedPalette();
     void jpegChromaIsWholeForAnaglyphsAndHighQualities_data();
     void jpegChromaIsWholeForAnaglyphsAndHighQualities();
     void wiggleAlternatesTheEyes_data();
@@ -528,6 +576,27 @@ void StereoOutputsTest::wiggleAlternatesTheEyes() {
         const int difference = fixtures::largestChannelDifference(frame, *eye);
         QVERIFY2(difference <= tolerance, qPrintable(QString::number(difference)));
         QCOMPARE(reader.nextImageDelay(), delay);
+    }
+}
+
+void StereoOutputsTest::wiggleGifOfAPhotographSharesOneQuantisedPalette() {
+    // Smooth gradients of thousands of colours, which a fixed colour cube turns grainy (22 dB).
+    const QSize size(96, 64);
+    const QImage left = fixtures::smoothPicture(size);
+    const QImage right = left.mirrored(true, true);
+    const QStringList eyes{fixtures::makeFile(dir_->path(), "l.png", fixtures::pngBytes(left)),
+                           fixtures::makeFile(dir_->path(), "r.png", fixtures::pngBytes(right))};
+    const ProgramRun run =
+        runTool(QStringList{"--to", "wiggle"} + eyes + QStringList{path("out.gif")});
+    QCOMPARE(run.exitCode, 0);
+
+    const GifTables tables = gifTables(fixtures::readFile(path("out.gif")));
+    QCOMPARE(tables.images, 2);
+    QCOMPARE(tables.localTables, 0); // both frames take the one global palette
+    QImageReader reader(path("out.gif"));
+    for (const QImage *eye : {&left, &right}) {
+        const double ratio = psnr(*eye, reader.read().convertToFormat(QImage::Format_RGB32));
+        QVERIFY2(ratio >= 30, qPrintable(QString::number(ratio)));
     }
 }
 
