@@ -6,6 +6,7 @@
 #include "mpo_file.h"
 #include "picture_file.h"
 #include "png_parallel_output.h"
+#include "srgb_conversion.h"
 #include "stereo_packing.h"
 #include "wiggle_animation.h"
 
@@ -88,10 +89,15 @@ Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
     }
     if (job.to == StereoOutput::Wiggle) {
         // The window the stages placed is the pivot: what sits at zero disparity stays still.
+        const QColorSpace leftSpace = eyes.left.colorSpace();
+        const QColorSpace rightSpace = eyes.right.colorSpace();
         eyes.left = asSourceBitmap(std::move(eyes.left));
         eyes.right = asSourceBitmap(std::move(eyes.right));
         if (eyes.left.isNull() || eyes.right.isNull())
             return outOfMemory(job, size);
+        // Neither animation keeps a profile; browsers take their numbers as sRGB.
+        convertToSrgb(eyes.left, leftSpace);
+        convertToSrgb(eyes.right, rightSpace);
         QString error;
         const QByteArray animation =
             job.format == "webp"

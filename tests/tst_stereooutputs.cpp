@@ -8,6 +8,7 @@
 #include "synthetic_stereo.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QImageReader>
 #include <QJsonArray>
@@ -155,6 +156,8 @@ private slots:
     void alignedCameraFileGivesCroppedStereoOutputs_data();
     void alignedCameraFileGivesCroppedStereoOutputs();
     void wiggleGifOfAPhotographSharesOneQuantisedPalette();
+    void wigglesOfAdobeRgbEyesAreInSrgb_data();
+    void wigglesOfAdobeRgbEyesAreInSrgb();
     void jpegChromaIsWholeForAnaglyphsAndHighQualities_data();
     void jpegChromaIsWholeForAnaglyphsAndHighQualities();
     void wiggleAlternatesTheEyes_data();
@@ -597,6 +600,42 @@ void StereoOutputsTest::wiggleGifOfAPhotographSharesOneQuantisedPalette() {
     for (const QImage *eye : {&left, &right}) {
         const double ratio = psnr(*eye, reader.read().convertToFormat(QImage::Format_RGB32));
         QVERIFY2(ratio >= 30, qPrintable(QString::number(ratio)));
+    }
+}
+
+void StereoOutputsTest::wigglesOfAdobeRgbEyesAreInSrgb_data() {
+    QTest::addColumn<QString>("output");
+    QTest::newRow("gif") << "out.gif";
+    QTest::newRow("webp") << "out.webp";
+}
+
+void StereoOutputsTest::wigglesOfAdobeRgbEyesAreInSrgb() {
+    QFETCH(QString, output);
+    QImage left = fixtures::smoothPicture({64, 48});
+    left.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+    const QImage right = left.mirrored(true, false);
+    const QStringList eyes{fixtures::makeFile(dir_->path(), "l.png", fixtures::pngBytes(left)),
+                           fixtures::makeFile(dir_->path(), "r.png", fixtures::pngBytes(right))};
+    const ProgramRun run =
+        runTool(QStringList{"--to", "wiggle"} + eyes + QStringList{path(output)});
+    QCOMPARE(run.exitCode, 0);
+
+    // ImageMagick's conversion of each eye from its embedded profile to sRGB.
+    const QString srgb = fixtures::makeFile(dir_->path(), "srgb.icc",
+                                            QColorSpace(QColorSpace::SRgb).iccProfile());
+    QImageReader reader(path(output));
+    for (const QString &eye : eyes) {
+        const QString converted = eye + QStringLiteral(".srgb.png");
+        QCOMPARE(runProgram(QStringLiteral("convert"), {eye, "-profile", srgb, converted}).exitCode,
+                 0);
+        const QImage frame = reader.read().convertToFormat(QImage::Format_RGB32);
+        const QImage raw = QImage(eye).convertToFormat(QImage::Format_RGB32);
+        const double toSrgb = psnr(QImage(converted).convertToFormat(QImage::Format_RGB32), frame);
+        const double toRaw = psnr(raw, frame);
+        QVERIFY2(toSrgb > toRaw + 6, qPrintable(QStringLiteral("%1 dB from sRGB, %2 dB from the "
+                                                               "raw numbers")
+                                                    .arg(toSrgb)
+                                                    .arg(toRaw)));
     }
 }
 
