@@ -184,7 +184,7 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     const int dotsPerMeterY = left.dotsPerMeterY(unset.dotsPerMeterY());
     const int outputWidth = packsSideBySide ? 2 * width : width;
     const QByteArray exif = job.format == "jpg"
-                                ? UprightExif(ExifOfJpeg(eyes.leftHead), {outputWidth, height})
+                                ? OutputExif(ExifOfJpeg(eyes.leftHead), {outputWidth, height})
                                 : QByteArray();
     JpegBandWriter jpeg;
     std::optional<BmpBandOutput> bmp;

@@ -1,5 +1,6 @@
 #include "lossless_copy.h"
 
+#include "camera_exif.h"
 #include "exif_orientation.h"
 #include "jpeg_band_reader.h"
 #include "mpo_file.h"
@@ -60,7 +61,9 @@ JpegEye uprightJpeg(QByteArray bytes) {
     const int orientation = reader.app1Data().isEmpty() ? 0 : ExifOrientation(reader.app1Data());
     if (orientation > 1)
         return {};
-    return {withoutMpf(bytes), reader.width(), reader.height()};
+    // Every image the tool writes starts with EXIF, as a camera's do.
+    return {JpegWithExifFirst(withoutMpf(bytes), {reader.width(), reader.height()}),
+            reader.width(), reader.height()};
 }
 
 } // namespace

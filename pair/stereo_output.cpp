@@ -34,8 +34,8 @@ Outcome saveFiles(const QList<FileBytes> &files) {
     return error.isEmpty() ? Outcome() : cannotWrite(failedFile, error);
 }
 
-// The picture encoded as the job's format, a JPEG with the camera's EXIF; empty with the
-// reason in *error.
+// The picture encoded as the job's format, a JPEG starting with the camera's EXIF or a minimal
+// one; empty with the reason in *error.
 QByteArray encoded(const PairJob &job, const QImage &picture, const QByteArray &exif,
                    QString *error) {
     const QByteArray bytes =
@@ -44,7 +44,7 @@ QByteArray encoded(const PairJob &job, const QImage &picture, const QByteArray &
             : EncodePicture(picture, job.format, qualityFor(job.format, job.jpegQuality), error);
     if (job.format != "jpg" || bytes.isEmpty())
         return bytes;
-    return JpegWithExif(bytes, UprightExif(exif, picture.size()));
+    return JpegWithExif(bytes, OutputExif(exif, picture.size()));
 }
 
 // The eyes encoded one after the other, so both are in memory before either file is touched.
@@ -112,7 +112,7 @@ Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
             : packEyes(eyes.left, eyes.right, job.to);
     if (output.isNull())
         return outOfMemory(job, size);
-    if (job.format == "jpg" && (!eyes.leftExif.isEmpty() || jpegFullChroma(job))) {
+    if (job.format == "jpg") {
         QString error;
         const QByteArray bytes = encoded(job, output, eyes.leftExif, &error);
         return bytes.isEmpty() ? cannotWrite(job.outputFile, error)

@@ -103,11 +103,25 @@ bool JpegBandWriter::start(QIODevice &output, int width, int height, int dotsPer
         // The defaults sample luma 2x2 against each chroma component's 1x1.
         if (fullChroma)
             s.info.comp_info[0].h_samp_factor = s.info.comp_info[0].v_samp_factor = 1;
-        jpeg_start_compress(&s.info, TRUE);
+        // The EXIF goes first, before the JFIF segment, as cameras write them.
+        const bool jfif = s.info.write_JFIF_header;
         if (!exif.isEmpty())
-            jpeg_write_marker(&s.info, JPEG_APP0 + 1,
-                              reinterpret_cast<const JOCTET *>(exif.constData()),
-                              unsigned(exif.size()));
+            s.info.write_JFIF_header = FALSE;
+        jpeg_start_compress(&s.info, TRUE);
+        if (exif.isEmpty())
+            return;
+        jpeg_write_marker(&s.info, JPEG_APP0 + 1,
+                          reinterpret_cast<const JOCTET *>(exif.constData()),
+                          unsigned(exif.size()));
+        if (jfif) {
+            // The segment libjpeg would have written: version, units, densities, no thumbnail.
+            const JOCTET segment[] = {'J', 'F', 'I', 'F', 0, s.info.JFIF_major_version,
+                                      s.info.JFIF_minor_version, s.info.density_unit,
+                                      JOCTET(s.info.X_density >> 8), JOCTET(s.info.X_density),
+                                      JOCTET(s.info.Y_density >> 8), JOCTET(s.info.Y_density),
+                                      0, 0};
+            jpeg_write_marker(&s.info, JPEG_APP0, segment, sizeof segment);
+        }
     });
 }
 

@@ -133,6 +133,31 @@ double psnr(const QImage &a, const QImage &b) {
     return mean == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mean);
 }
 
+// The names of a JPEG's APPn segments in order, up to its first scan: the start of each payload
+// up to its first zero byte ("Exif", "JFIF", "MPF", "ICC_PROFILE").
+QStringList appSegments(const QByteArray &jpeg) {
+    QStringList names;
+    for (qsizetype at = 2; at + 4 <= jpeg.size() && quint8(jpeg[at]) == 0xFF;) {
+        const quint8 marker = quint8(jpeg[at + 1]);
+        const qsizetype length = quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]);
+        if (marker == 0xDA || length < 2)
+            break;
+        if (marker >= 0xE0 && marker <= 0xEF)
+            names << QString::fromLatin1(jpeg.mid(at + 4, length - 2).split('\0').first());
+        at += 2 + length;
+    }
+    return names;
+}
+
+// A camera's JPEG whose EXIF (orientation 1) follows its JFIF segment, as some programs write it.
+QByteArray jpegWithExifAfterJfif(const QImage &picture) {
+    const QByteArray withExif = fixtures::jpegWithOrientation(picture, 1);
+    const qsizetype exifLength = 2 + (quint8(withExif[4]) << 8 | quint8(withExif[5]));
+    const QByteArray plain = fixtures::jpegBytes(picture);
+    const qsizetype jfifEnd = 4 + (quint8(plain[4]) << 8 | quint8(plain[5]));
+    return plain.first(jfifEnd) + withExif.mid(2, exifLength) + plain.mid(jfifEnd);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(duoptica::StereoOutput)
@@ -158,6 +183,8 @@ private slots:
     void wiggleGifOfAPhotographSharesOneQuantisedPalette();
     void wigglesOfAdobeRgbEyesAreInSrgb_data();
     void wigglesOfAdobeRgbEyesAreInSrgb();
+    void everyJpegImageStartsWithExif_data();
+    void everyJpegImageStartsWithExif();
     void jpegChromaIsWholeForAnaglyphsAndHighQualities_data();
     void jpegChromaIsWholeForAnaglyphsAndHighQualities();
     void wiggleAlternatesTheEyes_data();
@@ -492,6 +519,67 @@ void StereoOutputsTest::alignedCameraFileGivesCroppedStereoOutputs() {
     // Turned 1.5 degrees and moved 5 pixels, the pair loses a margin all round.
     QVERIFY2(size.width() < 900 && size.height() < 590 && size.width() > 800 && size.height() > 500,
              qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
+}
+
+void StereoOutputsTest::everyJpegImageStartsWithExif_data() {
+    QTest::addColumn<QString>("eyes"); // "jfif" JPEGs without EXIF, "camera" ones, or "png"
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("width"); // of each image written
+    QTest::newRow("mpo from jfif-only eyes, copied") << "jfif" << QStringList() << "out.mpo" << 40;
+    QTest::newRow("mpo from camera eyes, copied") << "camera" << QStringList() << "out.mpo" << 40;
+    QTest::newRow("mpo encoded again, window 2")
+        << "camera" << QStringList{"--window", "2"} << "out.mpo" << 38;
+    QTest::newRow("mpo from png eyes") << "png" << QStringList() << "out.mpo" << 40;
+    QTest::newRow("pair from jfif-only eyes, copied")
+        << "jfif" << QStringList{"--to", "pair"} << "out.jpg" << 40;
+    QTest::newRow("pair from png eyes") << "png" << QStringList{"--to", "pair"} << "out.jpg" << 40;
+    QTest::newRow("parallel from jfif-only eyes, streamed")
+        << "jfif" << QStringList{"--to", "parallel"} << "out.jpg" << 80;
+    QTest::newRow("jps from camera eyes, streamed") << "camera" << QStringList() << "out.jps" << 80;
+    QTest::newRow("anaglyph from png eyes") << "png" << QStringList() << "out.jpg" << 40;
+}
+
+void StereoOutputsTest::everyJpegImageStartsWithExif() {
+    QFETCH(QString, eyes);
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QFETCH(int, width);
+    QVERIFY2(!exiftool().isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
+    const QSize size(40, 24);
+    QStringList files;
+    for (const QImage &eye : {leftEye(size), rightEye(size)}) {
+        const QByteArray bytes = eyes == u"png"      ? fixtures::pngBytes(eye)
+                                 : eyes == u"camera" ? jpegWithExifAfterJfif(eye)
+                                                     : fixtures::jpegBytes(eye);
+        files << fixtures::makeFile(dir_->path(),
+                                    QStringLiteral("eye%1.%2")
+                                        .arg(files.size())
+                                        .arg(eyes == u"png" ? u"png" : u"jpg"),
+                                    bytes);
+    }
+    const ProgramRun run = runTool(options + files + QStringList{path(output)});
+    QCOMPARE(run.exitCode, 0);
+
+    QList<QByteArray> images;
+    if (options.contains(u"pair"))
+        images << fixtures::readFile(path("out_L.jpg")) << fixtures::readFile(path("out_R.jpg"));
+    else
+        images = imagesOf(fixtures::readFile(path(output)));
+    QCOMPARE(images.size(), output.endsWith(u".mpo") || options.contains(u"pair") ? 2 : 1);
+    QStringList expected{"Exif", "JFIF"};
+    if (output.endsWith(u".mpo"))
+        expected << QStringLiteral("MPF");
+    for (qsizetype i = 0; i < images.size(); ++i) {
+        QVERIFY(images[i].startsWith("\xFF\xD8\xFF\xE1"));
+        QCOMPARE(appSegments(images[i]), expected);
+        const QString image =
+            fixtures::makeFile(dir_->path(), QStringLiteral("image%1.jpg").arg(i), images[i]);
+        const QJsonObject tags = exifTags(image);
+        QCOMPARE(tags.value(u"File:ImageWidth").toInt(), width);
+        if (eyes != u"camera")
+            QCOMPARE(tags.value(u"ExifIFD:ExifImageWidth").toInt(), width);
+    }
 }
 
 void StereoOutputsTest::jpegChromaIsWholeForAnaglyphsAndHighQualities_data() {
