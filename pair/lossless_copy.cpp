@@ -75,6 +75,8 @@ std::optional<Outcome> copyJpegsLosslessly(const PairJob &job) {
         return std::nullopt;
     JpegEye left;
     JpegEye right;
+    // The eyes keep their geometry: an MPO's convergence and baseline hold for the copy.
+    MpStereoGeometry geometry;
     if (job.layout == StereoLayout::Pair) {
         left = uprightJpeg(readRegularFile(job.leftFile));
         right = uprightJpeg(readRegularFile(job.rightFile));
@@ -88,6 +90,7 @@ std::optional<Outcome> copyJpegsLosslessly(const PairJob &job) {
         };
         left = uprightJpeg(image(0));
         right = uprightJpeg(image(1));
+        geometry = mpStereoGeometry(image(1));
     }
     // The general path tells what is wrong with eyes of two sizes, or with a damaged file.
     if (left.bytes.isEmpty() || right.bytes.isEmpty() || left.width != right.width ||
@@ -99,7 +102,7 @@ std::optional<Outcome> copyJpegsLosslessly(const PairJob &job) {
     QString failedFile;
     QString error;
     if (toMpo) {
-        const QByteArray mpo = multiPictureFile(left.bytes, right.bytes);
+        const QByteArray mpo = multiPictureFile(left.bytes, right.bytes, geometry);
         if (mpo.isEmpty())
             return std::nullopt;
         error = SaveFiles({{job.outputFile, mpo}}, &failedFile);

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <memory>
 
 namespace duoptica {
@@ -172,10 +173,17 @@ QByteArray MinimalExif(QSize size) {
         }
         exif_entry_unref(entry);
     }
-    if (ExifEntry *version = exif_entry_new()) {
-        exif_content_add_entry(data->ifd[EXIF_IFD_EXIF], version);
-        exif_entry_initialize(version, EXIF_TAG_EXIF_VERSION); // 0220
-        exif_entry_unref(version);
+    // Tags readers require, at libexif's defaults: the version 0210, the components Y Cb Cr,
+    // Flashpix 0100 and centred chroma.
+    for (const auto &[ifd, tag] :
+         {std::pair{EXIF_IFD_0, EXIF_TAG_YCBCR_POSITIONING}, {EXIF_IFD_EXIF, EXIF_TAG_EXIF_VERSION},
+          {EXIF_IFD_EXIF, EXIF_TAG_COMPONENTS_CONFIGURATION},
+          {EXIF_IFD_EXIF, EXIF_TAG_FLASH_PIX_VERSION}}) {
+        if (ExifEntry *entry = exif_entry_new()) {
+            exif_content_add_entry(data->ifd[ifd], entry);
+            exif_entry_initialize(entry, tag);
+            exif_entry_unref(entry);
+        }
     }
     setLong(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION, quint32(size.width()));
     setLong(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_Y_DIMENSION, quint32(size.height()));

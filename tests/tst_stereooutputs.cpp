@@ -17,7 +17,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
+#include <array>
 #include <cmath>
 
 namespace {
@@ -158,6 +160,19 @@ QByteArray jpegWithExifAfterJfif(const QImage &picture) {
     return plain.first(jfifEnd) + withExif.mid(2, exifLength) + plain.mid(jfifEnd);
 }
 
+// The JPEG with the convergence angle and baseline length of its MP attribute IFD (little-endian,
+// as the tool writes it) set to the rationals given.
+QByteArray withMpGeometry(QByteArray jpeg, std::array<quint32, 4> values) {
+    const qsizetype header = jpeg.indexOf(QByteArray("MPF\0II*\0", 8)) + 4;
+    const qsizetype field = jpeg.indexOf(QByteArray("\x05\xB2\x0A\x00\x01\x00\x00\x00", 8));
+    if (header < 4 || field < 0)
+        return {};
+    const qsizetype at = header + qFromLittleEndian<quint32>(jpeg.constData() + field + 8);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        qToLittleEndian(values[i], jpeg.data() + at + 4 * qsizetype(i));
+    return jpeg;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(duoptica::StereoOutput)
@@ -183,6 +198,8 @@ private slots:
     void wiggleGifOfAPhotographSharesOneQuantisedPalette();
     void wigglesOfAdobeRgbEyesAreInSrgb_data();
     void wigglesOfAdobeRgbEyesAreInSrgb();
+    void mpoKeepsTheCamerasGeometryOnlyWhileItHolds_data();
+    void mpoKeepsTheCamerasGeometryOnlyWhileItHolds();
     void everyJpegImageStartsWithExif_data();
     void everyJpegImageStartsWithExif();
     void jpegChromaIsWholeForAnaglyphsAndHighQualities_data();
@@ -519,6 +536,49 @@ void StereoOutputsTest::alignedCameraFileGivesCroppedStereoOutputs() {
     // Turned 1.5 degrees and moved 5 pixels, the pair loses a margin all round.
     QVERIFY2(size.width() < 900 && size.height() < 590 && size.width() > 800 && size.height() > 500,
              qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
+}
+
+void StereoOutputsTest::mpoKeepsTheCamerasGeometryOnlyWhileItHolds_data() {
+    QTest::addColumn<bool>("fromCamera"); // an MPO with a convergence angle and baseline, or PNGs
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<double>("convergence"); // as exiftool reads the second image's
+    QTest::addColumn<double>("baseline");
+    // Unknown is 0xFFFFFFFF / 0xFFFFFFFF, which exiftool reads as 1.
+    QTest::newRow("png eyes: unknown") << false << QStringList() << 1.0 << 1.0;
+    QTest::newRow("camera mpo copied") << true << QStringList() << 2.5 << 0.075;
+    QTest::newRow("camera mpo copied, swapped") << true << QStringList{"--swap"} << 2.5 << 0.075;
+    QTest::newRow("camera mpo after a window shift: unknown")
+        << true << QStringList{"--window", "2"} << 1.0 << 1.0;
+}
+
+void StereoOutputsTest::mpoKeepsTheCamerasGeometryOnlyWhileItHolds() {
+    QFETCH(bool, fromCamera);
+    QFETCH(QStringList, options);
+    QFETCH(double, convergence);
+    QFETCH(double, baseline);
+    QVERIFY2(!exiftool().isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
+    QStringList inputs = makeEyes({40, 24});
+    if (fromCamera) {
+        // The tool's own MPO of the eyes, its second image given 2.5 degrees and 7.5 cm.
+        QCOMPARE(runTool(inputs + QStringList{path("camera.mpo")}).exitCode, 0);
+        const QByteArray camera = fixtures::readFile(path("camera.mpo"));
+        const duoptica::MpoIndex index = duoptica::ReadMpoIndex(camera);
+        QCOMPARE(index.images.size(), 2);
+        const QByteArray second = withMpGeometry(
+            camera.sliced(index.images[1].offset, index.images[1].size), {5, 2, 75, 1000});
+        QVERIFY(!second.isEmpty());
+        inputs = QStringList{fixtures::makeFile(
+            dir_->path(), "patched.mpo", camera.first(index.images[1].offset) + second)};
+    }
+    const ProgramRun run = runTool(options + inputs + QStringList{path("out.mpo")});
+    QCOMPARE(run.exitCode, 0);
+
+    const QList<QByteArray> images = imagesOf(fixtures::readFile(path("out.mpo")));
+    QCOMPARE(images.size(), 2);
+    const QJsonObject tags =
+        exifTags(fixtures::makeFile(dir_->path(), "second.jpg", images[1]));
+    QCOMPARE(tags.value(u"MPF0:ConvergenceAngle").toDouble(), convergence);
+    QCOMPARE(tags.value(u"MPF0:BaselineLength").toDouble(), baseline);
 }
 
 void StereoOutputsTest::everyJpegImageStartsWithExif_data() {
