@@ -1,5 +1,7 @@
 #include "camera_exif.h"
 
+#include "maker_note_parallax.h"
+
 #include <QFile>
 
 #include <libexif/exif-data.h>
@@ -149,6 +151,8 @@ QByteArray UprightExif(const QByteArray &exif, QSize size) {
     exif_data_save_data(data.get(), &saved, &savedSize);
     QByteArray upright(reinterpret_cast<const char *>(saved), qsizetype(savedSize));
     std::free(saved);
+    // The pixels are new: a stored shift for showing the old ones would misplace the window.
+    ClearMakerNoteParallax(upright);
     return upright;
 }
 

@@ -23,7 +23,7 @@ bool HasJfifDensity(QByteArrayView jpeg);
 std::optional<QSizeF> ExifDotsPerInch(const QByteArray &exif);
 
 // The EXIF for a new upright picture of the size given: orientation 1, no thumbnail, the pixel
-// dimensions true. Empty when the block cannot be read.
+// dimensions true, a stereo camera's maker-note parallax 0. Empty when the block cannot be read.
 QByteArray UprightExif(const QByteArray &exif, QSize size);
 
 // A minimal EXIF for a picture of the size given that came without one: the software that wrote

@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -173,6 +174,45 @@ QByteArray withMpGeometry(QByteArray jpeg, std::array<quint32, 4> values) {
     return jpeg;
 }
 
+// A little-endian EXIF payload of a stereo camera whose maker note holds a parallax: a Fujifilm
+// W3's (tag 0xB211, 3/2) or a Nintendo 3DS's (-44.8 in its CameraInfo block).
+QByteArray stereoCameraExif(bool nintendo) {
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    const auto put = [&](quint32 value, int size) {
+        for (int i = 0; i < size; ++i)
+            tiff.append(char(value >> (8 * i) & 0xFF));
+    };
+    const auto field = [&](quint16 tag, quint16 type, quint32 count, quint32 value) {
+        put(tag, 2), put(type, 2), put(count, 4), put(value, 4);
+    };
+    // IFD0 at 8: Make and the EXIF IFD; the make at 38, the EXIF IFD at 48, the maker note at 66.
+    put(2, 2);
+    field(0x010F, 2, 9, 38);
+    field(0x8769, 4, 1, 48);
+    put(0, 4);
+    tiff.append(nintendo ? "Nintendo" : "FUJIFILM").append('\0').append('\0');
+    QByteArray note;
+    if (nintendo) {
+        // An IFD of one field whose block follows it, its offset counted from the TIFF header.
+        QByteArray block(0x34, '\0');
+        block.replace(0, 4, "3DS1");
+        const float parallax = -44.8f;
+        std::memcpy(block.data() + 0x28, &parallax, 4);
+        note = QByteArray("\x01\x00\x01\x11\x07\x00\x34\x00\x00\x00", 10);
+        note.append(char(66 + 18)).append(QByteArray(3, '\0')).append(QByteArray(4, '\0'));
+        note += block;
+    } else {
+        // "FUJIFILM", its IFD at 12, one field whose value, at 30, is 3/2.
+        note = QByteArray("FUJIFILM\x0C\0\0\0\x01\x00\x11\xB2\x0A\x00\x01\0\0\0\x1E\0\0\0"
+                          "\0\0\0\0\x03\0\0\0\x02\0\0\0",
+                          38);
+    }
+    put(1, 2);
+    field(0x927C, 7, quint32(note.size()), 66);
+    put(0, 4);
+    return QByteArray("Exif\0\0", 6) + tiff + note;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(duoptica::StereoOutput)
@@ -200,6 +240,8 @@ private slots:
     void wigglesOfAdobeRgbEyesAreInSrgb();
     void mpoKeepsTheCamerasGeometryOnlyWhileItHolds_data();
     void mpoKeepsTheCamerasGeometryOnlyWhileItHolds();
+    void makerNoteParallaxIsClearedOncePixelsMove_data();
+    void makerNoteParallaxIsClearedOncePixelsMove();
     void everyJpegImageStartsWithExif_data();
     void everyJpegImageStartsWithExif();
     void jpegChromaIsWholeForAnaglyphsAndHighQualities_data();
@@ -579,6 +621,47 @@ void StereoOutputsTest::mpoKeepsTheCamerasGeometryOnlyWhileItHolds() {
         exifTags(fixtures::makeFile(dir_->path(), "second.jpg", images[1]));
     QCOMPARE(tags.value(u"MPF0:ConvergenceAngle").toDouble(), convergence);
     QCOMPARE(tags.value(u"MPF0:BaselineLength").toDouble(), baseline);
+}
+
+void StereoOutputsTest::makerNoteParallaxIsClearedOncePixelsMove_data() {
+    QTest::addColumn<bool>("nintendo");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<double>("parallax"); // as exiftool reads it in the (first) image written
+    QTest::newRow("fujifilm mpo copied") << false << QStringList() << "out.mpo" << 1.5;
+    QTest::newRow("fujifilm mpo, window 10")
+        << false << QStringList{"--window", "10"} << "out.mpo" << 0.0;
+    QTest::newRow("3ds mpo copied") << true << QStringList() << "out.mpo" << -44.8;
+    QTest::newRow("3ds mpo, window 10") << true << QStringList{"--window", "10"} << "out.mpo"
+                                        << 0.0;
+    QTest::newRow("3ds mpo packed side by side")
+        << true << QStringList{"--to", "parallel"} << "out.jpg" << 0.0;
+}
+
+void StereoOutputsTest::makerNoteParallaxIsClearedOncePixelsMove() {
+    QFETCH(bool, nintendo);
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QFETCH(double, parallax);
+    QVERIFY2(!exiftool().isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
+    const QSize size(40, 24);
+    const QByteArray exif = fixtures::segment('\xE1', stereoCameraExif(nintendo));
+    const QString camera = fixtures::makeFile(
+        dir_->path(), "camera.mpo",
+        fixtures::mpoBytes({fixtures::withSegment(fixtures::jpegBytes(leftEye(size)), exif),
+                            fixtures::withSegment(fixtures::jpegBytes(rightEye(size)), exif)},
+                           false));
+    const ProgramRun run = runTool(options + QStringList{camera, path(output)});
+    QCOMPARE(run.exitCode, 0);
+
+    const QString first = fixtures::makeFile(dir_->path(), "first.jpg",
+                                             imagesOf(fixtures::readFile(path(output)))[0]);
+    const QJsonObject tags = exifTags(first);
+    const QString name = nintendo ? QStringLiteral("Nintendo:Parallax")
+                                  : QStringLiteral("FujiFilm:Parallax");
+    QVERIFY2(tags.contains(name), qPrintable(QJsonDocument(tags).toJson()));
+    QVERIFY2(qAbs(tags.value(name).toDouble() - parallax) < 0.01,
+             qPrintable(tags.value(name).toVariant().toString()));
 }
 
 void StereoOutputsTest::everyJpegImageStartsWithExif_data() {
