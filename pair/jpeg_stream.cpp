@@ -3,6 +3,7 @@
 #include "bmp_band_output.h"
 #include "camera_exif.h"
 #include "disk_sync.h"
+#include "exif_thumbnail.h"
 #include "exif_orientation.h"
 #include "jpeg_band_reader.h"
 #include "jpeg_band_writer.h"
@@ -183,9 +184,14 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     const int dotsPerMeterX = left.dotsPerMeterX(unset.dotsPerMeterX());
     const int dotsPerMeterY = left.dotsPerMeterY(unset.dotsPerMeterY());
     const int outputWidth = packsSideBySide ? 2 * width : width;
-    const QByteArray exif = job.format == "jpg"
-                                ? OutputExif(ExifOfJpeg(eyes.leftHead), {outputWidth, height})
-                                : QByteArray();
+    // The EXIF segment is kept at its full size, and its thumbnail filled in once every row is in.
+    const QByteArray leftExif = ExifOfJpeg(eyes.leftHead);
+    const QSize outputSize(outputWidth, height);
+    const QByteArray exif =
+        job.format == "jpg" ? ExifPlaceholder(leftExif, outputSize) : QByteArray();
+    std::optional<ThumbnailAccumulator> thumbnail;
+    if (!exif.isEmpty())
+        thumbnail.emplace(outputSize);
     JpegBandWriter jpeg;
     std::optional<BmpBandOutput> bmp;
     if (job.format == "bmp")
@@ -242,6 +248,8 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
             std::copy_n(leftFirst ? rightEye : leftEye, width, outputRow + width);
         }
         const bool written = writeBand(combined.data(), row, rows);
+        if (thumbnail)
+            thumbnail->addRows(combined.data(), row, rows);
         bool decoded = true;
         if (nextRow < height)
             decoded = parallel ? next.result() : decodeBoth(following, rowsFrom(nextRow));
@@ -269,6 +277,14 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     }
     if (!bmp && !jpeg.finish())
         return writeFailure(jpeg.errorString());
+    if (thumbnail) {
+        // The payload starts after the start of image, the APP1 marker and its length.
+        constexpr qint64 kExifPayloadAt = 6;
+        const QByteArray filled =
+            ExifWithThumbnail(leftExif, outputSize, thumbnail->thumbnail());
+        if (!file.seek(kExifPayloadAt) || file.write(filled) != filled.size())
+            return writeFailure(file.errorString());
+    }
     if (const QString why = commitToDisk(file); !why.isEmpty())
         return cannotWrite(job.outputFile, why);
     return Outcome{};

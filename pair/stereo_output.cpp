@@ -2,6 +2,7 @@
 
 #include "camera_exif.h"
 #include "combine_pictures.h"
+#include "exif_thumbnail.h"
 #include "full_chroma_jpeg.h"
 #include "mpo_file.h"
 #include "picture_file.h"
@@ -35,7 +36,7 @@ Outcome saveFiles(const QList<FileBytes> &files) {
 }
 
 // The picture encoded as the job's format, a JPEG starting with the camera's EXIF or a minimal
-// one; empty with the reason in *error.
+// one, with a thumbnail of the picture; empty with the reason in *error.
 QByteArray encoded(const PairJob &job, const QImage &picture, const QByteArray &exif,
                    QString *error) {
     const QByteArray bytes =
@@ -44,7 +45,9 @@ QByteArray encoded(const PairJob &job, const QImage &picture, const QByteArray &
             : EncodePicture(picture, job.format, qualityFor(job.format, job.jpegQuality), error);
     if (job.format != "jpg" || bytes.isEmpty())
         return bytes;
-    return JpegWithExif(bytes, OutputExif(exif, picture.size()));
+    ThumbnailAccumulator thumbnail(picture.size());
+    thumbnail.addPicture(picture);
+    return JpegWithExif(bytes, ExifWithThumbnail(exif, picture.size(), thumbnail.thumbnail()));
 }
 
 // The eyes encoded one after the other, so both are in memory before either file is touched.

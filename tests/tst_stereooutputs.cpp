@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -82,8 +83,12 @@ QList<QByteArray> imagesOf(const QByteArray &file) {
 
 // The sampling factors of each component in a JPEG's frame header, as "11 11 11" for 4:4:4.
 QString chromaSampling(const QByteArray &jpeg) {
-    const qsizetype frame = jpeg.indexOf("\xFF\xC0");
-    if (frame < 0 || frame + 10 > jpeg.size())
+    // The frame header among the segments, not one inside the EXIF's thumbnail.
+    qsizetype frame = 2;
+    while (frame + 10 <= jpeg.size() && quint8(jpeg[frame]) == 0xFF &&
+           quint8(jpeg[frame + 1]) != 0xC0)
+        frame += 2 + (quint8(jpeg[frame + 2]) << 8 | quint8(jpeg[frame + 3]));
+    if (frame + 10 > jpeg.size() || quint8(jpeg[frame + 1]) != 0xC0)
         return {};
     QStringList factors;
     for (int i = 0; i < quint8(jpeg[frame + 9]) && frame + 12 + 3 * i <= jpeg.size(); ++i)
@@ -242,6 +247,8 @@ private slots:
     void mpoKeepsTheCamerasGeometryOnlyWhileItHolds();
     void makerNoteParallaxIsClearedOncePixelsMove_data();
     void makerNoteParallaxIsClearedOncePixelsMove();
+    void thumbnailShowsTheImagesOwnPixels_data();
+    void thumbnailShowsTheImagesOwnPixels();
     void everyJpegImageStartsWithExif_data();
     void everyJpegImageStartsWithExif();
     void jpegChromaIsWholeForAnaglyphsAndHighQualities_data();
@@ -490,7 +497,10 @@ void StereoOutputsTest::jpegOutputsKeepTheCamerasExifMadeUpright() {
         QCOMPARE(tag("File:ImageHeight").toInt(), size.height());
         QCOMPARE(tag("ExifIFD:ExifImageWidth").toInt(), size.width());
         QCOMPARE(tag("ExifIFD:ExifImageHeight").toInt(), size.height());
-        QVERIFY2(!tags.contains(u"IFD1:ThumbnailImage"), qPrintable(files[i]));
+        // The camera's thumbnail gives way to one of the output's own pixels, 160 x 120.
+        const ProgramRun thumbnail =
+            runProgram(exiftool(), {"-b", "-IFD1:ThumbnailImage", files[i]});
+        QCOMPARE(QImage::fromData(thumbnail.out).size(), QSize(160, 120));
         QCOMPARE(tag("JFIF:XResolution").toInt(), 72);
         QCOMPARE(tag("JFIF:YResolution").toInt(), 72);
     }
@@ -662,6 +672,50 @@ void StereoOutputsTest::makerNoteParallaxIsClearedOncePixelsMove() {
     QVERIFY2(tags.contains(name), qPrintable(QJsonDocument(tags).toJson()));
     QVERIFY2(qAbs(tags.value(name).toDouble() - parallax) < 0.01,
              qPrintable(tags.value(name).toVariant().toString()));
+}
+
+void StereoOutputsTest::thumbnailShowsTheImagesOwnPixels_data() {
+    QTest::addColumn<QString>("eyes"); // "jpg" eyes are streamed where they can be
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("parallel, streamed") << "jpg" << QStringList{"--to", "parallel"} << "out.jpg";
+    QTest::newRow("anaglyph, whole") << "png" << QStringList{"--mode", "color"} << "out.jpg";
+    QTest::newRow("mpo, each image its eye") << "png" << QStringList() << "out.mpo";
+    QTest::newRow("over-under, window 4")
+        << "jpg" << QStringList{"--to", "over-under", "--window", "4"} << "out.jpg";
+}
+
+void StereoOutputsTest::thumbnailShowsTheImagesOwnPixels() {
+    QFETCH(QString, eyes);
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QVERIFY2(!exiftool().isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
+    const QImage left = fixtures::smoothPicture({120, 72});
+    const QImage right = left.mirrored(true, true);
+    const auto bytes = [&](const QImage &eye) {
+        return eyes == u"jpg" ? fixtures::jpegBytes(eye) : fixtures::pngBytes(eye);
+    };
+    const QStringList files{fixtures::makeFile(dir_->path(), "l." + eyes, bytes(left)),
+                            fixtures::makeFile(dir_->path(), "r." + eyes, bytes(right))};
+    QCOMPARE(runTool(options + files + QStringList{path(output)}).exitCode, 0);
+
+    const QList<QByteArray> images = imagesOf(fixtures::readFile(path(output)));
+    for (qsizetype i = 0; i < images.size(); ++i) {
+        const QString image =
+            fixtures::makeFile(dir_->path(), QStringLiteral("image%1.jpg").arg(i), images[i]);
+        const QImage thumbnail = QImage::fromData(
+            runProgram(exiftool(), {"-b", "-IFD1:ThumbnailImage", image}).out);
+        QCOMPARE(thumbnail.size(), QSize(160, 120));
+        // The image itself, letterboxed into 160 x 120 on black.
+        const QImage pixels = QImage::fromData(images[i]).convertToFormat(QImage::Format_RGB32);
+        const QImage fitted = pixels.scaled(160, 120, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QImage expected(160, 120, QImage::Format_RGB32);
+        expected.fill(Qt::black);
+        QPainter(&expected).drawImage((160 - fitted.width()) / 2, (120 - fitted.height()) / 2,
+                                      fitted);
+        const double ratio = psnr(expected, thumbnail.convertToFormat(QImage::Format_RGB32));
+        QVERIFY2(ratio > 20, qPrintable(QString::number(ratio))); // another picture: 7 dB
+    }
 }
 
 void StereoOutputsTest::everyJpegImageStartsWithExif_data() {
