@@ -18,7 +18,8 @@
 namespace {
 
 // PSNR over the channels chosen (a function of a pixel giving a channel), of b against a.
-double psnr(const QImage &a, const QImage &b, const std::vector<std::function<int(QRgb)>> &channels) {
+double psnr(const QImage &a, const QImage &b,
+            const std::vector<std::function<int(QRgb)>> &channels) {
     if (a.size() != b.size())
         return -1;
     double squares = 0;
@@ -33,8 +34,8 @@ double psnr(const QImage &a, const QImage &b, const std::vector<std::function<in
 }
 
 const std::vector<std::function<int(QRgb)>> kRgb{[](QRgb p) { return qRed(p); },
-                                                  [](QRgb p) { return qGreen(p); },
-                                                  [](QRgb p) { return qBlue(p); }};
+                                                 [](QRgb p) { return qGreen(p); },
+                                                 [](QRgb p) { return qBlue(p); }};
 const std::vector<std::function<int(QRgb)>> kRed{[](QRgb p) { return qRed(p); }};
 
 // Both frames of an animation against the eyes, as one picture.

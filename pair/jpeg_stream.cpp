@@ -3,8 +3,8 @@
 #include "bmp_band_output.h"
 #include "camera_exif.h"
 #include "disk_sync.h"
-#include "exif_thumbnail.h"
 #include "exif_orientation.h"
+#include "exif_thumbnail.h"
 #include "jpeg_band_reader.h"
 #include "jpeg_band_writer.h"
 #include "mpo_index.h"
@@ -280,8 +280,7 @@ std::optional<Outcome> combineJpegStreamed(const PairJob &job, qint64 maxPixels,
     if (thumbnail) {
         // The payload starts after the start of image, the APP1 marker and its length.
         constexpr qint64 kExifPayloadAt = 6;
-        const QByteArray filled =
-            ExifWithThumbnail(leftExif, outputSize, thumbnail->thumbnail());
+        const QByteArray filled = ExifWithThumbnail(leftExif, outputSize, thumbnail->thumbnail());
         if (!file.seek(kExifPayloadAt) || file.write(filled) != filled.size())
             return writeFailure(file.errorString());
     }

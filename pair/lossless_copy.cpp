@@ -62,8 +62,8 @@ JpegEye uprightJpeg(QByteArray bytes) {
     if (orientation > 1)
         return {};
     // Every image the tool writes starts with EXIF, as a camera's do.
-    return {JpegWithExifFirst(withoutMpf(bytes), {reader.width(), reader.height()}),
-            reader.width(), reader.height()};
+    return {JpegWithExifFirst(withoutMpf(bytes), {reader.width(), reader.height()}), reader.width(),
+            reader.height()};
 }
 
 } // namespace

@@ -8,8 +8,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 #include <memory>
+#include <utility>
 
 namespace duoptica {
 
@@ -179,10 +179,10 @@ QByteArray MinimalExif(QSize size) {
     }
     // Tags readers require, at libexif's defaults: the version 0210, the components Y Cb Cr,
     // Flashpix 0100 and centred chroma.
-    for (const auto &[ifd, tag] :
-         {std::pair{EXIF_IFD_0, EXIF_TAG_YCBCR_POSITIONING}, {EXIF_IFD_EXIF, EXIF_TAG_EXIF_VERSION},
-          {EXIF_IFD_EXIF, EXIF_TAG_COMPONENTS_CONFIGURATION},
-          {EXIF_IFD_EXIF, EXIF_TAG_FLASH_PIX_VERSION}}) {
+    for (const auto &[ifd, tag] : {std::pair{EXIF_IFD_0, EXIF_TAG_YCBCR_POSITIONING},
+                                   {EXIF_IFD_EXIF, EXIF_TAG_EXIF_VERSION},
+                                   {EXIF_IFD_EXIF, EXIF_TAG_COMPONENTS_CONFIGURATION},
+                                   {EXIF_IFD_EXIF, EXIF_TAG_FLASH_PIX_VERSION}}) {
         if (ExifEntry *entry = exif_entry_new()) {
             exif_content_add_entry(data->ifd[ifd], entry);
             exif_entry_initialize(entry, tag);

@@ -131,10 +131,10 @@ void ThumbnailAccumulator::addRows(const std::uint32_t *rows, int firstRow, int 
 }
 
 void ThumbnailAccumulator::addPicture(const QImage &picture) {
-    const QImage words = picture.format() == QImage::Format_RGB32 ||
-                                 picture.format() == QImage::Format_ARGB32
-                             ? picture
-                             : picture.convertToFormat(QImage::Format_RGB32);
+    const QImage words =
+        picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32
+            ? picture
+            : picture.convertToFormat(QImage::Format_RGB32);
     for (int y = 0; y < words.height(); ++y)
         addRows(reinterpret_cast<const std::uint32_t *>(words.constScanLine(y)), y, 1);
 }
@@ -154,7 +154,8 @@ QImage ThumbnailAccumulator::thumbnail() const {
         auto *row = reinterpret_cast<QRgb *>(thumbnail.scanLine(top + y)) + left;
         for (int x = 0; x < content_.width(); ++x) {
             const std::uint64_t *sum =
-                sums_.data() + (std::size_t(y) * std::size_t(content_.width()) + std::size_t(x)) * 4;
+                sums_.data() +
+                (std::size_t(y) * std::size_t(content_.width()) + std::size_t(x)) * 4;
             if (sum[3] == 0)
                 continue;
             const auto mean = [&](int c) { return int((sum[c] + sum[3] / 2) / sum[3]); };

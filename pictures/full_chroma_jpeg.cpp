@@ -60,8 +60,8 @@ QByteArray EncodeFullChromaJpeg(const QImage &picture, int quality, QString *err
     if (written && words.colorSpace().isValid())
         written = writer.writeIccProfile(words.colorSpace().iccProfile());
     for (int y = 0; written && y < words.height(); ++y)
-        written = writer.writeRows(reinterpret_cast<const std::uint32_t *>(words.constScanLine(y)),
-                                   1);
+        written =
+            writer.writeRows(reinterpret_cast<const std::uint32_t *>(words.constScanLine(y)), 1);
     if (!written || !writer.finish()) {
         *error = writer.errorString();
         return {};

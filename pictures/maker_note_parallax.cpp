@@ -52,7 +52,8 @@ struct Tiff {
 void clearFujifilm(Tiff note) {
     note.little = true;
     const std::optional<quint32> ifd = note.number(8, 4);
-    const std::optional<qsizetype> field = ifd ? note.field(*ifd, kFujifilmParallaxTag) : std::nullopt;
+    const std::optional<qsizetype> field =
+        ifd ? note.field(*ifd, kFujifilmParallaxTag) : std::nullopt;
     if (!field || note.number(*field + 2, 2) != kSignedRational || note.number(*field + 4, 4) != 1)
         return;
     const std::optional<quint32> valueAt = note.number(*field + 8, 4);

@@ -619,16 +619,15 @@ void StereoOutputsTest::mpoKeepsTheCamerasGeometryOnlyWhileItHolds() {
         const QByteArray second = withMpGeometry(
             camera.sliced(index.images[1].offset, index.images[1].size), {5, 2, 75, 1000});
         QVERIFY(!second.isEmpty());
-        inputs = QStringList{fixtures::makeFile(
-            dir_->path(), "patched.mpo", camera.first(index.images[1].offset) + second)};
+        inputs = QStringList{fixtures::makeFile(dir_->path(), "patched.mpo",
+                                                camera.first(index.images[1].offset) + second)};
     }
     const ProgramRun run = runTool(options + inputs + QStringList{path("out.mpo")});
     QCOMPARE(run.exitCode, 0);
 
     const QList<QByteArray> images = imagesOf(fixtures::readFile(path("out.mpo")));
     QCOMPARE(images.size(), 2);
-    const QJsonObject tags =
-        exifTags(fixtures::makeFile(dir_->path(), "second.jpg", images[1]));
+    const QJsonObject tags = exifTags(fixtures::makeFile(dir_->path(), "second.jpg", images[1]));
     QCOMPARE(tags.value(u"MPF0:ConvergenceAngle").toDouble(), convergence);
     QCOMPARE(tags.value(u"MPF0:BaselineLength").toDouble(), baseline);
 }
@@ -642,8 +641,8 @@ void StereoOutputsTest::makerNoteParallaxIsClearedOncePixelsMove_data() {
     QTest::newRow("fujifilm mpo, window 10")
         << false << QStringList{"--window", "10"} << "out.mpo" << 0.0;
     QTest::newRow("3ds mpo copied") << true << QStringList() << "out.mpo" << -44.8;
-    QTest::newRow("3ds mpo, window 10") << true << QStringList{"--window", "10"} << "out.mpo"
-                                        << 0.0;
+    QTest::newRow("3ds mpo, window 10")
+        << true << QStringList{"--window", "10"} << "out.mpo" << 0.0;
     QTest::newRow("3ds mpo packed side by side")
         << true << QStringList{"--to", "parallel"} << "out.jpg" << 0.0;
 }
@@ -667,8 +666,8 @@ void StereoOutputsTest::makerNoteParallaxIsClearedOncePixelsMove() {
     const QString first = fixtures::makeFile(dir_->path(), "first.jpg",
                                              imagesOf(fixtures::readFile(path(output)))[0]);
     const QJsonObject tags = exifTags(first);
-    const QString name = nintendo ? QStringLiteral("Nintendo:Parallax")
-                                  : QStringLiteral("FujiFilm:Parallax");
+    const QString name =
+        nintendo ? QStringLiteral("Nintendo:Parallax") : QStringLiteral("FujiFilm:Parallax");
     QVERIFY2(tags.contains(name), qPrintable(QJsonDocument(tags).toJson()));
     QVERIFY2(qAbs(tags.value(name).toDouble() - parallax) < 0.01,
              qPrintable(tags.value(name).toVariant().toString()));
@@ -703,12 +702,13 @@ void StereoOutputsTest::thumbnailShowsTheImagesOwnPixels() {
     for (qsizetype i = 0; i < images.size(); ++i) {
         const QString image =
             fixtures::makeFile(dir_->path(), QStringLiteral("image%1.jpg").arg(i), images[i]);
-        const QImage thumbnail = QImage::fromData(
-            runProgram(exiftool(), {"-b", "-IFD1:ThumbnailImage", image}).out);
+        const QImage thumbnail =
+            QImage::fromData(runProgram(exiftool(), {"-b", "-IFD1:ThumbnailImage", image}).out);
         QCOMPARE(thumbnail.size(), QSize(160, 120));
         // The image itself, letterboxed into 160 x 120 on black.
         const QImage pixels = QImage::fromData(images[i]).convertToFormat(QImage::Format_RGB32);
-        const QImage fitted = pixels.scaled(160, 120, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        const QImage fitted =
+            pixels.scaled(160, 120, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         QImage expected(160, 120, QImage::Format_RGB32);
         expected.fill(Qt::black);
         QPainter(&expected).drawImage((160 - fitted.width()) / 2, (120 - fitted.height()) / 2,
@@ -749,11 +749,10 @@ void StereoOutputsTest::everyJpegImageStartsWithExif() {
         const QByteArray bytes = eyes == u"png"      ? fixtures::pngBytes(eye)
                                  : eyes == u"camera" ? jpegWithExifAfterJfif(eye)
                                                      : fixtures::jpegBytes(eye);
-        files << fixtures::makeFile(dir_->path(),
-                                    QStringLiteral("eye%1.%2")
-                                        .arg(files.size())
-                                        .arg(eyes == u"png" ? u"png" : u"jpg"),
-                                    bytes);
+        files << fixtures::makeFile(
+            dir_->path(),
+            QStringLiteral("eye%1.%2").arg(files.size()).arg(eyes == u"png" ? u"png" : u"jpg"),
+            bytes);
     }
     const ProgramRun run = runTool(options + files + QStringList{path(output)});
     QCOMPARE(run.exitCode, 0);
@@ -787,22 +786,28 @@ void StereoOutputsTest::jpegChromaIsWholeForAnaglyphsAndHighQualities_data() {
     const QString full = QStringLiteral("11 11 11");
     const QString half = QStringLiteral("22 11 11");
     QTest::newRow("anaglyph, quality 90, streamed")
-        << QStringList{"--mode", "dubois-red-cyan"} << "jpg" << "out.jpg" << full;
+        << QStringList{"--mode", "dubois-red-cyan"} << "jpg"
+        << "out.jpg" << full;
     QTest::newRow("anaglyph, quality 100, streamed")
-        << QStringList{"--mode", "color", "--quality", "100"} << "jpg" << "out.jpg" << full;
-    QTest::newRow("anaglyph, quality 90, whole")
-        << QStringList{"--mode", "gray"} << "png" << "out.jpg" << full;
-    QTest::newRow("anaglyph, quality 100, whole")
-        << QStringList{"--quality", "100"} << "png" << "out.jpg" << full;
+        << QStringList{"--mode", "color", "--quality", "100"} << "jpg"
+        << "out.jpg" << full;
+    QTest::newRow("anaglyph, quality 90, whole") << QStringList{"--mode", "gray"} << "png"
+                                                 << "out.jpg" << full;
+    QTest::newRow("anaglyph, quality 100, whole") << QStringList{"--quality", "100"} << "png"
+                                                  << "out.jpg" << full;
     QTest::newRow("parallel, quality 94, streamed")
-        << QStringList{"--to", "parallel", "--quality", "94"} << "jpg" << "out.jpg" << half;
+        << QStringList{"--to", "parallel", "--quality", "94"} << "jpg"
+        << "out.jpg" << half;
     QTest::newRow("parallel, quality 95, streamed")
-        << QStringList{"--to", "parallel", "--quality", "95"} << "jpg" << "out.jpg" << full;
+        << QStringList{"--to", "parallel", "--quality", "95"} << "jpg"
+        << "out.jpg" << full;
     QTest::newRow("over-under, quality 90") << QStringList{"--to", "over-under"} << "png"
                                             << "out.jpg" << half;
     QTest::newRow("over-under, quality 95")
-        << QStringList{"--to", "over-under", "--quality", "95"} << "png" << "out.jpg" << full;
-    QTest::newRow("mpo, quality 96") << QStringList{"--quality", "96"} << "png" << "out.mpo" << full;
+        << QStringList{"--to", "over-under", "--quality", "95"} << "png"
+        << "out.jpg" << full;
+    QTest::newRow("mpo, quality 96") << QStringList{"--quality", "96"} << "png"
+                                     << "out.mpo" << full;
 }
 
 void StereoOutputsTest::jpegChromaIsWholeForAnaglyphsAndHighQualities() {
@@ -814,9 +819,8 @@ void StereoOutputsTest::jpegChromaIsWholeForAnaglyphsAndHighQualities() {
     const auto bytes = [&](const QImage &eye) {
         return eyes == u"jpg" ? fixtures::jpegBytes(eye) : fixtures::pngBytes(eye);
     };
-    const QStringList files{
-        fixtures::makeFile(dir_->path(), "l." + eyes, bytes(leftEye(size))),
-        fixtures::makeFile(dir_->path(), "r." + eyes, bytes(rightEye(size)))};
+    const QStringList files{fixtures::makeFile(dir_->path(), "l." + eyes, bytes(leftEye(size))),
+                            fixtures::makeFile(dir_->path(), "r." + eyes, bytes(rightEye(size)))};
     const ProgramRun run = runTool(options + files + QStringList{path(output)});
     QCOMPARE(run.exitCode, 0);
     const QList<QByteArray> images = imagesOf(fixtures::readFile(path(output)));
@@ -906,8 +910,8 @@ void StereoOutputsTest::wigglesOfAdobeRgbEyesAreInSrgb() {
     QCOMPARE(run.exitCode, 0);
 
     // ImageMagick's conversion of each eye from its embedded profile to sRGB.
-    const QString srgb = fixtures::makeFile(dir_->path(), "srgb.icc",
-                                            QColorSpace(QColorSpace::SRgb).iccProfile());
+    const QString srgb =
+        fixtures::makeFile(dir_->path(), "srgb.icc", QColorSpace(QColorSpace::SRgb).iccProfile());
     QImageReader reader(path(output));
     for (const QString &eye : eyes) {
         const QString converted = eye + QStringLiteral(".srgb.png");

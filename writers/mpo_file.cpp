@@ -203,8 +203,8 @@ MpStereoGeometry mpStereoGeometry(QByteArrayView jpeg) {
             isIndex = isIndex || tag == kNumberOfImagesTag;
             std::array<quint32, 2> *target =
                 tag == kConvergenceAngleTag && type == kSignedRational ? &geometry.convergenceAngle
-                : tag == kBaselineLengthTag && type == kRational        ? &geometry.baselineLength
-                                                                        : nullptr;
+                : tag == kBaselineLengthTag && type == kRational       ? &geometry.baselineLength
+                                                                       : nullptr;
             if (target && number(field + 4, 4) == 1 && qsizetype(valueAt) + 8 <= mp.size())
                 *target = {number(valueAt, 4), number(valueAt + 4, 4)};
         }

@@ -30,9 +30,9 @@ void convertToSrgb(QImage &picture, const QColorSpace &from) {
         return;
     const Profile srgb(cmsCreate_sRGBProfile());
     // 0xffRRGGBB words lie in memory as B, G, R, X.
-    const Transform transform(cmsCreateTransform(
-        source.get(), TYPE_BGRA_8, srgb.get(), TYPE_BGRA_8,
-        cmsGetHeaderRenderingIntent(source.get()), cmsFLAGS_COPY_ALPHA));
+    const Transform transform(cmsCreateTransform(source.get(), TYPE_BGRA_8, srgb.get(), TYPE_BGRA_8,
+                                                 cmsGetHeaderRenderingIntent(source.get()),
+                                                 cmsFLAGS_COPY_ALPHA));
     if (!transform)
         return;
     const auto width = cmsUInt32Number(picture.width());

@@ -76,8 +76,8 @@ SharedPalette quantiseTogether(const QImage &left, const QImage &right, QString 
     // Read after the remapping, which makes the palette's last refinement.
     const liq_palette *palette = liq_get_palette(result.get());
     for (unsigned i = 0; i < palette->count; ++i)
-        shared.colours.push_back({palette->entries[i].r, palette->entries[i].g,
-                                  palette->entries[i].b});
+        shared.colours.push_back(
+            {palette->entries[i].r, palette->entries[i].g, palette->entries[i].b});
     return shared;
 }
 
@@ -117,10 +117,9 @@ QByteArray wiggleGif(const QImage &left, const QImage &right, int frameMs, QStri
                       GIF_OK &&
                   EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_OK;
         for (int y = 0; y < height && written; ++y)
-            written = EGifPutLine(
-                          gif,
-                          shared.indices.data() + (std::size_t(frame) * height + y) * width,
-                          width) == GIF_OK;
+            written =
+                EGifPutLine(gif, shared.indices.data() + (std::size_t(frame) * height + y) * width,
+                            width) == GIF_OK;
     }
     const int failure = gif->Error;
     if (EGifCloseFile(gif, &code) == GIF_ERROR || !written) {
