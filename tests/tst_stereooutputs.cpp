@@ -894,14 +894,18 @@ void StereoOutputsTest::wiggleGifOfAPhotographSharesOneQuantisedPalette() {
 
 void StereoOutputsTest::wigglesOfAdobeRgbEyesAreInSrgb_data() {
     QTest::addColumn<QString>("output");
-    QTest::newRow("gif") << "out.gif";
-    QTest::newRow("webp") << "out.webp";
+    QTest::addColumn<bool>("adobe"); // else gamma 2.2 with sRGB's primaries, as PNG encoders write
+    QTest::newRow("gif") << "out.gif" << true;
+    QTest::newRow("webp") << "out.webp" << true;
+    QTest::newRow("gif of gamma 2.2 eyes, taken as sRGB") << "out.gif" << false;
 }
 
 void StereoOutputsTest::wigglesOfAdobeRgbEyesAreInSrgb() {
     QFETCH(QString, output);
+    QFETCH(bool, adobe);
     QImage left = fixtures::smoothPicture({64, 48});
-    left.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+    left.setColorSpace(adobe ? QColorSpace(QColorSpace::AdobeRgb)
+                             : QColorSpace(QColorSpace::Primaries::SRgb, 2.2f));
     const QImage right = left.mirrored(true, false);
     const QStringList eyes{fixtures::makeFile(dir_->path(), "l.png", fixtures::pngBytes(left)),
                            fixtures::makeFile(dir_->path(), "r.png", fixtures::pngBytes(right))};
@@ -921,10 +925,12 @@ void StereoOutputsTest::wigglesOfAdobeRgbEyesAreInSrgb() {
         const QImage raw = QImage(eye).convertToFormat(QImage::Format_RGB32);
         const double toSrgb = psnr(QImage(converted).convertToFormat(QImage::Format_RGB32), frame);
         const double toRaw = psnr(raw, frame);
-        QVERIFY2(toSrgb > toRaw + 6, qPrintable(QStringLiteral("%1 dB from sRGB, %2 dB from the "
-                                                               "raw numbers")
-                                                    .arg(toSrgb)
-                                                    .arg(toRaw)));
+        const QString figures =
+            QStringLiteral("%1 dB from sRGB, %2 dB from the raw numbers").arg(toSrgb).arg(toRaw);
+        if (adobe)
+            QVERIFY2(toSrgb > toRaw + 6, qPrintable(figures));
+        else
+            QVERIFY2(toRaw > toSrgb + 0.5, qPrintable(figures));
     }
 }
 

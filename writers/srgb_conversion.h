@@ -8,8 +8,9 @@
 namespace duoptica {
 
 // Converts a 0xffRRGGBB picture in place from the RGB colour space given to sRGB with Little CMS,
-// with the rendering intent its profile names. A picture without a profile, or in sRGB already,
-// or with a profile that is not RGB or cannot be read, is left as it is.
+// with the rendering intent its profile names. A picture without a profile, or in sRGB already
+// (or nearly: within two levels for mid and light colours, as PNG's gamma 2.2 with sRGB's
+// primaries), or with a profile that is not RGB or cannot be read, is left as it is.
 void convertToSrgb(QImage &picture, const QColorSpace &from);
 
 } // namespace duoptica
