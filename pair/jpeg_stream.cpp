@@ -2,6 +2,7 @@
 
 #include "camera_exif.h"
 #include "jpeg_band_reader.h"
+#include "stereo_output.h"
 
 #include <QFile>
 #include <QFuture>
@@ -133,8 +134,8 @@ private:
                 .dotsPerMeterX = eyes_.left.dotsPerMeterX(unset.dotsPerMeterX()),
                 .dotsPerMeterY = eyes_.left.dotsPerMeterY(unset.dotsPerMeterY()),
                 .quality = jpeg ? job_.settings.jpegQuality : -1,
-                .exif = jpeg ? UprightExif(ExifOfJpeg(leftHead_), {outputWidth(), height_})
-                             : QByteArray()};
+                .exif = jpeg ? ExifOfJpeg(leftHead_) : QByteArray(),
+                .fullChroma = jpeg && jpegFullChroma(job_)};
     }
 
     bool decodeBoth(Band &band, int rows) {

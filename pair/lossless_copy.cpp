@@ -1,5 +1,6 @@
 #include "lossless_copy.h"
 
+#include "camera_exif.h"
 #include "mpo_file.h"
 #include "picture_file.h"
 
@@ -86,12 +87,17 @@ std::optional<Outcome> runLosslessCopy(const PairPlan &plan, Threads) {
     // The files changed since they were probed.
     if (left.size() < 4 || right.size() < 4)
         return std::nullopt;
-    left = withoutMpf(left);
-    right = withoutMpf(right);
+    // The eyes keep their geometry: an MPO's convergence and baseline hold for the copy.
+    const MpStereoGeometry geometry = plan.left.mpoImage
+                                          ? mpStereoGeometry(plan.job.settings.swap ? left : right)
+                                          : MpStereoGeometry{};
+    // Every image the tool writes starts with EXIF, as a camera's do.
+    left = JpegWithExifFirst(withoutMpf(left), plan.jpegEyeSize(plan.left));
+    right = JpegWithExifFirst(withoutMpf(right), plan.jpegEyeSize(plan.right));
     QString failedFile;
     QString error;
     if (plan.job.settings.to == StereoOutput::Mpo) {
-        const QByteArray mpo = multiPictureFile(left, right);
+        const QByteArray mpo = multiPictureFile(left, right, geometry);
         if (mpo.isEmpty())
             return std::nullopt;
         error = SaveFiles({{plan.job.outputFile, mpo}}, &failedFile);

@@ -2,9 +2,12 @@
 
 #include "camera_exif.h"
 #include "combine_pictures.h"
+#include "exif_thumbnail.h"
+#include "full_chroma_jpeg.h"
 #include "mpo_file.h"
 #include "picture_file.h"
 #include "png_parallel_output.h"
+#include "srgb_conversion.h"
 #include "stereo_packing.h"
 #include "wiggle_animation.h"
 
@@ -32,16 +35,20 @@ Outcome saveFiles(const QList<FileBytes> &files) {
     return error.isEmpty() ? Outcome() : cannotWrite(failedFile, error);
 }
 
-// The picture encoded as the job's format, a JPEG with the camera's EXIF; empty with the
-// reason in *error.
+// The picture encoded as the job's format, a JPEG starting with the camera's EXIF or a minimal
+// one, with a thumbnail of the picture; empty with the reason in *error.
 QByteArray encoded(const PairJob &job, const QImage &picture, const QByteArray &exif,
                    QString *error) {
     const QByteArray bytes =
-        EncodePicture(picture, qtFormatName(job.settings.format),
-                      qualityFor(job.settings.format, job.settings.jpegQuality), error);
+        job.settings.format == FileFormat::Jpeg && jpegFullChroma(job) && !IsGreyForJpeg(picture)
+            ? EncodeFullChromaJpeg(picture, job.settings.jpegQuality, error)
+            : EncodePicture(picture, qtFormatName(job.settings.format),
+                            qualityFor(job.settings.format, job.settings.jpegQuality), error);
     if (job.settings.format != FileFormat::Jpeg || bytes.isEmpty())
         return bytes;
-    return JpegWithExif(bytes, UprightExif(exif, picture.size()));
+    ThumbnailAccumulator thumbnail(picture.size());
+    thumbnail.addPicture(picture);
+    return JpegWithExif(bytes, ExifWithThumbnail(exif, picture.size(), thumbnail.thumbnail()));
 }
 
 // The eyes encoded one after the other, so both are in memory before either file is touched.
@@ -69,6 +76,12 @@ Outcome writeTwoPictures(const PairJob &job, const EyePictures &eyes) {
 
 } // namespace
 
+bool jpegFullChroma(const PairJob &job) {
+    constexpr int kFullChromaQuality = 95;
+    return job.settings.to == StereoOutput::Anaglyph ||
+           job.settings.jpegQuality >= kFullChromaQuality;
+}
+
 Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
     const QSize size = eyes.left.size();
     if (job.settings.to == StereoOutput::Mpo || job.settings.to == StereoOutput::Pair) {
@@ -82,10 +95,15 @@ Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
     }
     if (job.settings.to == StereoOutput::Wiggle) {
         // The window the stages placed is the pivot: what sits at zero disparity stays still.
+        const QColorSpace leftSpace = eyes.left.colorSpace();
+        const QColorSpace rightSpace = eyes.right.colorSpace();
         eyes.left = asSourceBitmap(std::move(eyes.left));
         eyes.right = asSourceBitmap(std::move(eyes.right));
         if (eyes.left.isNull() || eyes.right.isNull())
             return outOfMemory(job, size);
+        // Neither animation keeps a profile; browsers take their numbers as sRGB.
+        convertToSrgb(eyes.left, leftSpace);
+        convertToSrgb(eyes.right, rightSpace);
         QString error;
         const QByteArray animation =
             job.settings.format == FileFormat::Webp
@@ -101,20 +119,17 @@ Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
                               : packEyes(eyes.left, eyes.right, job.settings.to);
     if (output.isNull())
         return outOfMemory(job, size);
-    if (job.settings.format == FileFormat::Jpeg && !eyes.leftExif.isEmpty()) {
+    if (job.settings.format == FileFormat::Jpeg) {
         QString error;
         const QByteArray bytes = encoded(job, output, eyes.leftExif, &error);
         return bytes.isEmpty() ? cannotWrite(job.outputFile, error)
                                : saveFiles({{job.outputFile, bytes}});
     }
     // A PNG is deflated a band per core where that keeps all the picture holds.
-    const QString error =
-        job.settings.format == FileFormat::Png && canWritePngInParallel(output)
-            ? writePngInParallel(output, job.outputFile, threads == Threads::All)
-            : SavePicture(output, job.outputFile, qtFormatName(job.settings.format),
-                          qualityFor(job.settings.format, job.settings.jpegQuality));
-    if (!error.isEmpty())
-        return cannotWrite(job.outputFile, error);
+    const std::unique_ptr<PictureWriter> writer =
+        wholePictureWriter(job.settings.format, job.outputFile, threads == Threads::All);
+    if (!writer->writePicture(output, qualityFor(job.settings.format, job.settings.jpegQuality)))
+        return cannotWrite(writer->error());
     return {};
 }
 

@@ -1,11 +1,15 @@
 #include "camera_exif.h"
 
+#include "maker_note_parallax.h"
+
 #include <QFile>
 
 #include <libexif/exif-data.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <utility>
 
 namespace duoptica {
 
@@ -147,35 +151,83 @@ QByteArray UprightExif(const QByteArray &exif, QSize size) {
     exif_data_save_data(data.get(), &saved, &savedSize);
     QByteArray upright(reinterpret_cast<const char *>(saved), qsizetype(savedSize));
     std::free(saved);
+    // The pixels are new: a stored shift for showing the old ones would misplace the window.
+    ClearMakerNoteParallax(upright);
     return upright;
 }
 
+QByteArray MinimalExif(QSize size) {
+    const ExifPointer data(exif_data_new());
+    if (!data)
+        return {};
+    exif_data_set_byte_order(data.get(), EXIF_BYTE_ORDER_INTEL);
+    // The same in every program, so that a picture's bytes do not depend on which wrote it.
+    const QByteArray software = "Duoptica " DUOPTICA_VERSION;
+    if (ExifEntry *entry = exif_entry_new()) {
+        // libexif frees the value with its default allocator, malloc's free.
+        auto *value = static_cast<unsigned char *>(std::malloc(std::size_t(software.size()) + 1));
+        if (value) {
+            std::memcpy(value, software.constData(), std::size_t(software.size()) + 1);
+            entry->tag = EXIF_TAG_SOFTWARE;
+            entry->format = EXIF_FORMAT_ASCII;
+            entry->components = unsigned(software.size()) + 1;
+            entry->size = entry->components;
+            entry->data = value;
+            exif_content_add_entry(data->ifd[EXIF_IFD_0], entry);
+        }
+        exif_entry_unref(entry);
+    }
+    // Tags readers require, at libexif's defaults: the version 0210, the components Y Cb Cr,
+    // Flashpix 0100 and centred chroma.
+    for (const auto &[ifd, tag] : {std::pair{EXIF_IFD_0, EXIF_TAG_YCBCR_POSITIONING},
+                                   {EXIF_IFD_EXIF, EXIF_TAG_EXIF_VERSION},
+                                   {EXIF_IFD_EXIF, EXIF_TAG_COMPONENTS_CONFIGURATION},
+                                   {EXIF_IFD_EXIF, EXIF_TAG_FLASH_PIX_VERSION}}) {
+        if (ExifEntry *entry = exif_entry_new()) {
+            exif_content_add_entry(data->ifd[ifd], entry);
+            exif_entry_initialize(entry, tag);
+            exif_entry_unref(entry);
+        }
+    }
+    setLong(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION, quint32(size.width()));
+    setLong(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_Y_DIMENSION, quint32(size.height()));
+    unsigned char *saved = nullptr;
+    unsigned int savedSize = 0;
+    exif_data_save_data(data.get(), &saved, &savedSize);
+    QByteArray exif(reinterpret_cast<const char *>(saved), qsizetype(savedSize));
+    std::free(saved);
+    return exif;
+}
+
+QByteArray OutputExif(const QByteArray &eyeExif, QSize size) {
+    const QByteArray upright = UprightExif(eyeExif, size);
+    return upright.isEmpty() ? MinimalExif(size) : upright;
+}
+
 QByteArray JpegWithExif(const QByteArray &jpeg, const QByteArray &exif) {
-    if (exif.isEmpty() || exif.size() > kMaxSegmentPayload)
+    if (exif.isEmpty() || exif.size() > kMaxSegmentPayload || !jpeg.startsWith("\xFF\xD8"))
         return jpeg;
-    qsizetype insertAt = -1;
     qsizetype oldAt = -1;
     qsizetype oldLength = 0;
     walkHeader(jpeg, [&](quint8 marker, qsizetype at, QByteArrayView payload) {
-        if (insertAt < 0 && marker != 0xE0)
-            insertAt = at;
-        if (isExif(marker, payload)) {
-            oldAt = at;
-            oldLength = payload.size() + 4;
-        }
-        return true;
+        if (!isExif(marker, payload))
+            return true;
+        oldAt = at;
+        oldLength = payload.size() + 4;
+        return false;
     });
-    if (insertAt < 0)
-        return jpeg;
     QByteArray result = jpeg;
-    if (oldAt >= 0) {
+    if (oldAt >= 0)
         result.remove(oldAt, oldLength);
-        insertAt = oldAt < insertAt ? oldAt : insertAt;
-    }
     const auto length = quint16(exif.size() + 2);
     QByteArray segment("\xFF\xE1", 2);
     segment.append(char(length >> 8)).append(char(length & 0xFF)).append(exif);
-    return result.insert(insertAt, segment);
+    return result.insert(2, segment);
+}
+
+QByteArray JpegWithExifFirst(const QByteArray &jpeg, QSize size) {
+    const QByteArray exif = ExifOfJpeg(jpeg);
+    return JpegWithExif(jpeg, exif.isEmpty() ? MinimalExif(size) : exif);
 }
 
 void ApplyCameraResolution(QImage &picture, QByteArrayView jpeg) {

@@ -23,12 +23,25 @@ bool HasJfifDensity(QByteArrayView jpeg);
 std::optional<QSizeF> ExifDotsPerInch(const QByteArray &exif);
 
 // The EXIF for a new upright picture of the size given: orientation 1, no thumbnail, the pixel
-// dimensions true. Empty when the block cannot be read.
+// dimensions true, a stereo camera's maker-note parallax 0. Empty when the block cannot be read.
 QByteArray UprightExif(const QByteArray &exif, QSize size);
 
-// The JPEG with an APP1 segment of the payload after its start and its JFIF segment, replacing
-// any EXIF it had. The JPEG as it was when the payload is empty or too long for a segment.
+// A minimal EXIF for a picture of the size given that came without one: the software that wrote
+// it and the pixel dimensions, so that the image starts with an EXIF segment as camera files do.
+QByteArray MinimalExif(QSize size);
+
+// The EXIF an output of that size carries: the eye's made upright, or a minimal one for an eye
+// without EXIF (or with one that cannot be read).
+QByteArray OutputExif(const QByteArray &eyeExif, QSize size);
+
+// The JPEG with an APP1 segment of the payload right after its start, before any JFIF segment
+// as cameras place it, replacing any EXIF it had. The JPEG as it was when the payload is empty
+// or too long for a segment.
 QByteArray JpegWithExif(const QByteArray &jpeg, const QByteArray &exif);
+
+// The JPEG starting with its EXIF segment, moved before its JFIF one, or with a minimal EXIF for
+// the size given when it has none; nothing else changes.
+QByteArray JpegWithExifFirst(const QByteArray &jpeg, QSize size);
 
 // A picture decoded from the JPEG takes the EXIF resolution when the JPEG has no JFIF density,
 // as cameras that write only EXIF (72 dpi) mean it; Qt's reader knows only JFIF.

@@ -8,14 +8,21 @@
 #include "synthetic_stereo.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
+
+#include <array>
+#include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -74,6 +81,143 @@ QList<QByteArray> imagesOf(const QByteArray &file) {
     return images;
 }
 
+// The sampling factors of each component in a JPEG's frame header, as "11 11 11" for 4:4:4.
+QString chromaSampling(const QByteArray &jpeg) {
+    // The frame header among the segments, not one inside the EXIF's thumbnail.
+    qsizetype frame = 2;
+    while (frame + 10 <= jpeg.size() && quint8(jpeg[frame]) == 0xFF &&
+           quint8(jpeg[frame + 1]) != 0xC0)
+        frame += 2 + (quint8(jpeg[frame + 2]) << 8 | quint8(jpeg[frame + 3]));
+    if (frame + 10 > jpeg.size() || quint8(jpeg[frame + 1]) != 0xC0)
+        return {};
+    QStringList factors;
+    for (int i = 0; i < quint8(jpeg[frame + 9]) && frame + 12 + 3 * i <= jpeg.size(); ++i)
+        factors << QString::number(quint8(jpeg[frame + 11 + 3 * i]), 16);
+    return factors.join(u' ');
+}
+
+// The images of a GIF and how many of them bring a colour table of their own; -1 for a file that
+// does not parse or has no global table.
+struct GifTables {
+    int images = -1;
+    int localTables = 0;
+};
+GifTables gifTables(const QByteArray &gif) {
+    const auto byte = [&](qsizetype at) { return at < gif.size() ? quint8(gif[at]) : 0; };
+    const auto table = [](quint8 flags) { return flags & 0x80 ? 3 << ((flags & 7) + 1) : 0; };
+    if (!gif.startsWith("GIF8") || !(byte(10) & 0x80))
+        return {};
+    const auto skipBlocks = [&](qsizetype at) {
+        while (at < gif.size() && byte(at) != 0)
+            at += 1 + byte(at);
+        return at + 1;
+    };
+    GifTables tables{0, 0};
+    for (qsizetype at = 13 + table(byte(10)); at < gif.size();) {
+        if (byte(at) == 0x21) {
+            at = skipBlocks(at + 2);
+        } else if (byte(at) == 0x2C) {
+            ++tables.images;
+            tables.localTables += byte(at + 9) & 0x80 ? 1 : 0;
+            at = skipBlocks(at + 10 + table(byte(at + 9)) + 1);
+        } else {
+            return byte(at) == 0x3B ? tables : GifTables{};
+        }
+    }
+    return {};
+}
+
+// The peak signal-to-noise ratio of b against a, all three channels, in dB.
+double psnr(const QImage &a, const QImage &b) {
+    double squares = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            for (const int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
+                squares += double(d) * d;
+        }
+    const double mean = squares / (3.0 * a.width() * a.height());
+    return mean == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mean);
+}
+
+// The names of a JPEG's APPn segments in order, up to its first scan: the start of each payload
+// up to its first zero byte ("Exif", "JFIF", "MPF", "ICC_PROFILE").
+QStringList appSegments(const QByteArray &jpeg) {
+    QStringList names;
+    for (qsizetype at = 2; at + 4 <= jpeg.size() && quint8(jpeg[at]) == 0xFF;) {
+        const quint8 marker = quint8(jpeg[at + 1]);
+        const qsizetype length = quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]);
+        if (marker == 0xDA || length < 2)
+            break;
+        if (marker >= 0xE0 && marker <= 0xEF)
+            names << QString::fromLatin1(jpeg.mid(at + 4, length - 2).split('\0').first());
+        at += 2 + length;
+    }
+    return names;
+}
+
+// A camera's JPEG whose EXIF (orientation 1) follows its JFIF segment, as some programs write it.
+QByteArray jpegWithExifAfterJfif(const QImage &picture) {
+    const QByteArray withExif = fixtures::jpegWithOrientation(picture, 1);
+    const qsizetype exifLength = 2 + (quint8(withExif[4]) << 8 | quint8(withExif[5]));
+    const QByteArray plain = fixtures::jpegBytes(picture);
+    const qsizetype jfifEnd = 4 + (quint8(plain[4]) << 8 | quint8(plain[5]));
+    return plain.first(jfifEnd) + withExif.mid(2, exifLength) + plain.mid(jfifEnd);
+}
+
+// The JPEG with the convergence angle and baseline length of its MP attribute IFD (little-endian,
+// as the tool writes it) set to the rationals given.
+QByteArray withMpGeometry(QByteArray jpeg, std::array<quint32, 4> values) {
+    const qsizetype header = jpeg.indexOf(QByteArray("MPF\0II*\0", 8)) + 4;
+    const qsizetype field = jpeg.indexOf(QByteArray("\x05\xB2\x0A\x00\x01\x00\x00\x00", 8));
+    if (header < 4 || field < 0)
+        return {};
+    const qsizetype at = header + qFromLittleEndian<quint32>(jpeg.constData() + field + 8);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        qToLittleEndian(values[i], jpeg.data() + at + 4 * qsizetype(i));
+    return jpeg;
+}
+
+// A little-endian EXIF payload of a stereo camera whose maker note holds a parallax: a Fujifilm
+// W3's (tag 0xB211, 3/2) or a Nintendo 3DS's (-44.8 in its CameraInfo block).
+QByteArray stereoCameraExif(bool nintendo) {
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    const auto put = [&](quint32 value, int size) {
+        for (int i = 0; i < size; ++i)
+            tiff.append(char(value >> (8 * i) & 0xFF));
+    };
+    const auto field = [&](quint16 tag, quint16 type, quint32 count, quint32 value) {
+        put(tag, 2), put(type, 2), put(count, 4), put(value, 4);
+    };
+    // IFD0 at 8: Make and the EXIF IFD; the make at 38, the EXIF IFD at 48, the maker note at 66.
+    put(2, 2);
+    field(0x010F, 2, 9, 38);
+    field(0x8769, 4, 1, 48);
+    put(0, 4);
+    tiff.append(nintendo ? "Nintendo" : "FUJIFILM").append('\0').append('\0');
+    QByteArray note;
+    if (nintendo) {
+        // An IFD of one field whose block follows it, its offset counted from the TIFF header.
+        QByteArray block(0x34, '\0');
+        block.replace(0, 4, "3DS1");
+        const float parallax = -44.8f;
+        std::memcpy(block.data() + 0x28, &parallax, 4);
+        note = QByteArray("\x01\x00\x01\x11\x07\x00\x34\x00\x00\x00", 10);
+        note.append(char(66 + 18)).append(QByteArray(3, '\0')).append(QByteArray(4, '\0'));
+        note += block;
+    } else {
+        // "FUJIFILM", its IFD at 12, one field whose value, at 30, is 3/2.
+        note = QByteArray("FUJIFILM\x0C\0\0\0\x01\x00\x11\xB2\x0A\x00\x01\0\0\0\x1E\0\0\0"
+                          "\0\0\0\0\x03\0\0\0\x02\0\0\0",
+                          38);
+    }
+    put(1, 2);
+    field(0x927C, 7, quint32(note.size()), 66);
+    put(0, 4);
+    return QByteArray("Exif\0\0", 6) + tiff + note;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(duoptica::StereoOutput)
@@ -96,6 +240,19 @@ private slots:
     void losslessOutputsCopyTheEntropyCodedData();
     void alignedCameraFileGivesCroppedStereoOutputs_data();
     void alignedCameraFileGivesCroppedStereoOutputs();
+    void wiggleGifOfAPhotographSharesOneQuantisedPalette();
+    void wigglesOfAdobeRgbEyesAreInSrgb_data();
+    void wigglesOfAdobeRgbEyesAreInSrgb();
+    void mpoKeepsTheCamerasGeometryOnlyWhileItHolds_data();
+    void mpoKeepsTheCamerasGeometryOnlyWhileItHolds();
+    void makerNoteParallaxIsClearedOncePixelsMove_data();
+    void makerNoteParallaxIsClearedOncePixelsMove();
+    void thumbnailShowsTheImagesOwnPixels_data();
+    void thumbnailShowsTheImagesOwnPixels();
+    void everyJpegImageStartsWithExif_data();
+    void everyJpegImageStartsWithExif();
+    void jpegChromaIsWholeForAnaglyphsAndHighQualities_data();
+    void jpegChromaIsWholeForAnaglyphsAndHighQualities();
     void wiggleAlternatesTheEyes_data();
     void wiggleAlternatesTheEyes();
     void streamsSideBySideIntoTheWholePicturesBytes_data();
@@ -356,9 +513,11 @@ void StereoOutputsTest::jpegOutputsKeepTheCamerasExifMadeUpright() {
         QCOMPARE(tag("File:ImageHeight").toInt(), size.height());
         QCOMPARE(tag("ExifIFD:ExifImageWidth").toInt(), size.width());
         QCOMPARE(tag("ExifIFD:ExifImageHeight").toInt(), size.height());
-        // Nor an IFD for a thumbnail, empty or not.
-        for (const QString &key : tags.keys())
-            QVERIFY2(!key.startsWith(u"IFD1:"), qPrintable(files[i] + u' ' + key));
+        // The camera's thumbnail gives way to one of the output's own pixels, 160 x 120, never
+        // to an emptied IFD.
+        const ProgramRun thumbnail =
+            runProgram(exiftool(), {"-b", "-IFD1:ThumbnailImage", files[i]});
+        QCOMPARE(QImage::fromData(thumbnail.out).size(), QSize(160, 120));
         // JFIF's units: 1 inches, 2 centimetres.
         QCOMPARE(tag("JFIF:ResolutionUnit").toInt(), centimetres ? 2 : 1);
         QCOMPARE(tag("JFIF:XResolution").toInt(), centimetres ? 40 : 72);
@@ -462,6 +621,245 @@ void StereoOutputsTest::alignedCameraFileGivesCroppedStereoOutputs() {
              qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
 }
 
+void StereoOutputsTest::mpoKeepsTheCamerasGeometryOnlyWhileItHolds_data() {
+    QTest::addColumn<bool>("fromCamera"); // an MPO with a convergence angle and baseline, or PNGs
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<double>("convergence"); // as exiftool reads the second image's
+    QTest::addColumn<double>("baseline");
+    // Unknown is 0xFFFFFFFF / 0xFFFFFFFF, which exiftool reads as 1.
+    QTest::newRow("png eyes: unknown") << false << QStringList() << 1.0 << 1.0;
+    QTest::newRow("camera mpo copied") << true << QStringList() << 2.5 << 0.075;
+    QTest::newRow("camera mpo copied, swapped") << true << QStringList{"--swap"} << 2.5 << 0.075;
+    QTest::newRow("camera mpo after a window shift: unknown")
+        << true << QStringList{"--window", "2"} << 1.0 << 1.0;
+}
+
+void StereoOutputsTest::mpoKeepsTheCamerasGeometryOnlyWhileItHolds() {
+    QFETCH(bool, fromCamera);
+    QFETCH(QStringList, options);
+    QFETCH(double, convergence);
+    QFETCH(double, baseline);
+    QVERIFY2(!exiftool().isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
+    QStringList inputs = makeEyes({40, 24});
+    if (fromCamera) {
+        // The tool's own MPO of the eyes, its second image given 2.5 degrees and 7.5 cm.
+        QCOMPARE(runTool(inputs + QStringList{path("camera.mpo")}).exitCode, 0);
+        const QByteArray camera = fixtures::readFile(path("camera.mpo"));
+        const duoptica::MpoIndex index = duoptica::ReadMpoIndex(camera);
+        QCOMPARE(index.images.size(), 2);
+        const QByteArray second = withMpGeometry(
+            camera.sliced(index.images[1].offset, index.images[1].size), {5, 2, 75, 1000});
+        QVERIFY(!second.isEmpty());
+        inputs = QStringList{fixtures::makeFile(dir_->path(), "patched.mpo",
+                                                camera.first(index.images[1].offset) + second)};
+    }
+    const ProgramRun run = runTool(options + inputs + QStringList{path("out.mpo")});
+    QCOMPARE(run.exitCode, 0);
+
+    const QList<QByteArray> images = imagesOf(fixtures::readFile(path("out.mpo")));
+    QCOMPARE(images.size(), 2);
+    const QJsonObject tags = exifTags(fixtures::makeFile(dir_->path(), "second.jpg", images[1]));
+    QCOMPARE(tags.value(u"MPF0:ConvergenceAngle").toDouble(), convergence);
+    QCOMPARE(tags.value(u"MPF0:BaselineLength").toDouble(), baseline);
+}
+
+void StereoOutputsTest::makerNoteParallaxIsClearedOncePixelsMove_data() {
+    QTest::addColumn<bool>("nintendo");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<double>("parallax"); // as exiftool reads it in the (first) image written
+    QTest::newRow("fujifilm mpo copied") << false << QStringList() << "out.mpo" << 1.5;
+    QTest::newRow("fujifilm mpo, window 10")
+        << false << QStringList{"--window", "10"} << "out.mpo" << 0.0;
+    QTest::newRow("3ds mpo copied") << true << QStringList() << "out.mpo" << -44.8;
+    QTest::newRow("3ds mpo, window 10")
+        << true << QStringList{"--window", "10"} << "out.mpo" << 0.0;
+    QTest::newRow("3ds mpo packed side by side")
+        << true << QStringList{"--to", "parallel"} << "out.jpg" << 0.0;
+}
+
+void StereoOutputsTest::makerNoteParallaxIsClearedOncePixelsMove() {
+    QFETCH(bool, nintendo);
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QFETCH(double, parallax);
+    QVERIFY2(!exiftool().isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
+    const QSize size(40, 24);
+    const QByteArray exif = fixtures::segment('\xE1', stereoCameraExif(nintendo));
+    const QString camera = fixtures::makeFile(
+        dir_->path(), "camera.mpo",
+        fixtures::mpoBytes({fixtures::withSegment(fixtures::jpegBytes(leftEye(size)), exif),
+                            fixtures::withSegment(fixtures::jpegBytes(rightEye(size)), exif)},
+                           false));
+    const ProgramRun run = runTool(options + QStringList{camera, path(output)});
+    QCOMPARE(run.exitCode, 0);
+
+    const QString first = fixtures::makeFile(dir_->path(), "first.jpg",
+                                             imagesOf(fixtures::readFile(path(output)))[0]);
+    const QJsonObject tags = exifTags(first);
+    const QString name =
+        nintendo ? QStringLiteral("Nintendo:Parallax") : QStringLiteral("FujiFilm:Parallax");
+    QVERIFY2(tags.contains(name), qPrintable(QJsonDocument(tags).toJson()));
+    QVERIFY2(qAbs(tags.value(name).toDouble() - parallax) < 0.01,
+             qPrintable(tags.value(name).toVariant().toString()));
+}
+
+void StereoOutputsTest::thumbnailShowsTheImagesOwnPixels_data() {
+    QTest::addColumn<QString>("eyes"); // "jpg" eyes are streamed where they can be
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("parallel, streamed") << "jpg" << QStringList{"--to", "parallel"} << "out.jpg";
+    QTest::newRow("anaglyph, whole") << "png" << QStringList{"--mode", "color"} << "out.jpg";
+    QTest::newRow("mpo, each image its eye") << "png" << QStringList() << "out.mpo";
+    QTest::newRow("over-under, window 4")
+        << "jpg" << QStringList{"--to", "over-under", "--window", "4"} << "out.jpg";
+}
+
+void StereoOutputsTest::thumbnailShowsTheImagesOwnPixels() {
+    QFETCH(QString, eyes);
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QVERIFY2(!exiftool().isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
+    const QImage left = fixtures::smoothPicture({120, 72});
+    const QImage right = left.mirrored(true, true);
+    const auto bytes = [&](const QImage &eye) {
+        return eyes == u"jpg" ? fixtures::jpegBytes(eye) : fixtures::pngBytes(eye);
+    };
+    const QStringList files{fixtures::makeFile(dir_->path(), "l." + eyes, bytes(left)),
+                            fixtures::makeFile(dir_->path(), "r." + eyes, bytes(right))};
+    QCOMPARE(runTool(options + files + QStringList{path(output)}).exitCode, 0);
+
+    const QList<QByteArray> images = imagesOf(fixtures::readFile(path(output)));
+    for (qsizetype i = 0; i < images.size(); ++i) {
+        const QString image =
+            fixtures::makeFile(dir_->path(), QStringLiteral("image%1.jpg").arg(i), images[i]);
+        const QImage thumbnail =
+            QImage::fromData(runProgram(exiftool(), {"-b", "-IFD1:ThumbnailImage", image}).out);
+        QCOMPARE(thumbnail.size(), QSize(160, 120));
+        // The image itself, letterboxed into 160 x 120 on black.
+        const QImage pixels = QImage::fromData(images[i]).convertToFormat(QImage::Format_RGB32);
+        const QImage fitted =
+            pixels.scaled(160, 120, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QImage expected(160, 120, QImage::Format_RGB32);
+        expected.fill(Qt::black);
+        QPainter(&expected).drawImage((160 - fitted.width()) / 2, (120 - fitted.height()) / 2,
+                                      fitted);
+        const double ratio = psnr(expected, thumbnail.convertToFormat(QImage::Format_RGB32));
+        QVERIFY2(ratio > 20, qPrintable(QString::number(ratio))); // another picture: 7 dB
+    }
+}
+
+void StereoOutputsTest::everyJpegImageStartsWithExif_data() {
+    QTest::addColumn<QString>("eyes"); // "jfif" JPEGs without EXIF, "camera" ones, or "png"
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("width"); // of each image written
+    QTest::newRow("mpo from jfif-only eyes, copied") << "jfif" << QStringList() << "out.mpo" << 40;
+    QTest::newRow("mpo from camera eyes, copied") << "camera" << QStringList() << "out.mpo" << 40;
+    QTest::newRow("mpo encoded again, window 2")
+        << "camera" << QStringList{"--window", "2"} << "out.mpo" << 38;
+    QTest::newRow("mpo from png eyes") << "png" << QStringList() << "out.mpo" << 40;
+    QTest::newRow("pair from jfif-only eyes, copied")
+        << "jfif" << QStringList{"--to", "pair"} << "out.jpg" << 40;
+    QTest::newRow("pair from png eyes") << "png" << QStringList{"--to", "pair"} << "out.jpg" << 40;
+    QTest::newRow("parallel from jfif-only eyes, streamed")
+        << "jfif" << QStringList{"--to", "parallel"} << "out.jpg" << 80;
+    QTest::newRow("jps from camera eyes, streamed") << "camera" << QStringList() << "out.jps" << 80;
+    QTest::newRow("anaglyph from png eyes") << "png" << QStringList() << "out.jpg" << 40;
+}
+
+void StereoOutputsTest::everyJpegImageStartsWithExif() {
+    QFETCH(QString, eyes);
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QFETCH(int, width);
+    QVERIFY2(!exiftool().isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
+    const QSize size(40, 24);
+    QStringList files;
+    for (const QImage &eye : {leftEye(size), rightEye(size)}) {
+        const QByteArray bytes = eyes == u"png"      ? fixtures::pngBytes(eye)
+                                 : eyes == u"camera" ? jpegWithExifAfterJfif(eye)
+                                                     : fixtures::jpegBytes(eye);
+        files << fixtures::makeFile(
+            dir_->path(),
+            QStringLiteral("eye%1.%2").arg(files.size()).arg(eyes == u"png" ? u"png" : u"jpg"),
+            bytes);
+    }
+    const ProgramRun run = runTool(options + files + QStringList{path(output)});
+    QCOMPARE(run.exitCode, 0);
+
+    QList<QByteArray> images;
+    if (options.contains(u"pair"))
+        images << fixtures::readFile(path("out_L.jpg")) << fixtures::readFile(path("out_R.jpg"));
+    else
+        images = imagesOf(fixtures::readFile(path(output)));
+    QCOMPARE(images.size(), output.endsWith(u".mpo") || options.contains(u"pair") ? 2 : 1);
+    QStringList expected{"Exif", "JFIF"};
+    if (output.endsWith(u".mpo"))
+        expected << QStringLiteral("MPF");
+    for (qsizetype i = 0; i < images.size(); ++i) {
+        QVERIFY(images[i].startsWith("\xFF\xD8\xFF\xE1"));
+        QCOMPARE(appSegments(images[i]), expected);
+        const QString image =
+            fixtures::makeFile(dir_->path(), QStringLiteral("image%1.jpg").arg(i), images[i]);
+        const QJsonObject tags = exifTags(image);
+        QCOMPARE(tags.value(u"File:ImageWidth").toInt(), width);
+        if (eyes != u"camera")
+            QCOMPARE(tags.value(u"ExifIFD:ExifImageWidth").toInt(), width);
+    }
+}
+
+void StereoOutputsTest::jpegChromaIsWholeForAnaglyphsAndHighQualities_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("eyes"); // "jpg" eyes take the streamed path, "png" the general one
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("sampling"); // of every image written
+    const QString full = QStringLiteral("11 11 11");
+    const QString half = QStringLiteral("22 11 11");
+    QTest::newRow("anaglyph, quality 90, streamed")
+        << QStringList{"--mode", "dubois-red-cyan"} << "jpg"
+        << "out.jpg" << full;
+    QTest::newRow("anaglyph, quality 100, streamed")
+        << QStringList{"--mode", "color", "--quality", "100"} << "jpg"
+        << "out.jpg" << full;
+    QTest::newRow("anaglyph, quality 90, whole") << QStringList{"--mode", "gray"} << "png"
+                                                 << "out.jpg" << full;
+    QTest::newRow("anaglyph, quality 100, whole") << QStringList{"--quality", "100"} << "png"
+                                                  << "out.jpg" << full;
+    QTest::newRow("parallel, quality 94, streamed")
+        << QStringList{"--to", "parallel", "--quality", "94"} << "jpg"
+        << "out.jpg" << half;
+    QTest::newRow("parallel, quality 95, streamed")
+        << QStringList{"--to", "parallel", "--quality", "95"} << "jpg"
+        << "out.jpg" << full;
+    QTest::newRow("over-under, quality 90") << QStringList{"--to", "over-under"} << "png"
+                                            << "out.jpg" << half;
+    QTest::newRow("over-under, quality 95")
+        << QStringList{"--to", "over-under", "--quality", "95"} << "png"
+        << "out.jpg" << full;
+    QTest::newRow("mpo, quality 96") << QStringList{"--quality", "96"} << "png"
+                                     << "out.mpo" << full;
+}
+
+void StereoOutputsTest::jpegChromaIsWholeForAnaglyphsAndHighQualities() {
+    QFETCH(QStringList, options);
+    QFETCH(QString, eyes);
+    QFETCH(QString, output);
+    QFETCH(QString, sampling);
+    const QSize size(40, 24);
+    const auto bytes = [&](const QImage &eye) {
+        return eyes == u"jpg" ? fixtures::jpegBytes(eye) : fixtures::pngBytes(eye);
+    };
+    const QStringList files{fixtures::makeFile(dir_->path(), "l." + eyes, bytes(leftEye(size))),
+                            fixtures::makeFile(dir_->path(), "r." + eyes, bytes(rightEye(size)))};
+    const ProgramRun run = runTool(options + files + QStringList{path(output)});
+    QCOMPARE(run.exitCode, 0);
+    const QList<QByteArray> images = imagesOf(fixtures::readFile(path(output)));
+    QCOMPARE(images.size(), output.endsWith(u".mpo") ? 2 : 1);
+    for (const QByteArray &image : images)
+        QCOMPARE(chromaSampling(image), sampling);
+}
+
 void StereoOutputsTest::wiggleAlternatesTheEyes_data() {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("output");
@@ -504,6 +902,69 @@ void StereoOutputsTest::wiggleAlternatesTheEyes() {
     }
 }
 
+void StereoOutputsTest::wiggleGifOfAPhotographSharesOneQuantisedPalette() {
+    // Smooth gradients of thousands of colours, which a fixed colour cube turns grainy (22 dB).
+    const QSize size(96, 64);
+    const QImage left = fixtures::smoothPicture(size);
+    const QImage right = left.mirrored(true, true);
+    const QStringList eyes{fixtures::makeFile(dir_->path(), "l.png", fixtures::pngBytes(left)),
+                           fixtures::makeFile(dir_->path(), "r.png", fixtures::pngBytes(right))};
+    const ProgramRun run =
+        runTool(QStringList{"--to", "wiggle"} + eyes + QStringList{path("out.gif")});
+    QCOMPARE(run.exitCode, 0);
+
+    const GifTables tables = gifTables(fixtures::readFile(path("out.gif")));
+    QCOMPARE(tables.images, 2);
+    QCOMPARE(tables.localTables, 0); // both frames take the one global palette
+    QImageReader reader(path("out.gif"));
+    for (const QImage *eye : {&left, &right}) {
+        const double ratio = psnr(*eye, reader.read().convertToFormat(QImage::Format_RGB32));
+        QVERIFY2(ratio >= 30, qPrintable(QString::number(ratio)));
+    }
+}
+
+void StereoOutputsTest::wigglesOfAdobeRgbEyesAreInSrgb_data() {
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<bool>("adobe"); // else gamma 2.2 with sRGB's primaries, as PNG encoders write
+    QTest::newRow("gif") << "out.gif" << true;
+    QTest::newRow("webp") << "out.webp" << true;
+    QTest::newRow("gif of gamma 2.2 eyes, taken as sRGB") << "out.gif" << false;
+}
+
+void StereoOutputsTest::wigglesOfAdobeRgbEyesAreInSrgb() {
+    QFETCH(QString, output);
+    QFETCH(bool, adobe);
+    QImage left = fixtures::smoothPicture({64, 48});
+    left.setColorSpace(adobe ? QColorSpace(QColorSpace::AdobeRgb)
+                             : QColorSpace(QColorSpace::Primaries::SRgb, 2.2f));
+    const QImage right = left.mirrored(true, false);
+    const QStringList eyes{fixtures::makeFile(dir_->path(), "l.png", fixtures::pngBytes(left)),
+                           fixtures::makeFile(dir_->path(), "r.png", fixtures::pngBytes(right))};
+    const ProgramRun run =
+        runTool(QStringList{"--to", "wiggle"} + eyes + QStringList{path(output)});
+    QCOMPARE(run.exitCode, 0);
+
+    // ImageMagick's conversion of each eye from its embedded profile to sRGB.
+    const QString srgb =
+        fixtures::makeFile(dir_->path(), "srgb.icc", QColorSpace(QColorSpace::SRgb).iccProfile());
+    QImageReader reader(path(output));
+    for (const QString &eye : eyes) {
+        const QString converted = eye + QStringLiteral(".srgb.png");
+        QCOMPARE(runProgram(QStringLiteral("convert"), {eye, "-profile", srgb, converted}).exitCode,
+                 0);
+        const QImage frame = reader.read().convertToFormat(QImage::Format_RGB32);
+        const QImage raw = QImage(eye).convertToFormat(QImage::Format_RGB32);
+        const double toSrgb = psnr(QImage(converted).convertToFormat(QImage::Format_RGB32), frame);
+        const double toRaw = psnr(raw, frame);
+        const QString figures =
+            QStringLiteral("%1 dB from sRGB, %2 dB from the raw numbers").arg(toSrgb).arg(toRaw);
+        if (adobe)
+            QVERIFY2(toSrgb > toRaw + 6, qPrintable(figures));
+        else
+            QVERIFY2(toRaw > toSrgb + 0.5, qPrintable(figures));
+    }
+}
+
 void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes_data() {
     QTest::addColumn<duoptica::StereoOutput>("to");
     QTest::addColumn<QByteArray>("format");
@@ -514,6 +975,8 @@ void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes_data() {
     QTest::newRow("cross jpeg from an mpo, swapped")
         << duoptica::StereoOutput::Cross << QByteArray("jpg") << true << true;
     QTest::newRow("jps") << duoptica::StereoOutput::Jps << QByteArray("jpg") << false << false;
+    QTest::newRow("parallel jpeg at quality 95, 4:4:4")
+        << duoptica::StereoOutput::Parallel << QByteArray("jpg95") << false << false;
     QTest::newRow("parallel bmp") << duoptica::StereoOutput::Parallel << QByteArray("bmp") << true
                                   << false;
 }
@@ -523,15 +986,20 @@ void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes() {
     QFETCH(QByteArray, format);
     QFETCH(bool, asMpo);
     QFETCH(bool, swap);
+    // "jpg95": a JPEG at quality 95, whose chroma is kept whole.
+    const int quality = format == "jpg95" ? 95 : duoptica::kDefaultJpegQuality;
+    format.truncate(3);
     // Odd sizes and more rows than a band.
     const QSize size(301, 77);
     const QList<QByteArray> eyes{fixtures::jpegBytes(leftEye(size)),
                                  fixtures::jpegBytes(rightEye(size))};
-    duoptica::PairJob job{
-        .leftFile = fixtures::makeFile(dir_->path(), "l.jpg", eyes[0]),
-        .rightFile = fixtures::makeFile(dir_->path(), "r.jpg", eyes[1]),
-        .outputFile = path("whole." + format),
-        .settings = {.to = to, .format = duoptica::outputFormatNamed(format)->file, .swap = swap}};
+    duoptica::PairJob job{.leftFile = fixtures::makeFile(dir_->path(), "l.jpg", eyes[0]),
+                          .rightFile = fixtures::makeFile(dir_->path(), "r.jpg", eyes[1]),
+                          .outputFile = path("whole." + format),
+                          .settings = {.to = to,
+                                       .format = duoptica::outputFormatNamed(format)->file,
+                                       .swap = swap,
+                                       .jpegQuality = quality}};
     if (asMpo) {
         job.leftFile = fixtures::makeFile(dir_->path(), "in.mpo", fixtures::mpoBytes(eyes, false));
         job.rightFile.clear();

@@ -49,6 +49,20 @@ void setDensity(jpeg_compress_struct &info, int dpmX, int dpmY) {
     }
 }
 
+// The JFIF segment libjpeg writes itself at the start: "JFIF\0", the version, the units and
+// densities, and no thumbnail.
+void writeJfifSegment(jpeg_compress_struct &info) {
+    JOCTET segment[14] = {'J', 'F', 'I', 'F', 0};
+    segment[5] = info.JFIF_major_version;
+    segment[6] = info.JFIF_minor_version;
+    segment[7] = info.density_unit;
+    segment[8] = JOCTET(info.X_density >> 8);
+    segment[9] = JOCTET(info.X_density & 0xFF);
+    segment[10] = JOCTET(info.Y_density >> 8);
+    segment[11] = JOCTET(info.Y_density & 0xFF);
+    jpeg_write_marker(&info, JPEG_APP0, segment, sizeof segment);
+}
+
 } // namespace
 
 struct JpegBandWriter::State {
@@ -67,7 +81,8 @@ JpegBandWriter::~JpegBandWriter() {
 }
 
 bool JpegBandWriter::start(QIODevice &output, int width, int height, int dotsPerMeterX,
-                           int dotsPerMeterY, int quality, const QByteArray &exif) {
+                           int dotsPerMeterY, int quality, const QByteArray &exif,
+                           bool fullChroma) {
     State &s = *state_;
     installErrorJump(s.errors);
     s.info.err = &s.errors;
@@ -94,15 +109,42 @@ bool JpegBandWriter::start(QIODevice &output, int width, int height, int dotsPer
     s.info.input_components = 4;
     s.info.in_color_space = JCS_EXT_BGRX;
     const int baselineQuality = quality >= 0 ? std::min(quality, 100) : kQtDefaultQuality;
-    return jpegGuarded(s.errors, [&s, dotsPerMeterX, dotsPerMeterY, baselineQuality, &exif] {
-        jpeg_set_defaults(&s.info);
-        setDensity(s.info, dotsPerMeterX, dotsPerMeterY);
-        jpeg_set_quality(&s.info, baselineQuality, TRUE);
-        jpeg_start_compress(&s.info, TRUE);
-        if (!exif.isEmpty())
+    return jpegGuarded(
+        s.errors, [&s, dotsPerMeterX, dotsPerMeterY, baselineQuality, &exif, fullChroma] {
+            jpeg_set_defaults(&s.info);
+            setDensity(s.info, dotsPerMeterX, dotsPerMeterY);
+            jpeg_set_quality(&s.info, baselineQuality, TRUE);
+            // The defaults sample luma 2x2 against each chroma component's 1x1.
+            if (fullChroma)
+                s.info.comp_info[0].h_samp_factor = s.info.comp_info[0].v_samp_factor = 1;
+            // The EXIF goes first, before the JFIF segment, as cameras write them.
+            const bool jfif = s.info.write_JFIF_header;
+            if (!exif.isEmpty())
+                s.info.write_JFIF_header = FALSE;
+            jpeg_start_compress(&s.info, TRUE);
+            if (exif.isEmpty())
+                return;
             jpeg_write_marker(&s.info, JPEG_APP0 + 1,
                               reinterpret_cast<const JOCTET *>(exif.constData()),
                               unsigned(exif.size()));
+            if (jfif)
+                writeJfifSegment(s.info);
+        });
+}
+
+bool JpegBandWriter::writeMarker(int marker, const QByteArray &payload) {
+    State &s = *state_;
+    return jpegGuarded(s.errors, [&s, marker, &payload] {
+        jpeg_write_marker(&s.info, marker, reinterpret_cast<const JOCTET *>(payload.constData()),
+                          unsigned(payload.size()));
+    });
+}
+
+bool JpegBandWriter::writeIccProfile(const QByteArray &profile) {
+    State &s = *state_;
+    return jpegGuarded(s.errors, [&s, &profile] {
+        jpeg_write_icc_profile(&s.info, reinterpret_cast<const JOCTET *>(profile.constData()),
+                               unsigned(profile.size()));
     });
 }
 

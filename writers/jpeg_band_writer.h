@@ -21,9 +21,13 @@ public:
 
     // Starts a picture of width x height with Qt's resolution fields for the dots per metre;
     // quality 1 to 100, or -1 for Qt's default. A non-empty exif ("Exif\0\0" and the TIFF data)
-    // goes into an APP1 segment after the JFIF one.
+    // goes into an APP1 segment before the JFIF one. Chroma is halved both ways as Qt's writer
+    // halves it (4:2:0), or kept whole (4:4:4), which Qt's writer cannot do.
     bool start(QIODevice &output, int width, int height, int dotsPerMeterX, int dotsPerMeterY,
-               int quality, const QByteArray &exif = {});
+               int quality, const QByteArray &exif = {}, bool fullChroma = false);
+    // A segment written between start() and the first rows.
+    bool writeMarker(int marker, const QByteArray &payload);
+    bool writeIccProfile(const QByteArray &profile);
     // Encodes the next count rows, width words each.
     bool writeRows(const std::uint32_t *rows, int count);
     bool finish();

@@ -2,6 +2,7 @@
 
 #include "bmp_band_output.h"
 #include "disk_sync.h"
+#include "exif_thumbnail.h"
 #include "jpeg_band_writer.h"
 #include "picture_file.h"
 #include "png_parallel_output.h"
@@ -75,6 +76,7 @@ private:
     std::optional<BmpBandOutput> output_;
 };
 
+// The EXIF segment goes first at its full size; its thumbnail is filled in once every row is in.
 class JpegWriter final : public PictureWriter {
 public:
     using PictureWriter::PictureWriter;
@@ -83,16 +85,33 @@ public:
         file_.setFileName(error_.fileName);
         if (!file_.open(QIODevice::WriteOnly))
             return fail(file_.errorString());
+        size_ = QSize(header.width, header.height);
+        eyeExif_ = header.exif;
+        const QByteArray exif = ExifPlaceholder(eyeExif_, size_);
+        if (!exif.isEmpty())
+            thumbnail_.emplace(size_);
         return jpeg_.start(file_, header.width, header.height, header.dotsPerMeterX,
-                           header.dotsPerMeterY, header.quality, header.exif) ||
+                           header.dotsPerMeterY, header.quality, exif, header.fullChroma) ||
                failWithEncoder();
     }
-    bool writeRows(const PackedPixel *rows, int, int count) override {
+    bool writeRows(const PackedPixel *rows, int firstRow, int count) override {
+        if (thumbnail_)
+            thumbnail_->addRows(rows, firstRow, count);
         return jpeg_.writeRows(rows, count) || failWithEncoder();
     }
     bool finish() override {
         if (!jpeg_.finish())
             return failWithEncoder();
+        if (thumbnail_) {
+            // The payload starts after the start of image, the APP1 marker and its length.
+            constexpr qint64 kExifPayloadAt = 6;
+            const QByteArray filled = ExifWithThumbnail(eyeExif_, size_, thumbnail_->thumbnail());
+            if (!file_.seek(kExifPayloadAt) || file_.write(filled) != filled.size()) {
+                const QString why = file_.errorString();
+                file_.cancelWriting();
+                return fail(why);
+            }
+        }
         if (const QString why = commitToDisk(file_); !why.isEmpty())
             return fail(why);
         return true;
@@ -107,6 +126,9 @@ private:
 
     QSaveFile file_;
     JpegBandWriter jpeg_;
+    QSize size_;
+    QByteArray eyeExif_;
+    std::optional<ThumbnailAccumulator> thumbnail_;
 };
 
 // Held whole until finish(), then written by Qt's writers or, for a plain PNG, deflated a band

@@ -20,7 +20,10 @@ struct PictureHeader {
     int dotsPerMeterX = 0;
     int dotsPerMeterY = 0;
     int quality = -1; // JPEG, 1 to 100; -1 leaves Qt's default
-    QByteArray exif;  // JPEG: the EXIF block ("Exif\0\0" and the TIFF data) to carry, or empty
+    // JPEG: the eye's EXIF block ("Exif\0\0" and the TIFF data), or empty for a minimal one; it is
+    // made fit for the picture, with a thumbnail of the picture's own rows.
+    QByteArray exif;
+    bool fullChroma = false; // JPEG: chroma kept whole (4:4:4) rather than halved both ways
 };
 
 struct WriteError {

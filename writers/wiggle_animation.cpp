@@ -1,6 +1,7 @@
 #include "wiggle_animation.h"
 
 #include <gif_lib.h>
+#include <libimagequant.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 
@@ -22,34 +23,75 @@ QString gifError(int code) {
     return text ? QString::fromLatin1(text) : QStringLiteral("the GIF encoder failed");
 }
 
+// Both frames in one palette of up to 256 colours, chosen by libimagequant and the frames
+// remapped onto it with the dithering it advises; the indices of the left frame's rows, then the
+// right's. Empty when the quantiser fails.
+struct SharedPalette {
+    std::vector<GifColorType> colours;
+    std::vector<GifByteType> indices;
+};
+
+SharedPalette quantiseTogether(const QImage &left, const QImage &right, QString *error) {
+    const int width = left.width();
+    const int height = left.height();
+    // libimagequant reads bytes R, G, B, A.
+    const QImage eyes[] = {left.convertToFormat(QImage::Format_RGBX8888),
+                           right.convertToFormat(QImage::Format_RGBX8888)};
+    SharedPalette shared;
+    if (eyes[0].isNull() || eyes[1].isNull()) {
+        *error = QStringLiteral("not enough memory for the animation");
+        return {};
+    }
+    shared.indices.resize(std::size_t(width) * 2 * std::size_t(height));
+    // The two frames as one picture, the right eye's rows under the left's: one quantisation and
+    // one remapping give one palette, which a remapping of each frame on its own would refine
+    // apart, and the colours would flicker.
+    std::vector<void *> rows(2 * std::size_t(height));
+    std::vector<unsigned char *> output(rows.size());
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        const QImage &eye = eyes[y < std::size_t(height) ? 0 : 1];
+        rows[y] = const_cast<uchar *>(eye.constScanLine(int(y % std::size_t(height))));
+        output[y] = shared.indices.data() + y * std::size_t(width);
+    }
+    const std::unique_ptr<liq_attr, void (*)(liq_attr *)> attributes(liq_attr_create(),
+                                                                     liq_attr_destroy);
+    if (!attributes) {
+        *error = QStringLiteral("the colour quantiser cannot start");
+        return {};
+    }
+    const std::unique_ptr<liq_image, void (*)(liq_image *)> image(
+        liq_image_create_rgba_rows(attributes.get(), rows.data(), width, 2 * height, 0),
+        liq_image_destroy);
+    liq_result *quantised = nullptr;
+    if (!image || liq_image_quantize(image.get(), attributes.get(), &quantised) != LIQ_OK) {
+        *error = QStringLiteral("the colour quantiser failed");
+        return {};
+    }
+    const std::unique_ptr<liq_result, void (*)(liq_result *)> result(quantised, liq_result_destroy);
+    liq_set_dithering_level(result.get(), 1.0f);
+    if (liq_write_remapped_image_rows(result.get(), image.get(), output.data()) != LIQ_OK) {
+        *error = QStringLiteral("the colour quantiser failed");
+        return {};
+    }
+    // Read after the remapping, which makes the palette's last refinement.
+    const liq_palette *palette = liq_get_palette(result.get());
+    for (unsigned i = 0; i < palette->count; ++i)
+        shared.colours.push_back(
+            {palette->entries[i].r, palette->entries[i].g, palette->entries[i].b});
+    return shared;
+}
+
 } // namespace
 
 QByteArray wiggleGif(const QImage &left, const QImage &right, int frameMs, QString *error) {
     const int width = left.width();
     const int height = left.height();
-    // Both frames quantised as one picture, one above the other, into one palette, so the colours
-    // do not flicker. Qt keeps up to 256 colours exactly; a photograph is dithered (Floyd and
-    // Steinberg) onto its colour cube, which giflib's median cut, stopping at a few dozen colours
-    // on smooth gradients, does worse than.
-    QImage both(width, 2 * height, QImage::Format_RGB32);
-    if (both.isNull()) {
-        *error = QStringLiteral("not enough memory for the animation");
+    SharedPalette shared = quantiseTogether(left, right, error);
+    if (shared.colours.empty())
         return {};
-    }
-    for (int y = 0; y < height; ++y) {
-        std::copy_n(left.constScanLine(y), 4 * width, both.scanLine(y));
-        std::copy_n(right.constScanLine(y), 4 * width, both.scanLine(height + y));
-    }
-    const QImage indexed = both.convertToFormat(QImage::Format_Indexed8, Qt::DiffuseDither);
-    if (indexed.isNull()) {
-        *error = QStringLiteral("not enough memory for the animation");
-        return {};
-    }
-    std::vector<GifColorType> colours(256, GifColorType{0, 0, 0});
-    const QList<QRgb> table = indexed.colorTable();
-    for (qsizetype i = 0; i < std::min<qsizetype>(table.size(), 256); ++i)
-        colours[std::size_t(i)] = {GifByteType(qRed(table[i])), GifByteType(qGreen(table[i])),
-                                   GifByteType(qBlue(table[i]))};
+    // GIF's colour tables hold a power of two colours.
+    shared.colours.resize(std::size_t(1) << GifBitSize(int(shared.colours.size())),
+                          GifColorType{0, 0, 0});
 
     QByteArray bytes;
     int code = 0;
@@ -59,7 +101,7 @@ QByteArray wiggleGif(const QImage &left, const QImage &right, int frameMs, QStri
         return {};
     }
     const std::unique_ptr<ColorMapObject, void (*)(ColorMapObject *)> palette(
-        GifMakeMapObject(256, colours.data()), GifFreeMapObject);
+        GifMakeMapObject(int(shared.colours.size()), shared.colours.data()), GifFreeMapObject);
     bool written = palette && EGifPutScreenDesc(gif, width, height, 8, 0, palette.get()) == GIF_OK;
     // The NETSCAPE2.0 block: loop forever.
     static const GifByteType kLoop[] = {1, 0, 0};
@@ -75,9 +117,9 @@ QByteArray wiggleGif(const QImage &left, const QImage &right, int frameMs, QStri
                       GIF_OK &&
                   EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_OK;
         for (int y = 0; y < height && written; ++y)
-            written = EGifPutLine(
-                          gif, const_cast<GifByteType *>(indexed.constScanLine(frame * height + y)),
-                          width) == GIF_OK;
+            written =
+                EGifPutLine(gif, shared.indices.data() + (std::size_t(frame) * height + y) * width,
+                            width) == GIF_OK;
     }
     const int failure = gif->Error;
     if (EGifCloseFile(gif, &code) == GIF_ERROR || !written) {

@@ -1,6 +1,6 @@
 // Wiggle animations: the two eyes shown in turn, for the web, as an animated GIF (written by
-// giflib, one palette for both frames so the colours do not flicker) or an animated WebP
-// (libwebp's animation encoder).
+// giflib, one palette for both frames, chosen by libimagequant, so the colours do not flicker)
+// or an animated WebP (libwebp's animation encoder).
 #pragma once
 
 #include <QByteArray>
