@@ -8,6 +8,8 @@
 
 #include <QTest>
 
+#include <thread>
+
 using duoptica::AlignOptions;
 using duoptica::align::PixelRect;
 using duoptica::align::Similarity;
@@ -30,6 +32,8 @@ class AlignEyesTest : public QObject {
 private slots:
     void alignsOrRefusesThePair_data();
     void alignsOrRefusesThePair();
+    void samePairGivesTheSameBytes_data();
+    void samePairGivesTheSameBytes();
     void cropIsTheLargestTheRightPictureCovers_data();
     void cropIsTheLargestTheRightPictureCovers();
     void cropHoldsOnlyPixelsTheRightPictureCovers_data();
@@ -121,7 +125,7 @@ void AlignEyesTest::alignsOrRefusesThePair() {
     const auto aligned = duoptica::alignEyes(left, right, options, &refusal);
 
     if (!refusalMentions.isEmpty()) {
-        QVERIFY(!aligned);
+            QVERIFY(!aligned);
         QVERIFY2(refusal.contains(refusalMentions), qPrintable(refusal));
         QCOMPARE(left.size(), kPictureSize);
         return;
@@ -160,6 +164,51 @@ void AlignEyesTest::alignsOrRefusesThePair() {
     // The corners too: the alignment's own 95th percentile over its points.
     QVERIFY2(aligned->fit.residualVertical95 <= 1.0,
              qPrintable(QString::number(aligned->fit.residualVertical95)));
+}
+
+struct Aligned {
+    QImage left, right;
+    QString refusal;
+};
+
+Aligned alignedOnce(const QImage &left, const QImage &right) {
+    Aligned result{left, right, {}};
+    duoptica::alignEyes(result.left, result.right, {}, &result.refusal);
+    return result;
+}
+
+// What ran on a thread before (other pairs and their random draws) must not change a pair's
+// alignment: a batch gives each pair whichever thread is free.
+void AlignEyesTest::samePairGivesTheSameBytes_data() {
+    QTest::addColumn<bool>("otherThread");
+    QTest::addColumn<double>("distortion");
+    QTest::newRow("on this thread after another pair") << false << 0.0;
+    QTest::newRow("on another thread after another pair") << true << 0.0;
+    QTest::newRow("distorted lens, on this thread after another pair") << false << 0.06;
+}
+
+void AlignEyesTest::samePairGivesTheSameBytes() {
+    QFETCH(bool, otherThread);
+    QFETCH(double, distortion);
+    const synthetic::Scene scene(kPictureSize);
+    const QImage left = scene.left();
+    const QImage right = scene.right({1.2, 1.01, 3.0, 0, distortion});
+    const QImage otherRight = synthetic::Scene(kPictureSize, synthetic::Texture::Tiles)
+                                  .right({-0.5, 1.0, -4.0});
+    Aligned alone;
+    std::thread([&] { alone = alignedOnce(left, right); }).join();
+    Aligned after;
+    const auto alignAfterAnother = [&] {
+        alignedOnce(left, otherRight);
+        after = alignedOnce(left, right);
+    };
+    if (otherThread)
+        std::thread(alignAfterAnother).join();
+    else
+        alignAfterAnother();
+    QCOMPARE(after.refusal, alone.refusal);
+    QCOMPARE(after.left, alone.left);
+    QCOMPARE(after.right, alone.right);
 }
 
 void AlignEyesTest::cropIsTheLargestTheRightPictureCovers_data() {
