@@ -52,6 +52,8 @@ constexpr double kKeystoneShare = 0.8;
 // The most keystone taken: the projective weight may change by this much from the centre to the
 // corners. Toe-in of 1.5 degrees gives about 0.015, and far more is not a stereo pair.
 constexpr double kMaxKeystone = 0.06;
+// --window auto puts this share of the points in front of the screen.
+constexpr double kNearestShare = 0.02;
 // A pair held sideways has its depth in the vertical coordinate: more of its matches then agree
 // on the horizontal one than on the vertical one. A flat scene agrees on both alike.
 constexpr double kTurnedShare = 1.2;
@@ -603,9 +605,9 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     fit.residualVertical = median(residuals);
     fit.residualVertical95 = percentile(residuals, 0.95);
     fit.residualNoise = residualNoise(agreed, signedResiduals);
-    // The nearest points, a few stray matches aside.
-    std::sort(disparities.begin(), disparities.end());
-    fit.nearestDisparity = disparities[disparities.size() / 100];
+    // The nearest points: the 2nd percentile of the points that fit, so that no single stray
+    // match (one that agrees vertically but not in depth) decides the window.
+    fit.nearestDisparity = percentile(disparities, kNearestShare);
     const double allowed = std::max(
         limits.maxResidual, std::min(kNoiseMargin * fit.residualNoise, kMostNoisyResidual));
     if (fit.residualVertical > allowed)

@@ -45,7 +45,7 @@ struct AlignmentFit {
     double residualVertical95 = 0;   // its 95th percentile
     double similarityResidual95 = 0; // the same with a similarity alone, to compare
     double residualNoise = 0;        // how much of the residual the points' own noise makes
-    double nearestDisparity = 0;     // x right - x left of the nearest points, once aligned
+    double nearestDisparity = 0;     // x right - x left of the nearest 2 % of points, aligned
 };
 
 struct FitResult {

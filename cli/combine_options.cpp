@@ -465,8 +465,8 @@ Options:
                       and vertical offset are corrected, the horizontal disparity (the depth)
                       is kept, and both are cropped to what they share. One line on stderr
                       tells what was done; a pair that cannot be aligned is refused.
-  --window auto|N     with --align: auto shifts the right picture so the nearest points sit
-                      at the screen; N shifts it N pixels to the right (pushing the scene back
+  --window auto|N     with --align: auto shifts the right picture so the nearest 2 % of the
+                      aligned points sit at the screen; N shifts it N pixels to the right (pushing the scene back
                       into the screen; negative N brings it forward)
                       N also works without --align; both eyes are cropped to what they share
   --verbose           with --align: a second line tells how the matching went
