@@ -66,6 +66,9 @@ constexpr double kNoiseMargin = 1.5;
 constexpr double kMostNoisyResidual = 2.0;
 constexpr double kMostMisfit = 2.0;
 constexpr double kMisfitOverNoise = 4.0;
+// Points found on evened-out copies and refined on smoothed patches are less sure of their
+// places: twice as many are needed.
+constexpr int kSoftPointsFactor = 2;
 
 struct PointPair {
     Point left;
@@ -509,8 +512,10 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     std::erase_if(matches, [&](const PointPair &pair) {
         return std::abs(pair.right.x - pair.left.x) >= 0.25 * width;
     });
-    if (int(matches.size()) < limits.minPoints)
-        return refused(tooFew(int(matches.size()), limits.minPoints));
+    const int minPoints =
+        fit.enhanced ? kSoftPointsFactor * limits.minPoints : limits.minPoints;
+    if (int(matches.size()) < minPoints)
+        return refused(tooFew(int(matches.size()), minPoints));
 
     const Frame frame{(left.width - 1) / 2.0, (left.height - 1) / 2.0,
                       std::max(left.width, left.height) / 2.0};
@@ -530,8 +535,8 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     const bool keystoneFirst = keystoned.count > similar.count;
     const Consensus &consensus = keystoneFirst ? keystoned : similar;
     fit.consistentMatches = consensus.count;
-    if (consensus.count < limits.minPoints)
-        return refused(tooFew(consensus.count, limits.minPoints));
+    if (consensus.count < minPoints)
+        return refused(tooFew(consensus.count, minPoints));
     if (std::string refusal = beyondLimits(similarityOf(consensus.model, frame), limits);
         !refusal.empty())
         return refused(refusal);
@@ -549,8 +554,8 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     for (int pass = 0; pass < 2; ++pass) {
         refined = refineAtFullSize(leftPicture, rightPicture, candidates,
                                    homographyOf(model, frame), radius, fit.enhanced);
-        if (int(refined.size()) < limits.minPoints)
-            return refused(tooFew(int(refined.size()), limits.minPoints));
+        if (int(refined.size()) < minPoints)
+            return refused(tooFew(int(refined.size()), minPoints));
         const auto refit = fitRobustly(refined, frame, keystoneFirst, kept);
         if (refit && plausible(*refit, frame, limits))
             model = *refit;
@@ -563,7 +568,7 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
         fitRobustly(refined, frame, false, keptBySimilarity);
     std::optional<VerticalModel> keystone = fitRobustly(refined, frame, true, keptByKeystone);
     if (!similarity)
-        return refused(tooFew(int(refined.size()), limits.minPoints));
+        return refused(tooFew(int(refined.size()), minPoints));
     if (keystone && !plausible(*keystone, frame, limits))
         keystone.reset();
     std::vector<PointPair> agreed;
@@ -592,8 +597,8 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     fit.points = int(agreed.size());
     if (std::string refusal = beyondLimits(fit.similarity, limits); !refusal.empty())
         return refused(refusal);
-    if (fit.points < limits.minPoints)
-        return refused(tooFew(fit.points, limits.minPoints));
+    if (fit.points < minPoints)
+        return refused(tooFew(fit.points, minPoints));
 
     const std::vector<double> residuals = residualsOf(model);
     std::vector<double> signedResiduals, disparities;

@@ -46,6 +46,8 @@ enum class Texture {
     Flat,         // one flat grey: a featureless pair
     Tiles,        // a floor of small square tiles that differ only faintly
     SharpSubject, // the nearest plane sharp, everything behind it soft and faint
+    Macro,        // a small sharp subject on the nearest plane, everything else blurred almost flat
+    Bee,          // the same with the subject half as large
     LowLight,     // dark and faint, with each eye's own sensor noise, as a small camera at night
     Fog,          // a soft fractal of faint contrast, as fog, snow or cloud
 };
@@ -175,6 +177,18 @@ private:
         case Texture::Tiles:
             shade = tiles(x, y, seed);
             break;
+        case Texture::Macro:
+        case Texture::Bee: {
+            // Sharp only within a disc at the nearest plane's centre, a fifth or a tenth of the
+            // height across.
+            const QPointF centre = areaOf(index).center();
+            const double radius = (texture_ == Texture::Macro ? 0.1 : 0.05) * size_.height();
+            const bool subject = index == int(planes_.size()) - 1 &&
+                                 std::hypot(x - centre.x(), y - centre.y()) < radius;
+            shade = subject ? texture(x, y, seed)
+                            : 0.45 + 0.03 * noise(x, y, 120, seed) + 0.01 * noise(x, y, 60, seed + 1);
+            break;
+        }
         case Texture::LowLight:
             shade = 0.04 + 0.12 * texture(x, y, seed);
             break;

@@ -22,14 +22,17 @@ namespace {
 
 constexpr QSize kPictureSize(1200, 800); // big enough to find features on a reduced copy
 
-// The hard textures come at the sizes of the cameras that make them: a small camera's low-light
-// picture, a fog scene of a small web picture.
+// The hard textures come at the sizes of the pictures that have them: a small camera's low-light
+// picture, a fog scene or a macro of a small web picture.
 QSize sizeFor(synthetic::Texture texture) {
     switch (texture) {
     case synthetic::Texture::LowLight:
         return {640, 480};
     case synthetic::Texture::Fog:
         return {600, 400};
+    case synthetic::Texture::Macro:
+    case synthetic::Texture::Bee:
+        return {800, 600};
     default:
         return kPictureSize;
     }
@@ -99,6 +102,12 @@ void AlignEyesTest::alignsOrRefusesThePair_data() {
     QTest::newRow("keystone of 1.5 degrees toe-in on a tiled floor")
         << -1.0 << 1.0 << 1.0 << 1.5 << 0.0 << Texture::Tiles << ""
         << "";
+    QTest::newRow("macro: small sharp subject, background blurred flat, turned 1 degree")
+        << 1.0 << 1.0 << 3.0 << 0.0 << 0.0 << Texture::Macro << ""
+        << "";
+    QTest::newRow("macro: a subject too small for enough points, refused")
+        << 1.0 << 1.0 << 3.0 << 0.0 << 0.0 << Texture::Bee << ""
+        << "too few matching features";
     QTest::newRow("low light, dark and noisy, turned 1 degree")
         << 1.0 << 1.0 << 3.0 << 0.0 << 0.0 << Texture::LowLight << ""
         << "";
