@@ -54,9 +54,16 @@ constexpr double kKeystoneShare = 0.8;
 constexpr double kMaxKeystone = 0.06;
 // --window auto puts this share of the points in front of the screen.
 constexpr double kNearestShare = 0.02;
-// A pair held sideways has its depth in the vertical coordinate: more of its matches then agree
-// on the horizontal one than on the vertical one. A flat scene agrees on both alike.
-constexpr double kTurnedShare = 1.2;
+// A pair held sideways has its depth in the vertical coordinate: its matches then agree on the
+// horizontal one, and their vertical disparity spreads with the depth. Refused when
+// kTurnedAgreement times as many matches agree across as along the vertical, or when the
+// distance of all matches from the best fit across, at the kTurnedShare percentile (past a
+// background that may hold half of them), is kTurnedSpread times smaller than from the best fit
+// along the vertical, and that is a pixel of the reduced copy or more. A flat scene agrees on
+// both alike.
+constexpr double kTurnedAgreement = 1.2;
+constexpr double kTurnedShare = 0.75;
+constexpr double kTurnedSpread = 2.0;
 // The residual a pair may keep grows with the noise of its points (on a small noisy picture a
 // point is found no better than a pixel): up to this many times that noise, and no further than
 // kMostNoisyResidual. A misfit that is not noise (a lens's distortion, an unsteady scan) grows
@@ -525,12 +532,25 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     const Frame turnedFrame{frame.cy, frame.cx, frame.half};
     const Consensus across =
         findConsensus(transposed(matches), turnedFrame, false, threshold, limits);
-    if (across.count >= limits.minPoints && across.count > kTurnedShare * similar.count) {
-        fit.consistentMatches = similar.count;
-        return refused(formatted("the pair looks turned 90 degrees: its depth runs vertically (%.0f "
-                                 "matches agree horizontally, %.0f vertically); turn both "
-                                 "pictures upright first",
-                                 across.count, similar.count));
+    const auto spread = [&](const VerticalModel &model, const Frame &in, bool turned) {
+        std::vector<double> distances;
+        for (const PointPair &pair : matches)
+            distances.push_back(std::abs(verticalResidual(
+                model, in,
+                turned ? PointPair{{pair.left.y, pair.left.x}, {pair.right.y, pair.right.x}}
+                       : pair)));
+        return percentile(distances, kTurnedShare);
+    };
+    if (across.count >= limits.minPoints) {
+        const double vertical = spread(similar.model, frame, false);
+        const double horizontal = spread(across.model, turnedFrame, true);
+        if (across.count > kTurnedAgreement * similar.count ||
+            (vertical >= fit.reduction && horizontal * kTurnedSpread < vertical))
+            return refused(formatted("the pair looks turned 90 degrees: its depth runs "
+                                     "vertically (the matches' vertical disparity spreads %.1f "
+                                     "pixels, the horizontal %.1f); turn both pictures upright "
+                                     "first",
+                                     vertical, horizontal));
     }
     const bool keystoneFirst = keystoned.count > similar.count;
     const Consensus &consensus = keystoneFirst ? keystoned : similar;
