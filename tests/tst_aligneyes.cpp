@@ -3,6 +3,7 @@
 // made hard the ways real ones are: fine repetitive texture, a small sharp subject on a soft
 // background, and the keystone of toed-in cameras. And the crop both eyes are cut to.
 #include "align_stage.h"
+#include "alignment_fit.h"
 #include "common_rectangle.h"
 #include "synthetic_stereo.h"
 
@@ -48,6 +49,8 @@ class AlignEyesTest : public QObject {
 private slots:
     void alignsOrRefusesThePair_data();
     void alignsOrRefusesThePair();
+    void residualIsJudgedAgainstThePointsNoise_data();
+    void residualIsJudgedAgainstThePointsNoise();
     void samePairGivesTheSameBytes_data();
     void samePairGivesTheSameBytes();
     void cropIsTheLargestTheRightPictureCovers_data();
@@ -205,6 +208,45 @@ void AlignEyesTest::alignsOrRefusesThePair() {
     // The corners too: the alignment's own 95th percentile over its points.
     QVERIFY2(aligned->fit.residualVertical95 <= 1.0,
              qPrintable(QString::number(aligned->fit.residualVertical95)));
+}
+
+// With the limit set below what a pair leaves, the noise of its points may still excuse the
+// residual; a misfit that neighbouring points share is not noise.
+void AlignEyesTest::residualIsJudgedAgainstThePointsNoise_data() {
+    QTest::addColumn<synthetic::Texture>("texture");
+    QTest::addColumn<double>("distortion");
+    QTest::addColumn<bool>("aligns");
+    QTest::newRow("noisy points excuse their residual") << synthetic::Texture::LowLight << 0.0
+                                                        << true;
+    QTest::newRow("a lens's smooth misfit is not noise") << synthetic::Texture::Noise << 0.02
+                                                         << false;
+}
+
+void AlignEyesTest::residualIsJudgedAgainstThePointsNoise() {
+    QFETCH(synthetic::Texture, texture);
+    QFETCH(double, distortion);
+    QFETCH(bool, aligns);
+    const synthetic::Scene scene(sizeFor(texture), texture);
+    const QImage left = scene.left();
+    const QImage right = scene.right({1.0, 1.0, 3.0, 0, distortion});
+    const auto view = [](const QImage &picture) {
+        return duoptica::align::PixelView{
+            reinterpret_cast<const std::uint32_t *>(picture.constBits()), picture.width(),
+            picture.height(), picture.bytesPerLine() / qsizetype(sizeof(std::uint32_t))};
+    };
+    duoptica::align::AlignmentLimits limits;
+    limits.maxResidual = 0.1;
+    const duoptica::align::FitResult result =
+        duoptica::align::fitAlignment(view(left), view(right), limits);
+    const QString report = QStringLiteral("%1 (median %2 px, noise %3 px)")
+                               .arg(QString::fromStdString(result.refusal))
+                               .arg(result.attempt.residualVertical)
+                               .arg(result.attempt.residualNoise);
+    QVERIFY2(result.attempt.residualVertical > limits.maxResidual, qPrintable(report));
+    QCOMPARE(result.fit.has_value(), aligns);
+    if (!aligns)
+        QVERIFY2(result.refusal.find("do not fit one alignment") != std::string::npos,
+                 qPrintable(report));
 }
 
 struct Aligned {
