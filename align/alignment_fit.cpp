@@ -423,8 +423,8 @@ std::vector<PointPair> refineAtFullSize(const cv::Mat &left, const cv::Mat &righ
         double best = 0;
         cv::Point at;
         cv::minMaxLoc(scores, nullptr, &best, nullptr, &at);
-        if (!(best >= (soft ? kSoftMinCorrelation : kMinCorrelation)) || at.x == 0 || at.y == 0 || at.x == scores.cols - 1 ||
-            at.y == scores.rows - 1)
+        if (!(best >= (soft ? kSoftMinCorrelation : kMinCorrelation)) || at.x == 0 || at.y == 0 ||
+            at.x == scores.cols - 1 || at.y == scores.rows - 1)
             continue;
         const double dx = peakOffset(scores.at<float>(at.y, at.x - 1), scores.at<float>(at),
                                      scores.at<float>(at.y, at.x + 1));
@@ -465,7 +465,8 @@ std::vector<PointPair> transposed(const std::vector<PointPair> &pairs) {
 // How far a point's residual is off by noise alone: a misfit of the model changes smoothly over
 // the picture, so two neighbours share it and the difference of their residuals is their noise.
 // Scaled to compare with the median of the residuals themselves.
-double residualNoise(const std::vector<PointPair> &pairs, const std::vector<double> &signedResiduals) {
+double residualNoise(const std::vector<PointPair> &pairs,
+                     const std::vector<double> &signedResiduals) {
     std::vector<double> differences;
     for (std::size_t i = 0; i < pairs.size(); ++i) {
         double nearest = std::numeric_limits<double>::infinity();
@@ -519,8 +520,7 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     std::erase_if(matches, [&](const PointPair &pair) {
         return std::abs(pair.right.x - pair.left.x) >= 0.25 * width;
     });
-    const int minPoints =
-        fit.enhanced ? kSoftPointsFactor * limits.minPoints : limits.minPoints;
+    const int minPoints = fit.enhanced ? kSoftPointsFactor * limits.minPoints : limits.minPoints;
     if (int(matches.size()) < minPoints)
         return refused(tooFew(int(matches.size()), minPoints));
 
@@ -633,8 +633,8 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     // The nearest points: the 2nd percentile of the points that fit, so that no single stray
     // match (one that agrees vertically but not in depth) decides the window.
     fit.nearestDisparity = percentile(disparities, kNearestShare);
-    const double allowed = std::max(
-        limits.maxResidual, std::min(kNoiseMargin * fit.residualNoise, kMostNoisyResidual));
+    const double allowed = std::max(limits.maxResidual,
+                                    std::min(kNoiseMargin * fit.residualNoise, kMostNoisyResidual));
     if (fit.residualVertical > allowed)
         return refused(formatted("the matching points do not fit one alignment (%.1f pixels of "
                                  "vertical disparity would be left)",

@@ -164,14 +164,14 @@ int alignCorpus(const QString &folder) {
         return 1;
     }
     // "check": the nearest 2 % of the output's disparity as measured apart (zero is the screen).
-    std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %7s %11s  %s\n", "file", "result",
-                "points", "median", "95th", "turn", "scale", "window", "check", "time s", "size",
-                "why");
+    std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %7s %11s  %s\n", "file", "result", "points",
+                "median", "95th", "turn", "scale", "window", "check", "time s", "size", "why");
     for (const duoptica::PairJob &job : jobs) {
         QString name = QFileInfo(job.leftFile).fileName();
         if (!job.rightFile.isEmpty())
-            name += QLatin1Char('+') + QFileInfo(job.rightFile).completeBaseName().section(
-                                           QRegularExpression(QStringLiteral("[_-]")), -1);
+            name += QLatin1Char('+') + QFileInfo(job.rightFile)
+                                           .completeBaseName()
+                                           .section(QRegularExpression(QStringLiteral("[_-]")), -1);
         duoptica::EyePictures eyes = duoptica::readEyes(job, duoptica::Threads::All);
         if (eyes.failure.code != duoptica::ExitCode::Success || eyes.left.isNull()) {
             std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %7s %11s  %s\n", qPrintable(name),
@@ -179,8 +179,7 @@ int alignCorpus(const QString &folder) {
                         qPrintable(eyes.failure.message));
             continue;
         }
-        const QString size =
-            QStringLiteral("%1x%2").arg(eyes.left.width()).arg(eyes.left.height());
+        const QString size = QStringLiteral("%1x%2").arg(eyes.left.width()).arg(eyes.left.height());
         if (eyes.left.size() != eyes.right.size()) {
             std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %7s %11s  %s\n", qPrintable(name),
                         "unequal", "", "", "", "", "", "", "", "", qPrintable(size),
@@ -204,16 +203,13 @@ int alignCorpus(const QString &folder) {
             continue;
         }
         const duoptica::align::AlignmentFit &fit = summary->fit;
-        std::printf("%-36s %-9s %6d %6.2f %6.2f %7.2f %7.4f %7.1f %6.1f %7.2f %11s  %s\n",
-                    qPrintable(name),
-                    fit.correction == duoptica::align::Correction::Keystone ? "keystone"
-                                                                            : "aligned",
-                    fit.points, fit.residualVertical, fit.residualVertical95,
-                    fit.similarity.rotationDegrees(), fit.similarity.scale(),
-                    summary->layout.windowShift, measuredNearest(eyes.left, eyes.right), seconds,
-                    qPrintable(size),
-                    qPrintable(QStringLiteral("vertical shift %1 px")
-                                   .arg(fit.verticalShift, 0, 'f', 1)));
+        std::printf(
+            "%-36s %-9s %6d %6.2f %6.2f %7.2f %7.4f %7.1f %6.1f %7.2f %11s  %s\n", qPrintable(name),
+            fit.correction == duoptica::align::Correction::Keystone ? "keystone" : "aligned",
+            fit.points, fit.residualVertical, fit.residualVertical95,
+            fit.similarity.rotationDegrees(), fit.similarity.scale(), summary->layout.windowShift,
+            measuredNearest(eyes.left, eyes.right), seconds, qPrintable(size),
+            qPrintable(QStringLiteral("vertical shift %1 px").arg(fit.verticalShift, 0, 'f', 1)));
     }
     return 0;
 }

@@ -185,8 +185,9 @@ private:
             const double radius = (texture_ == Texture::Macro ? 0.1 : 0.05) * size_.height();
             const bool subject = index == int(planes_.size()) - 1 &&
                                  std::hypot(x - centre.x(), y - centre.y()) < radius;
-            shade = subject ? texture(x, y, seed)
-                            : 0.45 + 0.03 * noise(x, y, 120, seed) + 0.01 * noise(x, y, 60, seed + 1);
+            shade = subject
+                        ? texture(x, y, seed)
+                        : 0.45 + 0.03 * noise(x, y, 120, seed) + 0.01 * noise(x, y, 60, seed + 1);
             break;
         }
         case Texture::LowLight:
@@ -264,9 +265,9 @@ private:
                     }
                 }
                 const double shift = rightEye ? planes_[front].disparity : 0;
-                row[x] = planeColour(front, sx - shift, sy,
-                                     texture_ == Texture::LowLight ? sensorNoise(x, y, rightEye)
-                                                                   : 0);
+                row[x] =
+                    planeColour(front, sx - shift, sy,
+                                texture_ == Texture::LowLight ? sensorNoise(x, y, rightEye) : 0);
             }
         }
         return picture;

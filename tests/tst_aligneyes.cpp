@@ -168,7 +168,7 @@ void AlignEyesTest::alignsOrRefusesThePair() {
     const auto aligned = duoptica::alignEyes(left, right, options, &refusal);
 
     if (!refusalMentions.isEmpty()) {
-            QVERIFY(!aligned);
+        QVERIFY(!aligned);
         QVERIFY2(refusal.contains(refusalMentions), qPrintable(refusal));
         QCOMPARE(left.size(), rotation == 90 ? size.transposed() : size);
         return;
@@ -216,10 +216,10 @@ void AlignEyesTest::residualIsJudgedAgainstThePointsNoise_data() {
     QTest::addColumn<synthetic::Texture>("texture");
     QTest::addColumn<double>("distortion");
     QTest::addColumn<bool>("aligns");
-    QTest::newRow("noisy points excuse their residual") << synthetic::Texture::LowLight << 0.0
-                                                        << true;
-    QTest::newRow("a lens's smooth misfit is not noise") << synthetic::Texture::Noise << 0.02
-                                                         << false;
+    QTest::newRow("noisy points excuse their residual")
+        << synthetic::Texture::LowLight << 0.0 << true;
+    QTest::newRow("a lens's smooth misfit is not noise")
+        << synthetic::Texture::Noise << 0.02 << false;
 }
 
 void AlignEyesTest::residualIsJudgedAgainstThePointsNoise() {
@@ -276,8 +276,8 @@ void AlignEyesTest::samePairGivesTheSameBytes() {
     const synthetic::Scene scene(kPictureSize);
     const QImage left = scene.left();
     const QImage right = scene.right({1.2, 1.01, 3.0, 0, distortion});
-    const QImage otherRight = synthetic::Scene(kPictureSize, synthetic::Texture::Tiles)
-                                  .right({-0.5, 1.0, -4.0});
+    const QImage otherRight =
+        synthetic::Scene(kPictureSize, synthetic::Texture::Tiles).right({-0.5, 1.0, -4.0});
     Aligned alone;
     std::thread([&] { alone = alignedOnce(left, right); }).join();
     Aligned after;
