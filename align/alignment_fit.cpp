@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <vector>
 
 namespace duoptica::align {
@@ -20,6 +22,14 @@ namespace {
 // four times) stays within the time a user waits for.
 constexpr int kDetectionSide = 1600;
 constexpr int kMaxFeatures = 4000;
+constexpr double kContrast = 0.04; // SIFT's own
+// Fewer features than this on either eye and the detection runs again on copies whose contrast
+// is stretched over the whole range and evened out in tiles of an eighth of the picture, with a
+// threshold low enough for fog.
+constexpr int kFewFeatures = 1000;
+constexpr double kFaintContrast = 0.01;
+constexpr double kClaheClip = 2.0;
+constexpr int kClaheTiles = 8;
 constexpr float kRatio = 0.8f;
 // Refinement: a patch of the left picture is looked for in the right one, warped by the estimate
 // so far. One match per cell of a grid keeps the points spread over the picture.
@@ -28,6 +38,12 @@ constexpr int kGridColumns = 32;
 constexpr int kGridRows = 24;
 constexpr double kMinCorrelation = 0.8;
 constexpr double kMinPatchContrast = 2.0;
+// On the faint or noisy pictures that needed their contrast evened out, patches are smoothed
+// before they are compared (a noise of the texture's own strength keeps their correlation near
+// 0.6), and fainter ones are used.
+constexpr double kSoftSigma = 1.2;
+constexpr double kSoftMinCorrelation = 0.7;
+constexpr double kSoftMinPatchContrast = 0.5;
 // A keystone correction is taken only when it lowers the 95th percentile of the vertical
 // disparity by this many pixels and to this share of the similarity's: a projective warp that
 // only follows noise is no gain.
@@ -36,6 +52,30 @@ constexpr double kKeystoneShare = 0.8;
 // The most keystone taken: the projective weight may change by this much from the centre to the
 // corners. Toe-in of 1.5 degrees gives about 0.015, and far more is not a stereo pair.
 constexpr double kMaxKeystone = 0.06;
+// --window auto puts this share of the points in front of the screen.
+constexpr double kNearestShare = 0.02;
+// A pair held sideways has its depth in the vertical coordinate: its matches then agree on the
+// horizontal one, and their vertical disparity spreads with the depth. Refused when
+// kTurnedAgreement times as many matches agree across as along the vertical, or when the
+// distance of all matches from the best fit across, at the kTurnedShare percentile (past a
+// background that may hold half of them), is kTurnedSpread times smaller than from the best fit
+// along the vertical, and that is a pixel of the reduced copy or more. A flat scene agrees on
+// both alike.
+constexpr double kTurnedAgreement = 1.2;
+constexpr double kTurnedShare = 0.75;
+constexpr double kTurnedSpread = 2.0;
+// The residual a pair may keep grows with the noise of its points (on a small noisy picture a
+// point is found no better than a pixel): up to this many times that noise, and no further than
+// kMostNoisyResidual. A misfit that is not noise (a lens's distortion, an unsteady scan) grows
+// smoothly toward the corners: its 95th percentile beyond kMostMisfit pixels, and this many
+// times the noise, refuses the pair.
+constexpr double kNoiseMargin = 1.5;
+constexpr double kMostNoisyResidual = 2.0;
+constexpr double kMostMisfit = 2.0;
+constexpr double kMisfitOverNoise = 4.0;
+// Points found on evened-out copies and refined on smoothed patches are less sure of their
+// places: twice as many are needed.
+constexpr int kSoftPointsFactor = 2;
 
 struct PointPair {
     Point left;
@@ -89,6 +129,16 @@ std::string formatted(const char *format, double a, double b = 0) {
     return text;
 }
 
+// FNV-1a over a grey picture's rows, carrying on from `hash`.
+std::uint64_t hashed(const cv::Mat &grey, std::uint64_t hash) {
+    for (int y = 0; y < grey.rows; ++y) {
+        const std::uint8_t *row = grey.ptr<std::uint8_t>(y);
+        for (int x = 0; x < grey.cols; ++x)
+            hash = (hash ^ row[x]) * 0x100000001b3u;
+    }
+    return hash;
+}
+
 double percentile(std::vector<double> values, double share) {
     if (values.empty())
         return 0;
@@ -109,13 +159,30 @@ std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, 
     cv::Mat grey[2];
     std::vector<cv::KeyPoint> keys[2];
     cv::Mat descriptors[2];
-    cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range &eyes) {
-        for (int eye = eyes.start; eye < eyes.end; ++eye) {
-            grey[eye] = reducedGrey(eye == 0 ? left : right, reduction);
-            cv::SIFT::create(kMaxFeatures)
-                ->detectAndCompute(grey[eye], cv::noArray(), keys[eye], descriptors[eye]);
-        }
-    });
+    const auto detect = [&](bool enhanced) {
+        cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range &eyes) {
+            for (int eye = eyes.start; eye < eyes.end; ++eye) {
+                if (grey[eye].empty())
+                    grey[eye] = reducedGrey(eye == 0 ? left : right, reduction);
+                cv::Mat seen = grey[eye];
+                if (enhanced) {
+                    cv::Mat stretched;
+                    cv::equalizeHist(grey[eye], stretched);
+                    cv::createCLAHE(kClaheClip, cv::Size(kClaheTiles, kClaheTiles))
+                        ->apply(stretched, seen);
+                }
+                cv::SIFT::create(kMaxFeatures, 3, enhanced ? kFaintContrast : kContrast)
+                    ->detectAndCompute(seen, cv::noArray(), keys[eye], descriptors[eye]);
+            }
+        });
+    };
+    detect(false);
+    // A dark, foggy or soft picture leaves SIFT few points above its contrast threshold: then
+    // both eyes are looked at again as a careful user would, with the contrast evened out
+    // locally and a lower threshold. Only the detection sees the evened-out copies.
+    fit.enhanced = std::min(keys[0].size(), keys[1].size()) < std::size_t(kFewFeatures);
+    if (fit.enhanced)
+        detect(true);
     const cv::Mat &greyLeft = grey[0];
     const std::vector<cv::KeyPoint> &keysLeft = keys[0], &keysRight = keys[1];
     const cv::Mat &descriptorsLeft = descriptors[0], &descriptorsRight = descriptors[1];
@@ -124,7 +191,11 @@ std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, 
     if (keysLeft.size() < 2 || keysRight.size() < 2)
         return {};
 
-    // A k-d tree finds the nearest descriptors far faster than trying every pair.
+    // A k-d tree finds the nearest descriptors far faster than trying every pair. Its trees are
+    // drawn from the thread's generator, which carries on from whatever ran on the thread before:
+    // seeded from the pair itself, the same pair gives the same matches alone, in a batch, on any
+    // thread.
+    cv::theRNG().state = hashed(grey[1], hashed(grey[0], 0xcbf29ce484222325u)) | 1;
     std::vector<std::vector<cv::DMatch>> forward, backward;
     cv::FlannBasedMatcher matcher;
     matcher.knnMatch(descriptorsRight, descriptorsLeft, forward, 2);
@@ -300,7 +371,7 @@ double peakOffset(float before, float peak, float after) {
 // `radius` pixels of where the estimate puts it.
 std::vector<PointPair> refineAtFullSize(const cv::Mat &left, const cv::Mat &right,
                                         const std::vector<PointPair> &candidates,
-                                        const Homography &estimate, int radius) {
+                                        const Homography &estimate, int radius, bool soft) {
     const Homography leftToRight = estimate.inverse();
     const int patch = 2 * kPatchHalf + 1;
     const int searched = patch + 2 * radius;
@@ -331,7 +402,7 @@ std::vector<PointPair> refineAtFullSize(const cv::Mat &left, const cv::Mat &righ
                      cv::COLOR_BGRA2GRAY);
         cv::Scalar mean, deviation;
         cv::meanStdDev(patchGrey, mean, deviation);
-        if (deviation[0] < kMinPatchContrast)
+        if (deviation[0] < (soft ? kSoftMinPatchContrast : kMinPatchContrast))
             continue;
         const Homography areaToLeft{{1, 0, originX, 0, 1, originY, 0, 0, 1}};
         const std::array<double, 9> &m = areaToLeft.then(leftToRight).m;
@@ -344,12 +415,16 @@ std::vector<PointPair> refineAtFullSize(const cv::Mat &left, const cv::Mat &righ
                                 cv::Size(searched, searched),
                                 cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
         cv::cvtColor(areaColour, areaGrey, cv::COLOR_BGRA2GRAY);
+        if (soft) {
+            cv::GaussianBlur(patchGrey, patchGrey, cv::Size(), kSoftSigma);
+            cv::GaussianBlur(areaGrey, areaGrey, cv::Size(), kSoftSigma);
+        }
         cv::matchTemplate(areaGrey, patchGrey, scores, cv::TM_CCOEFF_NORMED);
         double best = 0;
         cv::Point at;
         cv::minMaxLoc(scores, nullptr, &best, nullptr, &at);
-        if (!(best >= kMinCorrelation) || at.x == 0 || at.y == 0 || at.x == scores.cols - 1 ||
-            at.y == scores.rows - 1)
+        if (!(best >= (soft ? kSoftMinCorrelation : kMinCorrelation)) || at.x == 0 || at.y == 0 ||
+            at.x == scores.cols - 1 || at.y == scores.rows - 1)
             continue;
         const double dx = peakOffset(scores.at<float>(at.y, at.x - 1), scores.at<float>(at),
                                      scores.at<float>(at.y, at.x + 1));
@@ -376,6 +451,38 @@ std::vector<PointPair> spreadOut(const std::vector<PointPair> &pairs, int width,
         if (cell)
             spread.push_back(*cell);
     return spread;
+}
+
+// The pairs with x and y exchanged, in a frame exchanged alike.
+std::vector<PointPair> transposed(const std::vector<PointPair> &pairs) {
+    std::vector<PointPair> turned;
+    turned.reserve(pairs.size());
+    for (const PointPair &pair : pairs)
+        turned.push_back({{pair.left.y, pair.left.x}, {pair.right.y, pair.right.x}, pair.distance});
+    return turned;
+}
+
+// How far a point's residual is off by noise alone: a misfit of the model changes smoothly over
+// the picture, so two neighbours share it and the difference of their residuals is their noise.
+// Scaled to compare with the median of the residuals themselves.
+double residualNoise(const std::vector<PointPair> &pairs,
+                     const std::vector<double> &signedResiduals) {
+    std::vector<double> differences;
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        double nearest = std::numeric_limits<double>::infinity();
+        std::size_t neighbour = i;
+        for (std::size_t j = 0; j < pairs.size(); ++j) {
+            const double dx = pairs[j].left.x - pairs[i].left.x;
+            const double dy = pairs[j].left.y - pairs[i].left.y;
+            if (j != i && dx * dx + dy * dy < nearest) {
+                nearest = dx * dx + dy * dy;
+                neighbour = j;
+            }
+        }
+        if (neighbour != i)
+            differences.push_back(std::abs(signedResiduals[i] - signedResiduals[neighbour]));
+    }
+    return median(differences) / std::sqrt(2.0);
 }
 
 std::string tooFew(int found, int needed) {
@@ -413,19 +520,43 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     std::erase_if(matches, [&](const PointPair &pair) {
         return std::abs(pair.right.x - pair.left.x) >= 0.25 * width;
     });
-    if (int(matches.size()) < limits.minPoints)
-        return refused(tooFew(int(matches.size()), limits.minPoints));
+    const int minPoints = fit.enhanced ? kSoftPointsFactor * limits.minPoints : limits.minPoints;
+    if (int(matches.size()) < minPoints)
+        return refused(tooFew(int(matches.size()), minPoints));
 
     const Frame frame{(left.width - 1) / 2.0, (left.height - 1) / 2.0,
                       std::max(left.width, left.height) / 2.0};
     const double threshold = 2.0 * fit.reduction + 1;
     const Consensus similar = findConsensus(matches, frame, false, threshold, limits);
     const Consensus keystoned = findConsensus(matches, frame, true, threshold, limits);
+    const Frame turnedFrame{frame.cy, frame.cx, frame.half};
+    const Consensus across =
+        findConsensus(transposed(matches), turnedFrame, false, threshold, limits);
+    const auto spread = [&](const VerticalModel &model, const Frame &in, bool turned) {
+        std::vector<double> distances;
+        for (const PointPair &pair : matches)
+            distances.push_back(std::abs(verticalResidual(
+                model, in,
+                turned ? PointPair{{pair.left.y, pair.left.x}, {pair.right.y, pair.right.x}}
+                       : pair)));
+        return percentile(distances, kTurnedShare);
+    };
+    if (across.count >= limits.minPoints) {
+        const double vertical = spread(similar.model, frame, false);
+        const double horizontal = spread(across.model, turnedFrame, true);
+        if (across.count > kTurnedAgreement * similar.count ||
+            (vertical >= fit.reduction && horizontal * kTurnedSpread < vertical))
+            return refused(formatted("the pair looks turned 90 degrees: its depth runs "
+                                     "vertically (the matches' vertical disparity spreads %.1f "
+                                     "pixels, the horizontal %.1f); turn both pictures upright "
+                                     "first",
+                                     vertical, horizontal));
+    }
     const bool keystoneFirst = keystoned.count > similar.count;
     const Consensus &consensus = keystoneFirst ? keystoned : similar;
     fit.consistentMatches = consensus.count;
-    if (consensus.count < limits.minPoints)
-        return refused(tooFew(consensus.count, limits.minPoints));
+    if (consensus.count < minPoints)
+        return refused(tooFew(consensus.count, minPoints));
     if (std::string refusal = beyondLimits(similarityOf(consensus.model, frame), limits);
         !refusal.empty())
         return refused(refusal);
@@ -442,9 +573,9 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     int radius = 2 * fit.reduction + 3;
     for (int pass = 0; pass < 2; ++pass) {
         refined = refineAtFullSize(leftPicture, rightPicture, candidates,
-                                   homographyOf(model, frame), radius);
-        if (int(refined.size()) < limits.minPoints)
-            return refused(tooFew(int(refined.size()), limits.minPoints));
+                                   homographyOf(model, frame), radius, fit.enhanced);
+        if (int(refined.size()) < minPoints)
+            return refused(tooFew(int(refined.size()), minPoints));
         const auto refit = fitRobustly(refined, frame, keystoneFirst, kept);
         if (refit && plausible(*refit, frame, limits))
             model = *refit;
@@ -457,7 +588,7 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
         fitRobustly(refined, frame, false, keptBySimilarity);
     std::optional<VerticalModel> keystone = fitRobustly(refined, frame, true, keptByKeystone);
     if (!similarity)
-        return refused(tooFew(int(refined.size()), limits.minPoints));
+        return refused(tooFew(int(refined.size()), minPoints));
     if (keystone && !plausible(*keystone, frame, limits))
         keystone.reset();
     std::vector<PointPair> agreed;
@@ -486,23 +617,34 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     fit.points = int(agreed.size());
     if (std::string refusal = beyondLimits(fit.similarity, limits); !refusal.empty())
         return refused(refusal);
-    if (fit.points < limits.minPoints)
-        return refused(tooFew(fit.points, limits.minPoints));
+    if (fit.points < minPoints)
+        return refused(tooFew(fit.points, minPoints));
 
     const std::vector<double> residuals = residualsOf(model);
-    std::vector<double> disparities;
-    for (const PointPair &pair : agreed)
+    std::vector<double> signedResiduals, disparities;
+    for (const PointPair &pair : agreed) {
+        signedResiduals.push_back(verticalResidual(model, frame, pair));
         disparities.push_back(fit.rightToLeft.apply(pair.right).x - pair.left.x);
+    }
     fit.verticalShift = fit.rightToLeft.apply({frame.cx, frame.cy}).y - frame.cy;
     fit.residualVertical = median(residuals);
     fit.residualVertical95 = percentile(residuals, 0.95);
-    // The nearest points, a few stray matches aside.
-    std::sort(disparities.begin(), disparities.end());
-    fit.nearestDisparity = disparities[disparities.size() / 100];
-    if (fit.residualVertical > limits.maxResidual)
+    fit.residualNoise = residualNoise(agreed, signedResiduals);
+    // The nearest points: the 2nd percentile of the points that fit, so that no single stray
+    // match (one that agrees vertically but not in depth) decides the window.
+    fit.nearestDisparity = percentile(disparities, kNearestShare);
+    const double allowed = std::max(limits.maxResidual,
+                                    std::min(kNoiseMargin * fit.residualNoise, kMostNoisyResidual));
+    if (fit.residualVertical > allowed)
         return refused(formatted("the matching points do not fit one alignment (%.1f pixels of "
                                  "vertical disparity would be left)",
                                  fit.residualVertical));
+    if (fit.residualVertical95 > kMostMisfit &&
+        fit.residualVertical95 > kMisfitOverNoise * fit.residualNoise)
+        return refused(formatted("the matching points do not fit one alignment (%.1f pixels of "
+                                 "vertical disparity would be left toward the corners, where "
+                                 "their noise is %.2f)",
+                                 fit.residualVertical95, fit.residualNoise));
     result.fit = fit;
     return result;
 }

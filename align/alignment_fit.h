@@ -16,7 +16,8 @@ struct AlignmentLimits {
     double maxRotationDegrees = 5;
     double maxScaleChange = 0.10;
     int minPoints = 12;
-    // Beyond this (median, in pixels) the points do not share one alignment.
+    // Beyond this (median, in pixels) the points do not share one alignment, unless their own
+    // noise makes as much.
     double maxResidual = 1.0;
 };
 
@@ -32,6 +33,7 @@ struct AlignmentFit {
     Homography rightToLeft;
     Similarity similarity; // the rotation, scale and vertical offset within it
     Correction correction = Correction::Similarity;
+    bool enhanced = false; // features were found on copies with their contrast evened out
     int featuresLeft = 0;
     int featuresRight = 0;
     int ratioMatches = 0;            // mutual best matches that passed the ratio test
@@ -42,7 +44,8 @@ struct AlignmentFit {
     double residualVertical = 0;     // median vertical disparity left over, in pixels
     double residualVertical95 = 0;   // its 95th percentile
     double similarityResidual95 = 0; // the same with a similarity alone, to compare
-    double nearestDisparity = 0;     // x right - x left of the nearest points, once aligned
+    double residualNoise = 0;        // how much of the residual the points' own noise makes
+    double nearestDisparity = 0;     // x right - x left of the nearest 2 % of points, aligned
 };
 
 struct FitResult {

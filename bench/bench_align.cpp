@@ -1,17 +1,27 @@
 // Prints how long --align takes on a 24-megapixel pair (6000 x 4000), made up of textured planes
 // at known depths, with and without a keystone to correct, and with --picture FILE writes an
-// unaligned and an aligned red-blue anaglyph of a smaller such pair side by side.
+// unaligned and an aligned red-blue anaglyph of a smaller such pair side by side. With
+// --corpus DIR it aligns every stereo file (or pair of files) in DIR and prints what it got.
 #include "align_stage.h"
 #include "combine_pictures.h"
+#include "stereo_input.h"
 #include "synthetic_stereo.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
+#include <QRegularExpression>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -43,6 +53,167 @@ void writePicture(const QString &file) {
         std::fprintf(stderr, "%s: cannot write\n", qPrintable(file));
 }
 
+// The nearest 2 % of the disparity of an aligned pair, measured apart from the alignment's own
+// matches: patches on a grid over a copy of at most 2000 pixels a side are looked for along the
+// same row of the other eye (NCC, a clear and unique peak). NaN when too few are found.
+double measuredNearest(const QImage &left, const QImage &right) {
+    const auto grey = [](const QImage &picture, double &factor) {
+        const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
+        const cv::Mat bgra(rgb.height(), rgb.width(), CV_8UC4, const_cast<uchar *>(rgb.constBits()),
+                           std::size_t(rgb.bytesPerLine()));
+        cv::Mat out;
+        cv::cvtColor(bgra, out, cv::COLOR_BGRA2GRAY);
+        factor = std::max(1.0, std::max(out.cols, out.rows) / 2000.0);
+        if (factor > 1)
+            cv::resize(out, out, cv::Size(), 1 / factor, 1 / factor, cv::INTER_AREA);
+        return out;
+    };
+    double factor = 1;
+    const cv::Mat l = grey(left, factor), r = grey(right, factor);
+    constexpr int kHalf = 10;
+    const int reach = std::min(160, l.cols / 6), step = std::max(12, l.cols / 64);
+    std::vector<double> disparities;
+    cv::Mat scores;
+    for (int y = kHalf + 2; y + kHalf + 2 < l.rows; y += step)
+        for (int x = kHalf; x + kHalf < l.cols; x += step) {
+            const cv::Mat patch = l(cv::Rect(x - kHalf, y - kHalf, 2 * kHalf + 1, 2 * kHalf + 1));
+            cv::Scalar mean, deviation;
+            cv::meanStdDev(patch, mean, deviation);
+            if (deviation[0] < 6)
+                continue;
+            const int x0 = std::max(0, x - kHalf - reach);
+            const int x1 = std::min(r.cols, x + kHalf + 1 + reach);
+            if (x1 - x0 < 2 * kHalf + 8)
+                continue;
+            cv::matchTemplate(r(cv::Range(y - kHalf - 2, y + kHalf + 3), cv::Range(x0, x1)), patch,
+                              scores, cv::TM_CCOEFF_NORMED);
+            double best = 0;
+            cv::Point at;
+            cv::minMaxLoc(scores, nullptr, &best, nullptr, &at);
+            if (best < 0.9 || at.x == 0 || at.x == scores.cols - 1)
+                continue;
+            // Unique: nothing as good farther than 3 pixels along the row.
+            float second = -1;
+            for (int i = 0; i < scores.cols; ++i)
+                if (std::abs(i - at.x) > 3)
+                    second = std::max(second, scores.at<float>(at.y, i));
+            if (second > best - 0.1)
+                continue;
+            disparities.push_back((x0 + at.x + kHalf - x) * factor);
+        }
+    if (disparities.size() < 50)
+        return std::numeric_limits<double>::quiet_NaN();
+    std::sort(disparities.begin(), disparities.end());
+    return disparities[std::size_t(0.02 * double(disparities.size() - 1) + 0.5)];
+}
+
+// The pairs a folder of real stereo files holds: a file named like NAME_left, NAME_l, NAME-red
+// or NAME_00 goes with its partner (NAME_right, NAME_r, NAME-cyan, NAME_01); an MPO holds both
+// eyes; a picture named top-bottom one over the other, any other picture at least 1.4 times as
+// wide as high side by side (read as parallel: the turn and the vertical fit do not depend on
+// it). The partners are ordered as their names say (a cyan filter and the camera _01 on the left).
+QList<duoptica::PairJob> corpusPairs(const QString &folder) {
+    static const QRegularExpression partner(
+        QStringLiteral("^(.*)([_-])(left|l|red|00|right|r|cyan|01)$"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QStringList firsts{QStringLiteral("left"), QStringLiteral("l"),
+                                    QStringLiteral("cyan"), QStringLiteral("01")};
+    static const QStringList seconds{QStringLiteral("right"), QStringLiteral("r"),
+                                     QStringLiteral("red"), QStringLiteral("00")};
+    QList<duoptica::PairJob> jobs;
+    const QFileInfoList files = QDir(folder).entryInfoList(
+        {QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.mpo"),
+         QStringLiteral("*.png"), QStringLiteral("*.heic")},
+        QDir::Files, QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo &file : files) {
+        duoptica::PairJob job;
+        job.leftFile = file.filePath();
+        const QRegularExpressionMatch named = partner.match(file.completeBaseName());
+        if (named.hasMatch()) {
+            const int first = firsts.indexOf(named.captured(3).toLower());
+            if (first < 0)
+                continue; // taken with its partner
+            const QString other = named.captured(1) + named.captured(2) + seconds[first] +
+                                  QLatin1Char('.') + file.suffix();
+            job.rightFile = QDir(folder).filePath(other);
+            if (!QFileInfo::exists(job.rightFile))
+                continue;
+            jobs.append(job);
+            continue;
+        }
+        const QSize size = QImageReader(file.filePath()).size();
+        const QString base = file.completeBaseName().toLower();
+        // A 16:9 frame is one camera picture (with its other eye hidden somewhere), not halves.
+        const bool wide = size.isValid() && size.width() * 10 >= size.height() * 14 &&
+                          size.width() * 9 != size.height() * 16;
+        if (base.contains(u"top-bottom") || base.contains(u"over-under"))
+            job.layout = duoptica::StereoLayout::OverUnder;
+        else if (file.suffix().compare(u"mpo", Qt::CaseInsensitive) != 0 && wide)
+            job.layout = duoptica::StereoLayout::Parallel;
+        else
+            job.layout = duoptica::StereoLayout::FromFile;
+        jobs.append(job);
+    }
+    return jobs;
+}
+
+int alignCorpus(const QString &folder) {
+    const QList<duoptica::PairJob> jobs = corpusPairs(folder);
+    if (jobs.isEmpty()) {
+        std::fprintf(stderr, "%s: no stereo files\n", qPrintable(folder));
+        return 1;
+    }
+    // "check": the nearest 2 % of the output's disparity as measured apart (zero is the screen).
+    std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %7s %11s  %s\n", "file", "result", "points",
+                "median", "95th", "turn", "scale", "window", "check", "time s", "size", "why");
+    for (const duoptica::PairJob &job : jobs) {
+        QString name = QFileInfo(job.leftFile).fileName();
+        if (!job.rightFile.isEmpty())
+            name += QLatin1Char('+') + QFileInfo(job.rightFile)
+                                           .completeBaseName()
+                                           .section(QRegularExpression(QStringLiteral("[_-]")), -1);
+        duoptica::EyePictures eyes = duoptica::readEyes(job, duoptica::Threads::All);
+        if (eyes.failure.code != duoptica::ExitCode::Success || eyes.left.isNull()) {
+            std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %7s %11s  %s\n", qPrintable(name),
+                        "unread", "", "", "", "", "", "", "", "", "",
+                        qPrintable(eyes.failure.message));
+            continue;
+        }
+        const QString size = QStringLiteral("%1x%2").arg(eyes.left.width()).arg(eyes.left.height());
+        if (eyes.left.size() != eyes.right.size()) {
+            std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %7s %11s  %s\n", qPrintable(name),
+                        "unequal", "", "", "", "", "", "", "", "", qPrintable(size),
+                        qPrintable(QStringLiteral("right eye %1x%2")
+                                       .arg(eyes.right.width())
+                                       .arg(eyes.right.height())));
+            continue;
+        }
+        duoptica::AlignOptions options;
+        options.window.kind = duoptica::align::WindowPlacement::Kind::NearestAtScreen;
+        options.verbose = true;
+        QString refusal;
+        QElapsedTimer timer;
+        timer.start();
+        const auto summary = duoptica::alignEyes(eyes.left, eyes.right, options, &refusal);
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        if (!summary) {
+            std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %7.2f %11s  %s\n", qPrintable(name),
+                        "refused", "", "", "", "", "", "", "", seconds, qPrintable(size),
+                        qPrintable(refusal));
+            continue;
+        }
+        const duoptica::align::AlignmentFit &fit = summary->fit;
+        std::printf(
+            "%-36s %-9s %6d %6.2f %6.2f %7.2f %7.4f %7.1f %6.1f %7.2f %11s  %s\n", qPrintable(name),
+            fit.correction == duoptica::align::Correction::Keystone ? "keystone" : "aligned",
+            fit.points, fit.residualVertical, fit.residualVertical95,
+            fit.similarity.rotationDegrees(), fit.similarity.scale(), summary->layout.windowShift,
+            measuredNearest(eyes.left, eyes.right), seconds, qPrintable(size),
+            qPrintable(QStringLiteral("vertical shift %1 px").arg(fit.verticalShift, 0, 'f', 1)));
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -52,6 +223,8 @@ int main(int argc, char *argv[]) {
         writePicture(arguments[2]);
         return 0;
     }
+    if (arguments.size() == 3 && arguments[1] == u"--corpus")
+        return alignCorpus(arguments[2]);
 
     std::printf("making a 6000 x 4000 pair (not timed)...\n");
     const synthetic::Scene scene({6000, 4000});

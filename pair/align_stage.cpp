@@ -16,14 +16,15 @@ align::PixelView viewOf(const QImage &picture) {
 }
 
 QString matchingDetails(const align::AlignmentFit &fit) {
-    return QStringLiteral("%1 and %2 features on a copy reduced %3 times, %4 mutual matches "
+    return QStringLiteral("%1 and %2 features on a copy reduced %3 times%7, %4 mutual matches "
                           "passed the ratio test, %5 agreed vertically, %6 refined at full size")
         .arg(fit.featuresLeft)
         .arg(fit.featuresRight)
         .arg(fit.reduction)
         .arg(fit.ratioMatches)
         .arg(fit.consistentMatches)
-        .arg(fit.points);
+        .arg(fit.points)
+        .arg(fit.enhanced ? QStringLiteral(" with its contrast evened out") : QString());
 }
 
 std::optional<AlignSummary> alignOrRefuse(QImage &left, QImage &right, const AlignOptions &options,
@@ -112,13 +113,15 @@ QStringList alignmentReport(const AlignSummary &summary, bool verbose) {
             .arg(crop.height)};
     if (verbose)
         lines << QStringLiteral("alignment details: %1; 95th percentile %2 px with a similarity "
-                                "alone; nearest disparity %3 px before the window shift, crop at "
+                                "alone, noise of the points %6 px; nearest disparity %3 px before "
+                                "the window shift, crop at "
                                 "(%4, %5)")
                      .arg(matchingDetails(fit))
                      .arg(fit.similarityResidual95, 0, 'f', 2)
                      .arg(fit.nearestDisparity, 0, 'f', 1)
                      .arg(crop.x)
-                     .arg(crop.y);
+                     .arg(crop.y)
+                     .arg(fit.residualNoise, 0, 'f', 2);
     return lines;
 }
 

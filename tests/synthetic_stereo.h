@@ -46,6 +46,10 @@ enum class Texture {
     Flat,         // one flat grey: a featureless pair
     Tiles,        // a floor of small square tiles that differ only faintly
     SharpSubject, // the nearest plane sharp, everything behind it soft and faint
+    Macro,        // a small sharp subject on the nearest plane, everything else blurred almost flat
+    Bee,          // the same with the subject half as large
+    LowLight,     // dark and faint, with each eye's own sensor noise, as a small camera at night
+    Fog,          // a soft fractal of faint contrast, as fog, snow or cloud
 };
 
 class Scene {
@@ -133,6 +137,17 @@ private:
         return top * (1 - sv) + bottom * sv;
     }
 
+    // Octaves of value noise from cells of 64 pixels down to 4, each half as strong: a plasma
+    // whose finest detail is already blurred away.
+    static double fractal(double x, double y, unsigned seed) {
+        double sum = 0, weight = 0, amplitude = 1;
+        for (double cell = 64; cell >= 4; cell /= 2, amplitude /= 2) {
+            sum += amplitude * noise(x, y, cell, seed + unsigned(cell));
+            weight += amplitude;
+        }
+        return sum / weight;
+    }
+
     static double texture(double x, double y, unsigned seed) {
         return 0.45 * noise(x, y, 23, seed) + 0.35 * noise(x, y, 7, seed + 1) +
                0.2 * noise(x, y, 3, seed + 2);
@@ -162,6 +177,25 @@ private:
         case Texture::Tiles:
             shade = tiles(x, y, seed);
             break;
+        case Texture::Macro:
+        case Texture::Bee: {
+            // Sharp only within a disc at the nearest plane's centre, a fifth or a tenth of the
+            // height across.
+            const QPointF centre = areaOf(index).center();
+            const double radius = (texture_ == Texture::Macro ? 0.1 : 0.05) * size_.height();
+            const bool subject = index == int(planes_.size()) - 1 &&
+                                 std::hypot(x - centre.x(), y - centre.y()) < radius;
+            shade = subject
+                        ? texture(x, y, seed)
+                        : 0.45 + 0.03 * noise(x, y, 120, seed) + 0.01 * noise(x, y, 60, seed + 1);
+            break;
+        }
+        case Texture::LowLight:
+            shade = 0.04 + 0.12 * texture(x, y, seed);
+            break;
+        case Texture::Fog:
+            shade = 0.45 + 0.08 * fractal(x, y, seed);
+            break;
         case Texture::SharpSubject:
             shade = index == int(planes_.size()) - 1
                         ? texture(x, y, seed)
@@ -171,9 +205,15 @@ private:
         return kDarkest + (kLightest - kDarkest) * shade;
     }
 
-    // The colour of plane `index` at a point of the left eye's frame.
-    QRgb planeColour(int index, double x, double y) const {
-        const double grey = greyOf(index, x, y);
+    // Each eye's own noise at a pixel, the same in every channel: about 4 grey levels.
+    static double sensorNoise(int x, int y, bool rightEye) {
+        const unsigned seed = rightEye ? 71 : 53;
+        return 4 * 1.7 * (lattice(x, y, seed) + lattice(x, y, seed + 1) - 1);
+    }
+
+    // The colour of plane `index` at a point of the left eye's frame, with `noise` added.
+    QRgb planeColour(int index, double x, double y, double noise = 0) const {
+        const double grey = greyOf(index, x, y) + noise;
         double redness = 0;
         const QRectF area = areaOf(index);
         const auto marker =
@@ -225,7 +265,9 @@ private:
                     }
                 }
                 const double shift = rightEye ? planes_[front].disparity : 0;
-                row[x] = planeColour(front, sx - shift, sy);
+                row[x] =
+                    planeColour(front, sx - shift, sy,
+                                texture_ == Texture::LowLight ? sensorNoise(x, y, rightEye) : 0);
             }
         }
         return picture;

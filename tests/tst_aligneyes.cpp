@@ -3,10 +3,13 @@
 // made hard the ways real ones are: fine repetitive texture, a small sharp subject on a soft
 // background, and the keystone of toed-in cameras. And the crop both eyes are cut to.
 #include "align_stage.h"
+#include "alignment_fit.h"
 #include "common_rectangle.h"
 #include "synthetic_stereo.h"
 
 #include <QTest>
+
+#include <thread>
 
 using duoptica::AlignOptions;
 using duoptica::align::PixelRect;
@@ -20,6 +23,22 @@ namespace {
 
 constexpr QSize kPictureSize(1200, 800); // big enough to find features on a reduced copy
 
+// The hard textures come at the sizes of the pictures that have them: a small camera's low-light
+// picture, a fog scene or a macro of a small web picture.
+QSize sizeFor(synthetic::Texture texture) {
+    switch (texture) {
+    case synthetic::Texture::LowLight:
+        return {640, 480};
+    case synthetic::Texture::Fog:
+        return {600, 400};
+    case synthetic::Texture::Macro:
+    case synthetic::Texture::Bee:
+        return {800, 600};
+    default:
+        return kPictureSize;
+    }
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Similarity)
@@ -30,6 +49,10 @@ class AlignEyesTest : public QObject {
 private slots:
     void alignsOrRefusesThePair_data();
     void alignsOrRefusesThePair();
+    void residualIsJudgedAgainstThePointsNoise_data();
+    void residualIsJudgedAgainstThePointsNoise();
+    void samePairGivesTheSameBytes_data();
+    void samePairGivesTheSameBytes();
     void cropIsTheLargestTheRightPictureCovers_data();
     void cropIsTheLargestTheRightPictureCovers();
     void cropHoldsOnlyPixelsTheRightPictureCovers_data();
@@ -82,6 +105,25 @@ void AlignEyesTest::alignsOrRefusesThePair_data() {
     QTest::newRow("keystone of 1.5 degrees toe-in on a tiled floor")
         << -1.0 << 1.0 << 1.0 << 1.5 << 0.0 << Texture::Tiles << ""
         << "";
+    QTest::newRow("macro: small sharp subject, background blurred flat, turned 1 degree")
+        << 1.0 << 1.0 << 3.0 << 0.0 << 0.0 << Texture::Macro << ""
+        << "";
+    QTest::newRow("macro: a subject too small for enough points, refused")
+        << 1.0 << 1.0 << 3.0 << 0.0 << 0.0 << Texture::Bee << ""
+        << "too few matching features";
+    QTest::newRow("low light, dark and noisy, turned 1 degree")
+        << 1.0 << 1.0 << 3.0 << 0.0 << 0.0 << Texture::LowLight << ""
+        << "";
+    QTest::newRow("fog of faint soft contrast, offset down")
+        << 0.0 << 1.0 << 6.0 << 0.0 << 0.0 << Texture::Fog << ""
+        << "";
+    QTest::newRow("fog, turned -1 degree, 2% larger, window auto")
+        << -1.0 << 1.02 << -2.0 << 0.0 << 0.0 << Texture::Fog << "auto"
+        << "";
+    // A rotation of 90 turns the whole pair, as a camera held sideways does, not the right eye.
+    QTest::newRow("pair turned 90 degrees refused")
+        << 90.0 << 1.0 << 0.0 << 0.0 << 0.0 << Texture::Noise << ""
+        << "turned 90 degrees";
     QTest::newRow("featureless pair refused")
         << 0.0 << 1.0 << 3.0 << 0.0 << 0.0 << Texture::Flat << ""
         << "features";
@@ -109,9 +151,14 @@ void AlignEyesTest::alignsOrRefusesThePair() {
     QFETCH(synthetic::Texture, texture);
     QFETCH(QString, window);
     QFETCH(QString, refusalMentions);
-    const synthetic::Scene scene(kPictureSize, texture);
+    const QSize size = sizeFor(texture);
+    const synthetic::Scene scene(size, texture);
     QImage left = scene.left();
     QImage right = scene.right({rotation, scale, verticalOffset, toeIn, distortion});
+    if (rotation == 90) {
+        left = left.transformed(QTransform().rotate(90));
+        right = scene.right({}).transformed(QTransform().rotate(90));
+    }
     AlignOptions options;
     double windowShift = 0;
     if (window == u"auto") {
@@ -128,7 +175,7 @@ void AlignEyesTest::alignsOrRefusesThePair() {
     if (!refusalMentions.isEmpty()) {
         QVERIFY(!aligned);
         QVERIFY2(refusal.contains(refusalMentions), qPrintable(refusal));
-        QCOMPARE(left.size(), kPictureSize);
+        QCOMPARE(left.size(), rotation == 90 ? size.transposed() : size);
         return;
     }
     QVERIFY2(aligned, qPrintable(refusal));
@@ -158,13 +205,98 @@ void AlignEyesTest::alignsOrRefusesThePair() {
                  qPrintable(where));
         vertical << std::abs(inRight.y() - inLeft.y());
     }
-    QVERIFY2(vertical.size() >= 40, qPrintable(QString::number(vertical.size())));
+    QVERIFY2(vertical.size() >= 40 * size.width() * size.height() / (1200 * 800),
+             qPrintable(QString::number(vertical.size())));
     std::sort(vertical.begin(), vertical.end());
     const double median = vertical[vertical.size() / 2];
     QVERIFY2(median <= 0.3, qPrintable(QString::number(median)));
     // The corners too: the alignment's own 95th percentile over its points.
     QVERIFY2(aligned->fit.residualVertical95 <= 1.0,
              qPrintable(QString::number(aligned->fit.residualVertical95)));
+}
+
+// With the limit set below what a pair leaves, the noise of its points may still excuse the
+// residual; a misfit that neighbouring points share is not noise.
+void AlignEyesTest::residualIsJudgedAgainstThePointsNoise_data() {
+    QTest::addColumn<synthetic::Texture>("texture");
+    QTest::addColumn<double>("distortion");
+    QTest::addColumn<bool>("aligns");
+    QTest::newRow("noisy points excuse their residual")
+        << synthetic::Texture::LowLight << 0.0 << true;
+    QTest::newRow("a lens's smooth misfit is not noise")
+        << synthetic::Texture::Noise << 0.02 << false;
+}
+
+void AlignEyesTest::residualIsJudgedAgainstThePointsNoise() {
+    QFETCH(synthetic::Texture, texture);
+    QFETCH(double, distortion);
+    QFETCH(bool, aligns);
+    const synthetic::Scene scene(sizeFor(texture), texture);
+    const QImage left = scene.left();
+    const QImage right = scene.right({1.0, 1.0, 3.0, 0, distortion});
+    const auto view = [](const QImage &picture) {
+        return duoptica::align::PixelView{
+            reinterpret_cast<const std::uint32_t *>(picture.constBits()), picture.width(),
+            picture.height(), picture.bytesPerLine() / qsizetype(sizeof(std::uint32_t))};
+    };
+    duoptica::align::AlignmentLimits limits;
+    limits.maxResidual = 0.1;
+    const duoptica::align::FitResult result =
+        duoptica::align::fitAlignment(view(left), view(right), limits);
+    const QString report = QStringLiteral("%1 (median %2 px, noise %3 px)")
+                               .arg(QString::fromStdString(result.refusal))
+                               .arg(result.attempt.residualVertical)
+                               .arg(result.attempt.residualNoise);
+    QVERIFY2(result.attempt.residualVertical > limits.maxResidual, qPrintable(report));
+    QCOMPARE(result.fit.has_value(), aligns);
+    if (!aligns)
+        QVERIFY2(result.refusal.find("do not fit one alignment") != std::string::npos,
+                 qPrintable(report));
+}
+
+struct Aligned {
+    QImage left, right;
+    QString refusal;
+};
+
+Aligned alignedOnce(const QImage &left, const QImage &right) {
+    Aligned result{left, right, {}};
+    duoptica::alignEyes(result.left, result.right, {}, &result.refusal);
+    return result;
+}
+
+// What ran on a thread before (other pairs and their random draws) must not change a pair's
+// alignment: a batch gives each pair whichever thread is free.
+void AlignEyesTest::samePairGivesTheSameBytes_data() {
+    QTest::addColumn<bool>("otherThread");
+    QTest::addColumn<double>("distortion");
+    QTest::newRow("on this thread after another pair") << false << 0.0;
+    QTest::newRow("on another thread after another pair") << true << 0.0;
+    QTest::newRow("distorted lens, on this thread after another pair") << false << 0.06;
+}
+
+void AlignEyesTest::samePairGivesTheSameBytes() {
+    QFETCH(bool, otherThread);
+    QFETCH(double, distortion);
+    const synthetic::Scene scene(kPictureSize);
+    const QImage left = scene.left();
+    const QImage right = scene.right({1.2, 1.01, 3.0, 0, distortion});
+    const QImage otherRight =
+        synthetic::Scene(kPictureSize, synthetic::Texture::Tiles).right({-0.5, 1.0, -4.0});
+    Aligned alone;
+    std::thread([&] { alone = alignedOnce(left, right); }).join();
+    Aligned after;
+    const auto alignAfterAnother = [&] {
+        alignedOnce(left, otherRight);
+        after = alignedOnce(left, right);
+    };
+    if (otherThread)
+        std::thread(alignAfterAnother).join();
+    else
+        alignAfterAnother();
+    QCOMPARE(after.refusal, alone.refusal);
+    QCOMPARE(after.left, alone.left);
+    QCOMPARE(after.right, alone.right);
 }
 
 void AlignEyesTest::cropIsTheLargestTheRightPictureCovers_data() {
