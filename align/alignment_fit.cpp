@@ -503,6 +503,94 @@ std::string beyondLimits(const Similarity &transform, const AlignmentLimits &lim
 
 } // namespace
 
+namespace {
+
+// A refusal when the matches agree better across than along: a pair turned 90 degrees, whose
+// depth runs vertically. Empty otherwise.
+std::string turnedRefusal(const std::vector<PointPair> &matches, const Frame &frame,
+                          const Consensus &similar, const Consensus &across,
+                          const AlignmentLimits &limits, int reduction) {
+    const Frame turnedFrame{frame.cy, frame.cx, frame.half};
+    const auto spread = [&](const VerticalModel &model, const Frame &in, bool turned) {
+        std::vector<double> distances;
+        for (const PointPair &pair : matches)
+            distances.push_back(std::abs(verticalResidual(
+                model, in,
+                turned ? PointPair{{pair.left.y, pair.left.x}, {pair.right.y, pair.right.x}}
+                       : pair)));
+        return percentile(distances, kTurnedShare);
+    };
+    if (across.count < limits.minPoints)
+        return {};
+    const double vertical = spread(similar.model, frame, false);
+    const double horizontal = spread(across.model, turnedFrame, true);
+    if (across.count > kTurnedAgreement * similar.count ||
+        (vertical >= reduction && horizontal * kTurnedSpread < vertical))
+        return formatted("the pair looks turned 90 degrees: its depth runs "
+                         "vertically (the matches' vertical disparity spreads %.1f "
+                         "pixels, the horizontal %.1f); turn both pictures upright "
+                         "first",
+                         vertical, horizontal);
+    return {};
+}
+
+// The candidates matched again at full size, twice: first around where the coarse model puts
+// them, then around where the model refitted to the first pass puts them. Stops early, with what
+// it has, when fewer than minPoints remain.
+std::vector<PointPair> refineTwice(const cv::Mat &leftPicture, const cv::Mat &rightPicture,
+                                   const std::vector<PointPair> &candidates, VerticalModel model,
+                                   const Frame &frame, bool keystoneFirst, const AlignmentFit &fit,
+                                   const AlignmentLimits &limits, int minPoints) {
+    std::vector<PointPair> refined;
+    std::vector<char> kept;
+    int radius = 2 * fit.reduction + 3;
+    for (int pass = 0; pass < 2; ++pass) {
+        refined = refineAtFullSize(leftPicture, rightPicture, candidates,
+                                   homographyOf(model, frame), radius, fit.enhanced);
+        if (int(refined.size()) < minPoints)
+            return refined;
+        const auto refit = fitRobustly(refined, frame, keystoneFirst, kept);
+        if (refit && plausible(*refit, frame, limits))
+            model = *refit;
+        radius = 3;
+    }
+    return refined;
+}
+
+// Measures how well the model fits the points it agreed with, and where the nearest of them
+// lie; a refusal when they do not fit one alignment, empty otherwise.
+std::string judgeResiduals(AlignmentFit &fit, const VerticalModel &model, const Frame &frame,
+                           const std::vector<PointPair> &agreed, const AlignmentLimits &limits) {
+    std::vector<double> residuals, signedResiduals, disparities;
+    for (const PointPair &pair : agreed) {
+        signedResiduals.push_back(verticalResidual(model, frame, pair));
+        residuals.push_back(std::abs(signedResiduals.back()));
+        disparities.push_back(fit.rightToLeft.apply(pair.right).x - pair.left.x);
+    }
+    fit.verticalShift = fit.rightToLeft.apply({frame.cx, frame.cy}).y - frame.cy;
+    fit.residualVertical = median(residuals);
+    fit.residualVertical95 = percentile(residuals, 0.95);
+    fit.residualNoise = residualNoise(agreed, signedResiduals);
+    // The nearest points: the 2nd percentile of the points that fit, so that no single stray
+    // match (one that agrees vertically but not in depth) decides the window.
+    fit.nearestDisparity = percentile(disparities, kNearestShare);
+    const double allowed = std::max(limits.maxResidual,
+                                    std::min(kNoiseMargin * fit.residualNoise, kMostNoisyResidual));
+    if (fit.residualVertical > allowed)
+        return formatted("the matching points do not fit one alignment (%.1f pixels of "
+                         "vertical disparity would be left)",
+                         fit.residualVertical);
+    if (fit.residualVertical95 > kMostMisfit &&
+        fit.residualVertical95 > kMisfitOverNoise * fit.residualNoise)
+        return formatted("the matching points do not fit one alignment (%.1f pixels of "
+                         "vertical disparity would be left toward the corners, where "
+                         "their noise is %.2f)",
+                         fit.residualVertical95, fit.residualNoise);
+    return {};
+}
+
+} // namespace
+
 FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &limits) {
     const cv::Mat leftPicture = wrap(left);
     const cv::Mat rightPicture = wrap(right);
@@ -532,26 +620,9 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     const Frame turnedFrame{frame.cy, frame.cx, frame.half};
     const Consensus across =
         findConsensus(transposed(matches), turnedFrame, false, threshold, limits);
-    const auto spread = [&](const VerticalModel &model, const Frame &in, bool turned) {
-        std::vector<double> distances;
-        for (const PointPair &pair : matches)
-            distances.push_back(std::abs(verticalResidual(
-                model, in,
-                turned ? PointPair{{pair.left.y, pair.left.x}, {pair.right.y, pair.right.x}}
-                       : pair)));
-        return percentile(distances, kTurnedShare);
-    };
-    if (across.count >= limits.minPoints) {
-        const double vertical = spread(similar.model, frame, false);
-        const double horizontal = spread(across.model, turnedFrame, true);
-        if (across.count > kTurnedAgreement * similar.count ||
-            (vertical >= fit.reduction && horizontal * kTurnedSpread < vertical))
-            return refused(formatted("the pair looks turned 90 degrees: its depth runs "
-                                     "vertically (the matches' vertical disparity spreads %.1f "
-                                     "pixels, the horizontal %.1f); turn both pictures upright "
-                                     "first",
-                                     vertical, horizontal));
-    }
+    if (std::string refusal = turnedRefusal(matches, frame, similar, across, limits, fit.reduction);
+        !refusal.empty())
+        return refused(refusal);
     const bool keystoneFirst = keystoned.count > similar.count;
     const Consensus &consensus = keystoneFirst ? keystoned : similar;
     fit.consistentMatches = consensus.count;
@@ -567,20 +638,11 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
             candidates.push_back(pair);
     candidates = spreadOut(candidates, left.width, left.height);
 
-    VerticalModel model = consensus.model;
-    std::vector<PointPair> refined;
-    std::vector<char> kept;
-    int radius = 2 * fit.reduction + 3;
-    for (int pass = 0; pass < 2; ++pass) {
-        refined = refineAtFullSize(leftPicture, rightPicture, candidates,
-                                   homographyOf(model, frame), radius, fit.enhanced);
-        if (int(refined.size()) < minPoints)
-            return refused(tooFew(int(refined.size()), minPoints));
-        const auto refit = fitRobustly(refined, frame, keystoneFirst, kept);
-        if (refit && plausible(*refit, frame, limits))
-            model = *refit;
-        radius = 3;
-    }
+    const std::vector<PointPair> refined =
+        refineTwice(leftPicture, rightPicture, candidates, consensus.model, frame, keystoneFirst,
+                    fit, limits, minPoints);
+    if (int(refined.size()) < minPoints)
+        return refused(tooFew(int(refined.size()), minPoints));
 
     // Both corrections are judged on the points either one agrees with, the corners included.
     std::vector<char> keptBySimilarity, keptByKeystone;
@@ -602,7 +664,7 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
         return residuals;
     };
     fit.similarityResidual95 = percentile(residualsOf(*similarity), 0.95);
-    model = *similarity;
+    VerticalModel model = *similarity;
     if (keystone) {
         const double keystone95 = percentile(residualsOf(*keystone), 0.95);
         if (keystone95 <= kKeystoneShare * fit.similarityResidual95 &&
@@ -620,31 +682,8 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     if (fit.points < minPoints)
         return refused(tooFew(fit.points, minPoints));
 
-    const std::vector<double> residuals = residualsOf(model);
-    std::vector<double> signedResiduals, disparities;
-    for (const PointPair &pair : agreed) {
-        signedResiduals.push_back(verticalResidual(model, frame, pair));
-        disparities.push_back(fit.rightToLeft.apply(pair.right).x - pair.left.x);
-    }
-    fit.verticalShift = fit.rightToLeft.apply({frame.cx, frame.cy}).y - frame.cy;
-    fit.residualVertical = median(residuals);
-    fit.residualVertical95 = percentile(residuals, 0.95);
-    fit.residualNoise = residualNoise(agreed, signedResiduals);
-    // The nearest points: the 2nd percentile of the points that fit, so that no single stray
-    // match (one that agrees vertically but not in depth) decides the window.
-    fit.nearestDisparity = percentile(disparities, kNearestShare);
-    const double allowed = std::max(limits.maxResidual,
-                                    std::min(kNoiseMargin * fit.residualNoise, kMostNoisyResidual));
-    if (fit.residualVertical > allowed)
-        return refused(formatted("the matching points do not fit one alignment (%.1f pixels of "
-                                 "vertical disparity would be left)",
-                                 fit.residualVertical));
-    if (fit.residualVertical95 > kMostMisfit &&
-        fit.residualVertical95 > kMisfitOverNoise * fit.residualNoise)
-        return refused(formatted("the matching points do not fit one alignment (%.1f pixels of "
-                                 "vertical disparity would be left toward the corners, where "
-                                 "their noise is %.2f)",
-                                 fit.residualVertical95, fit.residualNoise));
+    if (std::string refusal = judgeResiduals(fit, model, frame, agreed, limits); !refusal.empty())
+        return refused(refusal);
     result.fit = fit;
     return result;
 }
