@@ -158,9 +158,16 @@ QString emptyArgument(const QStringList &files, bool batch) {
 // --shard, --skip-existing and --report, which only a batch takes.
 QString readBatchOptions(const DeclaredOptions &given, CombineOptions &options,
                          const QProcessEnvironment &environment) {
-    for (QLatin1StringView batchOnly : {"shard"_L1, "skip-existing"_L1, "report"_L1})
+    for (QLatin1StringView batchOnly : {"shard"_L1, "skip-existing"_L1, "report"_L1,
+                                        "pair-names"_L1})
         if (!options.batch && given.isSet(batchOnly))
             return u"--%1 is for --batch"_s.arg(batchOnly);
+    if (given.isSet("pair-names"_L1)) {
+        options.pairNames = sideNamesFrom(given.value("pair-names"_L1));
+        if (!options.pairNames)
+            return u"--pair-names takes two different endings LEFT,RIGHT (e.g. _0,_1), not '%1'"_s
+                .arg(given.value("pair-names"_L1));
+    }
     if (given.isSet("shard"_L1)) {
         const ShardChoice choice = chooseShard(given.value("shard"_L1), environment);
         if (!choice.error.isEmpty())
@@ -338,10 +345,13 @@ Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are 
                            "written whole or not at all, and never over an input"_s.arg(
                                outputExtensions()))) +
            uR"(  --batch INDIR OUTDIR
-                      every NAME_L.ext with its NAME_R.ext (case does not matter), and every
-                      NAME.mpo and NAME.jps, in INDIR is combined into OUTDIR/NAME.bmp, on every
-                      core. A pair that fails is reported and skipped, an unpaired file is
-                      reported, and inputs that would make the same NAME both fail.
+                      every pair of pictures in INDIR, and every NAME.mpo and NAME.jps, is
+                      combined into OUTDIR/NAME.bmp, on every core. A pair is NAME_L.ext with
+                      NAME_R.ext, or NAME-L/NAME-R, NAME.L/NAME.R, NAME_left/NAME_right,
+                      NAME-left/NAME-right, NAME.left/NAME.right (any case, the sides of any
+                      picture format), or as --pair-names says. A pair that fails is reported
+                      and skipped, every picture left unused is reported with why, and inputs
+                      that would make the same NAME both fail.
 )"_s;
 }
 

@@ -53,6 +53,7 @@ int runBatchCommand(const CombineOptions &options, const std::atomic<int> &stop)
                   .outputDir = options.outputDir,
                   .settings = options.settings,
                   .jpsLayout = options.layout,
+                  .pairNames = options.pairNames,
                   .shard = options.shard,
                   .skipExisting = options.skipExisting,
                   .workers = QThreadPool::globalInstance()->maxThreadCount(),

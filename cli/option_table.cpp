@@ -94,6 +94,11 @@ constexpr std::array kOptions{
                       "from auto/N or DUOPTICA_SHARD_COUNT)"_L1,
               .once = true,
               .values = autoValue},
+    OptionRow{.name = "pair-names"_L1,
+              .valueName = "L,R"_L1,
+              .help = "in a batch, also pair NAME<L>.ext with NAME<R>.ext, any case: e.g. _0,_1\n"
+                      "as MPO splitters write, or l,r for HNI_0021l.jpg and HNI_0021r.jpg"_L1,
+              .once = true},
     OptionRow{.name = "skip-existing"_L1,
               .help = "leave a pair whose output is already there (outputs are only ever\n"
                       "complete); a rerun finishes what a killed run left"_L1},

@@ -164,7 +164,7 @@ void BatchStopTest::stopsMidBatchLeavingNothingPartial() {
                 ? QStringList{"type", "left",   "right",        "output", "status",
                               "exit", "reason", "milliseconds", "pixels"}
                 : QStringList{"type",    "shard",  "pairs_in_folder", "pairs",      "combined",
-                              "skipped", "failed", "unpaired",        "unfinished", "interrupted",
+                              "skipped", "failed", "unpaired", "unpaired_files", "unfinished", "interrupted",
                               "workers", "exit",   "milliseconds"};
         QCOMPARE(keysInOrder(line), expected);
     }
