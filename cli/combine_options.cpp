@@ -155,11 +155,10 @@ QString emptyArgument(const QStringList &files, bool batch) {
     return u"the %1 argument is empty"_s.arg(name.isEmpty() ? u"file"_s : name);
 }
 
-// --shard, --skip-existing and --report, which only a batch takes.
+// --shard, --report and --pair-names, which only a batch takes, and --skip-existing.
 QString readBatchOptions(const DeclaredOptions &given, CombineOptions &options,
                          const QProcessEnvironment &environment) {
-    for (QLatin1StringView batchOnly : {"shard"_L1, "skip-existing"_L1, "report"_L1,
-                                        "pair-names"_L1})
+    for (QLatin1StringView batchOnly : {"shard"_L1, "report"_L1, "pair-names"_L1})
         if (!options.batch && given.isSet(batchOnly))
             return u"--%1 is for --batch"_s.arg(batchOnly);
     if (given.isSet("pair-names"_L1)) {
@@ -375,7 +374,8 @@ combined; the output carries no orientation.
 
 Exit status:
   0  success
-  2  wrong command line (or one INPUT that is neither an MPO nor given a --layout)
+  2  wrong command line (or one INPUT that is neither an MPO nor given a --layout,
+     or two MPOs as LEFT and RIGHT: give one of them alone)
   3  an input picture or INDIR cannot be read (or INDIR holds no pair),
      or with --align the pair cannot be aligned
   4  Pictures not equal size!

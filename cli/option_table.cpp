@@ -100,8 +100,9 @@ constexpr std::array kOptions{
                       "as MPO splitters write, or l,r for HNI_0021l.jpg and HNI_0021r.jpg"_L1,
               .once = true},
     OptionRow{.name = "skip-existing"_L1,
-              .help = "leave a pair whose output is already there (outputs are only ever\n"
-                      "complete); a rerun finishes what a killed run left"_L1},
+              .help = "leave a pair whose output (both files of --to pair) is already there\n"
+                      "(outputs are only ever complete), for one pair too; a rerun of a batch\n"
+                      "finishes what a killed run left"_L1},
     OptionRow{.name = "report"_L1,
               .valueName = "FILE"_L1,
               .help = "one JSON line for each pair as it finishes, and a summary line;\n"

@@ -237,7 +237,9 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("quality above 100", "--quality 101 l.bmp r.bmp o.jpg", "1 to 100");
     row("quality that is no number", "--quality high l.bmp r.bmp o.jpg", "high");
     row("shard for one pair", "--shard 0/2 l.bmp r.bmp o.bmp", "--shard is for --batch");
-    row("skip-existing for one pair", "--skip-existing l.bmp r.bmp o.bmp", "--skip-existing");
+    row("pair-names for one pair", "--pair-names _0,_1 l.bmp r.bmp o.bmp", "--pair-names is for");
+    row("pair-names of one ending", "--pair-names _0 --batch in out", "'_0'");
+    row("pair-names the same twice", "--pair-names l,L --batch in out", "two different");
     row("report for one pair", "--report r.jsonl l.bmp r.bmp o.bmp", "--report");
     row("shard past the count", "--shard 4/4 --batch in out", "4/4");
     row("two shards", "--shard 0/2 --shard 1/2 --batch in out", "--shard");

@@ -303,6 +303,8 @@ private slots:
     void batchRefusesABadShardNamingTheVariable_data();
     void batchRefusesABadShardNamingTheVariable();
     void killedBatchIsFinishedByARerunWithSkipExisting();
+    void skipExistingLeavesOnePairsOutput_data();
+    void skipExistingLeavesOnePairsOutput();
     void removesOnlyItsOwnPairsLeftoverTemporaries_data();
     void removesOnlyItsOwnPairsLeftoverTemporaries();
     void reportCountsMatchTheExitStatus_data();
@@ -520,6 +522,9 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("one picture that is no MPO, given no layout")
         << QStringList{"left.bmp", "right.bmp"} << ExitCode::Usage
         << QStringList{"left.bmp", "--layout", "--help"};
+    QTest::newRow("two MPOs as LEFT and RIGHT")
+        << QStringList{"stereo.mpo", "uneven.mpo", "out.jpg"} << ExitCode::Usage
+        << QStringList{"stereo.mpo and", "uneven.mpo", "give one of them alone"};
     QTest::newRow("MPO of one image")
         << QStringList{"one.mpo", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"one.mpo", "only one image"};
@@ -1467,6 +1472,39 @@ void CombineToolTest::killedBatchIsFinishedByARerunWithSkipExisting() {
         const QImage picture(out.filePath(output));
         QCOMPARE(picture.size(), QSize(4000, 3000));
         QCOMPARE(picture.pixel(3999, 2999), 0xFF406080u);
+    }
+}
+
+void CombineToolTest::skipExistingLeavesOnePairsOutput_data() {
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QStringList>("existing"); // before the run, each holding "earlier"
+    QTest::addColumn<bool>("written");
+    QTest::newRow("an anaglyph") << "anaglyph" << QStringList{"out.png"} << false;
+    QTest::newRow("both files of a pair") << "pair" << QStringList{"out_L.png", "out_R.png"}
+                                          << false;
+    QTest::newRow("one file of a pair: both written") << "pair" << QStringList{"out_L.png"}
+                                                      << true;
+}
+
+void CombineToolTest::skipExistingLeavesOnePairsOutput() {
+    QFETCH(QString, to);
+    QFETCH(QStringList, existing);
+    QFETCH(bool, written);
+    QVERIFY(randomPicture({20, 10}, 1).save(path("l.bmp")));
+    QVERIFY(randomPicture({20, 10}, 2).save(path("r.bmp")));
+    for (const QString &name : existing)
+        QVERIFY(fixtures::writeFile(path(name), "earlier"));
+
+    const ProgramRun run =
+        runTool({"--skip-existing", "--to", to, path("l.bmp"), path("r.bmp"), path("out.png")});
+
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = QString::fromLocal8Bit(run.err).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), written ? 0 : 1);
+    for (const QString &name : existing) {
+        QCOMPARE(fixtures::readFile(path(name)) == "earlier", !written);
+        if (!written)
+            QVERIFY2(lines.front().contains(path(name)), qPrintable(lines.front()));
     }
 }
 
