@@ -15,7 +15,8 @@ struct BatchRequest {
     QString outputDir;
     PairSettings settings = {};                      // for every pair
     StereoLayout jpsLayout = StereoLayout::FromFile; // how .jps files are read; FromFile: Cross
-    std::optional<SideNames> pairNames = std::nullopt; // --pair-names, besides the common namings
+    // --pair-names, besides the common namings.
+    std::optional<SideNames> pairNames = std::nullopt;
     BatchShard shard = {};
     bool skipExisting = false; // leave a pair whose output is already there
     int workers = 1;           // pairs run at once
@@ -35,7 +36,8 @@ struct BatchSummary {
     int skipped = 0;
     int failed = 0;
     int unpaired = 0;
-    QList<UnpairedFile> unpairedFiles; // each by its path, with why
+    // Each picture no pair used, by its path, with why.
+    QList<UnpairedFile> unpairedFiles;
     int unfinished = 0; // stopped by a signal, or never started because of one
     int pairsInFolder = 0;
     int workers = 1;

@@ -64,6 +64,7 @@ bool writesJpegImages(StereoOutput to) {
 // --max-megapixels, --match-colors and --to. Their numbers are already checked.
 QString readPlainOptions(const DeclaredOptions &given, CombineOptions &options) {
     PairSettings &settings = options.settings;
+    settings.mode = kDefaultMode;
     if (given.isSet("mode"_L1) && !modeNamed(given.value("mode"_L1), settings.mode))
         return u"unknown mode '%1' (see --help for the list)"_s.arg(given.value("mode"_L1));
     if (given.isSet("layout"_L1)) {
@@ -193,9 +194,10 @@ QString batchPictureFormats() {
 QString readBatchFormat(const DeclaredOptions &given, PairSettings &settings) {
     const QString name = given.value("format"_L1);
     if (settings.to == StereoOutput::Wiggle) {
-        const std::optional<FileFormat> animation = animationNamed(name);
+        const std::optional<FileFormat> animation =
+            given.isSet("format"_L1) ? animationNamed(name) : FileFormat::Gif;
         if (!animation)
-            return u"--to wiggle in a batch takes --format gif or webp"_s;
+            return u"--to wiggle in a batch takes --format gif (the default) or webp"_s;
         settings.format = *animation;
         return {};
     }

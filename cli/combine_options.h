@@ -30,7 +30,8 @@ struct CombineOptions {
     // A batch as one task of a cluster scheduler's job.
     BatchShard shard;
     bool skipExisting = false;
-    std::optional<SideNames> pairNames; // --pair-names, besides the common namings
+    // --pair-names, besides the common namings.
+    std::optional<SideNames> pairNames;
     QString reportFile; // empty: no report
     int jobs = 0;       // --jobs: threads at once; 0: the CPUs available
 };

@@ -61,7 +61,8 @@ QList<NamedValue> autoValue() {
 constexpr std::array kOptions{
     OptionRow{.name = "mode"_L1,
               .valueName = "MODE"_L1,
-              .help = "one of the modes above; normal is the default"_L1,
+              .help = "one of the modes above; dubois-red-cyan is the default, normal gives\n"
+                      "the window's average"_L1,
               .once = true,
               .values = modeValues},
     OptionRow{.name = "layout"_L1,

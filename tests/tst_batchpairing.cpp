@@ -42,25 +42,24 @@ void BatchPairingTest::pairsLeftWithRight_data() {
         << QStringList{"my_trip_L=my_trip_L_L.bmp+my_trip_L_R.bmp"} << QStringList{};
     QTest::newRow("one pair under each common naming, one name each")
         << QString()
-        << QStringList{"a_L.jpg",    "a_R.jpg",     "b_l.png",      "b_r.png",     "I_L.jpg",
-                       "i_r.jpg",    "j_L.JPG",     "j_R.jpeg",     "k-L.jpg",     "k-R.jpg",
-                       "m.l.jpg",    "m.R.png",     "n_left.jpg",   "n_right.jpg", "o-LEFT.bmp",
+        << QStringList{"a_L.jpg",     "a_R.jpg",    "b_l.png",     "b_r.png",     "I_L.jpg",
+                       "i_r.jpg",     "j_L.JPG",    "j_R.jpeg",    "k-L.jpg",     "k-R.jpg",
+                       "m.l.jpg",     "m.R.png",    "n_left.jpg",  "n_right.jpg", "o-LEFT.bmp",
                        "o-Right.gif", "p.left.tif", "p.right.webp"}
-        << QStringList{"a=a_L.jpg+a_R.jpg",       "b=b_l.png+b_r.png",
-                       "I=I_L.jpg+i_r.jpg",       "j=j_L.JPG+j_R.jpeg",
-                       "k=k-L.jpg+k-R.jpg",       "m=m.l.jpg+m.R.png",
+        << QStringList{"a=a_L.jpg+a_R.jpg",        "b=b_l.png+b_r.png",
+                       "I=I_L.jpg+i_r.jpg",        "j=j_L.JPG+j_R.jpeg",
+                       "k=k-L.jpg+k-R.jpg",        "m=m.l.jpg+m.R.png",
                        "n=n_left.jpg+n_right.jpg", "o=o-LEFT.bmp+o-Right.gif",
                        "p=p.left.tif+p.right.webp"}
         << QStringList{};
     QTest::newRow("every unused picture is told why; other files take no part")
-        << QString()
-        << QStringList{"a_L.bmp", "a_R.bmp",  "b_L.bmp",   "c_R.jpg", "q_0.jpg",    "q_1.jpg",
-                       "a.bmp",   "a_LR.bmp", "_L.bmp",    "aleft.png", "notes.txt", "a_L.psd",
-                       "a_L.bmp.txt"}
+        << QString() << QStringList{"a_L.bmp",   "a_R.bmp", "b_L.bmp",    "c_R.jpg", "q_0.jpg",
+                                    "q_1.jpg",   "a.bmp",   "a_LR.bmp",   "_L.bmp",  "aleft.png",
+                                    "notes.txt", "a_L.psd", "a_L.bmp.txt"}
         << QStringList{"a=a_L.bmp+a_R.bmp"}
-        << QStringList{"_L.bmp" + unnamed, "a.bmp" + unnamed, "a_LR.bmp" + unnamed,
+        << QStringList{"_L.bmp" + unnamed,    "a.bmp" + unnamed,   "a_LR.bmp" + unnamed,
                        "aleft.png" + unnamed, "b_L.bmp" + missing, "c_R.jpg" + missing,
-                       "q_0.jpg" + unnamed, "q_1.jpg" + unnamed};
+                       "q_0.jpg" + unnamed,   "q_1.jpg" + unnamed};
     QTest::newRow("the two sides of a pair share its naming")
         << QString() << QStringList{"a_L.jpg", "a-R.jpg", "b.left.png", "b_right.png"}
         << QStringList{}
@@ -84,8 +83,7 @@ void BatchPairingTest::pairsLeftWithRight_data() {
     QTest::newRow("--pair-names naming a common naming pairs once")
         << "_l,_r" << QStringList{"a_L.bmp", "a_R.bmp"} << QStringList{"a=a_L.bmp+a_R.bmp"}
         << QStringList{};
-    QTest::newRow("empty folder") << QString() << QStringList{} << QStringList{}
-                                  << QStringList{};
+    QTest::newRow("empty folder") << QString() << QStringList{} << QStringList{} << QStringList{};
     QTest::newRow("mpo and jps files are inputs of their own, sorted in")
         << QString() << QStringList{"c.jps", "a.MPO", "b_L.bmp", "b_R.bmp", "x_L.mpo"}
         << QStringList{"a=a.MPO", "b=b_L.bmp+b_R.bmp", "c=c.jps", "x_L=x_L.mpo"} << QStringList{};

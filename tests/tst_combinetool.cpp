@@ -276,6 +276,8 @@ private slots:
     void combinesEveryPixelByTheRule_data();
     void combinesEveryPixelByTheRule();
     void showsTransparentPartsAsTheWindowDoes();
+    void writesAStereoOutputByDefault_data();
+    void writesAStereoOutputByDefault();
     void combinesUncompressedBmpsAsFromAnyOtherFormat_data();
     void combinesUncompressedBmpsAsFromAnyOtherFormat();
     void reportsEachFailureInOneLine_data();
@@ -332,7 +334,7 @@ void CombineToolTest::combinesEveryPixelByTheRule_data() {
     QTest::addColumn<QString>("mode");
     QTest::addColumn<CombineMode>("rule");
     QTest::addColumn<QString>("output");
-    QTest::newRow("default mode to bmp") << QString() << CombineMode::Normal << "out.bmp";
+    QTest::newRow("normal to bmp") << "normal" << CombineMode::Normal << "out.bmp";
     QTest::newRow("normal to png") << "normal" << CombineMode::Normal << "out.png";
     QTest::newRow("red-blue to bmp") << "red-blue" << CombineMode::RedBlue << "out.bmp";
     QTest::newRow("red-green to png") << "red-green" << CombineMode::RedGreen << "out.PNG";
@@ -360,6 +362,50 @@ void CombineToolTest::combinesEveryPixelByTheRule() {
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files).size(), 3); // no temporary file left
 }
 
+// Without --mode and --to: a Dubois red-cyan anaglyph; a batch's --to wiggle writes GIFs.
+// The arguments name files in the test's folder ("in" holding the pair a_L.bmp, a_R.png);
+// expected: the output's bytes are those of the reference command line's, if one is given.
+void CombineToolTest::writesAStereoOutputByDefault_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QStringList>("reference");
+    QTest::newRow("one pair") << QStringList{"in/a_L.bmp", "in/a_R.png", "out.png"} << "out.png"
+                              << QStringList{"--mode", "dubois-red-cyan", "in/a_L.bmp",
+                                             "in/a_R.png", "ref.png"};
+    QTest::newRow("a batch") << QStringList{"--batch", "in", "out"} << "out/a.bmp"
+                             << QStringList{"--mode", "dubois-red-cyan", "--batch", "in", "ref"};
+    QTest::newRow("a batch's wiggle")
+        << QStringList{"--to", "wiggle", "--batch", "in", "out"} << "out/a.gif" << QStringList{};
+}
+
+void CombineToolTest::writesAStereoOutputByDefault() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, output);
+    QFETCH(QStringList, reference);
+    makePairs({"a"}, {24, 16});
+    const auto inFolder = [this](QStringList arguments) {
+        for (QString &argument : arguments)
+            if (argument.startsWith(u"in") || argument.startsWith(u"out") ||
+                argument.startsWith(u"ref"))
+                argument = path(argument);
+        return arguments;
+    };
+
+    const ProgramRun run = runTool(inFolder(arguments));
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    const QByteArray bytes = fixtures::readFile(path(output));
+    QVERIFY(!bytes.isEmpty());
+    if (reference.isEmpty()) {
+        QCOMPARE(QImageReader(path(output)).format(), QByteArray("gif"));
+        return;
+    }
+    QCOMPARE(runTool(inFolder(reference)).exitCode, 0);
+    QCOMPARE(bytes, fixtures::readFile(path(
+                        QString(output).replace(QStringLiteral("out"), QStringLiteral("ref")))));
+}
+
 void CombineToolTest::showsTransparentPartsAsTheWindowDoes() {
     // Transparent pixels show the surfaces' background colour 0x404040 in the window.
     QImage left(4, 1, QImage::Format_ARGB32);
@@ -372,7 +418,8 @@ void CombineToolTest::showsTransparentPartsAsTheWindowDoes() {
     QVERIFY(left.save(path("left.png")));
     QVERIFY(right.save(path("right.bmp")));
 
-    const ProgramRun run = runTool({path("left.png"), path("right.bmp"), path("out.bmp")});
+    const ProgramRun run =
+        runTool({"--mode", "normal", path("left.png"), path("right.bmp"), path("out.bmp")});
 
     QCOMPARE(run.exitCode, 0);
     const QImage output(path("out.bmp"));
@@ -1350,8 +1397,9 @@ void CombineToolTest::shardsTogetherWriteEveryPairOnce() {
         auto &run = runs.emplace_back(std::make_unique<QProcess>());
         run->setProcessEnvironment(environment);
         run->start(QStringLiteral(DUOPTICA_COMBINE),
-                   {"--shard", shardValue, "--report", path(QStringLiteral("report%1").arg(shard)),
-                    "--batch", path("in"), path("out")});
+                   {"--mode", "normal", "--shard", shardValue, "--report",
+                    path(QStringLiteral("report%1").arg(shard)), "--batch", path("in"),
+                    path("out")});
     }
 
     QStringList written;
@@ -1426,8 +1474,8 @@ void CombineToolTest::killedBatchIsFinishedByARerunWithSkipExisting() {
     large = QImage();
     const QStringList outputs{"a.bmp", "b.bmp", "c.bmp", "d.bmp",
                               "e.bmp", "f.bmp", "y.bmp", "z.bmp"};
-    const QStringList arguments{"--skip-existing", "--report", path("report"),
-                                "--batch",         path("in"), path("out")};
+    const QStringList arguments{"--mode",       "normal",  "--skip-existing", "--report",
+                                path("report"), "--batch", path("in"),        path("out")};
 
     QProcess killed;
     killed.start(QStringLiteral(DUOPTICA_COMBINE), arguments);
@@ -1480,10 +1528,9 @@ void CombineToolTest::skipExistingLeavesOnePairsOutput_data() {
     QTest::addColumn<QStringList>("existing"); // before the run, each holding "earlier"
     QTest::addColumn<bool>("written");
     QTest::newRow("an anaglyph") << "anaglyph" << QStringList{"out.png"} << false;
-    QTest::newRow("both files of a pair") << "pair" << QStringList{"out_L.png", "out_R.png"}
-                                          << false;
-    QTest::newRow("one file of a pair: both written") << "pair" << QStringList{"out_L.png"}
-                                                      << true;
+    QTest::newRow("both files of a pair")
+        << "pair" << QStringList{"out_L.png", "out_R.png"} << false;
+    QTest::newRow("one file of a pair: both written") << "pair" << QStringList{"out_L.png"} << true;
 }
 
 void CombineToolTest::skipExistingLeavesOnePairsOutput() {
@@ -1539,7 +1586,8 @@ void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries() {
                              QFileDevice::FileModificationTime));
     file.close();
 
-    const QStringList to = pairOfFiles ? QStringList{"--to", "pair"} : QStringList();
+    const QStringList to =
+        pairOfFiles ? QStringList{"--to", "pair"} : QStringList{"--mode", "normal"};
     const ProgramRun run = runTool(
         to + QStringList{"--shard", "0/2", "--skip-existing", "--batch", path("in"), path("out")});
 
@@ -1709,7 +1757,7 @@ void CombineToolTest::roundsSixteenBitChannelsToEight() {
     const QString left = fixtures::makeFile(dir_->path(), "left.tif", tiff);
     const QString right = fixtures::makeFile(dir_->path(), "right.tif", tiff);
 
-    const ProgramRun run = runTool({left, right, path("out.png")});
+    const ProgramRun run = runTool({"--mode", "normal", left, right, path("out.png")});
 
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(QImage(path("out.png")).pixel(3, 1), qRgb(2, 1, 63));
@@ -1724,7 +1772,8 @@ void CombineToolTest::readsPicturesLargerThanQtAllowsByDefault() {
     QVERIFY(picture.save(path("right.png")));
     picture = QImage();
 
-    const ProgramRun run = runTool({path("left.png"), path("right.png"), path("out.bmp")});
+    const ProgramRun run =
+        runTool({"--mode", "normal", path("left.png"), path("right.png"), path("out.bmp")});
 
     QCOMPARE(run.exitCode, 0);
     QImageReader::setAllocationLimit(0);
