@@ -284,10 +284,36 @@ QString readOnePair(const DeclaredOptions &given, CombineOptions &options) {
     return readOutputFormat(given, options);
 }
 
+// --fit WxH, for the outputs that are one picture of the eyes.
+QString readFit(const DeclaredOptions &given, PairSettings &settings) {
+    if (!given.isSet("fit"_L1))
+        return {};
+    const QString fit = given.value("fit"_L1);
+    const QStringList sides = fit.toLower().split(u'x');
+    bool isWidth = false, isHeight = false;
+    const QSize frame =
+        sides.size() == 2 ? QSize(sides[0].toInt(&isWidth), sides[1].toInt(&isHeight)) : QSize();
+    if (!isWidth || !isHeight || frame.width() < 1 || frame.height() < 1 ||
+        frame.width() > kLargestSide || frame.height() > kLargestSide)
+        return u"--fit takes WIDTHxHEIGHT, in pixels from 1 to %1, not '%2'"_s.arg(kLargestSide)
+            .arg(fit);
+    if (qint64(frame.width()) * frame.height() > settings.maxPixels)
+        return u"--fit %1 is more than %2 megapixels"_s.arg(fit).arg(settings.maxPixels /
+                                                                     1'000'000);
+    if (settings.to == StereoOutput::Mpo || settings.to == StereoOutput::Jps ||
+        settings.to == StereoOutput::Pair || settings.to == StereoOutput::Wiggle)
+        return u"--fit makes one frame of the anaglyph or the packed eyes: not for --to mpo, jps, "
+               "pair or wiggle"_s;
+    settings.fit = frame;
+    return {};
+}
+
 // The rules between the stereo output and the options that only some outputs take.
 QString checkOutputOptions(const DeclaredOptions &given, PairSettings &settings) {
     if (given.isSet("mode"_L1) && settings.to != StereoOutput::Anaglyph)
         return u"--mode goes with --to anaglyph"_s;
+    if (const QString error = readFit(given, settings); !error.isEmpty())
+        return error;
     if (given.isSet("wiggle-ms"_L1)) {
         if (settings.to != StereoOutput::Wiggle)
             return u"--wiggle-ms goes with --to wiggle"_s;

@@ -145,6 +145,12 @@ constexpr std::array kOptions{
               .help = "size each eye so that its longer side is at most N; never enlarges"_L1,
               .range = NumberRange{1, kLargestSide, "a whole number of pixels"_L1},
               .once = true},
+    OptionRow{.name = "fit"_L1,
+              .valueName = "WxH"_L1,
+              .help = "a frame of exactly W x H for a 3D TV or projector (1920x1080, 3840x2160):\n"
+                      "the anaglyph or the packed eyes scaled to fit, the aspect kept, and\n"
+                      "centred on black; not for --to mpo, jps, pair or wiggle"_L1,
+              .once = true},
     OptionRow{.name = "to"_L1,
               .valueName = "FORMAT"_L1,
               .help = "what to write (anaglyph, the default, combines by --mode):"_L1,

@@ -272,6 +272,11 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("wiggle into a jpeg", "--to wiggle l.bmp r.bmp o.jpg", ".gif or .webp");
     row("wiggle batch to a jpeg", "--to wiggle --format jpg --batch in out",
         "gif (the default) or webp");
+    row("fit of one side", "--fit 1920 l.bmp r.bmp o.png", "'1920'");
+    row("fit past the largest side", "--fit 30001x10 l.bmp r.bmp o.png", "30001x10");
+    row("fit of more megapixels than allowed", "--fit 20000x20000 l.bmp r.bmp o.png", "100 mega");
+    row("fit with an mpo", "--to mpo --fit 1920x1080 l.bmp r.bmp o.mpo", "not for --to mpo");
+    row("fit with a wiggle", "--fit 640x480 --to wiggle --batch in out", "wiggle");
     row("wiggle-ms without wiggle", "--wiggle-ms 100 l.bmp r.bmp o.png", "--to wiggle");
     row("wiggle-ms too short", "--to wiggle --wiggle-ms 5 l.bmp r.bmp o.gif", "20 to 10000");
     row("empty report name", "--report '' --batch in out", "--report");
