@@ -356,8 +356,9 @@ QString usageAndInputs() {
    or: duoptica-combine [OPTIONS] [--align ...] INPUT OUTPUT
    or: duoptica-combine [OPTIONS] [--format FORMAT] [--shard K/N|auto[/N]] --batch INDIR OUTDIR
 
-Combines the left and the right eye of a stereo picture, pixel by pixel and at full size; the
-normal, red-blue and red-green modes combine exactly as the Duoptica window does.
+Combines the left and the right eye of a stereo picture, pixel by pixel and at full size: by
+default into a Dubois red-cyan anaglyph; the normal, red-blue and red-green modes combine exactly
+as the Duoptica window does.
 
 Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are rounded to 8):
   LEFT RIGHT          two pictures of the same size, one for each eye
@@ -373,7 +374,8 @@ Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are 
                                outputExtensions()))) +
            uR"(  --batch INDIR OUTDIR
                       every pair of pictures in INDIR, and every NAME.mpo and NAME.jps, is
-                      combined into OUTDIR/NAME.bmp, on every core. A pair is NAME_L.ext with
+                      combined into OUTDIR/NAME.bmp (or as --format and --to say), on every
+                      core. A pair is NAME_L.ext with
                       NAME_R.ext, or NAME-L/NAME-R, NAME.L/NAME.R, NAME_left/NAME_right,
                       NAME-left/NAME-right, NAME.left/NAME.right (any case, the sides of any
                       picture format), or as --pair-names says. A pair that fails is reported
