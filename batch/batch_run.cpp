@@ -178,6 +178,18 @@ void runJob(RunState &state, const PairJob &job) {
         report.progress(state.done, summary.pairs);
 }
 
+// With OUTDIR the same folder as INDIR, the outputs of an earlier run are no unused pictures.
+void leaveOutOwnOutputs(FolderPairing &pairing, const BatchRequest &request) {
+    const QString inputDir = QFileInfo(request.inputDir).canonicalFilePath();
+    if (inputDir.isEmpty() || inputDir != QFileInfo(request.outputDir).canonicalFilePath())
+        return;
+    QSet<QString> outputs;
+    for (const PicturePair &pair : std::as_const(pairing.pairs))
+        outputs << (pair.name + u'.' + batchExtension(request.settings)).toLower();
+    pairing.unpaired.removeIf(
+        [&](const UnpairedFile &file) { return outputs.contains(file.fileName.toLower()); });
+}
+
 // The folder's unpaired files, refused entries and clashing names, each in one line.
 void reportFolderProblems(const QDir &inputDir, const FolderPairing &pairing,
                           const BatchReport &report, BatchSummary &summary) {
@@ -277,7 +289,8 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         return summary;
     }
     const auto [files, irregularEntries] = folderEntries(inputDir);
-    const FolderPairing pairing = pairPictureFiles(files, irregularEntries, request.pairNames);
+    FolderPairing pairing = pairPictureFiles(files, irregularEntries, request.pairNames);
+    leaveOutOwnOutputs(pairing, request);
     // Unpaired files and clashing names are reported by shard 0 alone, so that the shards of one
     // batch report each once.
     if (request.shard.index == 0)

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
@@ -284,6 +285,8 @@ private slots:
     void reportsEachFailureInOneLine();
     void batchSkipsBadPairsAndReportsUnpairedFiles_data();
     void batchSkipsBadPairsAndReportsUnpairedFiles();
+    void batchPairsEveryNamingAndNamesWhatItLeft_data();
+    void batchPairsEveryNamingAndNamesWhatItLeft();
     void batchWritingNoPairExitsWithItsFailuresStatus_data();
     void batchWritingNoPairExitsWithItsFailuresStatus();
     void batchRefusesWhatItCannotStart_data();
@@ -795,6 +798,65 @@ void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles() {
         QCOMPARE(errors, QString());
         QCOMPARE(summary, QStringLiteral("3 of 3 pairs combined"));
     }
+}
+
+// A folder of one pair under each naming, a lone picture and a pair named _0/_1: each pair
+// written once, each picture left named on stderr and in the report's summary.
+void CombineToolTest::batchPairsEveryNamingAndNamesWhatItLeft_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("outputDir");
+    QTest::addColumn<QStringList>("left"); // the pictures no pair used
+    const QStringList everyNaming{"a", "b", "c", "d", "e", "f", "g", "h", "I"};
+    QTest::newRow("the common namings")
+        << QStringList() << "out" << QStringList{"q_0.jpg", "q_1.jpg", "solo.png"};
+    QTest::newRow("--pair-names _0,_1")
+        << QStringList{"--pair-names", "_0,_1"} << "out" << QStringList{"solo.png"};
+    // The rerun finds the first run's outputs beside the pairs: they are no unused pictures.
+    QTest::newRow("rerun into the input folder")
+        << QStringList{"--skip-existing"} << "in" << QStringList{"q_0.jpg", "q_1.jpg", "solo.png"};
+}
+
+void CombineToolTest::batchPairsEveryNamingAndNamesWhatItLeft() {
+    QFETCH(QStringList, options);
+    QFETCH(QString, outputDir);
+    QFETCH(QStringList, left);
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("in")));
+    const QStringList files{"a_L.jpg",    "a_R.jpg",     "b_l.png",    "b_r.png",     "c-L.jpg",
+                            "c-R.JPG",    "d.L.jpeg",    "d.R.bmp",    "e_left.png",  "e_right.png",
+                            "f-left.jpg", "f-RIGHT.jpg", "g.left.png", "g.right.tif", "h_L.JPG",
+                            "h_R.jpeg",   "I_L.png",     "i_r.png",    "q_0.jpg",     "q_1.jpg",
+                            "solo.png"};
+    for (int i = 0; i < files.size(); ++i)
+        QVERIFY(randomPicture({16, 12}, i).save(path("in/" + files[i])));
+    const QStringList batch{"--report", path("report"), "--batch", path("in"), path(outputDir)};
+    if (outputDir == u"in")
+        QCOMPARE(runTool(batch.mid(2)).exitCode, 0);
+
+    const ProgramRun run = runTool(options + batch);
+
+    QCOMPARE(run.exitCode, 0);
+    QStringList expected{"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp",
+                         "f.bmp", "g.bmp", "h.bmp", "I.bmp"};
+    if (left.size() == 1)
+        expected << "q.bmp";
+    QStringList written = QDir(path(outputDir)).entryList({"*.bmp"}, QDir::Files);
+    written.removeAll(QStringLiteral("d.R.bmp")); // an input
+    QCOMPARE(written, expected);
+    const QStringList lines = QString::fromLocal8Bit(run.err).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), left.size());
+    const BatchReportLines report = readReport(path("report"));
+    QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
+    const QJsonArray told = report.summary.value(u"unpaired_files").toArray();
+    QCOMPARE(told.size(), left.size());
+    QCOMPARE(report.summary.value(u"unpaired").toInt(), left.size());
+    for (int i = 0; i < left.size(); ++i) {
+        QVERIFY2(lines[i].contains(path("in/" + left[i]) + QStringLiteral(": unpaired: ")),
+                 qPrintable(lines[i]));
+        QCOMPARE(told[i].toObject().value(u"file").toString(), path("in/" + left[i]));
+        QVERIFY(!told[i].toObject().value(u"reason").toString().isEmpty());
+    }
+    QVERIFY2(run.out.contains(QString::number(left.size()).toLatin1() + " file"),
+             run.out.constData());
 }
 
 void CombineToolTest::batchWritingNoPairExitsWithItsFailuresStatus_data() {
