@@ -112,18 +112,33 @@ FolderPairing pairPictureFiles(const QStringList &fileNames,
         }
     }
 
-    // How many namings would pair each file: more than one, and it is not guessed.
+    // Where two namings pair the same two files (a_L and a_R by _L/_R and by --pair-names L,R),
+    // the one with the longer endings names the pair, keeping its separator out of NAME.
+    using Key = std::pair<int, QString>;
+    QHash<std::pair<QString, QString>, Key> namedBy;
+    for (auto it = byName.cbegin(); it != byName.cend(); ++it) {
+        if (!it->complete())
+            continue;
+        const std::pair files{it->left.front(), it->right.front()};
+        const auto known = namedBy.constFind(files);
+        if (known == namedBy.cend() ||
+            namings[it->naming].left.size() > namings[known->first].left.size())
+            namedBy[files] = it.key();
+    }
+    const auto pairsItsFiles = [&](const Key &key) {
+        const Sides &sides = byName[key];
+        return sides.complete() && namedBy.value({sides.left.front(), sides.right.front()}) == key;
+    };
+    // How many partners each file could have: more than one, and none is guessed.
     QHash<QString, int> pairings;
-    for (const Sides &sides : std::as_const(byName))
-        if (sides.complete())
-            for (const QString &file : {sides.left.front(), sides.right.front()})
-                ++pairings[file];
+    for (const Key &key : std::as_const(namedBy))
+        for (const QString &file : {byName[key].left.front(), byName[key].right.front()})
+            ++pairings[file];
 
     FolderPairing pairing;
     QHash<QString, QString> reasons;
-    for (const Sides &sides : std::as_const(byName)) {
-        if (!sides.complete())
-            continue;
+    for (const Key &key : namedBy.values()) {
+        const Sides &sides = byName[key];
         const QString &left = sides.left.front();
         const QString &right = sides.right.front();
         if (pairings[left] == 1 && pairings[right] == 1) {
@@ -136,19 +151,20 @@ FolderPairing pairPictureFiles(const QStringList &fileNames,
     for (const QString &file : std::as_const(pictures)) {
         if (reasons.contains(file))
             continue;
-        const QList<std::pair<int, QString>> groups = groupsOf.value(file);
+        const QList<Key> groups = groupsOf.value(file);
         QStringList couldPair;
         const Sides *crowded = nullptr;
-        for (const auto &key : groups) {
+        for (const Key &key : groups) {
             const Sides &sides = byName[key];
-            if (sides.complete())
+            if (pairsItsFiles(key))
                 couldPair << namingText(namings[sides.naming]);
             else if (sides.left.size() > 1 || sides.right.size() > 1)
                 crowded = &sides;
         }
         QString reason;
         if (couldPair.size() > 1)
-            reason = QStringLiteral("two namings could pair it (%1); none is guessed")
+            reason = QStringLiteral("two namings could pair it with different pictures (%1); "
+                                    "none is guessed")
                          .arg(couldPair.join(QStringLiteral(" and ")));
         else if (couldPair.size() == 1)
             reason = QStringLiteral("its partner could be paired by another naming too");

@@ -50,7 +50,8 @@ struct FolderPairing {
 // fileNames are names within one folder. A picture file (bmp, jpg, jpeg, gif, png, tif, tiff,
 // webp, any case) pairs with the one whose name differs only in its side's ending, by one of
 // the common namings or pairNames; the two may have different extensions. A file that two
-// namings could pair is reported, never guessed. NAME.mpo and NAME.jps files are inputs of
+// namings would pair with different partners is reported, never guessed; two namings that make
+// the same pair name it by the longer endings. NAME.mpo and NAME.jps files are inputs of
 // their own. Files of other extensions take no part.
 FolderPairing pairPictureFiles(const QStringList &fileNames,
                                const QList<UnpairedFile> &irregularEntries = {},

@@ -74,12 +74,16 @@ void BatchPairingTest::pairsLeftWithRight_data() {
         << "_0,_1" << QStringList{"q_0.jpg", "Q_1.JPG", "r_L.jpg", "r_R.jpg", "s_0.jpg"}
         << QStringList{"q=q_0.jpg+Q_1.JPG", "r=r_L.jpg+r_R.jpg"}
         << QStringList{"s_0.jpg" + missing};
-    QTest::newRow("--pair-names l,r, a name two namings could pair is not guessed")
+    QTest::newRow("--pair-names l,r; a pair both namings make is named by the common one")
         << "l,r" << QStringList{"HNI_0021l.jpg", "HNI_0021r.jpg", "x_l.jpg", "x_r.jpg", "yl.jpg"}
-        << QStringList{"HNI_0021=HNI_0021l.jpg+HNI_0021r.jpg"}
-        << QStringList{"x_l.jpg: two namings could pair it (_L/_R and l/r); none is guessed",
-                       "x_r.jpg: two namings could pair it (_L/_R and l/r); none is guessed",
-                       "yl.jpg" + missing};
+        << QStringList{"HNI_0021=HNI_0021l.jpg+HNI_0021r.jpg", "x=x_l.jpg+x_r.jpg"}
+        << QStringList{"yl.jpg" + missing};
+    QTest::newRow("a picture two namings pair with different partners is not guessed")
+        << "L,_R" << QStringList{"xL.jpg", "x_L.jpg", "x_R.jpg"} << QStringList{}
+        << QStringList{"x_L.jpg: its partner could be paired by another naming too",
+                       "x_R.jpg: two namings could pair it with different pictures (_L/_R and "
+                       "L/_R); none is guessed",
+                       "xL.jpg: its partner could be paired by another naming too"};
     QTest::newRow("--pair-names naming a common naming pairs once")
         << "_l,_r" << QStringList{"a_L.bmp", "a_R.bmp"} << QStringList{"a=a_L.bmp+a_R.bmp"}
         << QStringList{};
