@@ -82,8 +82,9 @@ FolderPairing pairPictureFiles(const QStringList &fileNames,
 
     // Keyed by the naming and the lower-case NAME, so that a pair matches whatever the case of
     // its parts, and sorted by it.
-    QMap<std::pair<int, QString>, Sides> byName;
-    QHash<QString, QList<std::pair<int, QString>>> groupsOf; // each picture file's
+    using Key = std::pair<int, QString>;
+    QMap<Key, Sides> byName;
+    QHash<QString, QList<Key>> groupsOf; // each picture file's
     QStringList pictures;
     QList<PicturePair> stereoInputs;
     for (const QString &fileName : fileNames) {
@@ -101,7 +102,7 @@ FolderPairing pairPictureFiles(const QStringList &fileNames,
                 const QString &ending = left ? namings[naming].left : namings[naming].right;
                 if (stem.size() <= ending.size() || !stem.endsWith(ending, Qt::CaseInsensitive))
                     continue;
-                const std::pair key{naming, stem.chopped(ending.size()).toLower()};
+                const Key key{naming, stem.chopped(ending.size()).toLower()};
                 Sides &sides = byName[key];
                 sides.naming = naming;
                 if (sides.name.isEmpty())
@@ -114,7 +115,6 @@ FolderPairing pairPictureFiles(const QStringList &fileNames,
 
     // Where two namings pair the same two files (a_L and a_R by _L/_R and by --pair-names L,R),
     // the one with the longer endings names the pair, keeping its separator out of NAME.
-    using Key = std::pair<int, QString>;
     QHash<std::pair<QString, QString>, Key> namedBy;
     for (auto it = byName.cbegin(); it != byName.cend(); ++it) {
         if (!it->complete())
