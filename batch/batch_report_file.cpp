@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 namespace duoptica {
 
@@ -21,6 +22,14 @@ QString statusName(PairStatus status) {
         break;
     }
     return QStringLiteral("failed");
+}
+
+// [{"file": PATH, "reason": WHY}, ...]
+QJsonArray unpairedFiles(const BatchSummary &summary) {
+    QJsonArray files;
+    for (const UnpairedFile &file : summary.unpairedFiles)
+        files.append(QJsonObject{{u"file"_s, file.fileName}, {u"reason"_s, file.reason}});
+    return files;
 }
 
 } // namespace
@@ -64,6 +73,7 @@ void BatchReportFile::writeSummary(const BatchSummary &summary, int exitStatus,
         {"skipped"_L1, summary.skipped},
         {"failed"_L1, summary.failed},
         {"unpaired"_L1, summary.unpaired},
+        {"unpaired_files"_L1, unpairedFiles(summary)},
         {"unfinished"_L1, summary.unfinished},
         {"interrupted"_L1, summary.stopSignal != 0},
         {"workers"_L1, summary.workers},

@@ -178,16 +178,33 @@ void runJob(RunState &state, const PairJob &job) {
         report.progress(state.done, summary.pairs);
 }
 
+// With OUTDIR the same folder as INDIR, the outputs of an earlier run are no unused pictures.
+void leaveOutOwnOutputs(FolderPairing &pairing, const BatchRequest &request) {
+    const QString inputDir = QFileInfo(request.inputDir).canonicalFilePath();
+    if (inputDir.isEmpty() || inputDir != QFileInfo(request.outputDir).canonicalFilePath())
+        return;
+    QSet<QString> outputs;
+    for (const PicturePair &pair : std::as_const(pairing.pairs))
+        outputs << (pair.name + u'.' + batchExtension(request.settings)).toLower();
+    pairing.unpaired.removeIf(
+        [&](const UnpairedFile &file) { return outputs.contains(file.fileName.toLower()); });
+}
+
 // The folder's unpaired files, refused entries and clashing names, each in one line.
 void reportFolderProblems(const QDir &inputDir, const FolderPairing &pairing,
                           const BatchReport &report, BatchSummary &summary) {
-    for (const UnpairedFile &file : pairing.unpaired)
-        report.problem(
-            QStringLiteral("%1: unpaired: %2").arg(inputDir.filePath(file.fileName), file.reason));
-    for (const UnpairedFile &entry : pairing.refused)
-        report.problem(QStringLiteral("%1: cannot read it: %2")
-                           .arg(inputDir.filePath(entry.fileName), entry.reason));
-    summary.unpaired = int(pairing.unpaired.size() + pairing.refused.size());
+    for (const UnpairedFile &file : pairing.unpaired) {
+        summary.unpairedFiles.append({inputDir.filePath(file.fileName), file.reason});
+        report.problem(QStringLiteral("%1: unpaired: %2")
+                           .arg(summary.unpairedFiles.back().fileName, file.reason));
+    }
+    for (const UnpairedFile &entry : pairing.refused) {
+        summary.unpairedFiles.append(
+            {inputDir.filePath(entry.fileName), QStringLiteral("cannot read it: ") + entry.reason});
+        report.problem(QStringLiteral("%1: %2").arg(summary.unpairedFiles.back().fileName,
+                                                    summary.unpairedFiles.back().reason));
+    }
+    summary.unpaired = int(summary.unpairedFiles.size());
     for (const PicturePair &input : pairing.clashing)
         report.problem(QStringLiteral("%1: another input is also named '%2'; neither is written")
                            .arg(inputDir.filePath(input.stereoFile.isEmpty() ? input.leftFile
@@ -272,7 +289,8 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         return summary;
     }
     const auto [files, irregularEntries] = folderEntries(inputDir);
-    const FolderPairing pairing = pairPictureFiles(files, irregularEntries);
+    FolderPairing pairing = pairPictureFiles(files, irregularEntries, request.pairNames);
+    leaveOutOwnOutputs(pairing, request);
     // Unpaired files and clashing names are reported by shard 0 alone, so that the shards of one
     // batch report each once.
     if (request.shard.index == 0)
@@ -282,7 +300,7 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
     if (pairing.pairs.isEmpty() && pairing.clashing.isEmpty()) {
         summary.code = ExitCode::UnreadableInput;
         report.problem(
-            QStringLiteral("%1: no NAME_L / NAME_R picture pairs, .mpo or .jps files found")
+            QStringLiteral("%1: no left and right picture pairs, .mpo or .jps files found")
                 .arg(request.inputDir));
         return summary;
     }

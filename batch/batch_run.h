@@ -1,6 +1,7 @@
 // Combining every pair of an input folder into an output folder, several pairs at a time.
 #pragma once
 
+#include "batch_pairing.h"
 #include "batch_shard.h"
 #include "pair_job.h"
 
@@ -14,6 +15,8 @@ struct BatchRequest {
     QString outputDir;
     PairSettings settings = {};                      // for every pair
     StereoLayout jpsLayout = StereoLayout::FromFile; // how .jps files are read; FromFile: Cross
+    // --pair-names, besides the common namings.
+    std::optional<SideNames> pairNames = std::nullopt;
     BatchShard shard = {};
     bool skipExisting = false; // leave a pair whose output is already there
     int workers = 1;           // pairs run at once
@@ -33,6 +36,8 @@ struct BatchSummary {
     int skipped = 0;
     int failed = 0;
     int unpaired = 0;
+    // Each picture no pair used, by its path, with why.
+    QList<UnpairedFile> unpairedFiles;
     int unfinished = 0; // stopped by a signal, or never started because of one
     int pairsInFolder = 0;
     int workers = 1;

@@ -45,6 +45,11 @@ using duoptica::Threads;
 
 namespace {
 
+// --mode normal: the average, as ImageMagick's -evaluate-sequence mean makes it, where the
+// tool's default is an anaglyph.
+const QString kModeOption = QStringLiteral("--mode");
+const QString kAverage = QStringLiteral("normal");
+
 struct Figures {
     double medianSeconds = 0;
     double minSeconds = 0;
@@ -183,8 +188,9 @@ void benchJpegRuns(const QString &tool, const QDir &dir, int runs) {
     std::printf("\nWhole runs on one JPEG pair (%.1f and %.1f MB), %d runs each, alternating\n",
                 double(QFileInfo(left).size()) / 1e6, double(QFileInfo(right).size()) / 1e6, runs);
     const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
-    std::vector<QStringList> commands{{tool, left, right, dir.filePath(QStringLiteral("out.jpg"))},
-                                      codecFloorCommand(pair)};
+    std::vector<QStringList> commands{
+        {tool, kModeOption, kAverage, left, right, dir.filePath(QStringLiteral("out.jpg"))},
+        codecFloorCommand(pair)};
     if (!convert.isEmpty())
         commands.push_back({convert, left, right, QStringLiteral("-evaluate-sequence"),
                             QStringLiteral("mean"), QStringLiteral("-quality"),
@@ -217,8 +223,8 @@ void benchJpegBatch(const QString &tool, const QDir &dir, int pairs, int runs) {
                                dir.filePath(QStringLiteral("magick-") + name + ".jpg"));
     }
     std::printf("\nA batch of %d JPEG pairs into JPEG, %d runs each, alternating\n", pairs, runs);
-    std::vector<QStringList> commands{{tool, QStringLiteral("--format"), QStringLiteral("jpg"),
-                                       QStringLiteral("--batch"), in.path(),
+    std::vector<QStringList> commands{{tool, kModeOption, kAverage, QStringLiteral("--format"),
+                                       QStringLiteral("jpg"), QStringLiteral("--batch"), in.path(),
                                        dir.filePath(QStringLiteral("jpeg-out"))},
                                       codecFloorCommand(in)};
     const bool haveConvert = !QStandardPaths::findExecutable(QStringLiteral("convert")).isEmpty();
@@ -295,7 +301,8 @@ void benchWholeRuns(const QString &tool, const QDir &dir, int runs) {
     const QString bmp3Right = dir.filePath(QStringLiteral("bmp3-R.bmp"));
     std::printf("\nWhole runs on one BMP pair, %d runs each, alternating\n", runs);
     const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
-    std::vector<QStringList> commands{{tool, left, right, dir.filePath(QStringLiteral("out.bmp"))}};
+    std::vector<QStringList> commands{
+        {tool, kModeOption, kAverage, left, right, dir.filePath(QStringLiteral("out.bmp"))}};
     // The floor: read both inputs and write an output of the same size with fdatasync, as the
     // tool must at least do.
     commands.push_back({QStringLiteral("sh"), QStringLiteral("-ec"),
@@ -311,8 +318,10 @@ void benchWholeRuns(const QString &tool, const QDir &dir, int runs) {
                         QString::fromLatin1(format) + u':' + to});
         commands.push_back({convert, left, right, QStringLiteral("-evaluate-sequence"),
                             QStringLiteral("mean"), dir.filePath(QStringLiteral("magick.bmp"))});
-        commands.push_back({tool, magickLeft, magickRight, dir.filePath(QStringLiteral("m.bmp"))});
-        commands.push_back({tool, bmp3Left, bmp3Right, dir.filePath(QStringLiteral("m3.bmp"))});
+        commands.push_back({tool, kModeOption, kAverage, magickLeft, magickRight,
+                            dir.filePath(QStringLiteral("m.bmp"))});
+        commands.push_back({tool, kModeOption, kAverage, bmp3Left, bmp3Right,
+                            dir.filePath(QStringLiteral("m3.bmp"))});
     }
     const std::vector<Figures> figures = timeCommands(runs, commands);
     printRow("duoptica-combine L.bmp R.bmp out.bmp", figures[0]);
@@ -373,11 +382,11 @@ void benchSideBySide(const QString &tool, const QDir &dir, int runs) {
                 "alternating\n",
                 size.width(), size.height(), double(QFileInfo(both).size()) / 1e6, runs);
     const std::vector<Figures> figures = timeCommands(
-        runs, {{tool, QStringLiteral("--layout"), QStringLiteral("parallel"), both,
-                dir.filePath(QStringLiteral("sbs.jpg"))},
-               {tool, jps, dir.filePath(QStringLiteral("jps.jpg"))},
-               {tool, dir.filePath(QStringLiteral("L.jpg")), dir.filePath(QStringLiteral("R.jpg")),
-                dir.filePath(QStringLiteral("two.jpg"))}});
+        runs, {{tool, kModeOption, kAverage, QStringLiteral("--layout"), QStringLiteral("parallel"),
+                both, dir.filePath(QStringLiteral("sbs.jpg"))},
+               {tool, kModeOption, kAverage, jps, dir.filePath(QStringLiteral("jps.jpg"))},
+               {tool, kModeOption, kAverage, dir.filePath(QStringLiteral("L.jpg")),
+                dir.filePath(QStringLiteral("R.jpg")), dir.filePath(QStringLiteral("two.jpg"))}});
     printRow("duoptica-combine --layout parallel", figures[0]);
     printRow("duoptica-combine both.jps", figures[1]);
     printRow("duoptica-combine L.jpg R.jpg (the same eyes)", figures[2]);
@@ -439,7 +448,7 @@ void benchPngOutput(const QString &tool, const QDir &dir, int runs) {
     std::printf("\nPNG output of the JPEG pair, %d runs each, alternating\n", runs);
     const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
     const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
-    std::vector<QStringList> commands{{tool, left, right, ours}};
+    std::vector<QStringList> commands{{tool, kModeOption, kAverage, left, right, ours}};
     if (!ffmpeg.isEmpty())
         commands.push_back({ffmpeg, QStringLiteral("-v"), QStringLiteral("error"),
                             QStringLiteral("-y"), QStringLiteral("-i"), left, QStringLiteral("-i"),
@@ -488,17 +497,17 @@ void benchBatch(const QString &tool, const QDir &dir, int pairs, int runs) {
         // Links: the pairs cost no disk space, and every read still decodes a whole file.
         QFile::link(dir.filePath(QStringLiteral("L.bmp")), in.filePath(name + "_L.bmp"));
         QFile::link(dir.filePath(QStringLiteral("R.bmp")), in.filePath(name + "_R.bmp"));
-        oneByOne << QStringLiteral("\"%1\" \"%2\" \"%3\" \"%4\"")
+        oneByOne << QStringLiteral("\"%1\" --mode normal \"%2\" \"%3\" \"%4\"")
                         .arg(tool, in.filePath(name + "_L.bmp"), in.filePath(name + "_R.bmp"),
                              dir.filePath(QStringLiteral("single-") + name + ".bmp"));
     }
     std::printf("\nA batch of %d pairs against the same pairs one command at a time, %d runs "
                 "each\n",
                 pairs, runs);
-    const std::vector<Figures> figures = timeCommands(
-        runs,
-        {{tool, QStringLiteral("--batch"), in.path(), dir.filePath(QStringLiteral("batch-out"))},
-         {QStringLiteral("sh"), QStringLiteral("-ec"), oneByOne.join(u'\n')}});
+    const std::vector<Figures> figures =
+        timeCommands(runs, {{tool, kModeOption, kAverage, QStringLiteral("--batch"), in.path(),
+                             dir.filePath(QStringLiteral("batch-out"))},
+                            {QStringLiteral("sh"), QStringLiteral("-ec"), oneByOne.join(u'\n')}});
     printRow("duoptica-combine --batch", figures[0]);
     printRow("duoptica-combine once per pair", figures[1]);
     std::printf("  %-44s %.2fx faster than one by one\n", "the batch",
@@ -532,6 +541,8 @@ void benchBatchSync(const QString &tool, const QString &earlierTool, const QDir 
         if (build.isEmpty())
             continue;
         const QStringList batch{build,
+                                kModeOption,
+                                kAverage,
                                 QStringLiteral("--format"),
                                 QStringLiteral("jpg"),
                                 QStringLiteral("--batch"),

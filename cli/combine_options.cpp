@@ -64,6 +64,7 @@ bool writesJpegImages(StereoOutput to) {
 // --max-megapixels, --match-colors and --to. Their numbers are already checked.
 QString readPlainOptions(const DeclaredOptions &given, CombineOptions &options) {
     PairSettings &settings = options.settings;
+    settings.mode = kDefaultMode;
     if (given.isSet("mode"_L1) && !modeNamed(given.value("mode"_L1), settings.mode))
         return u"unknown mode '%1' (see --help for the list)"_s.arg(given.value("mode"_L1));
     if (given.isSet("layout"_L1)) {
@@ -155,12 +156,18 @@ QString emptyArgument(const QStringList &files, bool batch) {
     return u"the %1 argument is empty"_s.arg(name.isEmpty() ? u"file"_s : name);
 }
 
-// --shard, --skip-existing and --report, which only a batch takes.
+// --shard, --report and --pair-names, which only a batch takes, and --skip-existing.
 QString readBatchOptions(const DeclaredOptions &given, CombineOptions &options,
                          const QProcessEnvironment &environment) {
-    for (QLatin1StringView batchOnly : {"shard"_L1, "skip-existing"_L1, "report"_L1})
+    for (QLatin1StringView batchOnly : {"shard"_L1, "report"_L1, "pair-names"_L1})
         if (!options.batch && given.isSet(batchOnly))
             return u"--%1 is for --batch"_s.arg(batchOnly);
+    if (given.isSet("pair-names"_L1)) {
+        options.pairNames = sideNamesFrom(given.value("pair-names"_L1));
+        if (!options.pairNames)
+            return u"--pair-names takes two different endings LEFT,RIGHT (e.g. _0,_1), not '%1'"_s
+                .arg(given.value("pair-names"_L1));
+    }
     if (given.isSet("shard"_L1)) {
         const ShardChoice choice = chooseShard(given.value("shard"_L1), environment);
         if (!choice.error.isEmpty())
@@ -187,9 +194,10 @@ QString batchPictureFormats() {
 QString readBatchFormat(const DeclaredOptions &given, PairSettings &settings) {
     const QString name = given.value("format"_L1);
     if (settings.to == StereoOutput::Wiggle) {
-        const std::optional<FileFormat> animation = animationNamed(name);
+        const std::optional<FileFormat> animation =
+            given.isSet("format"_L1) ? animationNamed(name) : FileFormat::Gif;
         if (!animation)
-            return u"--to wiggle in a batch takes --format gif or webp"_s;
+            return u"--to wiggle in a batch takes --format gif (the default) or webp"_s;
         settings.format = *animation;
         return {};
     }
@@ -276,10 +284,36 @@ QString readOnePair(const DeclaredOptions &given, CombineOptions &options) {
     return readOutputFormat(given, options);
 }
 
+// --fit WxH, for the outputs that are one picture of the eyes.
+QString readFit(const DeclaredOptions &given, PairSettings &settings) {
+    if (!given.isSet("fit"_L1))
+        return {};
+    const QString fit = given.value("fit"_L1);
+    const QStringList sides = fit.toLower().split(u'x');
+    bool isWidth = false, isHeight = false;
+    const QSize frame =
+        sides.size() == 2 ? QSize(sides[0].toInt(&isWidth), sides[1].toInt(&isHeight)) : QSize();
+    if (!isWidth || !isHeight || frame.width() < 1 || frame.height() < 1 ||
+        frame.width() > kLargestSide || frame.height() > kLargestSide)
+        return u"--fit takes WIDTHxHEIGHT, in pixels from 1 to %1, not '%2'"_s.arg(kLargestSide)
+            .arg(fit);
+    if (qint64(frame.width()) * frame.height() > settings.maxPixels)
+        return u"--fit %1 is more than %2 megapixels"_s.arg(fit).arg(settings.maxPixels /
+                                                                     1'000'000);
+    if (settings.to == StereoOutput::Mpo || settings.to == StereoOutput::Jps ||
+        settings.to == StereoOutput::Pair || settings.to == StereoOutput::Wiggle)
+        return u"--fit makes one frame of the anaglyph or the packed eyes: not for --to mpo, jps, "
+               "pair or wiggle"_s;
+    settings.fit = frame;
+    return {};
+}
+
 // The rules between the stereo output and the options that only some outputs take.
 QString checkOutputOptions(const DeclaredOptions &given, PairSettings &settings) {
     if (given.isSet("mode"_L1) && settings.to != StereoOutput::Anaglyph)
         return u"--mode goes with --to anaglyph"_s;
+    if (const QString error = readFit(given, settings); !error.isEmpty())
+        return error;
     if (given.isSet("wiggle-ms"_L1)) {
         if (settings.to != StereoOutput::Wiggle)
             return u"--wiggle-ms goes with --to wiggle"_s;
@@ -322,8 +356,9 @@ QString usageAndInputs() {
    or: duoptica-combine [OPTIONS] [--align ...] INPUT OUTPUT
    or: duoptica-combine [OPTIONS] [--format FORMAT] [--shard K/N|auto[/N]] --batch INDIR OUTDIR
 
-Combines the left and the right eye of a stereo picture, pixel by pixel and at full size; the
-normal, red-blue and red-green modes combine exactly as the Duoptica window does.
+Combines the left and the right eye of a stereo picture, pixel by pixel and at full size: by
+default into a Dubois red-cyan anaglyph; the normal, red-blue and red-green modes combine exactly
+as the Duoptica window does.
 
 Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are rounded to 8):
   LEFT RIGHT          two pictures of the same size, one for each eye
@@ -338,10 +373,14 @@ Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are 
                            "written whole or not at all, and never over an input"_s.arg(
                                outputExtensions()))) +
            uR"(  --batch INDIR OUTDIR
-                      every NAME_L.ext with its NAME_R.ext (case does not matter), and every
-                      NAME.mpo and NAME.jps, in INDIR is combined into OUTDIR/NAME.bmp, on every
-                      core. A pair that fails is reported and skipped, an unpaired file is
-                      reported, and inputs that would make the same NAME both fail.
+                      every pair of pictures in INDIR, and every NAME.mpo and NAME.jps, is
+                      combined into OUTDIR/NAME.bmp (or as --format and --to say), on every
+                      core. A pair is NAME_L.ext with
+                      NAME_R.ext, or NAME-L/NAME-R, NAME.L/NAME.R, NAME_left/NAME_right,
+                      NAME-left/NAME-right, NAME.left/NAME.right (any case, the sides of any
+                      picture format), or as --pair-names says. A pair that fails is reported
+                      and skipped, every picture left unused is reported with why, and inputs
+                      that would make the same NAME both fail.
 )"_s;
 }
 
@@ -365,7 +404,8 @@ combined; the output carries no orientation.
 
 Exit status:
   0  success
-  2  wrong command line (or one INPUT that is neither an MPO nor given a --layout)
+  2  wrong command line (or one INPUT that is neither an MPO nor given a --layout,
+     or two MPOs as LEFT and RIGHT: give one of them alone)
   3  an input picture or INDIR cannot be read (or INDIR holds no pair),
      or with --align the pair cannot be aligned
   4  Pictures not equal size!

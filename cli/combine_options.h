@@ -2,6 +2,7 @@
 #pragma once
 
 #include "align_stage.h"
+#include "batch_pairing.h"
 #include "batch_shard.h"
 #include "pair_job.h"
 #include "picture_file.h"
@@ -29,6 +30,8 @@ struct CombineOptions {
     // A batch as one task of a cluster scheduler's job.
     BatchShard shard;
     bool skipExisting = false;
+    // --pair-names, besides the common namings.
+    std::optional<SideNames> pairNames;
     QString reportFile; // empty: no report
     int jobs = 0;       // --jobs: threads at once; 0: the CPUs available
 };

@@ -1,5 +1,6 @@
 #include "combine_tool.h"
 
+#include "batch_leftovers.h"
 #include "batch_report_file.h"
 #include "batch_run.h"
 #include "combine_options.h"
@@ -15,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
@@ -53,6 +55,7 @@ int runBatchCommand(const CombineOptions &options, const std::atomic<int> &stop)
                   .outputDir = options.outputDir,
                   .settings = options.settings,
                   .jpsLayout = options.layout,
+                  .pairNames = options.pairNames,
                   .shard = options.shard,
                   .skipExisting = options.skipExisting,
                   .workers = QThreadPool::globalInstance()->maxThreadCount(),
@@ -133,12 +136,19 @@ int runCombineTool(const QStringList &arguments) {
     const std::atomic<int> &stop = installStopSignals();
     if (options.batch)
         return runBatchCommand(options, stop);
-    const Outcome outcome = combineUnlessStopped({.leftFile = options.leftFile,
-                                                  .rightFile = options.rightFile,
-                                                  .outputFile = options.outputFile,
-                                                  .layout = options.layout,
-                                                  .settings = options.settings,
-                                                  .stop = &stop});
+    const PairJob job{.leftFile = options.leftFile,
+                      .rightFile = options.rightFile,
+                      .outputFile = options.outputFile,
+                      .layout = options.layout,
+                      .settings = options.settings,
+                      .stop = &stop};
+    const QStringList outputs = outputFilesOf(job);
+    if (options.skipExisting && std::all_of(outputs.begin(), outputs.end(), isFinishedOutput)) {
+        printError(QStringLiteral("%1: left as it is: it exists (--skip-existing)")
+                       .arg(outputs.join(QStringLiteral(" and "))));
+        return exitStatus(ExitCode::Success);
+    }
+    const Outcome outcome = combineUnlessStopped(job);
     if (outcome.code == ExitCode::Interrupted)
         return exitStatusForSignal(stop.load());
     for (const QString &line : outcome.notes)

@@ -61,7 +61,8 @@ QList<NamedValue> autoValue() {
 constexpr std::array kOptions{
     OptionRow{.name = "mode"_L1,
               .valueName = "MODE"_L1,
-              .help = "one of the modes above; normal is the default"_L1,
+              .help = "one of the modes above; dubois-red-cyan is the default, normal gives\n"
+                      "the window's average"_L1,
               .once = true,
               .values = modeValues},
     OptionRow{.name = "layout"_L1,
@@ -94,9 +95,15 @@ constexpr std::array kOptions{
                       "from auto/N or DUOPTICA_SHARD_COUNT)"_L1,
               .once = true,
               .values = autoValue},
+    OptionRow{.name = "pair-names"_L1,
+              .valueName = "L,R"_L1,
+              .help = "in a batch, also pair NAME<L>.ext with NAME<R>.ext, any case: e.g. _0,_1\n"
+                      "as MPO splitters write, or l,r for HNI_0021l.jpg and HNI_0021r.jpg"_L1,
+              .once = true},
     OptionRow{.name = "skip-existing"_L1,
-              .help = "leave a pair whose output is already there (outputs are only ever\n"
-                      "complete); a rerun finishes what a killed run left"_L1},
+              .help = "leave a pair whose output (both files of --to pair) is already there\n"
+                      "(outputs are only ever complete), for one pair too; a rerun of a batch\n"
+                      "finishes what a killed run left"_L1},
     OptionRow{.name = "report"_L1,
               .valueName = "FILE"_L1,
               .help = "one JSON line for each pair as it finishes, and a summary line;\n"
@@ -137,6 +144,12 @@ constexpr std::array kOptions{
               .valueName = "N"_L1,
               .help = "size each eye so that its longer side is at most N; never enlarges"_L1,
               .range = NumberRange{1, kLargestSide, "a whole number of pixels"_L1},
+              .once = true},
+    OptionRow{.name = "fit"_L1,
+              .valueName = "WxH"_L1,
+              .help = "a frame of exactly W x H for a 3D TV or projector (1920x1080, 3840x2160):\n"
+                      "the anaglyph or the packed eyes scaled to fit, the aspect kept, and\n"
+                      "centred on black; not for --to mpo, jps, pair or wiggle"_L1,
               .once = true},
     OptionRow{.name = "to"_L1,
               .valueName = "FORMAT"_L1,

@@ -34,6 +34,10 @@ struct NumberRange {
 // obvious), one a row under the option's help, or named in a sentence at the end of its help.
 enum class ValuesShown { No, Listed, Inline };
 
+// What the tool writes without --mode and --to: an anaglyph for common red-cyan glasses. The
+// window's own default (normal) is --mode normal.
+inline constexpr AnaglyphMethod kDefaultMode = AnaglyphMethod::DuboisRedCyan;
+
 // The largest side of an eye --resize and --max-size take, in pixels.
 inline constexpr int kLargestSide = 30000;
 

@@ -60,6 +60,14 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
                         QStringLiteral("%1: the output would overwrite an input").arg(output)};
 
     const PairPlan plan = planPair(job);
+    // Each holds a stereo pair of its own: taking the first image of each would blend two shots.
+    if (job.layout == StereoLayout::Pair && plan.inputs.size() == 2 &&
+        plan.inputs[0].mpo.kind == MpoIndex::Kind::Mpo &&
+        plan.inputs[1].mpo.kind == MpoIndex::Kind::Mpo)
+        return {ExitCode::Usage,
+                QStringLiteral("%1 and %2 are both multi-picture (MPO) files, each a stereo pair "
+                               "of its own: give one of them alone as INPUT")
+                    .arg(job.leftFile, job.rightFile)};
     for (const PathEntry &entry : kPaths) {
         QString whyNot;
         if (entry.path < plan.path || !entry.accepts(plan, &whyNot))

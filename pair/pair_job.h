@@ -11,6 +11,7 @@
 #include "resize_stage.h"
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -58,6 +59,8 @@ struct PairSettings {
     EyeAdjustments adjust = {};
     int wiggleMs = kDefaultWiggleMs;      // each frame's time in a wiggle animation
     qint64 maxPixels = kMaxPicturePixels; // --max-megapixels
+    // --fit WxH: the combined or packed picture scaled to fit this frame and centred on black.
+    std::optional<QSize> fit = std::nullopt;
 };
 
 struct PairJob {

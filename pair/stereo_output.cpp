@@ -4,12 +4,16 @@
 #include "combine_pictures.h"
 #include "exif_thumbnail.h"
 #include "full_chroma_jpeg.h"
+#include "huge_pages.h"
 #include "mpo_file.h"
 #include "picture_file.h"
 #include "png_parallel_output.h"
+#include "resize_stage.h"
 #include "srgb_conversion.h"
 #include "stereo_packing.h"
 #include "wiggle_animation.h"
+
+#include <QPainter>
 
 namespace duoptica {
 
@@ -74,6 +78,33 @@ Outcome writeTwoPictures(const PairJob &job, const EyePictures &eyes) {
     return saveFiles(files);
 }
 
+// --fit: the box each eye is sized into, so that what the eyes make fits the frame.
+EyeSize fittingEye(StereoOutput to, QSize frame) {
+    const bool twoWide = to == StereoOutput::Parallel || to == StereoOutput::Cross;
+    const bool twoHigh = to == StereoOutput::OverUnder;
+    return {.kind = EyeSize::Kind::Box,
+            .width = std::max(1, twoWide ? frame.width() / 2 : frame.width()),
+            .height = std::max(1, twoHigh ? frame.height() / 2 : frame.height())};
+}
+
+// The picture centred in a black frame. The offsets are even, so that rows, columns and a
+// checkerboard keep the left eye on the lines they gave it. Null when memory runs out.
+QImage inFrame(const QImage &picture, QSize frame) {
+    if (picture.size() == frame)
+        return picture;
+    QImage framed = AllocatePicture(frame, QImage::Format_RGB32);
+    if (framed.isNull())
+        return {};
+    framed.setDotsPerMeterX(picture.dotsPerMeterX());
+    framed.setDotsPerMeterY(picture.dotsPerMeterY());
+    framed.fill(Qt::black);
+    QPainter painter(&framed);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(((frame.width() - picture.width()) / 2) & ~1,
+                      ((frame.height() - picture.height()) / 2) & ~1, picture);
+    return framed;
+}
+
 } // namespace
 
 bool jpegFullChroma(const PairJob &job) {
@@ -113,10 +144,15 @@ Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
         return animation.isEmpty() ? cannotWrite(job.outputFile, error)
                                    : saveFiles({{job.outputFile, animation}});
     }
-    const QImage output = job.settings.to == StereoOutput::Anaglyph
-                              ? combinePictures(std::move(eyes.left), std::move(eyes.right),
-                                                job.settings.mode, threads)
-                              : packEyes(eyes.left, eyes.right, job.settings.to);
+    if (job.settings.fit &&
+        !resizeEyes(eyes.left, eyes.right, fittingEye(job.settings.to, *job.settings.fit)))
+        return outOfMemory(job, size);
+    QImage output = job.settings.to == StereoOutput::Anaglyph
+                        ? combinePictures(std::move(eyes.left), std::move(eyes.right),
+                                          job.settings.mode, threads)
+                        : packEyes(eyes.left, eyes.right, job.settings.to);
+    if (job.settings.fit && !output.isNull())
+        output = inFrame(output, *job.settings.fit);
     if (output.isNull())
         return outOfMemory(job, size);
     if (job.settings.format == FileFormat::Jpeg) {

@@ -48,6 +48,9 @@ touch left.tif right.webp album.tif
 
 expect '--mode ' --mo
 expect '--skip-existing ' --sk
+expect '--pair-names ' --pai
+expect '--fit ' --fi
+expect ' ' --fit '' # nothing: a frame's size, not a file
 expect 'cross over-under pair parallel ' --layout ''
 expect 'bmp gif jpg jps mpo png webp ' --format ''
 expect 'webp ' --format=w

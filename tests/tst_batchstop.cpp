@@ -163,9 +163,10 @@ void BatchStopTest::stopsMidBatchLeavingNothingPartial() {
             line.startsWith(R"({"type":"pair")")
                 ? QStringList{"type", "left",   "right",        "output", "status",
                               "exit", "reason", "milliseconds", "pixels"}
-                : QStringList{"type",    "shard",  "pairs_in_folder", "pairs",      "combined",
-                              "skipped", "failed", "unpaired",        "unfinished", "interrupted",
-                              "workers", "exit",   "milliseconds"};
+                : QStringList{"type",           "shard",       "pairs_in_folder", "pairs",
+                              "combined",       "skipped",     "failed",          "unpaired",
+                              "unpaired_files", "unfinished",  "interrupted",     "workers",
+                              "exit",           "milliseconds"};
         QCOMPARE(keysInOrder(line), expected);
     }
 }

@@ -53,8 +53,10 @@ void CombineOptionsTest::understandsOnePair_data() {
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<AnaglyphMethod>("mode");
     QTest::addColumn<QByteArray>("format");
-    QTest::newRow("normal by default, bmp")
-        << "l.bmp r.jpg out.bmp" << AnaglyphMethod::Normal << QByteArray("bmp");
+    QTest::newRow("dubois-red-cyan by default, bmp")
+        << "l.bmp r.jpg out.bmp" << AnaglyphMethod::DuboisRedCyan << QByteArray("bmp");
+    QTest::newRow("normal, the window's rule, when asked")
+        << "--mode normal l.bmp r.jpg out.bmp" << AnaglyphMethod::Normal << QByteArray("bmp");
     QTest::newRow("red-blue to png")
         << "--mode red-blue l.gif r.png out.png" << AnaglyphMethod::RedBlue << QByteArray("png");
     QTest::newRow("red-green after the files, upper-case jpg")
@@ -83,11 +85,18 @@ void CombineOptionsTest::understandsABatch_data() {
     QTest::addColumn<AnaglyphMethod>("mode");
     QTest::addColumn<QByteArray>("format");
     QTest::newRow("bmp by default")
-        << "--batch in out" << AnaglyphMethod::Normal << QByteArray("bmp");
+        << "--mode normal --batch in out" << AnaglyphMethod::Normal << QByteArray("bmp");
+    QTest::newRow("dubois-red-cyan by default")
+        << "--batch in out" << AnaglyphMethod::DuboisRedCyan << QByteArray("bmp");
+    QTest::newRow("gif for --to wiggle by default")
+        << "--to wiggle --batch in out" << AnaglyphMethod::DuboisRedCyan << QByteArray("gif");
+    QTest::newRow("webp for --to wiggle when asked")
+        << "--to wiggle --format webp --batch in out" << AnaglyphMethod::DuboisRedCyan
+        << QByteArray("webp");
     QTest::newRow("png, red-green") << "--mode red-green --format png --batch in out"
                                     << AnaglyphMethod::RedGreen << QByteArray("png");
-    QTest::newRow("jpg, flag after the folders")
-        << "in out --format JPG --batch" << AnaglyphMethod::Normal << QByteArray("jpg");
+    QTest::newRow("jpg, flag after the folders") << "in out --format JPG --batch --mode normal"
+                                                 << AnaglyphMethod::Normal << QByteArray("jpg");
 }
 
 void CombineOptionsTest::understandsABatch() {
@@ -237,7 +246,9 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("quality above 100", "--quality 101 l.bmp r.bmp o.jpg", "1 to 100");
     row("quality that is no number", "--quality high l.bmp r.bmp o.jpg", "high");
     row("shard for one pair", "--shard 0/2 l.bmp r.bmp o.bmp", "--shard is for --batch");
-    row("skip-existing for one pair", "--skip-existing l.bmp r.bmp o.bmp", "--skip-existing");
+    row("pair-names for one pair", "--pair-names _0,_1 l.bmp r.bmp o.bmp", "--pair-names is for");
+    row("pair-names of one ending", "--pair-names _0 --batch in out", "'_0'");
+    row("pair-names the same twice", "--pair-names l,L --batch in out", "two different");
     row("report for one pair", "--report r.jsonl l.bmp r.bmp o.bmp", "--report");
     row("shard past the count", "--shard 4/4 --batch in out", "4/4");
     row("two shards", "--shard 0/2 --shard 1/2 --batch in out", "--shard");
@@ -259,7 +270,13 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row(".mpo name for another output", "--to pair l.bmp r.bmp o.mpo", "--to mpo");
     row("batch format mpo against --to", "--to jps --format mpo --batch in out", "--to mpo");
     row("wiggle into a jpeg", "--to wiggle l.bmp r.bmp o.jpg", ".gif or .webp");
-    row("wiggle batch without format", "--to wiggle --batch in out", "gif or webp");
+    row("wiggle batch to a jpeg", "--to wiggle --format jpg --batch in out",
+        "gif (the default) or webp");
+    row("fit of one side", "--fit 1920 l.bmp r.bmp o.png", "'1920'");
+    row("fit past the largest side", "--fit 30001x10 l.bmp r.bmp o.png", "30001x10");
+    row("fit of more megapixels than allowed", "--fit 20000x20000 l.bmp r.bmp o.png", "100 mega");
+    row("fit with an mpo", "--to mpo --fit 1920x1080 l.bmp r.bmp o.mpo", "not for --to mpo");
+    row("fit with a wiggle", "--fit 640x480 --to wiggle --batch in out", "wiggle");
     row("wiggle-ms without wiggle", "--wiggle-ms 100 l.bmp r.bmp o.png", "--to wiggle");
     row("wiggle-ms too short", "--to wiggle --wiggle-ms 5 l.bmp r.bmp o.gif", "20 to 10000");
     row("empty report name", "--report '' --batch in out", "--report");

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
@@ -276,12 +277,16 @@ private slots:
     void combinesEveryPixelByTheRule_data();
     void combinesEveryPixelByTheRule();
     void showsTransparentPartsAsTheWindowDoes();
+    void writesAStereoOutputByDefault_data();
+    void writesAStereoOutputByDefault();
     void combinesUncompressedBmpsAsFromAnyOtherFormat_data();
     void combinesUncompressedBmpsAsFromAnyOtherFormat();
     void reportsEachFailureInOneLine_data();
     void reportsEachFailureInOneLine();
     void batchSkipsBadPairsAndReportsUnpairedFiles_data();
     void batchSkipsBadPairsAndReportsUnpairedFiles();
+    void batchPairsEveryNamingAndNamesWhatItLeft_data();
+    void batchPairsEveryNamingAndNamesWhatItLeft();
     void batchWritingNoPairExitsWithItsFailuresStatus_data();
     void batchWritingNoPairExitsWithItsFailuresStatus();
     void batchRefusesWhatItCannotStart_data();
@@ -303,6 +308,8 @@ private slots:
     void batchRefusesABadShardNamingTheVariable_data();
     void batchRefusesABadShardNamingTheVariable();
     void killedBatchIsFinishedByARerunWithSkipExisting();
+    void skipExistingLeavesOnePairsOutput_data();
+    void skipExistingLeavesOnePairsOutput();
     void removesOnlyItsOwnPairsLeftoverTemporaries_data();
     void removesOnlyItsOwnPairsLeftoverTemporaries();
     void reportCountsMatchTheExitStatus_data();
@@ -330,7 +337,7 @@ void CombineToolTest::combinesEveryPixelByTheRule_data() {
     QTest::addColumn<QString>("mode");
     QTest::addColumn<CombineMode>("rule");
     QTest::addColumn<QString>("output");
-    QTest::newRow("default mode to bmp") << QString() << CombineMode::Normal << "out.bmp";
+    QTest::newRow("normal to bmp") << "normal" << CombineMode::Normal << "out.bmp";
     QTest::newRow("normal to png") << "normal" << CombineMode::Normal << "out.png";
     QTest::newRow("red-blue to bmp") << "red-blue" << CombineMode::RedBlue << "out.bmp";
     QTest::newRow("red-green to png") << "red-green" << CombineMode::RedGreen << "out.PNG";
@@ -358,6 +365,50 @@ void CombineToolTest::combinesEveryPixelByTheRule() {
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files).size(), 3); // no temporary file left
 }
 
+// Without --mode and --to: a Dubois red-cyan anaglyph; a batch's --to wiggle writes GIFs.
+// The arguments name files in the test's folder ("in" holding the pair a_L.bmp, a_R.png);
+// expected: the output's bytes are those of the reference command line's, if one is given.
+void CombineToolTest::writesAStereoOutputByDefault_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QStringList>("reference");
+    QTest::newRow("one pair") << QStringList{"in/a_L.bmp", "in/a_R.png", "out.png"} << "out.png"
+                              << QStringList{"--mode", "dubois-red-cyan", "in/a_L.bmp",
+                                             "in/a_R.png", "ref.png"};
+    QTest::newRow("a batch") << QStringList{"--batch", "in", "out"} << "out/a.bmp"
+                             << QStringList{"--mode", "dubois-red-cyan", "--batch", "in", "ref"};
+    QTest::newRow("a batch's wiggle")
+        << QStringList{"--to", "wiggle", "--batch", "in", "out"} << "out/a.gif" << QStringList{};
+}
+
+void CombineToolTest::writesAStereoOutputByDefault() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, output);
+    QFETCH(QStringList, reference);
+    makePairs({"a"}, {24, 16});
+    const auto inFolder = [this](QStringList arguments) {
+        for (QString &argument : arguments)
+            if (argument.startsWith(u"in") || argument.startsWith(u"out") ||
+                argument.startsWith(u"ref"))
+                argument = path(argument);
+        return arguments;
+    };
+
+    const ProgramRun run = runTool(inFolder(arguments));
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    const QByteArray bytes = fixtures::readFile(path(output));
+    QVERIFY(!bytes.isEmpty());
+    if (reference.isEmpty()) {
+        QCOMPARE(QImageReader(path(output)).format(), QByteArray("gif"));
+        return;
+    }
+    QCOMPARE(runTool(inFolder(reference)).exitCode, 0);
+    QCOMPARE(bytes, fixtures::readFile(path(
+                        QString(output).replace(QStringLiteral("out"), QStringLiteral("ref")))));
+}
+
 void CombineToolTest::showsTransparentPartsAsTheWindowDoes() {
     // Transparent pixels show the surfaces' background colour 0x404040 in the window.
     QImage left(4, 1, QImage::Format_ARGB32);
@@ -370,7 +421,8 @@ void CombineToolTest::showsTransparentPartsAsTheWindowDoes() {
     QVERIFY(left.save(path("left.png")));
     QVERIFY(right.save(path("right.bmp")));
 
-    const ProgramRun run = runTool({path("left.png"), path("right.bmp"), path("out.bmp")});
+    const ProgramRun run =
+        runTool({"--mode", "normal", path("left.png"), path("right.bmp"), path("out.bmp")});
 
     QCOMPARE(run.exitCode, 0);
     const QImage output(path("out.bmp"));
@@ -520,6 +572,9 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("one picture that is no MPO, given no layout")
         << QStringList{"left.bmp", "right.bmp"} << ExitCode::Usage
         << QStringList{"left.bmp", "--layout", "--help"};
+    QTest::newRow("two MPOs as LEFT and RIGHT")
+        << QStringList{"stereo.mpo", "uneven.mpo", "out.jpg"} << ExitCode::Usage
+        << QStringList{"stereo.mpo and", "uneven.mpo", "give one of them alone"};
     QTest::newRow("MPO of one image")
         << QStringList{"one.mpo", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"one.mpo", "only one image"};
@@ -743,6 +798,65 @@ void CombineToolTest::batchSkipsBadPairsAndReportsUnpairedFiles() {
         QCOMPARE(errors, QString());
         QCOMPARE(summary, QStringLiteral("3 of 3 pairs combined"));
     }
+}
+
+// A folder of one pair under each naming, a lone picture and a pair named _0/_1: each pair
+// written once, each picture left named on stderr and in the report's summary.
+void CombineToolTest::batchPairsEveryNamingAndNamesWhatItLeft_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("outputDir");
+    QTest::addColumn<QStringList>("left"); // the pictures no pair used
+    const QStringList everyNaming{"a", "b", "c", "d", "e", "f", "g", "h", "I"};
+    QTest::newRow("the common namings")
+        << QStringList() << "out" << QStringList{"q_0.jpg", "q_1.jpg", "solo.png"};
+    QTest::newRow("--pair-names _0,_1")
+        << QStringList{"--pair-names", "_0,_1"} << "out" << QStringList{"solo.png"};
+    // The rerun finds the first run's outputs beside the pairs: they are no unused pictures.
+    QTest::newRow("rerun into the input folder")
+        << QStringList{"--skip-existing"} << "in" << QStringList{"q_0.jpg", "q_1.jpg", "solo.png"};
+}
+
+void CombineToolTest::batchPairsEveryNamingAndNamesWhatItLeft() {
+    QFETCH(QStringList, options);
+    QFETCH(QString, outputDir);
+    QFETCH(QStringList, left);
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("in")));
+    const QStringList files{"a_L.jpg",    "a_R.jpg",     "b_l.png",    "b_r.png",     "c-L.jpg",
+                            "c-R.JPG",    "d.L.jpeg",    "d.R.bmp",    "e_left.png",  "e_right.png",
+                            "f-left.jpg", "f-RIGHT.jpg", "g.left.png", "g.right.tif", "h_L.JPG",
+                            "h_R.jpeg",   "I_L.png",     "i_r.png",    "q_0.jpg",     "q_1.jpg",
+                            "solo.png"};
+    for (int i = 0; i < files.size(); ++i)
+        QVERIFY(randomPicture({16, 12}, i).save(path("in/" + files[i])));
+    const QStringList batch{"--report", path("report"), "--batch", path("in"), path(outputDir)};
+    if (outputDir == u"in")
+        QCOMPARE(runTool(batch.mid(2)).exitCode, 0);
+
+    const ProgramRun run = runTool(options + batch);
+
+    QCOMPARE(run.exitCode, 0);
+    QStringList expected{"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp",
+                         "f.bmp", "g.bmp", "h.bmp", "I.bmp"};
+    if (left.size() == 1)
+        expected << "q.bmp";
+    QStringList written = QDir(path(outputDir)).entryList({"*.bmp"}, QDir::Files);
+    written.removeAll(QStringLiteral("d.R.bmp")); // an input
+    QCOMPARE(written, expected);
+    const QStringList lines = QString::fromLocal8Bit(run.err).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), left.size());
+    const BatchReportLines report = readReport(path("report"));
+    QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
+    const QJsonArray told = report.summary.value(u"unpaired_files").toArray();
+    QCOMPARE(told.size(), left.size());
+    QCOMPARE(report.summary.value(u"unpaired").toInt(), left.size());
+    for (int i = 0; i < left.size(); ++i) {
+        QVERIFY2(lines[i].contains(path("in/" + left[i]) + QStringLiteral(": unpaired: ")),
+                 qPrintable(lines[i]));
+        QCOMPARE(told[i].toObject().value(u"file").toString(), path("in/" + left[i]));
+        QVERIFY(!told[i].toObject().value(u"reason").toString().isEmpty());
+    }
+    QVERIFY2(run.out.contains(QString::number(left.size()).toLatin1() + " file"),
+             run.out.constData());
 }
 
 void CombineToolTest::batchWritingNoPairExitsWithItsFailuresStatus_data() {
@@ -1361,8 +1475,9 @@ void CombineToolTest::shardsTogetherWriteEveryPairOnce() {
         auto &run = runs.emplace_back(std::make_unique<QProcess>());
         run->setProcessEnvironment(environment);
         run->start(QStringLiteral(DUOPTICA_COMBINE),
-                   {"--shard", shardValue, "--report", path(QStringLiteral("report%1").arg(shard)),
-                    "--batch", path("in"), path("out")});
+                   {"--mode", "normal", "--shard", shardValue, "--report",
+                    path(QStringLiteral("report%1").arg(shard)), "--batch", path("in"),
+                    path("out")});
     }
 
     QStringList written;
@@ -1437,8 +1552,8 @@ void CombineToolTest::killedBatchIsFinishedByARerunWithSkipExisting() {
     large = QImage();
     const QStringList outputs{"a.bmp", "b.bmp", "c.bmp", "d.bmp",
                               "e.bmp", "f.bmp", "y.bmp", "z.bmp"};
-    const QStringList arguments{"--skip-existing", "--report", path("report"),
-                                "--batch",         path("in"), path("out")};
+    const QStringList arguments{"--mode",       "normal",  "--skip-existing", "--report",
+                                path("report"), "--batch", path("in"),        path("out")};
 
     QProcess killed;
     killed.start(QStringLiteral(DUOPTICA_COMBINE), arguments);
@@ -1486,6 +1601,38 @@ void CombineToolTest::killedBatchIsFinishedByARerunWithSkipExisting() {
     }
 }
 
+void CombineToolTest::skipExistingLeavesOnePairsOutput_data() {
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QStringList>("existing"); // before the run, each holding "earlier"
+    QTest::addColumn<bool>("written");
+    QTest::newRow("an anaglyph") << "anaglyph" << QStringList{"out.png"} << false;
+    QTest::newRow("both files of a pair")
+        << "pair" << QStringList{"out_L.png", "out_R.png"} << false;
+    QTest::newRow("one file of a pair: both written") << "pair" << QStringList{"out_L.png"} << true;
+}
+
+void CombineToolTest::skipExistingLeavesOnePairsOutput() {
+    QFETCH(QString, to);
+    QFETCH(QStringList, existing);
+    QFETCH(bool, written);
+    QVERIFY(randomPicture({20, 10}, 1).save(path("l.bmp")));
+    QVERIFY(randomPicture({20, 10}, 2).save(path("r.bmp")));
+    for (const QString &name : existing)
+        QVERIFY(fixtures::writeFile(path(name), "earlier"));
+
+    const ProgramRun run =
+        runTool({"--skip-existing", "--to", to, path("l.bmp"), path("r.bmp"), path("out.png")});
+
+    QCOMPARE(run.exitCode, 0);
+    const QStringList lines = QString::fromLocal8Bit(run.err).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), written ? 0 : 1);
+    for (const QString &name : existing) {
+        QCOMPARE(fixtures::readFile(path(name)) == "earlier", !written);
+        if (!written)
+            QVERIFY2(lines.front().contains(path(name)), qPrintable(lines.front()));
+    }
+}
+
 void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries_data() {
     QTest::addColumn<QString>("leftover");
     QTest::addColumn<int>("secondsOld"); // below 0: changed after the run started
@@ -1517,7 +1664,8 @@ void CombineToolTest::removesOnlyItsOwnPairsLeftoverTemporaries() {
                              QFileDevice::FileModificationTime));
     file.close();
 
-    const QStringList to = pairOfFiles ? QStringList{"--to", "pair"} : QStringList();
+    const QStringList to =
+        pairOfFiles ? QStringList{"--to", "pair"} : QStringList{"--mode", "normal"};
     const ProgramRun run = runTool(
         to + QStringList{"--shard", "0/2", "--skip-existing", "--batch", path("in"), path("out")});
 
@@ -1687,7 +1835,7 @@ void CombineToolTest::roundsSixteenBitChannelsToEight() {
     const QString left = fixtures::makeFile(dir_->path(), "left.tif", tiff);
     const QString right = fixtures::makeFile(dir_->path(), "right.tif", tiff);
 
-    const ProgramRun run = runTool({left, right, path("out.png")});
+    const ProgramRun run = runTool({"--mode", "normal", left, right, path("out.png")});
 
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(QImage(path("out.png")).pixel(3, 1), qRgb(2, 1, 63));
@@ -1702,7 +1850,8 @@ void CombineToolTest::readsPicturesLargerThanQtAllowsByDefault() {
     QVERIFY(picture.save(path("right.png")));
     picture = QImage();
 
-    const ProgramRun run = runTool({path("left.png"), path("right.png"), path("out.bmp")});
+    const ProgramRun run =
+        runTool({"--mode", "normal", path("left.png"), path("right.png"), path("out.bmp")});
 
     QCOMPARE(run.exitCode, 0);
     QImageReader::setAllocationLimit(0);

@@ -261,6 +261,8 @@ private slots:
     void pairThatCannotBeWrittenLeavesTheFolderAsItWas();
     void batchWritesStereoFormats_data();
     void batchWritesStereoFormats();
+    void fitMakesAFrameOfExactlyTheSizeAsked_data();
+    void fitMakesAFrameOfExactlyTheSizeAsked();
 
 private:
     QString path(const QString &name) const { return dir_->filePath(name); }
@@ -1083,6 +1085,59 @@ void StereoOutputsTest::batchWritesStereoFormats() {
         else
             QCOMPARE(QImage(file).size(), size);
     }
+}
+
+// --fit WxH on two light 4:3 JPEG eyes (which the streamed path would take without it): the
+// picture, where the middle row and column are not black, and black around it.
+void StereoOutputsTest::fitMakesAFrameOfExactlyTheSizeAsked_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QRect>("picture");
+    QTest::newRow("half-parallel for a 1080p TV, as a JPEG")
+        << QStringList{"--to", "half-parallel", "--fit", "1920x1080"} << "tv.jpg"
+        << QRect(240, 0, 1440, 1080);
+    QTest::newRow("the anaglyph, as a BMP")
+        << QStringList{"--fit", "1920x1080"} << "tv.bmp" << QRect(240, 0, 1440, 1080);
+    QTest::newRow("parallel, black above and below")
+        << QStringList{"--to", "parallel", "--fit", "1920x1080"} << "tv.bmp"
+        << QRect(0, 180, 1920, 720);
+    QTest::newRow("enlarged, rows on even offsets")
+        << QStringList{"--to", "rows", "--fit", "803x300"} << "tv.png"
+        << QRect(0, 0, 400, 300).translated(200, 0);
+}
+
+void StereoOutputsTest::fitMakesAFrameOfExactlyTheSizeAsked() {
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QFETCH(QRect, picture);
+    const QSize eye(320, 240);
+    QImage light(eye, QImage::Format_RGB32);
+    light.fill(QColor(200, 190, 170));
+    const QString left = fixtures::makeFile(dir_->path(), "l.jpg", fixtures::jpegBytes(light));
+    light.fill(QColor(170, 200, 190));
+    const QString right = fixtures::makeFile(dir_->path(), "r.jpg", fixtures::jpegBytes(light));
+
+    const QString fit = options.last();
+    const ProgramRun run = runTool(options << left << right << path(output));
+
+    QCOMPARE(run.exitCode, 0);
+    const QImage frame = QImage(path(output)).convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(frame.size(), QSize(fit.section(u'x', 0, 0).toInt(), fit.section(u'x', 1).toInt()));
+    const auto shown = [&](int x, int y) { return qGray(frame.pixel(x, y)) > 24; };
+    const QPoint middle = picture.center();
+    QRect found(middle, middle);
+    while (found.left() > 0 && shown(found.left() - 1, middle.y()))
+        found.setLeft(found.left() - 1);
+    while (found.right() + 1 < frame.width() && shown(found.right() + 1, middle.y()))
+        found.setRight(found.right() + 1);
+    while (found.top() > 0 && shown(middle.x(), found.top() - 1))
+        found.setTop(found.top() - 1);
+    while (found.bottom() + 1 < frame.height() && shown(middle.x(), found.bottom() + 1))
+        found.setBottom(found.bottom() + 1);
+    QCOMPARE(found, picture);
+    for (const QPoint corner : {QPoint(0, 0), QPoint(frame.width() - 1, frame.height() - 1)})
+        if (!picture.contains(corner))
+            QVERIFY(!shown(corner.x(), corner.y()));
 }
 
 QTEST_GUILESS_MAIN(StereoOutputsTest)

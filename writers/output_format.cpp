@@ -37,7 +37,8 @@ constexpr std::array kStereoOutputNames{
                      "two files, NAME_L.ext and NAME_R.ext, from OUTPUT's NAME.ext"_L1},
     StereoOutputName{"wiggle"_L1, StereoOutput::Wiggle,
                      "an animation showing the eyes in turn, for the web: OUTPUT .gif or\n"
-                     ".webp (--format gif or webp in a batch); the stereo window stays still"_L1},
+                     ".webp (a batch writes gif, or webp with --format webp); the stereo\n"
+                     "window stays still"_L1},
 };
 
 constexpr std::array kBmpExtensions{"bmp"_L1};
