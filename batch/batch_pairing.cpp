@@ -28,7 +28,7 @@ FolderPairing withClashesApart(FolderPairing pairing, const QList<PicturePair> &
 
 FolderPairing pairPictureFiles(const QStringList &fileNames,
                                const QList<UnpairedFile> &irregularEntries) {
-    static const QRegularExpression stereoName(QStringLiteral(R"(^(.+)\.(mpo|jps)$)"),
+    static const QRegularExpression stereoName(QStringLiteral(R"(^(.+)\.(mpo|jps|heic|heif)$)"),
                                                QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression sideName(
         QStringLiteral(R"(^(.+)_([LR])\.(bmp|jpe?g|gif|png|tiff?|webp)$)"),

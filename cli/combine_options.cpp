@@ -200,13 +200,15 @@ QString readBatchFormat(const DeclaredOptions &given, PairSettings &settings) {
         if (stereo)
             settings.to = *stereo;
         const std::optional<FileFormat> format =
-            stereo ? FileFormat::Jpeg : pictureFormatNamed(name);
+            stereo ? outputFormatNamed(name)->file : pictureFormatNamed(name);
         if (!format)
             return u"unknown format '%1' (%2)"_s.arg(name, batchPictureFormats());
         settings.format = *format;
     }
     if (writesJpegImages(settings.to))
         settings.format = FileFormat::Jpeg;
+    if (settings.to == StereoOutput::Heic)
+        settings.format = FileFormat::Heic;
     return {};
 }
 
@@ -240,6 +242,11 @@ QString readOutputFormat(const DeclaredOptions &given, CombineOptions &options) 
         if (!format)
             return u"%1: --to wiggle writes an animation: the output must end in .gif or .webp"_s
                 .arg(options.outputFile);
+    } else if (settings.to == StereoOutput::Heic) {
+        if (!stereo)
+            return u"%1: --to heic writes a HEIC file: the output must end in .heic"_s.arg(
+                options.outputFile);
+        format = FileFormat::Heic;
     } else if (writesJpegImages(settings.to) && (stereo || format == FileFormat::Jpeg)) {
         format = FileFormat::Jpeg;
     } else if (writesJpegImages(settings.to)) {
