@@ -58,6 +58,11 @@ enum class MpoDamage {
 QByteArray mpoBytes(const QList<QByteArray> &jpegs, bool bigEndian,
                     MpoDamage damage = MpoDamage::None);
 
+// A HEIF file of the pictures, each encoded losslessly by libheif, the first primary, and a
+// `ster` group of two of them, when given: by their numbers, from 1 (a number with no picture
+// gives an ID no item has: 1000 and the number).
+QByteArray heicBytes(const QList<QImage> &pictures, const QList<quint32> &stereoGroup = {});
+
 bool writeFile(const QString &path, const QByteArray &bytes);
 // Writes a file that a test cannot go on without, and gives its path.
 QString makeFile(const QString &folder, const QString &name, const QByteArray &bytes);
