@@ -332,10 +332,14 @@ QString usageAndInputs() {
 Combines the left and the right eye of a stereo picture, pixel by pixel and at full size; the
 normal, red-blue and red-green modes combine exactly as the Duoptica window does.
 
-Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are rounded to 8):
+Inputs (BMP, JPEG, GIF, PNG, TIFF, WebP or HEIC, told by content; 16-bit channels are rounded
+to 8):
   LEFT RIGHT          two pictures of the same size, one for each eye
   INPUT.mpo           a multi-picture file of a stereo camera: its first two images (told by
                       content, whatever the extension)
+  INPUT.heic          a stereo HEIC of a phone or headset (a spatial photo): the two images of
+                      its stereo group, left first (told by content); a HEIC without the
+                      group is one picture, its primary image
   INPUT.jps           one JPEG holding both eyes side by side, read as --layout cross
   INPUT               any other picture holding both eyes, with --layout parallel, cross or
                       over-under
@@ -346,8 +350,8 @@ Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are 
                                outputExtensions()))) +
            uR"(  --batch INDIR OUTDIR
                       every NAME_L.ext with its NAME_R.ext (case does not matter), and every
-                      NAME.mpo and NAME.jps, in INDIR is combined into OUTDIR/NAME.bmp, on every
-                      core. A pair that fails is reported and skipped, an unpaired file is
+                      NAME.mpo, NAME.jps and NAME.heic, in INDIR is combined into
+                      OUTDIR/NAME.bmp, on every core. A pair that fails is reported and skipped, an unpaired file is
                       reported, and inputs that would make the same NAME both fail.
 )"_s;
 }

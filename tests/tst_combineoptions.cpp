@@ -61,6 +61,8 @@ void CombineOptionsTest::understandsOnePair_data() {
         << "l.bmp r.bmp OUT.JPG --mode=red-green" << AnaglyphMethod::RedGreen << QByteArray("jpg");
     QTest::newRow("jpeg is jpg") << "--mode normal l.bmp r.bmp out.jpeg" << AnaglyphMethod::Normal
                                  << QByteArray("jpg");
+    QTest::newRow(".heic asks for a stereo HEIC")
+        << "l.bmp r.bmp out.HEIC" << AnaglyphMethod::Normal << QByteArray("heic");
 }
 
 void CombineOptionsTest::understandsOnePair() {
@@ -88,6 +90,10 @@ void CombineOptionsTest::understandsABatch_data() {
                                     << AnaglyphMethod::RedGreen << QByteArray("png");
     QTest::newRow("jpg, flag after the folders")
         << "in out --format JPG --batch" << AnaglyphMethod::Normal << QByteArray("jpg");
+    QTest::newRow("heic") << "--format heic --batch in out" << AnaglyphMethod::Normal
+                          << QByteArray("heic");
+    QTest::newRow("heic by --to") << "--to heic --batch in out" << AnaglyphMethod::Normal
+                                  << QByteArray("heic");
 }
 
 void CombineOptionsTest::understandsABatch() {
@@ -258,6 +264,8 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("mpo into a png", "--to mpo l.bmp r.bmp o.png", ".mpo");
     row(".mpo name for another output", "--to pair l.bmp r.bmp o.mpo", "--to mpo");
     row("batch format mpo against --to", "--to jps --format mpo --batch in out", "--to mpo");
+    row("heic into a jpeg", "--to heic l.bmp r.bmp o.jpg", "must end in .heic");
+    row(".heic name for another output", "--to parallel l.bmp r.bmp o.heic", "--to heic");
     row("wiggle into a jpeg", "--to wiggle l.bmp r.bmp o.jpg", ".gif or .webp");
     row("wiggle batch without format", "--to wiggle --batch in out", "gif or webp");
     row("wiggle-ms without wiggle", "--wiggle-ms 100 l.bmp r.bmp o.png", "--to wiggle");
