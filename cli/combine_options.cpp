@@ -1,5 +1,6 @@
 #include "combine_options.h"
 
+#include "heic_file.h"
 #include "option_table.h"
 
 #include <QFileInfo>
@@ -285,6 +286,8 @@ QString readOnePair(const DeclaredOptions &given, CombineOptions &options) {
 
 // The rules between the stereo output and the options that only some outputs take.
 QString checkOutputOptions(const DeclaredOptions &given, PairSettings &settings) {
+    if (settings.to == StereoOutput::Heic && !given.isSet("quality"_L1))
+        settings.jpegQuality = kDefaultHeicQuality;
     if (given.isSet("mode"_L1) && settings.to != StereoOutput::Anaglyph)
         return u"--mode goes with --to anaglyph"_s;
     if (given.isSet("wiggle-ms"_L1)) {

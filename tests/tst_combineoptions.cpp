@@ -121,6 +121,11 @@ void CombineOptionsTest::understandsStereoInputs_data() {
     QTest::newRow("parallel, swapped, quality 75")
         << "--layout parallel --swap --quality 75 --mode HALF-COLOR s.jpg o.jpg"
         << AnaglyphMethod::HalfColor << StereoLayout::Parallel << true << 75;
+    QTest::newRow("into a heic, quality 75 by default")
+        << "photo.mpo o.heic" << AnaglyphMethod::Normal << StereoLayout::FromFile << false << 75;
+    QTest::newRow("into a heic, quality 90 given")
+        << "--quality 90 photo.mpo o.heic" << AnaglyphMethod::Normal << StereoLayout::FromFile
+        << false << 90;
     QTest::newRow("cross") << "--layout=cross --mode true s.png o.png" << AnaglyphMethod::True
                            << StereoLayout::Cross << false << 90;
     QTest::newRow("over-under, gray")

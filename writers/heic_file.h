@@ -8,6 +8,11 @@
 
 namespace duoptica {
 
+// HEVC keeps more at a given quality number than JPEG does: at 90, the JPEG default, it is close
+// to lossless (a 12-megapixel camera pair: 9 MB, 7 processor seconds); at 75, 4.7 MB in 5.3 s,
+// each eye some 45 dB PSNR from its source.
+inline constexpr int kDefaultHeicQuality = 75;
+
 struct HeicEye {
     QImage picture;  // its colour space, when valid, is stored as the image's ICC profile
     QByteArray exif; // "Exif\0\0" and the TIFF data, for an upright picture; or empty
