@@ -1,10 +1,12 @@
 #include "stereo_input.h"
 
 #include "camera_exif.h"
+#include "embedded_eyes.h"
 #include "heic_load.h"
 #include "mpo_index.h"
 #include "picture_file.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QFuture>
 #include <QtConcurrentRun>
@@ -153,6 +155,39 @@ EyePictures readStereoHeic(const PairJob &job, const QString &file) {
     return eyes;
 }
 
+// A JPEG hiding its eyes (LIF, extended XMP): none when it hides none.
+std::optional<EyePictures> readEmbeddedEyes(const PairJob &job, const QString &file) {
+    QFile input(file);
+    if (!input.open(QIODevice::ReadOnly) || input.size() > kMaxMpoBytes)
+        return std::nullopt;
+    const EmbeddedEyes found = FindEmbeddedEyes(input.readAll());
+    if (found.kind == EmbeddedEyes::Kind::None)
+        return std::nullopt;
+    EyePictures eyes{{}, {}, file + QStringLiteral(" (left view)"),
+                     file + QStringLiteral(" (right view)"), {}, {}, {}};
+    if (!found.error.isEmpty()) {
+        eyes.failure = unreadable(file, found.error);
+        return eyes;
+    }
+    PictureLoad left = LoadPictureBytes(found.left, toolLimits(job));
+    PictureLoad right = LoadPictureBytes(found.right, toolLimits(job));
+    if (left.picture.isNull())
+        eyes.failure = unreadable(eyes.leftName, left.error);
+    else if (right.picture.isNull())
+        eyes.failure = unreadable(eyes.rightName, right.error);
+    else {
+        eyes.left = cameraPicture(left, found.left, &eyes.leftExif);
+        eyes.right = cameraPicture(right, found.right, &eyes.rightExif);
+        // Holopix files keep the 2D photo at twice the size of the views: it is brought to
+        // theirs, as a picture of another multiple or shape would not be.
+        const QSize size = eyes.right.size();
+        for (int times : {2, 3, 4})
+            if (!size.isEmpty() && eyes.left.size() == size * times)
+                eyes.left = eyes.left.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    return eyes;
+}
+
 EyePictures readFromFile(const PairJob &job, Threads threads) {
     const QString &file = job.leftFile;
     if (isJpsFile(file))
@@ -165,6 +200,9 @@ EyePictures readFromFile(const PairJob &job, Threads threads) {
         {}, {}};
     if (!load.error.isEmpty())
         eyes.failure = unreadable(file, load.error);
+    else if (std::optional<EyePictures> embedded = load.isMpo ? std::nullopt
+                                                               : readEmbeddedEyes(job, file))
+        return *embedded;
     else if (!load.isMpo)
         eyes.failure = {ExitCode::Usage,
                         QStringLiteral("%1: not an MPO file; for one picture holding both eyes "
