@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QImageWriter>
 
+#include <algorithm>
 #include <array>
 #include <span>
 
@@ -510,6 +511,50 @@ QByteArray heicBytes(const QList<QImage> &pictures, const QList<quint32> &stereo
     };
     QString error;
     return duoptica::WithStereoGroup(bytes, idOf(stereoGroup[0]), idOf(stereoGroup[1]), &error);
+}
+
+namespace {
+
+QByteArray bigEndian32(quint32 value) {
+    QByteArray bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = char(value >> (24 - 8 * i));
+    return bytes;
+}
+
+} // namespace
+
+QByteArray lifBytes(const QByteArray &leftJpeg, const QByteArray &rightJpeg, qint64 rightId) {
+    const QByteArray disparity = jpegBytes(QImage(8, 8, QImage::Format_Grayscale8));
+    QByteArray fields = bigEndian32(6) + bigEndian32(0);
+    fields += bigEndian32(1000001) + bigEndian32(quint32(disparity.size())) + disparity;
+    fields += bigEndian32(1000002) + bigEndian32(quint32(rightJpeg.size())) + rightJpeg;
+    const QByteArray json =
+        QStringLiteral(R"({"views":[{"albedoId":%1,"disparityId":1000001,"xLocation":1.0},)"
+                       R"({"albedoId":-1,"disparityId":1000001,"xLocation":0.0}]})")
+            .arg(rightId)
+            .toLatin1();
+    fields += bigEndian32(7) + bigEndian32(quint32(json.size())) + json;
+    return leftJpeg + fields + bigEndian32(quint32(fields.size() + 6)) + "\x1E\x1A";
+}
+
+QByteArray xmpEyeBytes(const QByteArray &leftJpeg, const QByteArray &rightJpeg,
+                       qsizetype chunkBytes, XmpDamage damage) {
+    const QByteArray xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:Description GImage:Data=\"" +
+                           rightJpeg.toBase64() + "\"/></x:xmpmeta>";
+    const quint32 declared = damage == XmpDamage::TooLarge ? quint32(100) << 20 : quint32(xmp.size());
+    QList<QByteArray> segments;
+    for (qsizetype offset = 0; offset < xmp.size(); offset += chunkBytes)
+        segments << segment('\xE1', QByteArray("http://ns.adobe.com/xmp/extension/\0", 35) +
+                                        QByteArray(32, 'A') + bigEndian32(declared) +
+                                        bigEndian32(quint32(offset)) + xmp.mid(offset, chunkBytes));
+    // Each goes right after the start: the last first, so that they end up in order.
+    if (damage != XmpDamage::ChunksReversed)
+        std::reverse(segments.begin(), segments.end());
+    QByteArray file = leftJpeg;
+    for (const QByteArray &chunk : std::as_const(segments))
+        file = withSegment(file, chunk);
+    return file;
 }
 
 } // namespace fixtures

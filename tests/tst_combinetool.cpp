@@ -590,6 +590,15 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("HEIC whose coded image is damaged")
         << QStringList{"left.bmp", "damaged.heic", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"damaged.heic", "libheif"};
+    QTest::newRow("LIF whose JSON names an image it does not hold")
+        << QStringList{"lying.lif", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"lying.lif", "names image 1000009"};
+    QTest::newRow("extended XMP whose chunks are out of order")
+        << QStringList{"reversed.xmp", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"reversed.xmp", "out of order"};
+    QTest::newRow("extended XMP declaring 100 MiB")
+        << QStringList{"large.xmp", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"large.xmp", "larger than 64 MiB"};
     QTest::newRow("HEIC without a stereo group, alone")
         << QStringList{"plain.heic", "out.bmp"} << ExitCode::Usage
         << QStringList{"plain.heic", "without a stereo group"};
@@ -668,6 +677,13 @@ void CombineToolTest::reportsEachFailureInOneLine() {
         QVERIFY(fixtures::writeFile(path("damaged.heic"), damaged));
         QVERIFY(fixtures::writeFile(path("plain.heic"), fixtures::heicBytes({eye, eye})));
     }
+    QVERIFY(fixtures::writeFile(path("lying.lif"), fixtures::lifBytes(eye, eye, 1000009)));
+    QVERIFY(fixtures::writeFile(path("reversed.xmp"),
+                                fixtures::xmpEyeBytes(eye, eye, 500,
+                                                      fixtures::XmpDamage::ChunksReversed)));
+    QVERIFY(fixtures::writeFile(path("large.xmp"),
+                                fixtures::xmpEyeBytes(eye, eye, 60000,
+                                                      fixtures::XmpDamage::TooLarge)));
     QImage flat(96, 96, QImage::Format_RGB32);
     flat.fill(Qt::gray);
     QVERIFY(flat.save(path("flatleft.bmp")) && flat.save(path("flatright.bmp")));
@@ -873,6 +889,10 @@ void CombineToolTest::readsEachStereoInput_data() {
         << "heic" << QStringList{"--swap"} << true << 1 << "out.png" << 4;
     QTest::newRow("stereo heic, the group's order, not the items'")
         << "heic reversed" << QStringList{} << false << 1 << "out.png" << 4;
+    QTest::newRow("leia lif, left first by xLocation")
+        << "lif" << QStringList{} << false << 1 << "out.png" << 12;
+    QTest::newRow("right eye in extended xmp, in chunks")
+        << "xmp" << QStringList{} << false << 1 << "out.png" << 12;
     QTest::newRow("plain heic as the left file")
         << "plain heic" << QStringList{} << false << 1 << "out.png" << 4;
 }
@@ -908,6 +928,12 @@ void CombineToolTest::readsEachStereoInput() {
     } else if (input == u"heic reversed") {
         inputs << fixtures::makeFile(dir_->path(), "spatial.heic",
                                      fixtures::heicBytes({right, left}, {2, 1}));
+    } else if (input == u"lif") {
+        inputs << fixtures::makeFile(dir_->path(), "leia.jpg",
+                                     fixtures::lifBytes(jpeg(left), jpeg(right)));
+    } else if (input == u"xmp") {
+        inputs << fixtures::makeFile(dir_->path(), "vr.jpg",
+                                     fixtures::xmpEyeBytes(jpeg(left), jpeg(right), 700));
     } else if (input == u"plain heic") {
         inputs << fixtures::makeFile(dir_->path(), "left.heic", fixtures::heicBytes({left}))
                << fixtures::makeFile(dir_->path(), "right.png", fixtures::pngBytes(right));
