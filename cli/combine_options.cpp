@@ -343,6 +343,8 @@ to 8):
   INPUT.heic          a stereo HEIC of a phone or headset (a spatial photo): the two images of
                       its stereo group, left first (told by content); a HEIC without the
                       group is one picture, its primary image
+  INPUT.jpg           a phone's JPEG hiding its eyes: a Leia LIF (its two outermost views) or
+                      the right eye in extended XMP (Cardboard, VR180, Leia), told by content
   INPUT.jps           one JPEG holding both eyes side by side, read as --layout cross
   INPUT               any other picture holding both eyes, with --layout parallel, cross or
                       over-under
