@@ -46,7 +46,8 @@ QByteArray exifOf(const heif_image_handle *handle) {
         return {};
     const quint32 offset = quint32(quint8(block[0])) << 24 | quint32(quint8(block[1])) << 16 |
                            quint32(quint8(block[2])) << 8 | quint32(quint8(block[3]));
-    if (offset > quint64(block.size()) - 4 - 8)
+    // At least a TIFF header after the offset.
+    if (block.size() < 12 || offset > quint64(block.size() - 12))
         return {};
     return QByteArrayLiteral("Exif\0\0") + block.sliced(4 + offset);
 }
