@@ -33,8 +33,8 @@ void timeRow(const char *what, const QStringList &command, const QString &output
     }
     std::sort(seconds.begin(), seconds.end());
     std::sort(cpu.begin(), cpu.end());
-    std::printf("  %-46s median %6.3f s (processor %6.3f s)  peak %6.1f MiB  output %5.2f MB",
-                what, seconds[seconds.size() / 2], cpu[cpu.size() / 2], double(peak) / 1024,
+    std::printf("  %-46s median %6.3f s (processor %6.3f s)  peak %6.1f MiB  output %5.2f MB", what,
+                seconds[seconds.size() / 2], cpu[cpu.size() / 2], double(peak) / 1024,
                 double(QFileInfo(output).size()) / 1e6);
     if (exit != 0)
         std::printf("  EXIT STATUS %d", exit);

@@ -136,8 +136,9 @@ EyePictures readOnePicture(const PairJob &job, const QString &file, StereoLayout
 
 EyePictures readStereoHeic(const PairJob &job, const QString &file) {
     HeicLoad load = LoadHeicPictures(file, toolLimits(job));
-    EyePictures eyes{{}, {}, file + QStringLiteral(" (left eye)"),
-                     file + QStringLiteral(" (right eye)"), {}, {}, {}};
+    EyePictures eyes{
+        {}, {}, file + QStringLiteral(" (left eye)"), file + QStringLiteral(" (right eye)"), {},
+        {}, {}};
     if (!load.error.isEmpty())
         eyes.failure = unreadable(file, load.error);
     else if (!load.stereo)
@@ -163,8 +164,9 @@ std::optional<EyePictures> readEmbeddedEyes(const PairJob &job, const QString &f
     const EmbeddedEyes found = FindEmbeddedEyes(input.readAll());
     if (found.kind == EmbeddedEyes::Kind::None)
         return std::nullopt;
-    EyePictures eyes{{}, {}, file + QStringLiteral(" (left view)"),
-                     file + QStringLiteral(" (right view)"), {}, {}, {}};
+    EyePictures eyes{
+        {}, {}, file + QStringLiteral(" (left view)"), file + QStringLiteral(" (right view)"), {},
+        {}, {}};
     if (!found.error.isEmpty()) {
         eyes.failure = unreadable(file, found.error);
         return eyes;
@@ -200,8 +202,8 @@ EyePictures readFromFile(const PairJob &job, Threads threads) {
         {}, {}};
     if (!load.error.isEmpty())
         eyes.failure = unreadable(file, load.error);
-    else if (std::optional<EyePictures> embedded = load.isMpo ? std::nullopt
-                                                               : readEmbeddedEyes(job, file))
+    else if (std::optional<EyePictures> embedded =
+                 load.isMpo ? std::nullopt : readEmbeddedEyes(job, file))
         return *embedded;
     else if (!load.isMpo)
         eyes.failure = {ExitCode::Usage,

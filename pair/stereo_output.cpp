@@ -71,9 +71,10 @@ Outcome writeTwoPictures(const PairJob &job, const EyePictures &eyes) {
 // Both eyes as the images of one HEIC, each with its camera's EXIF made upright.
 Outcome writeHeic(const PairJob &job, const EyePictures &eyes) {
     QString error;
-    const QByteArray heic = stereoHeicFile({eyes.left, UprightExif(eyes.leftExif, eyes.left.size())},
-                                           {eyes.right, UprightExif(eyes.rightExif, eyes.right.size())},
-                                           job.settings.jpegQuality, &error);
+    const QByteArray heic =
+        stereoHeicFile({eyes.left, UprightExif(eyes.leftExif, eyes.left.size())},
+                       {eyes.right, UprightExif(eyes.rightExif, eyes.right.size())},
+                       job.settings.jpegQuality, &error);
     return heic.isEmpty() ? cannotWrite(job.outputFile, error)
                           : saveFiles({{job.outputFile, heic}});
 }

@@ -111,9 +111,9 @@ std::optional<EmbeddedEyes> xmpEyes(const QByteArray &file) {
         const QByteArray::FromBase64Result right =
             QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
         if (!right || !right.decoded.startsWith("\xFF\xD8"))
-            return refused(EmbeddedEyes::Kind::ExtendedXmp,
-                           QStringLiteral("Its XMP %1 is no base64 JPEG.")
-                               .arg(QString::fromLatin1(name)));
+            return refused(
+                EmbeddedEyes::Kind::ExtendedXmp,
+                QStringLiteral("Its XMP %1 is no base64 JPEG.").arg(QString::fromLatin1(name)));
         return EmbeddedEyes{EmbeddedEyes::Kind::ExtendedXmp, file, right.decoded, {}};
     }
     return std::nullopt;
@@ -156,16 +156,18 @@ std::optional<EmbeddedEyes> lifEyes(const QByteArray &file) {
     qsizetype jsonStart = -1;
     for (qsizetype at = jsonEnd - 8; at >= std::max<qsizetype>(fieldsStart, jsonEnd - (1 << 20));
          --at)
-        if (bigEndian32(file, at) == kJsonBlock && bigEndian32(file, at + 4) == quint32(jsonEnd - at - 8)) {
+        if (bigEndian32(file, at) == kJsonBlock &&
+            bigEndian32(file, at + 4) == quint32(jsonEnd - at - 8)) {
             jsonStart = at + 8;
             break;
         }
     if (after > quint32(size) || fieldsStart < 4 || jsonStart < 0)
         return std::nullopt;
     const auto lif = EmbeddedEyes::Kind::Lif;
-    const QJsonArray views =
-        QJsonDocument::fromJson(file.sliced(jsonStart, jsonEnd - jsonStart)).object()
-            .value(QLatin1StringView("views")).toArray();
+    const QJsonArray views = QJsonDocument::fromJson(file.sliced(jsonStart, jsonEnd - jsonStart))
+                                 .object()
+                                 .value(QLatin1StringView("views"))
+                                 .toArray();
     if (views.size() < 2)
         return refused(lif, QStringLiteral("Its LIF trailer lists fewer than two views."));
     QJsonObject leftmost = views[0].toObject();
@@ -183,7 +185,8 @@ std::optional<EmbeddedEyes> lifEyes(const QByteArray &file) {
     EmbeddedEyes eyes{lif, {}, {}, {}};
     for (const auto &[view, jpeg] : {std::pair{&leftmost, &eyes.left}, {&rightmost, &eyes.right}}) {
         const QJsonValue id = view->value(QLatin1StringView("albedoId"));
-        const std::optional<QByteArray> image = lifImage(file, fieldsStart, qint64(id.toDouble(-2)));
+        const std::optional<QByteArray> image =
+            lifImage(file, fieldsStart, qint64(id.toDouble(-2)));
         if (!image)
             return refused(lif, QStringLiteral("Its LIF trailer names image %1, which it does "
                                                "not hold.")

@@ -81,25 +81,26 @@ HeicPicture decode(heif_context *context, heif_item_id id, const LoadLimits &lim
         return {};
     }
     if (qint64(width) * height > limits.maxPixels) {
-        *error = QStringLiteral("The picture is too large: %1 × %2 pixels, more than %3 megapixels.")
-                     .arg(width)
-                     .arg(height)
-                     .arg(limits.maxPixels / 1'000'000);
+        *error =
+            QStringLiteral("The picture is too large: %1 × %2 pixels, more than %3 megapixels.")
+                .arg(width)
+                .arg(height)
+                .arg(limits.maxPixels / 1'000'000);
         return {};
     }
     const bool alpha = heif_image_handle_has_alpha_channel(opened);
     heif_image *decoded = nullptr;
-    if (const heif_error failed =
-            heif_decode_image(opened, &decoded, heif_colorspace_RGB,
-                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                              nullptr);
+    if (const heif_error failed = heif_decode_image(
+            opened, &decoded, heif_colorspace_RGB,
+            alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr);
         failed.code != heif_error_Ok) {
         *error = libheifSays(failed);
         return {};
     }
     const Image image(decoded);
     int stride = 0;
-    const uint8_t *plane = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+    const uint8_t *plane =
+        heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
     const int decodedWidth = heif_image_get_width(decoded, heif_channel_interleaved);
     const int decodedHeight = heif_image_get_height(decoded, heif_channel_interleaved);
     QImage picture(decodedWidth, decodedHeight,
@@ -157,7 +158,8 @@ HeicLoad LoadHeicPictures(const QString &fileName, const LoadLimits &limits) {
         return load;
     }
     if (file.size() > kMaxHeifBytes) {
-        load.error = QStringLiteral("The HEIF file is larger than %1 MiB.").arg(kMaxHeifBytes >> 20);
+        load.error =
+            QStringLiteral("The HEIF file is larger than %1 MiB.").arg(kMaxHeifBytes >> 20);
         return load;
     }
     const QByteArray bytes = file.readAll();
@@ -172,9 +174,8 @@ HeicLoad LoadHeicPictures(const QString &fileName, const LoadLimits &limits) {
     }
 
     const Context context(heif_context_alloc());
-    if (const heif_error failed =
-            heif_context_read_from_memory_without_copy(context.get(), bytes.data(),
-                                                       size_t(bytes.size()), nullptr);
+    if (const heif_error failed = heif_context_read_from_memory_without_copy(
+            context.get(), bytes.data(), size_t(bytes.size()), nullptr);
         failed.code != heif_error_Ok) {
         load.error = libheifSays(failed);
         return load;

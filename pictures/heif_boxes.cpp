@@ -215,7 +215,8 @@ bool IsHeifImageFile(QByteArrayView head) {
     if (!size || *size < 16 || head.sliced(4, 4) != QByteArrayView("ftyp"))
         return false;
     static constexpr std::array kBrands{"heic", "heix", "heim", "heis", "mif1"};
-    const qsizetype end = std::min<qsizetype>(head.size(), qsizetype(std::min<quint64>(*size, 4096)));
+    const qsizetype end =
+        std::min<qsizetype>(head.size(), qsizetype(std::min<quint64>(*size, 4096)));
     for (qsizetype at = 8; at + 4 <= end; at += at == 8 ? 8 : 4) // the minor version is skipped
         for (const char *brand : kBrands)
             if (head.sliced(at, 4) == QByteArrayView(brand, 4))
@@ -236,8 +237,8 @@ HeifGroups ReadHeifGroups(QByteArrayView file) {
         const std::optional<quint64> id = number(group, box.content + 4, 4);
         const std::optional<quint64> count = number(group, box.content + 8, 4);
         if (!id || !count || *count > quint64(box.end - box.content - 12) / 4) {
-            read.error = QStringLiteral("its %1 group is cut short")
-                             .arg(QString::fromLatin1(box.type));
+            read.error =
+                QStringLiteral("its %1 group is cut short").arg(QString::fromLatin1(box.type));
             read.groups.clear();
             return read;
         }
@@ -293,8 +294,8 @@ QByteArray WithStereoGroup(QByteArrayView file, quint32 left, quint32 right, QSt
         }
         if (baseSize > 0 && base >= quint64(metaEnd))
             moved = {item.baseAt};
-        const int size = baseSize > 0 && base >= quint64(metaEnd) ? baseSize
-                                                                   : locations->offsetSize;
+        const int size =
+            baseSize > 0 && base >= quint64(metaEnd) ? baseSize : locations->offsetSize;
         for (qsizetype at : std::as_const(moved)) {
             const quint64 offset = *number(file, at, size);
             if (size == 0 || (size == 4 && offset + shift > 0xFFFFFFFFu)) {
@@ -311,8 +312,8 @@ QByteArray WithStereoGroup(QByteArrayView file, quint32 left, quint32 right, QSt
         *error = QStringLiteral("its item IDs leave no ID for a group");
         return {};
     }
-    putNumber(out, meta->meta.start + (meta->meta.sizeBytes == 8 ? 8 : 0),
-              meta->meta.sizeBytes, quint64(metaEnd - meta->meta.start) + shift);
+    putNumber(out, meta->meta.start + (meta->meta.sizeBytes == 8 ? 8 : 0), meta->meta.sizeBytes,
+              quint64(metaEnd - meta->meta.start) + shift);
     if (meta->meta.sizeBytes == 4 && quint64(metaEnd - meta->meta.start) + shift > 0xFFFFFFFFu) {
         *error = QStringLiteral("its meta box is too large");
         return {};

@@ -5,11 +5,11 @@
 #include <libheif/heif.h>
 
 #include <QBuffer>
-#include <cstring>
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
+#include <cstring>
 
 #include <algorithm>
 #include <array>
@@ -490,8 +490,8 @@ QByteArray heicBytes(const QList<QImage> &pictures, const QList<quint32> &stereo
     heif_encoder_release(encoder);
     QByteArray bytes;
     heif_writer writer{1, [](heif_context *, const void *data, size_t size, void *file) {
-                           static_cast<QByteArray *>(file)->append(
-                               static_cast<const char *>(data), qsizetype(size));
+                           static_cast<QByteArray *>(file)->append(static_cast<const char *>(data),
+                                                                   qsizetype(size));
                            return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
                        }};
     heif_context_write(context, &writer, &bytes);
@@ -542,7 +542,8 @@ QByteArray xmpEyeBytes(const QByteArray &leftJpeg, const QByteArray &rightJpeg,
                        qsizetype chunkBytes, XmpDamage damage) {
     const QByteArray xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:Description GImage:Data=\"" +
                            rightJpeg.toBase64() + "\"/></x:xmpmeta>";
-    const quint32 declared = damage == XmpDamage::TooLarge ? quint32(100) << 20 : quint32(xmp.size());
+    const quint32 declared =
+        damage == XmpDamage::TooLarge ? quint32(100) << 20 : quint32(xmp.size());
     QList<QByteArray> segments;
     for (qsizetype offset = 0; offset < xmp.size(); offset += chunkBytes)
         segments << segment('\xE1', QByteArray("http://ns.adobe.com/xmp/extension/\0", 35) +

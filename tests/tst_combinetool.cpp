@@ -678,12 +678,11 @@ void CombineToolTest::reportsEachFailureInOneLine() {
         QVERIFY(fixtures::writeFile(path("plain.heic"), fixtures::heicBytes({eye, eye})));
     }
     QVERIFY(fixtures::writeFile(path("lying.lif"), fixtures::lifBytes(eye, eye, 1000009)));
-    QVERIFY(fixtures::writeFile(path("reversed.xmp"),
-                                fixtures::xmpEyeBytes(eye, eye, 500,
-                                                      fixtures::XmpDamage::ChunksReversed)));
-    QVERIFY(fixtures::writeFile(path("large.xmp"),
-                                fixtures::xmpEyeBytes(eye, eye, 60000,
-                                                      fixtures::XmpDamage::TooLarge)));
+    QVERIFY(fixtures::writeFile(
+        path("reversed.xmp"),
+        fixtures::xmpEyeBytes(eye, eye, 500, fixtures::XmpDamage::ChunksReversed)));
+    QVERIFY(fixtures::writeFile(
+        path("large.xmp"), fixtures::xmpEyeBytes(eye, eye, 60000, fixtures::XmpDamage::TooLarge)));
     QImage flat(96, 96, QImage::Format_RGB32);
     flat.fill(Qt::gray);
     QVERIFY(flat.save(path("flatleft.bmp")) && flat.save(path("flatright.bmp")));

@@ -77,9 +77,9 @@ void PairPlanTest::choosesTheFirstPathThatAcceptsTheJob_data() {
         << QStringList{"l.bmp", "r.bmp"} << pair << S{.format = FileFormat::Png}
         << PairPath::WholePictures;
     QTest::newRow("BMP eyes, window shift: whole")
-        << QStringList{"l.bmp", "r.bmp"} << pair << S{.windowShift = 4}
-        << PairPath::WholePictures;
-    QTest::newRow("JPEG eyes into a BMP: streamed") << jpegs << pair << S{} << PairPath::JpegStreamed;
+        << QStringList{"l.bmp", "r.bmp"} << pair << S{.windowShift = 4} << PairPath::WholePictures;
+    QTest::newRow("JPEG eyes into a BMP: streamed")
+        << jpegs << pair << S{} << PairPath::JpegStreamed;
     QTest::newRow("JPEG eyes side by side into a JPEG: streamed")
         << jpegs << pair << S{.to = StereoOutput::Parallel, .format = FileFormat::Jpeg}
         << PairPath::JpegStreamed;

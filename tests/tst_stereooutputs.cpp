@@ -304,8 +304,9 @@ void StereoOutputsTest::heicReadsBackHereInHeifInfoAndExiftool() {
     QCOMPARE(runTool({camera, path("out.heic")}).exitCode, 0);
 
     const QString info = QString::fromLocal8Bit(runProgram(heifInfo, {path("out.heic")}).out);
-    static const QRegularExpression image(QStringLiteral(R"(^image: (\d+)x(\d+) \(id=(\d+)\)(, primary)?)"),
-                                          QRegularExpression::MultilineOption);
+    static const QRegularExpression image(
+        QStringLiteral(R"(^image: (\d+)x(\d+) \(id=(\d+)\)(, primary)?)"),
+        QRegularExpression::MultilineOption);
     QList<quint32> ids;
     for (const QRegularExpressionMatch &match : image.globalMatch(info)) {
         QCOMPARE(QSize(match.captured(1).toInt(), match.captured(2).toInt()), size);
@@ -319,8 +320,8 @@ void StereoOutputsTest::heicReadsBackHereInHeifInfoAndExiftool() {
     QCOMPARE(groups.groups[0].type, QByteArray("ster"));
     QCOMPARE(groups.groups[0].entities, ids);
 
-    const ProgramRun tags = runProgram(exiftool(), {"-a", "-s3", "-Make", "-Model", "-Orientation#",
-                                                    path("out.heic")});
+    const ProgramRun tags =
+        runProgram(exiftool(), {"-a", "-s3", "-Make", "-Model", "-Orientation#", path("out.heic")});
     QCOMPARE(QString::fromLocal8Bit(tags.out).split(u'\n', Qt::SkipEmptyParts),
              (QStringList{"Maker", "Maker", "Camera L", "Camera R"}));
 
@@ -679,7 +680,9 @@ void StereoOutputsTest::batchWritesStereoFormats() {
         if (output.endsWith(u".mpo"))
             QCOMPARE(duoptica::ReadMpoIndex(fixtures::readFile(file)).images.size(), 2);
         else if (output.endsWith(u".heic"))
-            QCOMPARE(duoptica::ReadHeifGroups(fixtures::readFile(file)).groups.value(0).entities.size(), 2);
+            QCOMPARE(
+                duoptica::ReadHeifGroups(fixtures::readFile(file)).groups.value(0).entities.size(),
+                2);
         else
             QCOMPARE(QImage(file).size(), size);
     }

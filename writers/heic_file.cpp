@@ -57,8 +57,9 @@ Image heifImageOf(const QImage &picture, QString *error) {
         return nullptr;
     }
     Image image(created);
-    if (failed(heif_image_add_plane(created, heif_channel_interleaved, rgb.width(), rgb.height(), 8),
-               error))
+    if (failed(
+            heif_image_add_plane(created, heif_channel_interleaved, rgb.width(), rgb.height(), 8),
+            error))
         return nullptr;
     int stride = 0;
     uint8_t *plane = heif_image_get_plane(created, heif_channel_interleaved, &stride);
@@ -73,8 +74,7 @@ Image heifImageOf(const QImage &picture, QString *error) {
 }
 
 heif_error appendBytes(heif_context *, const void *data, size_t size, void *userdata) {
-    static_cast<QByteArray *>(userdata)->append(static_cast<const char *>(data),
-                                                qsizetype(size));
+    static_cast<QByteArray *>(userdata)->append(static_cast<const char *>(data), qsizetype(size));
     return {heif_error_Ok, heif_suberror_Unspecified, "ok"};
 }
 
@@ -98,10 +98,9 @@ QByteArray stereoHeicFile(const HeicEye &left, const HeicEye &right, int quality
     for (const HeicEye *eye : {&left, &right}) {
         const Image image = heifImageOf(eye->picture, error);
         heif_image_handle *encoded = nullptr;
-        if (!image ||
-            failed(heif_context_encode_image(context.get(), image.get(), found, options.get(),
-                                             &encoded),
-                   error))
+        if (!image || failed(heif_context_encode_image(context.get(), image.get(), found,
+                                                       options.get(), &encoded),
+                             error))
             return {};
         const Handle handle(encoded);
         // libheif takes the TIFF data, and finds its header itself.
