@@ -13,7 +13,7 @@ namespace {
 using namespace Qt::Literals::StringLiterals;
 
 const QRegularExpression &stereoName() {
-    static const QRegularExpression name(QStringLiteral(R"(^(.+)\.(mpo|jps)$)"),
+    static const QRegularExpression name(QStringLiteral(R"(^(.+)\.(mpo|jps|heic|heif)$)"),
                                          QRegularExpression::CaseInsensitiveOption);
     return name;
 }

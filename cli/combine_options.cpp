@@ -1,5 +1,6 @@
 #include "combine_options.h"
 
+#include "heic_file.h"
 #include "option_table.h"
 
 #include <QFileInfo>
@@ -208,13 +209,15 @@ QString readBatchFormat(const DeclaredOptions &given, PairSettings &settings) {
         if (stereo)
             settings.to = *stereo;
         const std::optional<FileFormat> format =
-            stereo ? FileFormat::Jpeg : pictureFormatNamed(name);
+            stereo ? outputFormatNamed(name)->file : pictureFormatNamed(name);
         if (!format)
             return u"unknown format '%1' (%2)"_s.arg(name, batchPictureFormats());
         settings.format = *format;
     }
     if (writesJpegImages(settings.to))
         settings.format = FileFormat::Jpeg;
+    if (settings.to == StereoOutput::Heic)
+        settings.format = FileFormat::Heic;
     return {};
 }
 
@@ -248,6 +251,11 @@ QString readOutputFormat(const DeclaredOptions &given, CombineOptions &options) 
         if (!format)
             return u"%1: --to wiggle writes an animation: the output must end in .gif or .webp"_s
                 .arg(options.outputFile);
+    } else if (settings.to == StereoOutput::Heic) {
+        if (!stereo)
+            return u"%1: --to heic writes a HEIC file: the output must end in .heic"_s.arg(
+                options.outputFile);
+        format = FileFormat::Heic;
     } else if (writesJpegImages(settings.to) && (stereo || format == FileFormat::Jpeg)) {
         format = FileFormat::Jpeg;
     } else if (writesJpegImages(settings.to)) {
@@ -310,6 +318,8 @@ QString readFit(const DeclaredOptions &given, PairSettings &settings) {
 
 // The rules between the stereo output and the options that only some outputs take.
 QString checkOutputOptions(const DeclaredOptions &given, PairSettings &settings) {
+    if (settings.to == StereoOutput::Heic && !given.isSet("quality"_L1))
+        settings.jpegQuality = kDefaultHeicQuality;
     if (given.isSet("mode"_L1) && settings.to != StereoOutput::Anaglyph)
         return u"--mode goes with --to anaglyph"_s;
     if (const QString error = readFit(given, settings); !error.isEmpty())
@@ -360,10 +370,16 @@ Combines the left and the right eye of a stereo picture, pixel by pixel and at f
 default into a Dubois red-cyan anaglyph; the normal, red-blue and red-green modes combine exactly
 as the Duoptica window does.
 
-Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are rounded to 8):
+Inputs (BMP, JPEG, GIF, PNG, TIFF, WebP or HEIC, told by content; 16-bit channels are rounded
+to 8):
   LEFT RIGHT          two pictures of the same size, one for each eye
   INPUT.mpo           a multi-picture file of a stereo camera: its first two images (told by
                       content, whatever the extension)
+  INPUT.heic          a stereo HEIC of a phone or headset (a spatial photo): the two images of
+                      its stereo group, left first (told by content); a HEIC without the
+                      group is one picture, its primary image
+  INPUT.jpg           a phone's JPEG hiding its eyes: a Leia LIF (its two outermost views) or
+                      the right eye in extended XMP (Cardboard, VR180, Leia), told by content
   INPUT.jps           one JPEG holding both eyes side by side, read as --layout cross
   INPUT               any other picture holding both eyes, with --layout parallel, cross or
                       over-under
@@ -373,7 +389,7 @@ Inputs (BMP, JPEG, GIF, PNG, TIFF or WebP, told by content; 16-bit channels are 
                            "written whole or not at all, and never over an input"_s.arg(
                                outputExtensions()))) +
            uR"(  --batch INDIR OUTDIR
-                      every pair of pictures in INDIR, and every NAME.mpo and NAME.jps, is
+                      every pair of pictures in INDIR, and every NAME.mpo, NAME.jps and NAME.heic, is
                       combined into OUTDIR/NAME.bmp (or as --format and --to say), on every
                       core. A pair is NAME_L.ext with
                       NAME_R.ext, or NAME-L/NAME-R, NAME.L/NAME.R, NAME_left/NAME_right,

@@ -75,8 +75,8 @@ constexpr std::array kOptions{
               .help = "exchange the left and the right eye once read, for any input"_L1},
     OptionRow{.name = "quality"_L1,
               .valueName = "N"_L1,
-              .help =
-                  "JPEG quality from {min} to {max}, 90 by default; PNG and BMP are lossless"_L1,
+              .help = "JPEG and HEIC quality from {min} to {max}, 90 by default (HEIC: 75); PNG\n"
+                      "and BMP are lossless"_L1,
               .range = NumberRange{1, 100, "a whole number"_L1},
               .once = true},
     OptionRow{.name = "format"_L1,

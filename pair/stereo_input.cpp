@@ -1,9 +1,12 @@
 #include "stereo_input.h"
 
 #include "camera_exif.h"
+#include "embedded_eyes.h"
+#include "heic_load.h"
 #include "mpo_index.h"
 #include "picture_file.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QFuture>
 #include <QtConcurrentRun>
@@ -38,27 +41,49 @@ QImage cameraPicture(PictureLoad &load, QByteArrayView head, QByteArray *exif) {
     return picture;
 }
 
+// A picture file, or a HEIF file's primary image (a stereo one's left eye) with its EXIF.
+struct ToolPicture {
+    PictureLoad load;
+    std::optional<QByteArray> heicExif; // set for a HEIF file
+    bool stereoHeic = false;
+};
+
+ToolPicture loadToolPicture(const PairJob &job, const QString &file) {
+    if (!IsHeicFile(file))
+        return {LoadPicture(file, toolLimits(job)), std::nullopt};
+    HeicLoad heic = LoadHeicPictures(file, toolLimits(job));
+    return {{std::move(heic.left.picture), heic.error}, heic.left.exif, heic.stereo};
+}
+
+// The upright picture and the camera's EXIF block into *exif, from a JPEG's head or a HEIF item.
+QImage cameraPicture(ToolPicture &loaded, const QString &file, QByteArray *exif) {
+    if (!loaded.heicExif)
+        return cameraPicture(loaded.load, FileHead(file), exif);
+    *exif = *loaded.heicExif;
+    return std::move(loaded.load.picture);
+}
+
 EyePictures readPairFiles(const PairJob &job, Threads threads) {
-    PictureLoad left;
-    PictureLoad right;
+    ToolPicture left;
+    ToolPicture right;
     if (threads == Threads::All) {
         // Decoding is most of the work for large pictures: read both at once.
-        QFuture<PictureLoad> rightLoad =
-            QtConcurrent::run([&job] { return LoadPicture(job.rightFile, toolLimits(job)); });
-        left = LoadPicture(job.leftFile, toolLimits(job));
+        QFuture<ToolPicture> rightLoad =
+            QtConcurrent::run([&job] { return loadToolPicture(job, job.rightFile); });
+        left = loadToolPicture(job, job.leftFile);
         right = rightLoad.result();
     } else {
-        left = LoadPicture(job.leftFile, toolLimits(job));
-        right = LoadPicture(job.rightFile, toolLimits(job));
+        left = loadToolPicture(job, job.leftFile);
+        right = loadToolPicture(job, job.rightFile);
     }
     EyePictures eyes{{}, {}, job.leftFile, job.rightFile, {}, {}, {}};
-    if (left.picture.isNull())
-        eyes.failure = unreadable(job.leftFile, left.error);
-    else if (right.picture.isNull())
-        eyes.failure = unreadable(job.rightFile, right.error);
+    if (left.load.picture.isNull())
+        eyes.failure = unreadable(job.leftFile, left.load.error);
+    else if (right.load.picture.isNull())
+        eyes.failure = unreadable(job.rightFile, right.load.error);
     else {
-        eyes.left = cameraPicture(left, FileHead(job.leftFile), &eyes.leftExif);
-        eyes.right = cameraPicture(right, FileHead(job.rightFile), &eyes.rightExif);
+        eyes.left = cameraPicture(left, job.leftFile, &eyes.leftExif);
+        eyes.right = cameraPicture(right, job.rightFile, &eyes.rightExif);
     }
     return eyes;
 }
@@ -76,11 +101,22 @@ EyePictures readOnePicture(const PairJob &job, const QString &file, StereoLayout
                      .arg(file)},
                 {},
                 {}};
-    PictureLoad load = LoadPicture(file, toolLimits(job));
-    if (load.picture.isNull())
-        return {{}, {}, file, file, unreadable(file, load.error), {}, {}};
+    ToolPicture load = loadToolPicture(job, file);
+    if (load.stereoHeic)
+        return {{},
+                {},
+                file,
+                file,
+                {ExitCode::Usage,
+                 QStringLiteral("%1: a stereo HEIC holds each eye as an image of its own; give "
+                                "it without --layout")
+                     .arg(file)},
+                {},
+                {}};
+    if (load.load.picture.isNull())
+        return {{}, {}, file, file, unreadable(file, load.load.error), {}, {}};
     QByteArray exif;
-    const QImage picture = cameraPicture(load, FileHead(file), &exif);
+    const QImage picture = cameraPicture(load, file, &exif);
     EyePictures eyes = cutIntoEyes(picture, layout);
     eyes.leftExif = exif;
     eyes.rightExif = exif;
@@ -98,16 +134,77 @@ EyePictures readOnePicture(const PairJob &job, const QString &file, StereoLayout
     return eyes;
 }
 
+EyePictures readStereoHeic(const PairJob &job, const QString &file) {
+    HeicLoad load = LoadHeicPictures(file, toolLimits(job));
+    EyePictures eyes{
+        {}, {}, file + QStringLiteral(" (left eye)"), file + QStringLiteral(" (right eye)"), {},
+        {}, {}};
+    if (!load.error.isEmpty())
+        eyes.failure = unreadable(file, load.error);
+    else if (!load.stereo)
+        eyes.failure = {ExitCode::Usage,
+                        QStringLiteral("%1: a HEIF file without a stereo group; for one picture "
+                                       "holding both eyes give --layout parallel, cross or "
+                                       "over-under (see --help)")
+                            .arg(file)};
+    else {
+        eyes.left = std::move(load.left.picture);
+        eyes.right = std::move(load.right.picture);
+        eyes.leftExif = std::move(load.left.exif);
+        eyes.rightExif = std::move(load.right.exif);
+    }
+    return eyes;
+}
+
+// A JPEG hiding its eyes (LIF, extended XMP): none when it hides none.
+std::optional<EyePictures> readEmbeddedEyes(const PairJob &job, const QString &file) {
+    QFile input(file);
+    if (!input.open(QIODevice::ReadOnly) || input.size() > kMaxMpoBytes)
+        return std::nullopt;
+    const EmbeddedEyes found = FindEmbeddedEyes(input.readAll());
+    if (found.kind == EmbeddedEyes::Kind::None)
+        return std::nullopt;
+    EyePictures eyes{
+        {}, {}, file + QStringLiteral(" (left view)"), file + QStringLiteral(" (right view)"), {},
+        {}, {}};
+    if (!found.error.isEmpty()) {
+        eyes.failure = unreadable(file, found.error);
+        return eyes;
+    }
+    PictureLoad left = LoadPictureBytes(found.left, toolLimits(job));
+    PictureLoad right = LoadPictureBytes(found.right, toolLimits(job));
+    if (left.picture.isNull())
+        eyes.failure = unreadable(eyes.leftName, left.error);
+    else if (right.picture.isNull())
+        eyes.failure = unreadable(eyes.rightName, right.error);
+    else {
+        eyes.left = cameraPicture(left, found.left, &eyes.leftExif);
+        eyes.right = cameraPicture(right, found.right, &eyes.rightExif);
+        // Holopix files keep the 2D photo at twice the size of the views: it is brought to
+        // theirs, as a picture of another multiple or shape would not be.
+        const QSize size = eyes.right.size();
+        for (int times : {2, 3, 4})
+            if (!size.isEmpty() && eyes.left.size() == size * times)
+                eyes.left = eyes.left.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    return eyes;
+}
+
 EyePictures readFromFile(const PairJob &job, Threads threads) {
     const QString &file = job.leftFile;
     if (isJpsFile(file))
         return readOnePicture(job, file, StereoLayout::Cross);
+    if (IsHeicFile(file))
+        return readStereoHeic(job, file);
     StereoPictureLoad load = LoadMpoPictures(file, toolLimits(job), threads == Threads::All);
     EyePictures eyes{
         {}, {}, file + QStringLiteral(" (image 1)"), file + QStringLiteral(" (image 2)"), {},
         {}, {}};
     if (!load.error.isEmpty())
         eyes.failure = unreadable(file, load.error);
+    else if (std::optional<EyePictures> embedded =
+                 load.isMpo ? std::nullopt : readEmbeddedEyes(job, file))
+        return *embedded;
     else if (!load.isMpo)
         eyes.failure = {ExitCode::Usage,
                         QStringLiteral("%1: not an MPO file; for one picture holding both eyes "

@@ -4,6 +4,7 @@
 #include "combine_pictures.h"
 #include "exif_thumbnail.h"
 #include "full_chroma_jpeg.h"
+#include "heic_file.h"
 #include "huge_pages.h"
 #include "mpo_file.h"
 #include "picture_file.h"
@@ -105,6 +106,17 @@ QImage inFrame(const QImage &picture, QSize frame) {
     return framed;
 }
 
+// Both eyes as the images of one HEIC, each with its camera's EXIF made upright.
+Outcome writeHeic(const PairJob &job, const EyePictures &eyes) {
+    QString error;
+    const QByteArray heic =
+        stereoHeicFile({eyes.left, UprightExif(eyes.leftExif, eyes.left.size())},
+                       {eyes.right, UprightExif(eyes.rightExif, eyes.right.size())},
+                       job.settings.jpegQuality, &error);
+    return heic.isEmpty() ? cannotWrite(job.outputFile, error)
+                          : saveFiles({{job.outputFile, heic}});
+}
+
 } // namespace
 
 bool jpegFullChroma(const PairJob &job) {
@@ -115,13 +127,16 @@ bool jpegFullChroma(const PairJob &job) {
 
 Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
     const QSize size = eyes.left.size();
-    if (job.settings.to == StereoOutput::Mpo || job.settings.to == StereoOutput::Pair) {
+    if (job.settings.to == StereoOutput::Mpo || job.settings.to == StereoOutput::Pair ||
+        job.settings.to == StereoOutput::Heic) {
         // A JPEG or a BMP of an eye read with transparency would otherwise differ from the
         // other outputs, which show it on the window's background.
         eyes.left = asSourceBitmap(std::move(eyes.left));
         eyes.right = asSourceBitmap(std::move(eyes.right));
         if (eyes.left.isNull() || eyes.right.isNull())
             return outOfMemory(job, size);
+        if (job.settings.to == StereoOutput::Heic)
+            return writeHeic(job, eyes);
         return writeTwoPictures(job, eyes);
     }
     if (job.settings.to == StereoOutput::Wiggle) {

@@ -80,6 +80,7 @@ QImage packBitmaps(const QImage &left, const QImage &right, StereoOutput to) {
     case StereoOutput::Mpo:
     case StereoOutput::Pair:
     case StereoOutput::Wiggle:
+    case StereoOutput::Heic:
         return {};
     }
     return {};

@@ -7,10 +7,11 @@ set -euo pipefail
 build_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libx11-dev fonts-dejavu-core
     libopencv-core-dev libopencv-imgproc-dev libopencv-flann-dev libopencv-features2d-dev
     libjpeg62-turbo-dev zlib1g-dev libdeflate-dev libexif-dev libgif-dev libwebp-dev
-    libimagequant-dev liblcms2-dev
+    libimagequant-dev liblcms2-dev libheif-dev
     qt6-image-formats-plugins help2man)
 test_packages=(xvfb xauth xdotool x11-utils imagemagick desktop-file-utils appstream dpkg-dev file
     lintian man-db bash-completion libpng-dev ffmpeg libimage-exiftool-perl
+    libheif-examples
     slurm-wlm munge parallel jq yq podman)
 
 case "${1:-build}" in

@@ -52,9 +52,9 @@ expect '--pair-names ' --pai
 expect '--fit ' --fi
 expect ' ' --fit '' # nothing: a frame's size, not a file
 expect 'cross over-under pair parallel ' --layout ''
-expect 'bmp gif jpg jps mpo png webp ' --format ''
+expect 'bmp gif heic jpg jps mpo png webp ' --format ''
 expect 'webp ' --format=w
-expect 'anaglyph checkerboard columns cross half-over-under half-parallel jps mpo over-under pair '\
+expect 'anaglyph checkerboard columns cross half-over-under half-parallel heic jps mpo over-under pair '\
 'parallel rows wiggle ' --to ''
 expect 'half-over-under half-parallel ' --to half-
 expect 'album.tif anaglyphs ' --report a

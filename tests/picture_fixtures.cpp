@@ -1,11 +1,17 @@
 #include "picture_fixtures.h"
 
+#include "heif_boxes.h"
+
+#include <libheif/heif.h>
+
 #include <QBuffer>
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
+#include <cstring>
 
+#include <algorithm>
 #include <array>
 #include <span>
 
@@ -460,6 +466,96 @@ QList<BadInput> makeBadInputs(const QString &folder) {
     inputs << BadInput{QStringLiteral("FIFO named .bmp"), fifo,
                        QStringLiteral("not a regular file")};
     return inputs;
+}
+
+QByteArray heicBytes(const QList<QImage> &pictures, const QList<quint32> &stereoGroup) {
+    heif_context *context = heif_context_alloc();
+    heif_encoder *encoder = nullptr;
+    heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder);
+    heif_encoder_set_lossless(encoder, true);
+    heif_encoder_set_parameter_string(encoder, "chroma", "444");
+    for (const QImage &picture : pictures) {
+        const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+        heif_image *image = nullptr;
+        heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB,
+                          heif_chroma_interleaved_RGB, &image);
+        heif_image_add_plane(image, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
+        int stride = 0;
+        uint8_t *plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+        for (int y = 0; y < rgb.height(); ++y)
+            memcpy(plane + y * stride, rgb.constScanLine(y), size_t(rgb.width()) * 3);
+        heif_context_encode_image(context, image, encoder, nullptr, nullptr);
+        heif_image_release(image);
+    }
+    heif_encoder_release(encoder);
+    QByteArray bytes;
+    heif_writer writer{1, [](heif_context *, const void *data, size_t size, void *file) {
+                           static_cast<QByteArray *>(file)->append(static_cast<const char *>(data),
+                                                                   qsizetype(size));
+                           return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+                       }};
+    heif_context_write(context, &writer, &bytes);
+    heif_context_free(context);
+    if (stereoGroup.size() != 2)
+        return bytes;
+    // libheif wraps a picture in a grid item where a size needs cropping: its images' IDs are
+    // read back.
+    heif_context *reread = heif_context_alloc();
+    heif_context_read_from_memory_without_copy(reread, bytes.constData(), size_t(bytes.size()),
+                                               nullptr);
+    QList<heif_item_id> ids(heif_context_get_number_of_top_level_images(reread));
+    heif_context_get_list_of_top_level_image_IDs(reread, ids.data(), int(ids.size()));
+    heif_context_free(reread);
+    const auto idOf = [&](quint32 number) {
+        return number <= quint32(ids.size()) ? ids[number - 1] : 1000 + number;
+    };
+    QString error;
+    return duoptica::WithStereoGroup(bytes, idOf(stereoGroup[0]), idOf(stereoGroup[1]), &error);
+}
+
+namespace {
+
+QByteArray bigEndian32(quint32 value) {
+    QByteArray bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = char(value >> (24 - 8 * i));
+    return bytes;
+}
+
+} // namespace
+
+QByteArray lifBytes(const QByteArray &leftJpeg, const QByteArray &rightJpeg, qint64 rightId) {
+    const QByteArray disparity = jpegBytes(QImage(8, 8, QImage::Format_Grayscale8));
+    QByteArray fields = bigEndian32(6) + bigEndian32(0);
+    fields += bigEndian32(1000001) + bigEndian32(quint32(disparity.size())) + disparity;
+    fields += bigEndian32(1000002) + bigEndian32(quint32(rightJpeg.size())) + rightJpeg;
+    const QByteArray json =
+        QStringLiteral(R"({"views":[{"albedoId":%1,"disparityId":1000001,"xLocation":1.0},)"
+                       R"({"albedoId":-1,"disparityId":1000001,"xLocation":0.0}]})")
+            .arg(rightId)
+            .toLatin1();
+    fields += bigEndian32(7) + bigEndian32(quint32(json.size())) + json;
+    return leftJpeg + fields + bigEndian32(quint32(fields.size() + 6)) + "\x1E\x1A";
+}
+
+QByteArray xmpEyeBytes(const QByteArray &leftJpeg, const QByteArray &rightJpeg,
+                       qsizetype chunkBytes, XmpDamage damage) {
+    const QByteArray xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:Description GImage:Data=\"" +
+                           rightJpeg.toBase64() + "\"/></x:xmpmeta>";
+    const quint32 declared =
+        damage == XmpDamage::TooLarge ? quint32(100) << 20 : quint32(xmp.size());
+    QList<QByteArray> segments;
+    for (qsizetype offset = 0; offset < xmp.size(); offset += chunkBytes)
+        segments << segment('\xE1', QByteArray("http://ns.adobe.com/xmp/extension/\0", 35) +
+                                        QByteArray(32, 'A') + bigEndian32(declared) +
+                                        bigEndian32(quint32(offset)) + xmp.mid(offset, chunkBytes));
+    // Each goes right after the start: the last first, so that they end up in order.
+    if (damage != XmpDamage::ChunksReversed)
+        std::reverse(segments.begin(), segments.end());
+    QByteArray file = leftJpeg;
+    for (const QByteArray &chunk : std::as_const(segments))
+        file = withSegment(file, chunk);
+    return file;
 }
 
 } // namespace fixtures

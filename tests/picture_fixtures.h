@@ -58,6 +58,21 @@ enum class MpoDamage {
 QByteArray mpoBytes(const QList<QByteArray> &jpegs, bool bigEndian,
                     MpoDamage damage = MpoDamage::None);
 
+// A HEIF file of the pictures, each encoded losslessly by libheif, the first primary, and a
+// `ster` group of two of them, when given: by their numbers, from 1 (a number with no picture
+// gives an ID no item has: 1000 and the number).
+QByteArray heicBytes(const QList<QImage> &pictures, const QList<quint32> &stereoGroup = {});
+
+// A Leia LIF: the left JPEG, then a disparity map and the right JPEG in blocks of their own, and
+// the JSON trailer whose views name them (the right view naming image rightId).
+QByteArray lifBytes(const QByteArray &leftJpeg, const QByteArray &rightJpeg,
+                    qint64 rightId = 1000002);
+// The left JPEG with the right one as GImage:Data in extended XMP, in APP1 chunks of at most
+// chunkBytes, possibly damaged.
+enum class XmpDamage { None, ChunksReversed, TooLarge };
+QByteArray xmpEyeBytes(const QByteArray &leftJpeg, const QByteArray &rightJpeg,
+                       qsizetype chunkBytes = 60000, XmpDamage damage = XmpDamage::None);
+
 bool writeFile(const QString &path, const QByteArray &bytes);
 // Writes a file that a test cannot go on without, and gives its path.
 QString makeFile(const QString &folder, const QString &name, const QByteArray &bytes);

@@ -63,6 +63,8 @@ void CombineOptionsTest::understandsOnePair_data() {
         << "l.bmp r.bmp OUT.JPG --mode=red-green" << AnaglyphMethod::RedGreen << QByteArray("jpg");
     QTest::newRow("jpeg is jpg") << "--mode normal l.bmp r.bmp out.jpeg" << AnaglyphMethod::Normal
                                  << QByteArray("jpg");
+    QTest::newRow(".heic asks for a stereo HEIC")
+        << "l.bmp r.bmp out.HEIC" << AnaglyphMethod::DuboisRedCyan << QByteArray("heic");
 }
 
 void CombineOptionsTest::understandsOnePair() {
@@ -97,6 +99,10 @@ void CombineOptionsTest::understandsABatch_data() {
                                     << AnaglyphMethod::RedGreen << QByteArray("png");
     QTest::newRow("jpg, flag after the folders") << "in out --format JPG --batch --mode normal"
                                                  << AnaglyphMethod::Normal << QByteArray("jpg");
+    QTest::newRow("heic") << "--format heic --batch in out" << AnaglyphMethod::DuboisRedCyan
+                          << QByteArray("heic");
+    QTest::newRow("heic by --to") << "--to heic --batch in out" << AnaglyphMethod::DuboisRedCyan
+                                  << QByteArray("heic");
 }
 
 void CombineOptionsTest::understandsABatch() {
@@ -124,6 +130,12 @@ void CombineOptionsTest::understandsStereoInputs_data() {
     QTest::newRow("parallel, swapped, quality 75")
         << "--layout parallel --swap --quality 75 --mode HALF-COLOR s.jpg o.jpg"
         << AnaglyphMethod::HalfColor << StereoLayout::Parallel << true << 75;
+    QTest::newRow("into a heic, quality 75 by default")
+        << "photo.mpo o.heic" << AnaglyphMethod::DuboisRedCyan << StereoLayout::FromFile << false
+        << 75;
+    QTest::newRow("into a heic, quality 90 given")
+        << "--quality 90 photo.mpo o.heic" << AnaglyphMethod::DuboisRedCyan
+        << StereoLayout::FromFile << false << 90;
     QTest::newRow("cross") << "--layout=cross --mode true s.png o.png" << AnaglyphMethod::True
                            << StereoLayout::Cross << false << 90;
     QTest::newRow("over-under, gray")
@@ -269,6 +281,8 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("mpo into a png", "--to mpo l.bmp r.bmp o.png", ".mpo");
     row(".mpo name for another output", "--to pair l.bmp r.bmp o.mpo", "--to mpo");
     row("batch format mpo against --to", "--to jps --format mpo --batch in out", "--to mpo");
+    row("heic into a jpeg", "--to heic l.bmp r.bmp o.jpg", "must end in .heic");
+    row(".heic name for another output", "--to parallel l.bmp r.bmp o.heic", "--to heic");
     row("wiggle into a jpeg", "--to wiggle l.bmp r.bmp o.jpg", ".gif or .webp");
     row("wiggle batch to a jpeg", "--to wiggle --format jpg --batch in out",
         "gif (the default) or webp");

@@ -630,6 +630,33 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("BMPs above --max-megapixels")
         << QStringList{"--max-megapixels", "1", "big.bmp", "big.bmp", "out.bmp"}
         << ExitCode::UnreadableInput << QStringList{"big.bmp", "more than 1 megapixels"};
+    QTest::newRow("stereo HEIC cut short")
+        << QStringList{"cut.heic", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"cut.heic", "cut short"};
+    QTest::newRow("stereo HEIC whose group names a missing item")
+        << QStringList{"missing.heic", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"missing.heic", "and 1007, which are not both images"};
+    QTest::newRow("stereo HEIC whose group's count lies")
+        << QStringList{"lying.heic", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"lying.heic", "ster group is cut short"};
+    QTest::newRow("stereo HEIC whose eyes differ in size")
+        << QStringList{"uneven.heic", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"uneven.heic", "40x30 and 40x28"};
+    QTest::newRow("HEIC whose coded image is damaged")
+        << QStringList{"left.bmp", "damaged.heic", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"damaged.heic", "libheif"};
+    QTest::newRow("LIF whose JSON names an image it does not hold")
+        << QStringList{"lying.lif", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"lying.lif", "names image 1000009"};
+    QTest::newRow("extended XMP whose chunks are out of order")
+        << QStringList{"reversed.xmp", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"reversed.xmp", "out of order"};
+    QTest::newRow("extended XMP declaring 100 MiB")
+        << QStringList{"large.xmp", "out.bmp"} << ExitCode::UnreadableInput
+        << QStringList{"large.xmp", "larger than 64 MiB"};
+    QTest::newRow("HEIC without a stereo group, alone")
+        << QStringList{"plain.heic", "out.bmp"} << ExitCode::Usage
+        << QStringList{"plain.heic", "without a stereo group"};
     QTest::newRow("JPEGs above --max-megapixels, into a JPEG")
         << QStringList{"--max-megapixels", "1", "big.jpg", "big.jpg", "out.jpg"}
         << ExitCode::UnreadableInput << QStringList{"big.jpg", "more than 1 megapixels"};
@@ -690,6 +717,27 @@ void CombineToolTest::reportsEachFailureInOneLine() {
         QVERIFY(large.save(path("shrinking.bmp")));
     }
     QVERIFY(fixtures::writeFile(path("tiny.jpg"), fixtures::jpegBytes(randomPicture({5, 3}, 9))));
+    if (arguments.filter(u".heic").size() > 0) {
+        const QImage eye = randomPicture({40, 30}, 13);
+        const QByteArray stereo = fixtures::heicBytes({eye, eye}, {1, 2});
+        QVERIFY(fixtures::writeFile(path("cut.heic"), stereo.left(stereo.size() - 10)));
+        QVERIFY(fixtures::writeFile(path("missing.heic"), fixtures::heicBytes({eye, eye}, {1, 7})));
+        QByteArray lying = stereo;
+        lying[lying.indexOf("ster") + 12] = char(0x40); // entities: 2 + 2^30
+        QVERIFY(fixtures::writeFile(path("lying.heic"), lying));
+        QVERIFY(fixtures::writeFile(
+            path("uneven.heic"), fixtures::heicBytes({eye, randomPicture({40, 28}, 14)}, {1, 2})));
+        QByteArray damaged = fixtures::heicBytes({eye});
+        damaged.replace(damaged.indexOf("mdat") + 4, 40, QByteArray(40, '\xFF'));
+        QVERIFY(fixtures::writeFile(path("damaged.heic"), damaged));
+        QVERIFY(fixtures::writeFile(path("plain.heic"), fixtures::heicBytes({eye, eye})));
+    }
+    QVERIFY(fixtures::writeFile(path("lying.lif"), fixtures::lifBytes(eye, eye, 1000009)));
+    QVERIFY(fixtures::writeFile(
+        path("reversed.xmp"),
+        fixtures::xmpEyeBytes(eye, eye, 500, fixtures::XmpDamage::ChunksReversed)));
+    QVERIFY(fixtures::writeFile(
+        path("large.xmp"), fixtures::xmpEyeBytes(eye, eye, 60000, fixtures::XmpDamage::TooLarge)));
     QImage flat(96, 96, QImage::Format_RGB32);
     flat.fill(Qt::gray);
     QVERIFY(flat.save(path("flatleft.bmp")) && flat.save(path("flatright.bmp")));
@@ -948,6 +996,18 @@ void CombineToolTest::readsEachStereoInput_data() {
     QTest::newRow("two files, orientation 6, to jpg")
         << "pair" << QStringList{"--quality", "100"} << false << 6 << "out.jpg" << 16;
     QTest::newRow("mpo, orientation 6") << "mpo" << QStringList{} << false << 6 << "out.png" << 12;
+    QTest::newRow("stereo heic, told by content")
+        << "heic" << QStringList{} << false << 1 << "out.png" << 4;
+    QTest::newRow("stereo heic swapped")
+        << "heic" << QStringList{"--swap"} << true << 1 << "out.png" << 4;
+    QTest::newRow("stereo heic, the group's order, not the items'")
+        << "heic reversed" << QStringList{} << false << 1 << "out.png" << 4;
+    QTest::newRow("leia lif, left first by xLocation")
+        << "lif" << QStringList{} << false << 1 << "out.png" << 12;
+    QTest::newRow("right eye in extended xmp, in chunks")
+        << "xmp" << QStringList{} << false << 1 << "out.png" << 12;
+    QTest::newRow("plain heic as the left file")
+        << "plain heic" << QStringList{} << false << 1 << "out.png" << 4;
 }
 
 void CombineToolTest::readsEachStereoInput() {
@@ -975,6 +1035,21 @@ void CombineToolTest::readsEachStereoInput() {
     } else if (input == u"mpo") {
         inputs << fixtures::makeFile(dir_->path(), "camera.jpg",
                                      fixtures::mpoBytes({jpeg(left), jpeg(right)}, true));
+    } else if (input == u"heic") {
+        inputs << fixtures::makeFile(dir_->path(), "spatial.photo",
+                                     fixtures::heicBytes({left, right}, {1, 2}));
+    } else if (input == u"heic reversed") {
+        inputs << fixtures::makeFile(dir_->path(), "spatial.heic",
+                                     fixtures::heicBytes({right, left}, {2, 1}));
+    } else if (input == u"lif") {
+        inputs << fixtures::makeFile(dir_->path(), "leia.jpg",
+                                     fixtures::lifBytes(jpeg(left), jpeg(right)));
+    } else if (input == u"xmp") {
+        inputs << fixtures::makeFile(dir_->path(), "vr.jpg",
+                                     fixtures::xmpEyeBytes(jpeg(left), jpeg(right), 700));
+    } else if (input == u"plain heic") {
+        inputs << fixtures::makeFile(dir_->path(), "left.heic", fixtures::heicBytes({left}))
+               << fixtures::makeFile(dir_->path(), "right.png", fixtures::pngBytes(right));
     } else if (input == u"jps") {
         inputs << fixtures::makeFile(dir_->path(), "stereo.JPS",
                                      fixtures::jpegBytes(bothEyes(right, left, true, 0)));
@@ -1010,6 +1085,7 @@ void CombineToolTest::batchTakesPairsMposAndJpsFiles() {
         fixtures::mpoBytes({fixtures::jpegBytes(left), fixtures::jpegBytes(right)}, false);
     fixtures::makeFile(in, "b.MPO", mpo);
     fixtures::makeFile(in, "c.jps", fixtures::jpegBytes(bothEyes(right, left, true, 0)));
+    fixtures::makeFile(in, "e.heic", fixtures::heicBytes({left, right}, {1, 2}));
     // Both would be written as d.png.
     fixtures::makeFile(in, "d.mpo", mpo);
     fixtures::makeFile(in, "D.jps", fixtures::jpegBytes(bothEyes(right, left, true, 0)));
@@ -1019,9 +1095,11 @@ void CombineToolTest::batchTakesPairsMposAndJpsFiles() {
                                     QStringLiteral("--batch"), in, path(QStringLiteral("out"))});
 
     QCOMPARE(run.exitCode, int(ExitCode::BatchPartlyFailed));
-    QCOMPARE(QDir(path("out")).entryList(QDir::Files), (QStringList{"a.png", "b.png", "c.png"}));
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files),
+             (QStringList{"a.png", "b.png", "c.png", "e.png"}));
     const QImage expected = colorAnaglyph(left, right);
-    for (const auto &[name, tolerance] : {std::pair{"a.png", 0}, {"b.png", 12}, {"c.png", 12}}) {
+    for (const auto &[name, tolerance] :
+         {std::pair{"a.png", 0}, {"b.png", 12}, {"c.png", 12}, {"e.png", 4}}) {
         const int difference =
             fixtures::largestChannelDifference(QImage(path("out/") + name), expected);
         QVERIFY2(difference <= tolerance,
@@ -1032,7 +1110,7 @@ void CombineToolTest::batchTakesPairsMposAndJpsFiles() {
     QVERIFY2(errors.filter("d.mpo").size() == 1 && errors.filter("D.jps").size() == 1,
              run.err.constData());
     QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
-             QStringLiteral("3 of 5 pairs combined, 2 failed"));
+             QStringLiteral("4 of 6 pairs combined, 2 failed"));
 }
 
 void CombineToolTest::qualitySetsTheJpegOutput() {

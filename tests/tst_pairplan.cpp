@@ -38,7 +38,9 @@ void PairPlanTest::initTestCase() {
           {"pair.mpo", fixtures::mpoBytes(eyes, false)},
           {"l.bmp", fixtures::bmpBytes(left, fixtures::BmpLayout::Rgb24)},
           {"r.bmp", fixtures::bmpBytes(right, fixtures::BmpLayout::Rgb24)},
-          {"r.png", fixtures::pngBytes(right)}})
+          {"r.png", fixtures::pngBytes(right)},
+          {"pair.heic", fixtures::heicBytes({left, right}, {1, 2})},
+          {"leia.jpg", fixtures::lifBytes(eyes[0], eyes[1])}})
         QVERIFY(fixtures::writeFile(path(name), bytes));
 }
 
@@ -75,9 +77,9 @@ void PairPlanTest::choosesTheFirstPathThatAcceptsTheJob_data() {
         << QStringList{"l.bmp", "r.bmp"} << pair << S{.format = FileFormat::Png}
         << PairPath::WholePictures;
     QTest::newRow("BMP eyes, window shift: whole")
-        << QStringList{"l.bmp", "r.bmp"} << pair << S{.windowShift = 4}
-        << PairPath::WholePictures;
-    QTest::newRow("JPEG eyes into a BMP: streamed") << jpegs << pair << S{} << PairPath::JpegStreamed;
+        << QStringList{"l.bmp", "r.bmp"} << pair << S{.windowShift = 4} << PairPath::WholePictures;
+    QTest::newRow("JPEG eyes into a BMP: streamed")
+        << jpegs << pair << S{} << PairPath::JpegStreamed;
     QTest::newRow("JPEG eyes side by side into a JPEG: streamed")
         << jpegs << pair << S{.to = StereoOutput::Parallel, .format = FileFormat::Jpeg}
         << PairPath::JpegStreamed;
@@ -94,6 +96,15 @@ void PairPlanTest::choosesTheFirstPathThatAcceptsTheJob_data() {
         << jpegs << pair << S{.to = StereoOutput::OverUnder} << PairPath::WholePictures;
     QTest::newRow("JPEG eyes aligned: whole")
         << jpegs << pair << S{.align = duoptica::AlignOptions{}} << PairPath::WholePictures;
+    QTest::newRow("a stereo HEIC into a JPEG: whole")
+        << QStringList{"pair.heic"} << StereoLayout::FromFile << S{.format = FileFormat::Jpeg}
+        << PairPath::WholePictures;
+    QTest::newRow("a stereo HEIC into an MPO: whole")
+        << QStringList{"pair.heic"} << StereoLayout::FromFile
+        << S{.to = StereoOutput::Mpo, .format = FileFormat::Jpeg} << PairPath::WholePictures;
+    QTest::newRow("a LIF of JPEG eyes into a JPEG: whole")
+        << QStringList{"leia.jpg"} << StereoLayout::FromFile << S{.format = FileFormat::Jpeg}
+        << PairPath::WholePictures;
     QTest::newRow("a folder as an eye: whole")
         << QStringList{"l.jpg", "."} << pair << S{} << PairPath::WholePictures;
 }

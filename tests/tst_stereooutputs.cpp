@@ -1,6 +1,7 @@
 // duoptica-combine --to: the eyes written for stereo viewers, read back as a viewer or another
 // program would read them.
 #include "general_path.h"
+#include "heif_boxes.h"
 #include "mpo_index.h"
 #include "pair_paths.h"
 #include "picture_fixtures.h"
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,6 +25,8 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+
+#include <cmath>
 
 namespace {
 
@@ -234,6 +238,7 @@ private slots:
     void interleavedFormatsTakeEachEyeByParity_data();
     void interleavedFormatsTakeEachEyeByParity();
     void mpoReadsBackHereAndInExiftool();
+    void heicReadsBackHereInHeifInfoAndExiftool();
     void jpegOutputsKeepTheCamerasExifMadeUpright_data();
     void jpegOutputsKeepTheCamerasExifMadeUpright();
     void losslessOutputsCopyTheEntropyCodedData_data();
@@ -434,6 +439,67 @@ void StereoOutputsTest::mpoReadsBackHereAndInExiftool() {
         dir_->path(), "second.jpg", mpo.sliced(index.images[1].offset, index.images[1].size));
     QCOMPARE(tagsOf(second).value(u"MPF0:MPIndividualNum").toInt(), 2);
     QCOMPARE(tagsOf(second).value(u"MPF0:BaseViewpointNum").toInt(), 1);
+}
+
+void StereoOutputsTest::heicReadsBackHereInHeifInfoAndExiftool() {
+    const QString heifInfo = QStandardPaths::findExecutable(QStringLiteral("heif-info"));
+    QVERIFY2(!heifInfo.isEmpty(), "heif-info (libheif-examples) is not installed");
+    QVERIFY2(!exiftool().isEmpty(), "exiftool (libimage-exiftool-perl) is not installed");
+    // A camera's MPO: smooth eyes, each with its make and model.
+    const QSize size(96, 64);
+    const QImage left = fixtures::smoothPicture(size);
+    const QImage right = left.mirrored(true, false);
+    QList<QByteArray> eyes;
+    for (const auto &[eye, model] : {std::pair{&left, "Camera L"}, {&right, "Camera R"}}) {
+        const QString file = fixtures::makeFile(dir_->path(), "eye.jpg", fixtures::jpegBytes(*eye));
+        QCOMPARE(runProgram(exiftool(), {"-q", "-overwrite_original", "-Make=Maker",
+                                         QStringLiteral("-Model=") + model, file})
+                     .exitCode,
+                 0);
+        eyes << fixtures::readFile(file);
+    }
+    const QString camera =
+        fixtures::makeFile(dir_->path(), "camera.mpo", fixtures::mpoBytes(eyes, true));
+    QCOMPARE(runTool({camera, path("out.heic")}).exitCode, 0);
+
+    const QString info = QString::fromLocal8Bit(runProgram(heifInfo, {path("out.heic")}).out);
+    static const QRegularExpression image(
+        QStringLiteral(R"(^image: (\d+)x(\d+) \(id=(\d+)\)(, primary)?)"),
+        QRegularExpression::MultilineOption);
+    QList<quint32> ids;
+    for (const QRegularExpressionMatch &match : image.globalMatch(info)) {
+        QCOMPARE(QSize(match.captured(1).toInt(), match.captured(2).toInt()), size);
+        // The primary one first.
+        ids.insert(match.hasCaptured(4) ? 0 : ids.size(), match.captured(3).toUInt());
+    }
+    QCOMPARE(ids.size(), 2);
+    const duoptica::HeifGroups groups =
+        duoptica::ReadHeifGroups(fixtures::readFile(path("out.heic")));
+    QCOMPARE(groups.groups.size(), 1);
+    QCOMPARE(groups.groups[0].type, QByteArray("ster"));
+    QCOMPARE(groups.groups[0].entities, ids);
+
+    const ProgramRun tags =
+        runProgram(exiftool(), {"-a", "-s3", "-Make", "-Model", "-Orientation#", path("out.heic")});
+    QCOMPARE(QString::fromLocal8Bit(tags.out).split(u'\n', Qt::SkipEmptyParts),
+             (QStringList{"Maker", "Maker", "Camera L", "Camera R"}));
+
+    QCOMPARE(runTool({"--to", "pair", path("out.heic"), path("back.png")}).exitCode, 0);
+    for (const auto &[file, eye] : {std::pair{"back_L.png", &left}, {"back_R.png", &right}}) {
+        const QImage back = QImage(path(file)).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(back.size(), size);
+        double squares = 0;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                for (int shift : {0, 8, 16}) {
+                    const int difference = int((back.pixel(x, y) >> shift) & 0xFF) -
+                                           int((eye->pixel(x, y) >> shift) & 0xFF);
+                    squares += difference * difference;
+                }
+        const double psnr = 10 * std::log10(255.0 * 255.0 * 3 * size.width() * size.height() /
+                                            std::max(squares, 1.0));
+        QVERIFY2(psnr >= 36, qPrintable(QStringLiteral("%1: %2 dB").arg(file).arg(psnr)));
+    }
 }
 
 void StereoOutputsTest::jpegOutputsKeepTheCamerasExifMadeUpright_data() {
@@ -1058,6 +1124,7 @@ void StereoOutputsTest::batchWritesStereoFormats_data() {
                                    << QStringList{"a_L.jpg", "a_R.jpg", "b_L.jpg", "b_R.jpg"};
     QTest::newRow("wiggle gif") << QStringList{"--to", "wiggle", "--format", "gif"}
                                 << QStringList{"a.gif", "b.gif"};
+    QTest::newRow("heic") << QStringList{"--format", "heic"} << QStringList{"a.heic", "b.heic"};
     QTest::newRow("half-parallel png")
         << QStringList{"--to", "half-parallel", "--format", "png"} << QStringList{"a.png", "b.png"};
 }
@@ -1082,6 +1149,10 @@ void StereoOutputsTest::batchWritesStereoFormats() {
         const QString file = path("out/") + output;
         if (output.endsWith(u".mpo"))
             QCOMPARE(duoptica::ReadMpoIndex(fixtures::readFile(file)).images.size(), 2);
+        else if (output.endsWith(u".heic"))
+            QCOMPARE(
+                duoptica::ReadHeifGroups(fixtures::readFile(file)).groups.value(0).entities.size(),
+                2);
         else
             QCOMPARE(QImage(file).size(), size);
     }

@@ -39,6 +39,9 @@ constexpr std::array kStereoOutputNames{
                      "an animation showing the eyes in turn, for the web: OUTPUT .gif or\n"
                      ".webp (a batch writes gif, or webp with --format webp); the stereo\n"
                      "window stays still"_L1},
+    StereoOutputName{"heic"_L1, StereoOutput::Heic,
+                     "a stereo HEIC, as phones and headsets store spatial photos: both eyes as\n"
+                     "HEVC images in a stereo group (also by .heic; --format heic)"_L1},
 };
 
 constexpr std::array kBmpExtensions{"bmp"_L1};
@@ -48,6 +51,7 @@ constexpr std::array kMpoExtensions{"mpo"_L1};
 constexpr std::array kJpsExtensions{"jps"_L1};
 constexpr std::array kGifExtensions{"gif"_L1};
 constexpr std::array kWebpExtensions{"webp"_L1};
+constexpr std::array kHeicExtensions{"heic"_L1, "heif"_L1};
 
 constexpr std::array kOutputFormats{
     OutputFormat{"bmp"_L1, kBmpExtensions, FileFormat::Bmp, FormatHolds::Picture, std::nullopt},
@@ -60,6 +64,8 @@ constexpr std::array kOutputFormats{
     OutputFormat{"gif"_L1, kGifExtensions, FileFormat::Gif, FormatHolds::Animation, std::nullopt},
     OutputFormat{"webp"_L1, kWebpExtensions, FileFormat::Webp, FormatHolds::Animation,
                  std::nullopt},
+    OutputFormat{"heic"_L1, kHeicExtensions, FileFormat::Heic, FormatHolds::TwoEyes,
+                 StereoOutput::Heic},
 };
 
 } // namespace
@@ -112,6 +118,8 @@ QLatin1StringView extensionOf(FileFormat format) {
         return "gif"_L1;
     case FileFormat::Webp:
         return "webp"_L1;
+    case FileFormat::Heic:
+        return "heic"_L1;
     }
     return {};
 }

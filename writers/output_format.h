@@ -28,6 +28,7 @@ enum class StereoOutput {
     Jps,           // a cross-eyed side-by-side JPEG
     Pair,          // two files, NAME_L.ext and NAME_R.ext
     Wiggle,        // an animation showing the eyes in turn: GIF or WebP
+    Heic,          // a HEIF file of two HEVC images in a stereo group, as phones write
 };
 
 struct StereoOutputName {
@@ -43,12 +44,12 @@ std::span<const StereoOutputName> stereoOutputNames();
 std::optional<StereoOutput> stereoOutputNamed(const QString &name);
 
 // How the bytes of an output file are encoded.
-enum class FileFormat { Bmp, Png, Jpeg, Gif, Webp };
+enum class FileFormat { Bmp, Png, Jpeg, Gif, Webp, Heic };
 
 // What an output format holds.
 enum class FormatHolds {
     Picture,   // one picture: the combined one or both eyes packed into one
-    TwoEyes,   // both eyes as images of their own, in one file (MPO)
+    TwoEyes,   // both eyes as images of their own, in one file (MPO, HEIC)
     Animation, // the eyes shown in turn (a wiggle)
 };
 

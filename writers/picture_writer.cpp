@@ -188,6 +188,7 @@ std::unique_ptr<PictureWriter> bandWriter(FileFormat format, const QString &file
     case FileFormat::Png:
     case FileFormat::Gif:
     case FileFormat::Webp:
+    case FileFormat::Heic:
         break;
     }
     return wholePictureWriter(format, fileName, allThreads);

@@ -19,10 +19,10 @@ depends=$(dpkg-deb --field "$package" Depends)
 echo "Depends: $depends"
 depended_on=$(tr ',|' '\n\n' <<<"$depends" | awk '{print $1}')
 # What the programs link (found by dpkg-shlibdeps; the OpenCV modules for --align, libjpeg for
-# streamed JPEG pairs, libimagequant and Little CMS for the wiggles) and what Qt loads at run time (TIFF and WebP from the image formats plugins).
+# streamed JPEG pairs, libimagequant and Little CMS for the wiggles, libheif for HEIC) and what Qt loads at run time (TIFF and WebP from the image formats plugins).
 for needed in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins \
     qt6-image-formats-plugins fonts-dejavu-core libopencv-core406 libopencv-imgproc406 \
-    libopencv-flann406 libopencv-features2d406 libjpeg62-turbo libimagequant0 liblcms2-2; do
+    libopencv-flann406 libopencv-features2d406 libjpeg62-turbo libimagequant0 liblcms2-2 libheif1; do
     grep -qxF "$needed" <<<"$depended_on" || fail "the package does not depend on $needed"
 done
 

@@ -1,0 +1,27 @@
+// Stereo JPEGs of phones that hide one eye where plain viewers do not look: Leia's LIF (Lume Pad,
+// RED Hydrogen One), JPEGs one after another with a JSON trailer naming each view's image and
+// place; and extended XMP carrying the right eye as base64 (Google's Cardboard and VR180 photos,
+// GImage:Data; older Leia files, LImage:RightAlbedo), the file's own picture being the left eye.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace duoptica {
+
+struct EmbeddedEyes {
+    enum class Kind { None, Lif, ExtendedXmp };
+    Kind kind = Kind::None;
+    QByteArray left; // each eye's JPEG
+    QByteArray right;
+    QString error; // with a kind: why its eyes cannot be taken, without the file name
+};
+
+// The largest extended XMP put together: an eye of a 50-megapixel camera fits.
+inline constexpr qsizetype kMaxExtendedXmpBytes = qsizetype(64) << 20;
+
+// The eyes a JPEG held whole in memory hides, XMP first (a Leia file may have both); Kind::None
+// when it hides none. Every size and offset is checked against the bytes that hold it.
+EmbeddedEyes FindEmbeddedEyes(const QByteArray &file);
+
+} // namespace duoptica
