@@ -32,13 +32,26 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
         std::swap(eyes.leftName, eyes.rightName);
         std::swap(eyes.leftExif, eyes.rightExif);
     }
-    if (eyes.left.size() != eyes.right.size())
-        return {ExitCode::SizeMismatch,
-                QStringLiteral("Pictures not equal size! %1 is %2, %3 is %4")
-                    .arg(eyes.leftName, sizeText(eyes.left.size()), eyes.rightName,
-                         sizeText(eyes.right.size()))};
-
     Outcome outcome;
+    if (eyes.left.size() != eyes.right.size()) {
+        // A rig's two cameras rarely give one size to the pixel: an alignment warps the right
+        // eye onto the left's grid anyway, and a sizing stage asks for one size of both.
+        const PairSettings &asked = job.settings;
+        if (!asked.align && !asked.adjust.size)
+            return {ExitCode::SizeMismatch,
+                    QStringLiteral("Pictures not equal size! %1 is %2, %3 is %4")
+                        .arg(eyes.leftName, sizeText(eyes.left.size()), eyes.rightName,
+                             sizeText(eyes.right.size()))};
+        const QSize rightSize = eyes.right.size();
+        const QSize target =
+            asked.align ? eyes.left.size() : sizedEye(eyes.left.size(), *asked.adjust.size);
+        if (!resizeEyeTo(eyes.left, target) || !resizeEyeTo(eyes.right, target))
+            return {ExitCode::UnreadableInput,
+                    QStringLiteral("%1: not enough memory to resize the pictures")
+                        .arg(job.leftFile)};
+        outcome.notes << QStringLiteral("%1: brought from %2 to %3, the size of both eyes")
+                             .arg(eyes.rightName, sizeText(rightSize), sizeText(target));
+    }
     if (job.settings.align) {
         QString refusal;
         const std::optional<AlignSummary> aligned =

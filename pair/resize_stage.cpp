@@ -55,6 +55,16 @@ QSize sizedEye(QSize eye, const EyeSize &size) {
     return eye;
 }
 
+bool resizeEyeTo(QImage &eye, QSize size) {
+    if (eye.size() == size)
+        return true;
+    QImage output = resized(asSourceBitmap(eye), size);
+    if (output.isNull())
+        return false;
+    eye = std::move(output);
+    return true;
+}
+
 bool resizeEyes(QImage &left, QImage &right, const EyeSize &size) {
     const QSize target = sizedEye(left.size(), size);
     if (target == left.size())

@@ -22,6 +22,10 @@ struct EyeSize {
 // The size an eye of size eye becomes; never below 1 x 1.
 QSize sizedEye(QSize eye, const EyeSize &size);
 
+// Brings one eye to the size, as resizeEyes() sizes each; false when memory runs out, the
+// picture left as it was.
+bool resizeEyeTo(QImage &eye, QSize size);
+
 // Resizes both eyes (of one size): INTER_AREA to shrink, Lanczos to enlarge. False when memory
 // runs out, the pictures left as they were.
 bool resizeEyes(QImage &left, QImage &right, const EyeSize &size);

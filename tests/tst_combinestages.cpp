@@ -32,6 +32,8 @@ private slots:
     void keepsAFlatColourExactlyAndFineStripesGrey_data();
     void keepsAFlatColourExactlyAndFineStripesGrey();
     void alignsMatchesAndSizesAnMpoAloneAndInABatch();
+    void eyesOfTwoSizesNeedAStageThatSizesThem_data();
+    void eyesOfTwoSizesNeedAStageThatSizesThem();
 
 private:
     QString path(const QString &name) const { return dir_->filePath(name); }
@@ -134,6 +136,42 @@ void CombineStagesTest::keepsAFlatColourExactlyAndFineStripesGrey() {
             if (wrong(output.pixel(x, y)))
                 QFAIL(qPrintable(
                     QStringLiteral("(%1, %2) is %3").arg(x).arg(y).arg(output.pixel(x, y), 8, 16)));
+}
+
+void CombineStagesTest::eyesOfTwoSizesNeedAStageThatSizesThem_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QSize>("output"); // empty: none written
+    QTest::newRow("without a stage: not equal size") << QStringList() << 4 << QSize();
+    QTest::newRow("aligned onto the left eye") << QStringList{"--align"} << 0 << QSize(640, 480);
+    QTest::newRow("both sized to one size")
+        << QStringList{"--max-size", "320"} << 0 << QSize(320, 240);
+}
+
+// A rig of two cameras: the right eye the same scene at 650 x 488.
+void CombineStagesTest::eyesOfTwoSizesNeedAStageThatSizesThem() {
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QSize, output);
+    const synthetic::Scene scene({640, 480});
+    QVERIFY(scene.left().save(path("l.png")));
+    QVERIFY(scene.right({0.0, 1.0, 0}).scaled(650, 488, Qt::IgnoreAspectRatio,
+                                              Qt::SmoothTransformation)
+                .save(path("r.png")));
+    const ProgramRun run =
+        runTool(options + QStringList{path("l.png"), path("r.png"), path("out.png")});
+    QCOMPARE(run.exitCode, status);
+    if (output.isEmpty()) {
+        QVERIFY(run.err.contains("Pictures not equal size!"));
+        QVERIFY(!QFile::exists(path("out.png")));
+        return;
+    }
+    QVERIFY(run.err.contains("brought from 650x488 to"));
+    // Aligned, the crop to what both show takes a few pixels off at most.
+    const QSize written = QImage(path("out.png")).size();
+    QVERIFY2(written.width() <= output.width() && written.width() >= output.width() - 24 &&
+                 written.height() <= output.height() && written.height() >= output.height() - 24,
+             qPrintable(sizeText(written)));
 }
 
 void CombineStagesTest::alignsMatchesAndSizesAnMpoAloneAndInABatch() {
