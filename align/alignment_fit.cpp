@@ -561,8 +561,9 @@ std::vector<PointPair> refineTwice(const cv::Mat &leftPicture, const cv::Mat &ri
 // lie; a refusal when they do not fit one alignment, empty otherwise.
 std::string judgeResiduals(AlignmentFit &fit, const VerticalModel &model, const Frame &frame,
                            const std::vector<PointPair> &agreed, const AlignmentLimits &limits) {
-    std::vector<double> residuals, signedResiduals, disparities;
+    std::vector<double> residuals, signedResiduals, disparities, rawDisparities;
     for (const PointPair &pair : agreed) {
+        rawDisparities.push_back(pair.right.x - pair.left.x);
         signedResiduals.push_back(verticalResidual(model, frame, pair));
         residuals.push_back(std::abs(signedResiduals.back()));
         disparities.push_back(fit.rightToLeft.apply(pair.right).x - pair.left.x);
@@ -574,6 +575,8 @@ std::string judgeResiduals(AlignmentFit &fit, const VerticalModel &model, const 
     // The nearest points: the 2nd percentile of the points that fit, so that no single stray
     // match (one that agrees vertically but not in depth) decides the window.
     fit.nearestDisparity = percentile(disparities, kNearestShare);
+    fit.nearestRawDisparity = percentile(rawDisparities, kNearestShare);
+    fit.measured = true;
     const double allowed = std::max(limits.maxResidual,
                                     std::min(kNoiseMargin * fit.residualNoise, kMostNoisyResidual));
     if (fit.residualVertical > allowed)

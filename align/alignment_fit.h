@@ -33,7 +33,9 @@ struct AlignmentFit {
     Homography rightToLeft;
     Similarity similarity; // the rotation, scale and vertical offset within it
     Correction correction = Correction::Similarity;
-    bool enhanced = false; // features were found on copies with their contrast evened out
+    bool enhanced = false;          // features were found on copies with their contrast evened out
+    bool measured = false;          // the points' residuals and disparities were measured
+    double nearestRawDisparity = 0; // the same of the points as they are, before any warp
     int featuresLeft = 0;
     int featuresRight = 0;
     int ratioMatches = 0;            // mutual best matches that passed the ratio test

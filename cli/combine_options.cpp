@@ -108,9 +108,10 @@ QString readAlignment(const DeclaredOptions &given, PairSettings &settings) {
         return u"--verbose goes with --align"_s;
     if (!given.isSet("window"_L1))
         return {};
-    if (window.toLower() == u"auto")
-        return u"--window auto places the window by the matches of --align: give --align, or a "
-               "number of pixels"_s;
+    if (window.toLower() == u"auto") {
+        settings.windowAtNearest = true;
+        return {};
+    }
     bool isNumber = false;
     settings.windowShift = window.toInt(&isNumber);
     return isNumber ? QString() : badWindow;

@@ -27,6 +27,21 @@ QString matchingDetails(const align::AlignmentFit &fit) {
         .arg(fit.enhanced ? QStringLiteral(" with its contrast evened out") : QString());
 }
 
+std::optional<int> measureNearestShift(const QImage &left, const QImage &right, QString *why) {
+    const QImage leftBitmap = asSourceBitmap(left);
+    const QImage rightBitmap = asSourceBitmap(right);
+    if (leftBitmap.isNull() || rightBitmap.isNull()) {
+        *why = QStringLiteral("not enough memory to match the pictures");
+        return std::nullopt;
+    }
+    const align::FitResult result = align::fitAlignment(viewOf(leftBitmap), viewOf(rightBitmap));
+    if (!result.attempt.measured) {
+        *why = QString::fromStdString(result.refusal);
+        return std::nullopt;
+    }
+    return int(std::lround(-result.attempt.nearestRawDisparity));
+}
+
 std::optional<AlignSummary> alignOrRefuse(QImage &left, QImage &right, const AlignOptions &options,
                                           QString *refusal) {
     // The 32-bit words the alignment works on, as the pictures will be combined.
@@ -68,6 +83,25 @@ std::optional<AlignSummary> alignOrRefuse(QImage &left, QImage &right, const Ali
 }
 
 } // namespace
+
+std::optional<int> nearestAtScreenShift(const QImage &left, const QImage &right, QString *why) {
+    if (std::min(left.width(), left.height()) < kMinAlignSide) {
+        *why = QStringLiteral("the eyes are %1x%2 pixels; matching needs at least %3 on each side")
+                   .arg(left.width())
+                   .arg(left.height())
+                   .arg(kMinAlignSide);
+        return std::nullopt;
+    }
+    try {
+        return measureNearestShift(left, right, why);
+    } catch (const std::bad_alloc &) {
+        *why = QStringLiteral("not enough memory to match the pictures");
+    } catch (const std::exception &error) {
+        *why = QStringLiteral("the feature matching failed: %1")
+                   .arg(QString::fromLocal8Bit(error.what()).simplified());
+    }
+    return std::nullopt;
+}
 
 std::optional<AlignSummary> alignEyes(QImage &left, QImage &right, const AlignOptions &options,
                                       QString *refusal) {

@@ -32,6 +32,12 @@ struct AlignSummary {
 std::optional<AlignSummary> alignEyes(QImage &left, QImage &right, const AlignOptions &options,
                                       QString *refusal);
 
+// --window auto without --align: the shift of the right eye that puts the nearest matched points
+// (the 2nd percentile of the points that fit) at the screen, measured on the eyes as they are,
+// also when the fit would be refused for its residual. Nothing, with the reason, when the
+// matching finds too few points to tell.
+std::optional<int> nearestAtScreenShift(const QImage &left, const QImage &right, QString *why);
+
 // What the alignment did, in one line, and with verbose a second about the matching.
 QStringList alignmentReport(const AlignSummary &summary, bool verbose);
 

@@ -161,7 +161,7 @@ bool acceptsBmpDirect(const PairPlan &plan, QString *whyNot) {
         *whyNot = QStringLiteral("the output is no BMP combined from two files");
         return false;
     }
-    if (asked.align || asked.adjust.any() || asked.windowShift || asked.fit) {
+    if (asked.align || asked.adjust.any() || asked.movesTheWindow() || asked.fit) {
         *whyNot = QStringLiteral("a stage changes the eyes");
         return false;
     }

@@ -46,9 +46,9 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
         const QSize target =
             asked.align ? eyes.left.size() : sizedEye(eyes.left.size(), *asked.adjust.size);
         if (!resizeEyeTo(eyes.left, target) || !resizeEyeTo(eyes.right, target))
-            return {ExitCode::UnreadableInput,
-                    QStringLiteral("%1: not enough memory to resize the pictures")
-                        .arg(job.leftFile)};
+            return {
+                ExitCode::UnreadableInput,
+                QStringLiteral("%1: not enough memory to resize the pictures").arg(job.leftFile)};
         outcome.notes << QStringLiteral("%1: brought from %2 to %3, the size of both eyes")
                              .arg(eyes.rightName, sizeText(rightSize), sizeText(target));
     }
@@ -57,18 +57,33 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
         const std::optional<AlignSummary> aligned =
             alignEyes(eyes.left, eyes.right, *job.settings.align, &refusal);
         if (!aligned)
-            return {ExitCode::CannotAlign, QStringLiteral("%1: cannot align it with %2: %3")
-                                               .arg(eyes.rightName, eyes.leftName, refusal)};
+            return {ExitCode::CannotAlign,
+                    QStringLiteral("%1: cannot align it with %2: %3; --window auto without "
+                                   "--align still places the window on the pair as it is")
+                        .arg(eyes.rightName, eyes.leftName, refusal)};
         for (const QString &line : alignmentReport(*aligned, job.settings.align->verbose))
             outcome.notes << eyes.rightName + QStringLiteral(": ") + line;
     }
 
-    if (job.settings.windowShift && !shiftWindow(eyes.left, eyes.right, *job.settings.windowShift))
+    std::optional<int> windowShift = job.settings.windowShift;
+    if (job.settings.windowAtNearest) {
+        QString why;
+        windowShift = nearestAtScreenShift(eyes.left, eyes.right, &why);
+        if (!windowShift)
+            return {ExitCode::CannotAlign,
+                    QStringLiteral("%1: cannot place the window by its matches with %2: %3")
+                        .arg(eyes.rightName, eyes.leftName, why)};
+        outcome.notes << QStringLiteral("%1: moved %2 pixels to the right, putting the nearest "
+                                        "points at the screen")
+                             .arg(eyes.rightName)
+                             .arg(*windowShift);
+    }
+    if (windowShift && !shiftWindow(eyes.left, eyes.right, *windowShift))
         return {ExitCode::CannotAlign,
                 QStringLiteral("%1: the window shift of %2 pixels leaves nothing the two "
                                "pictures share")
                     .arg(eyes.rightName)
-                    .arg(*job.settings.windowShift)};
+                    .arg(*windowShift)};
 
     if (job.settings.adjust.matchColors) {
         ChannelCurves curves;

@@ -236,7 +236,7 @@ private:
 
 bool acceptsJpegStreamed(const PairPlan &plan, QString *whyNot) {
     const PairSettings &asked = plan.job.settings;
-    if (asked.align || asked.windowShift || asked.adjust.any() || asked.fit) {
+    if (asked.align || asked.movesTheWindow() || asked.adjust.any() || asked.fit) {
         *whyNot = QStringLiteral("a stage changes the eyes");
         return false;
     }

@@ -63,7 +63,7 @@ bool acceptsLosslessCopy(const PairPlan &plan, QString *whyNot) {
         *whyNot = QStringLiteral("the output is no MPO or pair of JPEG files");
         return false;
     }
-    if (asked.align || asked.windowShift || asked.adjust.any() || asked.fit) {
+    if (asked.align || asked.movesTheWindow() || asked.adjust.any() || asked.fit) {
         *whyNot = QStringLiteral("a stage changes the pixels");
         return false;
     }

@@ -56,11 +56,16 @@ struct PairSettings {
     // --window N without --align: the right eye moved N pixels to the right, both cropped to
     // what they share.
     std::optional<int> windowShift = std::nullopt;
+    // --window auto without --align: the same, by the shift that puts the nearest matched points
+    // at the screen, measured on the eyes as they are.
+    bool windowAtNearest = false;
     EyeAdjustments adjust = {};
     int wiggleMs = kDefaultWiggleMs;      // each frame's time in a wiggle animation
     qint64 maxPixels = kMaxPicturePixels; // --max-megapixels
     // --fit WxH: the combined or packed picture scaled to fit this frame and centred on black.
     std::optional<QSize> fit = std::nullopt;
+
+    bool movesTheWindow() const { return windowShift || windowAtNearest; }
 };
 
 struct PairJob {

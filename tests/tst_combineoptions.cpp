@@ -264,7 +264,8 @@ void CombineOptionsTest::refusesWhatItCannotDo_data() {
     row("report for one pair", "--report r.jsonl l.bmp r.bmp o.bmp", "--report");
     row("shard past the count", "--shard 4/4 --batch in out", "4/4");
     row("two shards", "--shard 0/2 --shard 1/2 --batch in out", "--shard");
-    row("window without align", "--window auto l.bmp r.bmp o.bmp", "--align");
+    row("window auto twice without align", "--window auto --window auto l.bmp r.bmp o.bmp",
+        "--window");
     row("verbose without align", "--verbose --batch in out", "--align");
     row("window neither auto nor pixels", "--align --window far l.bmp r.bmp o.bmp", "far");
     row("two windows", "--align --window 3 --window 4 l.bmp r.bmp o.bmp", "--window");

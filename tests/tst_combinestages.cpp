@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,6 +33,7 @@ private slots:
     void keepsAFlatColourExactlyAndFineStripesGrey_data();
     void keepsAFlatColourExactlyAndFineStripesGrey();
     void alignsMatchesAndSizesAnMpoAloneAndInABatch();
+    void windowAutoWithoutAlignPutsTheNearestAtTheScreen();
     void eyesOfTwoSizesNeedAStageThatSizesThem_data();
     void eyesOfTwoSizesNeedAStageThatSizesThem();
 
@@ -138,6 +140,23 @@ void CombineStagesTest::keepsAFlatColourExactlyAndFineStripesGrey() {
                     QStringLiteral("(%1, %2) is %3").arg(x).arg(y).arg(output.pixel(x, y), 8, 16)));
 }
 
+// The scene's nearest plane lies 7 pixels in front of the screen; the eyes are left unwarped,
+// though the right one is half a degree turned, as --align would refuse or correct.
+void CombineStagesTest::windowAutoWithoutAlignPutsTheNearestAtTheScreen() {
+    const synthetic::Scene scene({640, 480});
+    QVERIFY(scene.left().save(path("l.png")));
+    QVERIFY(scene.right({0.5, 1.0, 0}).save(path("r.png")));
+    const ProgramRun run = runTool(
+        {"--window", "auto", "--mode", "normal", path("l.png"), path("r.png"), path("out.png")});
+    QCOMPARE(run.exitCode, 0);
+    const QRegularExpression moved(QStringLiteral("moved (-?\\d+) pixels to the right"));
+    const QRegularExpressionMatch match = moved.match(QString::fromLocal8Bit(run.err));
+    QVERIFY2(match.hasMatch(), run.err.constData());
+    const int shift = match.captured(1).toInt();
+    QVERIFY2(shift >= 6 && shift <= 8, run.err.constData());
+    QCOMPARE(QImage(path("out.png")).width(), 640 - shift);
+}
+
 void CombineStagesTest::eyesOfTwoSizesNeedAStageThatSizesThem_data() {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("status");
@@ -155,8 +174,8 @@ void CombineStagesTest::eyesOfTwoSizesNeedAStageThatSizesThem() {
     QFETCH(QSize, output);
     const synthetic::Scene scene({640, 480});
     QVERIFY(scene.left().save(path("l.png")));
-    QVERIFY(scene.right({0.0, 1.0, 0}).scaled(650, 488, Qt::IgnoreAspectRatio,
-                                              Qt::SmoothTransformation)
+    QVERIFY(scene.right({0.0, 1.0, 0})
+                .scaled(650, 488, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                 .save(path("r.png")));
     const ProgramRun run =
         runTool(options + QStringList{path("l.png"), path("r.png"), path("out.png")});
