@@ -1,7 +1,8 @@
 // Prints how fast duoptica-combine writes stereo outputs from a pair of 6000 x 4000 JPEG eyes:
 // the lossless MPO against cp of the same bytes, the packed layouts and the re-encoded MPO
-// against the anaglyph of the same pair into JPEG, with peak memory and output size. It measures
-// and prints; it judges nothing.
+// against the anaglyph of the same pair into JPEG, and web-sized outputs beside vips and
+// ImageMagick where they are installed, with peak memory and output size. Another build of the
+// program may be given on the command line. It measures and prints; it judges nothing.
 #include "photo_like_picture.h"
 #include "process_run.h"
 
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -70,7 +72,8 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr, "cannot write the pair\n");
         return 1;
     }
-    const QString tool = QStringLiteral(DUOPTICA_COMBINE);
+    const QString tool =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(DUOPTICA_COMBINE);
     const auto out = [&](const char *name) { return dir.filePath(QLatin1StringView(name)); };
     QDir().mkpath(out("copy"));
     std::printf("Two 6000 x 4000 JPEG eyes (%.1f MB and %.1f MB), %d runs each\n",
@@ -108,5 +111,38 @@ int main(int argc, char *argv[]) {
                {tool, "--to", "wiggle", left, right, out("wiggle.webp")},
                out("wiggle.webp")}},
              runs, 0);
+
+    // Each peer as its users would shrink a pair: vips' thumbnail of each eye, joined;
+    // ImageMagick told the size wanted before decoding, so that it decodes smaller too.
+    std::vector<Row> sized{
+        {"--max-size 1600 --to parallel out.jpg",
+         {tool, "--max-size", "1600", "--to", "parallel", left, right, out("sized.jpg")},
+         out("sized.jpg")}};
+    const auto shell = [](const QString &line) { return QStringList{"sh", "-c", line}; };
+    const bool vips = !QStandardPaths::findExecutable(QStringLiteral("vips")).isEmpty();
+    const bool magick = !QStandardPaths::findExecutable(QStringLiteral("convert")).isEmpty();
+    if (vips)
+        sized.push_back({"vips thumbnail each eye, join",
+                         shell(QStringLiteral("vips thumbnail '%1' '%3' 1600 && "
+                                              "vips thumbnail '%2' '%4' 1600 && "
+                                              "vips join '%3' '%4' '%5' horizontal")
+                                   .arg(left, right, out("vl.v"), out("vr.v"), out("vips.jpg"))),
+                         out("vips.jpg")});
+    std::printf("Sized side by side (ratio to duoptica-combine)%s:\n",
+                vips ? "" : "; vips is not installed");
+    timeRows(sized, runs, 0);
+    std::vector<Row> wiggle{
+        {"--max-size 800 --to wiggle out.gif",
+         {tool, "--max-size", "800", "--to", "wiggle", left, right, out("sized.gif")},
+         out("sized.gif")}};
+    if (magick)
+        wiggle.push_back(
+            {"convert -define jpeg:size, -resize 800",
+             {"convert", "-delay", "15", "-loop", "0", "-define", "jpeg:size=1600x1068", left,
+              right, "-resize", "800x800", out("magick.gif")},
+             out("magick.gif")});
+    std::printf("Sized wiggle (ratio to duoptica-combine)%s:\n",
+                magick ? "" : "; ImageMagick is not installed");
+    timeRows(wiggle, runs, 0);
     return 0;
 }

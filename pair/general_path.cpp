@@ -94,13 +94,15 @@ Outcome combineWholePictures(const PairJob &job, Threads threads) {
         outcome.notes << eyes.rightName + QStringLiteral(": ") + colorMatchReport(curves);
     }
     if (job.settings.adjust.size) {
-        const QSize target = sizedEye(eyes.left.size(), *job.settings.adjust.size);
+        // Eyes decoded smaller are sized as their files' pixels would have been.
+        const QSize target = sizedEye(eyes.fullSize.isEmpty() ? eyes.left.size() : eyes.fullSize,
+                                      *job.settings.adjust.size);
         if (qint64(target.width()) * target.height() > kMaxPicturePixels)
             return {ExitCode::Usage, QStringLiteral("%1: each eye would be %2 once resized, more "
                                                     "than %3 megapixels")
                                          .arg(job.leftFile, sizeText(target))
                                          .arg(kMaxPicturePixels / 1000000)};
-        if (!resizeEyes(eyes.left, eyes.right, *job.settings.adjust.size))
+        if (!resizeEyes(eyes.left, eyes.right, target))
             return {
                 ExitCode::UnreadableInput,
                 QStringLiteral("%1: not enough memory to resize the pictures").arg(job.leftFile)};

@@ -66,7 +66,10 @@ bool resizeEyeTo(QImage &eye, QSize size) {
 }
 
 bool resizeEyes(QImage &left, QImage &right, const EyeSize &size) {
-    const QSize target = sizedEye(left.size(), size);
+    return resizeEyes(left, right, sizedEye(left.size(), size));
+}
+
+bool resizeEyes(QImage &left, QImage &right, QSize target) {
     if (target == left.size())
         return true;
     // One eye at a time, each whole picture let go once its smaller copy is made, so a pair

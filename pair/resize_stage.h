@@ -29,5 +29,7 @@ bool resizeEyeTo(QImage &eye, QSize size);
 // Resizes both eyes (of one size): INTER_AREA to shrink, Lanczos to enlarge. False when memory
 // runs out, the pictures left as they were.
 bool resizeEyes(QImage &left, QImage &right, const EyeSize &size);
+// The same to a size already reckoned, as for eyes decoded smaller than their files hold.
+bool resizeEyes(QImage &left, QImage &right, QSize target);
 
 } // namespace duoptica

@@ -23,6 +23,26 @@ LoadLimits toolLimits(const PairJob &job) {
             .acceptTiffAndWebp = true};
 }
 
+// The same, JPEG eyes decoded smaller when --resize or --max-size shrinks them and no stage
+// before the resize looks at their full-size pixels.
+LoadLimits eyeLimits(const PairJob &job) {
+    LoadLimits limits = toolLimits(job);
+    const PairSettings &settings = job.settings;
+    if (settings.adjust.size && !settings.align && !settings.windowShift &&
+        !settings.adjust.matchColors)
+        limits.shrinkTarget = [size = *settings.adjust.size](QSize upright) {
+            return sizedEye(upright, size);
+        };
+    return limits;
+}
+
+// Whether two eyes decoded for eyeLimits() can go on as they are: both decoded smaller from
+// pictures of one size, or neither. Otherwise they are read again whole, so that the size check
+// sees and names the sizes in the files.
+bool scaledAlike(const PictureLoad &left, const PictureLoad &right) {
+    return left.fullSize == right.fullSize;
+}
+
 Outcome unreadable(const QString &file, const QString &reason) {
     return {ExitCode::UnreadableInput,
             QStringLiteral("%1: cannot read: %2")
@@ -48,9 +68,9 @@ struct ToolPicture {
     bool stereoHeic = false;
 };
 
-ToolPicture loadToolPicture(const PairJob &job, const QString &file) {
+ToolPicture loadToolPicture(const PairJob &job, const QString &file, const LoadLimits &limits) {
     if (!IsHeicFile(file))
-        return {LoadPicture(file, toolLimits(job)), std::nullopt};
+        return {LoadPicture(file, limits), std::nullopt};
     HeicLoad heic = LoadHeicPictures(file, toolLimits(job));
     return {{std::move(heic.left.picture), heic.error}, heic.left.exif, heic.stereo};
 }
@@ -63,20 +83,23 @@ QImage cameraPicture(ToolPicture &loaded, const QString &file, QByteArray *exif)
     return std::move(loaded.load.picture);
 }
 
-EyePictures readPairFiles(const PairJob &job, Threads threads) {
+EyePictures readPairFiles(const PairJob &job, Threads threads, const LoadLimits &limits) {
     ToolPicture left;
     ToolPicture right;
     if (threads == Threads::All) {
         // Decoding is most of the work for large pictures: read both at once.
-        QFuture<ToolPicture> rightLoad =
-            QtConcurrent::run([&job] { return loadToolPicture(job, job.rightFile); });
-        left = loadToolPicture(job, job.leftFile);
+        QFuture<ToolPicture> rightLoad = QtConcurrent::run(
+            [&job, &limits] { return loadToolPicture(job, job.rightFile, limits); });
+        left = loadToolPicture(job, job.leftFile, limits);
         right = rightLoad.result();
     } else {
-        left = loadToolPicture(job, job.leftFile);
-        right = loadToolPicture(job, job.rightFile);
+        left = loadToolPicture(job, job.leftFile, limits);
+        right = loadToolPicture(job, job.rightFile, limits);
     }
+    if (!scaledAlike(left.load, right.load))
+        return readPairFiles(job, threads, toolLimits(job));
     EyePictures eyes{{}, {}, job.leftFile, job.rightFile, {}, {}, {}};
+    eyes.fullSize = left.load.fullSize;
     if (left.load.picture.isNull())
         eyes.failure = unreadable(job.leftFile, left.load.error);
     else if (right.load.picture.isNull())
@@ -101,7 +124,7 @@ EyePictures readOnePicture(const PairJob &job, const QString &file, StereoLayout
                      .arg(file)},
                 {},
                 {}};
-    ToolPicture load = loadToolPicture(job, file);
+    ToolPicture load = loadToolPicture(job, file, toolLimits(job));
     if (load.stereoHeic)
         return {{},
                 {},
@@ -190,13 +213,15 @@ std::optional<EyePictures> readEmbeddedEyes(const PairJob &job, const QString &f
     return eyes;
 }
 
-EyePictures readFromFile(const PairJob &job, Threads threads) {
+EyePictures readFromFile(const PairJob &job, Threads threads, const LoadLimits &limits) {
     const QString &file = job.leftFile;
     if (isJpsFile(file))
         return readOnePicture(job, file, StereoLayout::Cross);
     if (IsHeicFile(file))
         return readStereoHeic(job, file);
-    StereoPictureLoad load = LoadMpoPictures(file, toolLimits(job), threads == Threads::All);
+    StereoPictureLoad load = LoadMpoPictures(file, limits, threads == Threads::All);
+    if (load.error.isEmpty() && !scaledAlike(load.left, load.right))
+        return readFromFile(job, threads, toolLimits(job));
     EyePictures eyes{
         {}, {}, file + QStringLiteral(" (image 1)"), file + QStringLiteral(" (image 2)"), {},
         {}, {}};
@@ -211,6 +236,7 @@ EyePictures readFromFile(const PairJob &job, Threads threads) {
                                        "give --layout parallel, cross or over-under (see --help)")
                             .arg(file)};
     else {
+        eyes.fullSize = load.left.fullSize;
         eyes.left = cameraPicture(load.left, load.leftHead, &eyes.leftExif);
         eyes.right = cameraPicture(load.right, load.rightHead, &eyes.rightExif);
     }
@@ -253,9 +279,9 @@ bool isJpsFile(const QString &file) {
 EyePictures readEyes(const PairJob &job, Threads threads) {
     switch (job.layout) {
     case StereoLayout::Pair:
-        return readPairFiles(job, threads);
+        return readPairFiles(job, threads, eyeLimits(job));
     case StereoLayout::FromFile:
-        return readFromFile(job, threads);
+        return readFromFile(job, threads, eyeLimits(job));
     case StereoLayout::Parallel:
     case StereoLayout::Cross:
     case StereoLayout::OverUnder:

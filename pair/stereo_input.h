@@ -19,6 +19,9 @@ struct EyePictures {
     // The camera's EXIF block of each eye's JPEG ("Exif\0\0" and the TIFF data), or empty.
     QByteArray leftExif;
     QByteArray rightExif;
+    // Set when both eyes were decoded smaller for --resize or --max-size: the upright size both
+    // have in their files, from which the size asked is reckoned.
+    QSize fullSize = {};
 };
 
 // Both eyes as the job's layout gives them, each turned upright as its EXIF orientation asks

@@ -224,6 +224,22 @@ int JpegBandReader::dotsPerMeterY(int defaultDpm) const {
     return dotsPerMeter(state_->info, state_->info.Y_density, defaultDpm);
 }
 
+void JpegBandReader::setScaleDenominator(int denominator) {
+    state_->info.scale_num = 1;
+    state_->info.scale_denom = unsigned(denominator);
+}
+
+// As libjpeg rounds a scaled side: up.
+int JpegBandReader::scaledWidth() const {
+    const jpeg_decompress_struct &info = state_->info;
+    return int((info.image_width * info.scale_num + info.scale_denom - 1) / info.scale_denom);
+}
+
+int JpegBandReader::scaledHeight() const {
+    const jpeg_decompress_struct &info = state_->info;
+    return int((info.image_height * info.scale_num + info.scale_denom - 1) / info.scale_denom);
+}
+
 bool JpegBandReader::start() {
     State &s = *state_;
     // libjpeg-turbo converts grey as well as colour straight into the words; the values are

@@ -10,6 +10,8 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
 namespace duoptica {
 
 // Pictures declaring more pixels than this are refused before anything is decoded. A 50-megapixel
@@ -30,6 +32,8 @@ struct PictureLoad {
     QString error;  // empty on success; otherwise a short reason, without the file name
     // What the file's EXIF orientation asks for to show it upright; the picture is as stored.
     QImageIOHandler::Transformations orientation = QImageIOHandler::TransformationNone;
+    // Set when a JPEG was decoded smaller (LoadLimits::shrinkTarget): its upright size in the file.
+    QSize fullSize = {};
 };
 
 struct LoadLimits {
@@ -42,6 +46,10 @@ struct LoadLimits {
     // TIFF (as raw developers export it, 8 or 16 bits a channel) and WebP, through Qt's image
     // formats plugins: the command-line tool reads them, the window does not.
     bool acceptTiffAndWebp = false;
+    // For a picture that is to be shrunk by area at once: the size it will be shrunk to, given
+    // its upright size. A JPEG shrunk 4x or more is then decoded at 1/2, 1/4 or 1/8 of its size
+    // (LoadPicture() tells which), and the shrink finishes from there.
+    std::function<QSize(QSize upright)> shrinkTarget = {};
 };
 
 PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits = {});

@@ -5,11 +5,16 @@
 #include "run_program.h"
 #include "synthetic_stereo.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QImage>
+#include <QImageReader>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -19,6 +24,47 @@ ProgramRun runTool(const QStringList &arguments) {
 
 QString sizeText(QSize size) {
     return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+// Smooth waves with a little grain, as a photograph has, at a camera's 300 dots an inch.
+QImage photoLikePicture(QSize size) {
+    QImage picture(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            const int grain = int((x * 7919u + y * 104729u) % 17u) - 8;
+            const auto channel = [grain](double wave) {
+                return std::clamp(int(128 + 100 * std::sin(wave)) + grain, 0, 255);
+            };
+            picture.setPixel(
+                x, y,
+                qRgb(channel(x * 0.011), channel(y * 0.017 + x * 0.003), channel((x + y) * 0.007)));
+        }
+    picture.setDotsPerMeterX(11811);
+    picture.setDotsPerMeterY(11811);
+    return picture;
+}
+
+// A JPEG as Qt decodes it whole and turns it upright.
+QImage decodedWhole(const QByteArray &jpeg) {
+    QBuffer buffer;
+    buffer.setData(jpeg);
+    QImageReader reader(&buffer, "jpeg");
+    reader.setAutoTransform(true);
+    return reader.read();
+}
+
+// The mean difference of the two pictures' channels, in levels.
+double meanDifference(const QImage &a, const QImage &b) {
+    const QImage first = a.convertToFormat(QImage::Format_RGB32);
+    const QImage second = b.convertToFormat(QImage::Format_RGB32);
+    qint64 sum = 0;
+    for (int y = 0; y < first.height(); ++y)
+        for (int x = 0; x < first.width(); ++x) {
+            const QRgb p = first.pixel(x, y), q = second.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q));
+        }
+    return double(sum) / (3. * first.width() * first.height());
 }
 
 } // namespace
@@ -36,6 +82,8 @@ private slots:
     void windowAutoWithoutAlignPutsTheNearestAtTheScreen();
     void eyesOfTwoSizesNeedAStageThatSizesThem_data();
     void eyesOfTwoSizesNeedAStageThatSizesThem();
+    void shrinksJpegEyesAsIfDecodedWhole_data();
+    void shrinksJpegEyesAsIfDecodedWhole();
 
 private:
     QString path(const QString &name) const { return dir_->filePath(name); }
@@ -228,6 +276,70 @@ void CombineStagesTest::alignsMatchesAndSizesAnMpoAloneAndInABatch() {
         QVERIFY2(size.width() == 400 && size.height() > 240 && size.height() < 270,
                  qPrintable(QString::fromLatin1(output) + u' ' + sizeText(size)));
     }
+}
+
+void CombineStagesTest::shrinksJpegEyesAsIfDecodedWhole_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QSize>("eye");        // as stored
+    QTest::addColumn<QString>("input");    // jpg: a pair of files; mpo
+    QTest::addColumn<int>("orientation");  // EXIF, of both eyes; 0 for none
+    QTest::addColumn<double>("tolerance"); // mean difference, in levels
+    // Shrunk less than 4x, the eyes are decoded whole as ever.
+    QTest::newRow("2x, --max-size")
+        << QStringList{"--max-size", "320"} << QSize(640, 480) << "jpg" << 0 << 0.;
+    QTest::newRow("3x, --resize into a box")
+        << QStringList{"--resize", "300x300"} << QSize(960, 640) << "jpg" << 0 << 0.;
+    QTest::newRow("4x, --resize a width")
+        << QStringList{"--resize", "320"} << QSize(1280, 960) << "jpg" << 0 << 1.;
+    QTest::newRow("8x, --max-size")
+        << QStringList{"--max-size", "200"} << QSize(1600, 1200) << "jpg" << 0 << 1.;
+    QTest::newRow("16x, an MPO") << QStringList{"--max-size", "100"} << QSize(1600, 1072) << "mpo"
+                                 << 0 << 1.;
+    QTest::newRow("8x, turned a quarter (orientation 6)")
+        << QStringList{"--max-size", "200"} << QSize(1600, 1200) << "jpg" << 6 << 1.;
+}
+
+void CombineStagesTest::shrinksJpegEyesAsIfDecodedWhole() {
+    QFETCH(QStringList, options);
+    QFETCH(QSize, eye);
+    QFETCH(QString, input);
+    QFETCH(int, orientation);
+    QFETCH(double, tolerance);
+    const QImage picture = photoLikePicture(eye);
+    const QByteArray left = orientation != 0 ? fixtures::jpegWithOrientation(picture, orientation)
+                                             : fixtures::jpegBytes(picture);
+    const QImage mirrored = picture.mirrored(true, false);
+    const QByteArray right = orientation != 0 ? fixtures::jpegWithOrientation(mirrored, orientation)
+                                              : fixtures::jpegBytes(mirrored);
+    QStringList jpegInputs;
+    if (input == u"mpo") {
+        QVERIFY(fixtures::writeFile(path("pair.mpo"), fixtures::mpoBytes({left, right}, false)));
+        jpegInputs << path("pair.mpo");
+    } else {
+        QVERIFY(fixtures::writeFile(path("left.jpg"), left));
+        QVERIFY(fixtures::writeFile(path("right.jpg"), right));
+        jpegInputs << path("left.jpg") << path("right.jpg");
+    }
+    // The same eyes decoded whole and kept losslessly: the tool shrinks them as it always has.
+    QVERIFY(decodedWhole(left).save(path("left.png")));
+    QVERIFY(decodedWhole(right).save(path("right.png")));
+    options << "--to"
+            << "parallel";
+
+    const ProgramRun run = runTool(QStringList(options) + jpegInputs << path("out.png"));
+    const ProgramRun whole =
+        runTool(QStringList(options) << path("left.png") << path("right.png") << path("whole.png"));
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(whole.exitCode, 0);
+    const QImage output(path("out.png"));
+    const QImage expected(path("whole.png"));
+    QCOMPARE(sizeText(output.size()), sizeText(expected.size()));
+    const double difference = meanDifference(output, expected);
+    QVERIFY2(difference <= tolerance, qPrintable(QString::number(difference)));
+    // The camera's resolution, not that of a picture made smaller.
+    QCOMPARE(output.dotsPerMeterX(), 11811);
+    QCOMPARE(output.dotsPerMeterY(), 11811);
 }
 
 QTEST_MAIN(CombineStagesTest)
