@@ -1,10 +1,9 @@
 #include "camera_exif.h"
 
+#include "exif_data.h"
 #include "maker_note_parallax.h"
 
 #include <QFile>
-
-#include <libexif/exif-data.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -39,24 +38,6 @@ template <typename OnSegment> void walkHeader(QByteArrayView jpeg, OnSegment onS
 
 bool isExif(quint8 marker, QByteArrayView payload) {
     return marker == 0xE1 && payload.startsWith(QByteArrayView("Exif\0\0", 6));
-}
-
-struct ExifDataFree {
-    void operator()(ExifData *data) const { exif_data_unref(data); }
-};
-using ExifPointer = std::unique_ptr<ExifData, ExifDataFree>;
-
-// Loaded as it is: libexif's defaults would drop the tags it does not know and add the ones it
-// thinks missing.
-ExifPointer loadExif(const QByteArray &exif) {
-    ExifPointer data(exif_data_new());
-    if (!data)
-        return {};
-    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
-    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-    exif_data_load_data(data.get(), reinterpret_cast<const unsigned char *>(exif.constData()),
-                        unsigned(exif.size()));
-    return data;
 }
 
 void setLong(ExifData *data, ExifIfd ifd, ExifTag tag, quint32 value) {
@@ -101,7 +82,7 @@ bool HasJfifDensity(QByteArrayView jpeg) {
 std::optional<QSizeF> ExifDotsPerInch(const QByteArray &exif) {
     if (exif.isEmpty())
         return std::nullopt;
-    const ExifPointer data = loadExif(exif);
+    const ExifPointer data = LoadExifAsIs(exif);
     if (!data)
         return std::nullopt;
     const ExifByteOrder order = exif_data_get_byte_order(data.get());
@@ -127,7 +108,7 @@ std::optional<QSizeF> ExifDotsPerInch(const QByteArray &exif) {
 QByteArray UprightExif(const QByteArray &exif, QSize size) {
     if (exif.isEmpty())
         return {};
-    const ExifPointer data = loadExif(exif);
+    const ExifPointer data = LoadExifAsIs(exif);
     if (!data || data->ifd[EXIF_IFD_0]->count == 0)
         return {};
     const ExifByteOrder order = exif_data_get_byte_order(data.get());
@@ -146,11 +127,7 @@ QByteArray UprightExif(const QByteArray &exif, QSize size) {
         setLong(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION, quint32(size.width()));
         setLong(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_Y_DIMENSION, quint32(size.height()));
     }
-    unsigned char *saved = nullptr;
-    unsigned int savedSize = 0;
-    exif_data_save_data(data.get(), &saved, &savedSize);
-    QByteArray upright(reinterpret_cast<const char *>(saved), qsizetype(savedSize));
-    std::free(saved);
+    QByteArray upright = SavedExif(data.get());
     // The pixels are new: a stored shift for showing the old ones would misplace the window.
     ClearMakerNoteParallax(upright);
     return upright;
@@ -191,12 +168,7 @@ QByteArray MinimalExif(QSize size) {
     }
     setLong(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION, quint32(size.width()));
     setLong(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_Y_DIMENSION, quint32(size.height()));
-    unsigned char *saved = nullptr;
-    unsigned int savedSize = 0;
-    exif_data_save_data(data.get(), &saved, &savedSize);
-    QByteArray exif(reinterpret_cast<const char *>(saved), qsizetype(savedSize));
-    std::free(saved);
-    return exif;
+    return SavedExif(data.get());
 }
 
 QByteArray OutputExif(const QByteArray &eyeExif, QSize size) {

@@ -1,10 +1,9 @@
 #include "exif_thumbnail.h"
 
 #include "camera_exif.h"
+#include "exif_data.h"
 #include "maker_note_parallax.h"
 #include "picture_file.h"
-
-#include <libexif/exif-data.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -31,10 +30,6 @@ QByteArray padded(QByteArray exif, qsizetype size) {
     return exif;
 }
 
-struct ExifDataFree {
-    void operator()(ExifData *data) const { exif_data_unref(data); }
-};
-
 void addShort(ExifData *data, ExifTag tag, quint16 value) {
     ExifEntry *entry = exif_entry_new();
     if (!entry)
@@ -48,14 +43,8 @@ void addShort(ExifData *data, ExifTag tag, quint16 value) {
 
 // The EXIF payload with the JPEG as its thumbnail in IFD1.
 QByteArray withThumbnail(const QByteArray &exif, const QByteArray &jpeg) {
-    std::unique_ptr<ExifData, ExifDataFree> data(exif_data_new());
-    if (!data)
-        return {};
-    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
-    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-    exif_data_load_data(data.get(), reinterpret_cast<const unsigned char *>(exif.constData()),
-                        unsigned(exif.size()));
-    if (data->ifd[EXIF_IFD_0]->count == 0)
+    const ExifPointer data = LoadExifAsIs(exif);
+    if (!data || data->ifd[EXIF_IFD_0]->count == 0)
         return {};
     addShort(data.get(), EXIF_TAG_COMPRESSION, 6); // JPEG
     addShort(data.get(), EXIF_TAG_RESOLUTION_UNIT, 2);
@@ -73,11 +62,7 @@ QByteArray withThumbnail(const QByteArray &exif, const QByteArray &jpeg) {
         return {};
     std::memcpy(data->data, jpeg.constData(), std::size_t(jpeg.size()));
     data->size = unsigned(jpeg.size());
-    unsigned char *saved = nullptr;
-    unsigned int savedSize = 0;
-    exif_data_save_data(data.get(), &saved, &savedSize);
-    QByteArray result(reinterpret_cast<const char *>(saved), qsizetype(savedSize));
-    std::free(saved);
+    QByteArray result = SavedExif(data.get());
     // Saved again, the maker note moved again: its offsets follow it.
     ClearMakerNoteParallax(result);
     return result;
