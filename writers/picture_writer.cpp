@@ -38,18 +38,43 @@ bool PictureWriter::writePicture(const QImage &picture, int quality) {
 
 namespace {
 
-// The rows go where they belong in the file as they come, from any thread.
-class BmpWriter final : public PictureWriter {
+// A writer of a file encoded as its rows come: under a temporary name until it is committed.
+class FileWriter : public PictureWriter {
 public:
     using PictureWriter::PictureWriter;
 
-    bool begin(const PictureHeader &header) override {
+    void cancel() override { file_.cancelWriting(); }
+
+protected:
+    bool open() {
         file_.setFileName(error_.fileName);
-        if (!file_.open(QIODevice::WriteOnly))
-            return fail(file_.errorString());
+        return file_.open(QIODevice::WriteOnly) || fail(file_.errorString());
+    }
+    // Drops the file and tells why.
+    bool drop(const QString &why) {
+        file_.cancelWriting();
+        return fail(why);
+    }
+    // Synced to disk, then given its name.
+    bool commit() {
+        const QString why = commitToDisk(file_);
+        return why.isEmpty() || fail(why);
+    }
+
+    QSaveFile file_;
+};
+
+// The rows go where they belong in the file as they come, from any thread.
+class BmpWriter final : public FileWriter {
+public:
+    using FileWriter::FileWriter;
+
+    bool begin(const PictureHeader &header) override {
+        if (!open())
+            return false;
         output_.emplace(file_, header.width, header.height, header.dotsPerMeterX,
                         header.dotsPerMeterY);
-        return output_->error() == 0 || failWith(output_->error());
+        return output_->error() == 0 || drop(qt_error_string(output_->error()));
     }
     // Several threads may be here at once: a failure is only noted, and told by finish().
     bool writeRows(const PackedPixel *rows, int firstRow, int count) override {
@@ -58,33 +83,23 @@ public:
     }
     bool finish() override {
         if (output_->error() != 0)
-            return failWith(output_->error());
-        if (const QString why = commitToDisk(file_); !why.isEmpty())
-            return fail(why);
-        return true;
+            return drop(qt_error_string(output_->error()));
+        return commit();
     }
-    void cancel() override { file_.cancelWriting(); }
     bool takesBandsInAnyOrder() const override { return true; }
 
 private:
-    bool failWith(int errnoValue) {
-        file_.cancelWriting();
-        return fail(qt_error_string(errnoValue));
-    }
-
-    QSaveFile file_;
     std::optional<BmpBandOutput> output_;
 };
 
 // The EXIF segment goes first at its full size; its thumbnail is filled in once every row is in.
-class JpegWriter final : public PictureWriter {
+class JpegWriter final : public FileWriter {
 public:
-    using PictureWriter::PictureWriter;
+    using FileWriter::FileWriter;
 
     bool begin(const PictureHeader &header) override {
-        file_.setFileName(error_.fileName);
-        if (!file_.open(QIODevice::WriteOnly))
-            return fail(file_.errorString());
+        if (!open())
+            return false;
         size_ = QSize(header.width, header.height);
         eyeExif_ = header.exif;
         const QByteArray exif = ExifPlaceholder(eyeExif_, size_);
@@ -106,25 +121,15 @@ public:
             // The payload starts after the start of image, the APP1 marker and its length.
             constexpr qint64 kExifPayloadAt = 6;
             const QByteArray filled = ExifWithThumbnail(eyeExif_, size_, thumbnail_->thumbnail());
-            if (!file_.seek(kExifPayloadAt) || file_.write(filled) != filled.size()) {
-                const QString why = file_.errorString();
-                file_.cancelWriting();
-                return fail(why);
-            }
+            if (!file_.seek(kExifPayloadAt) || file_.write(filled) != filled.size())
+                return drop(file_.errorString());
         }
-        if (const QString why = commitToDisk(file_); !why.isEmpty())
-            return fail(why);
-        return true;
+        return commit();
     }
-    void cancel() override { file_.cancelWriting(); }
 
 private:
-    bool failWithEncoder() {
-        file_.cancelWriting();
-        return fail(jpeg_.errorString());
-    }
+    bool failWithEncoder() { return drop(jpeg_.errorString()); }
 
-    QSaveFile file_;
     JpegBandWriter jpeg_;
     QSize size_;
     QByteArray eyeExif_;
