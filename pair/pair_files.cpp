@@ -69,8 +69,10 @@ Outcome combinePairFiles(const PairJob &job, Threads threads) {
                                "of its own: give one of them alone as INPUT")
                     .arg(job.leftFile, job.rightFile)};
     for (const PathEntry &entry : kPaths) {
+        // The plan's path accepted it already; a later one is asked only when that one hands
+        // the pair on.
         QString whyNot;
-        if (entry.path < plan.path || !entry.accepts(plan, &whyNot))
+        if (entry.path < plan.path || (entry.path > plan.path && !entry.accepts(plan, &whyNot)))
             continue;
         if (std::optional<Outcome> outcome = entry.run(plan, threads))
             return *outcome;
