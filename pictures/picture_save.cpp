@@ -22,7 +22,7 @@ namespace {
 
 // Qt 6.4 loses the reason of a failed buffered write (its message is "Unknown error"), yet the
 // system's reason, such as "No space left on device", is still in errno right after the failure.
-QString writeFailure(const QSaveFile &file, int writeErrno) {
+QString writeFailure(const QFileDevice &file, int writeErrno) {
     return writeErrno != 0 ? qt_error_string(writeErrno) : file.errorString();
 }
 
@@ -142,7 +142,7 @@ QString stage(const FileBytes &file, StagedFile *staged) {
     errno = 0;
     QString why;
     if (out.write(file.bytes) != file.bytes.size())
-        why = errno != 0 ? qt_error_string(errno) : out.errorString();
+        why = writeFailure(out, errno);
     else
         why = syncToDisk(out);
     // The new file replaces the earlier one with its permissions, as QSaveFile's would.
