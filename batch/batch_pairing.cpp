@@ -71,7 +71,8 @@ std::optional<SideNames> sideNamesFrom(const QString &text) {
 
 FolderPairing pairPictureFiles(const QStringList &fileNames,
                                const QList<UnpairedFile> &irregularEntries,
-                               const std::optional<SideNames> &pairNames) {
+                               const std::optional<SideNames> &pairNames,
+                               const std::function<bool(const QString &)> &holdsBothEyes) {
     QList<SideNames> namings = commonSideNames();
     const auto sameNaming = [&](const SideNames &naming) {
         return naming.left.compare(pairNames->left, Qt::CaseInsensitive) == 0 &&
@@ -110,6 +111,10 @@ FolderPairing pairPictureFiles(const QStringList &fileNames,
                 (left ? sides.left : sides.right).append(fileName);
                 groupsOf[fileName].append(key);
             }
+        }
+        if (!groupsOf.contains(fileName) && holdsBothEyes && holdsBothEyes(fileName)) {
+            pictures.removeLast();
+            stereoInputs.append({stem, {}, {}, fileName});
         }
     }
 

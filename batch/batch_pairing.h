@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace duoptica {
@@ -14,7 +15,9 @@ struct PicturePair {
     QString name; // NAME as the left file (or the stereo file) spells it
     QString leftFile;
     QString rightFile;
-    QString stereoFile; // a .mpo or .jps holding both eyes; leftFile and rightFile empty then
+    // A file holding both eyes (.mpo, .jps, .heic, a phone's stereo JPEG); leftFile and rightFile
+    // empty then.
+    QString stereoFile;
 };
 
 struct UnpairedFile {
@@ -52,9 +55,11 @@ struct FolderPairing {
 // the common namings or pairNames; the two may have different extensions. A file that two
 // namings would pair with different partners is reported, never guessed; two namings that make
 // the same pair name it by the longer endings. NAME.mpo and NAME.jps files are inputs of
-// their own. Files of other extensions take no part.
+// their own, and so is a picture that no naming makes a side of when holdsBothEyes says it
+// hides both eyes (a phone's LIF or XMP stereo JPEG). Files of other extensions take no part.
 FolderPairing pairPictureFiles(const QStringList &fileNames,
                                const QList<UnpairedFile> &irregularEntries = {},
-                               const std::optional<SideNames> &pairNames = std::nullopt);
+                               const std::optional<SideNames> &pairNames = std::nullopt,
+                               const std::function<bool(const QString &)> &holdsBothEyes = {});
 
 } // namespace duoptica

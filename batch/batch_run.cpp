@@ -3,6 +3,7 @@
 #include "batch_leftovers.h"
 #include "batch_pairing.h"
 #include "disk_sync.h"
+#include "embedded_eyes.h"
 #include "pair_files.h"
 #include "stereo_input.h"
 
@@ -289,7 +290,10 @@ BatchSummary runBatch(const BatchRequest &request, const BatchReport &report) {
         return summary;
     }
     const auto [files, irregularEntries] = folderEntries(inputDir);
-    FolderPairing pairing = pairPictureFiles(files, irregularEntries, request.pairNames);
+    FolderPairing pairing =
+        pairPictureFiles(files, irregularEntries, request.pairNames, [&](const QString &file) {
+            return HidesEmbeddedEyes(inputDir.filePath(file));
+        });
     leaveOutOwnOutputs(pairing, request);
     // Unpaired files and clashing names are reported by shard 0 alone, so that the shards of one
     // batch report each once.

@@ -390,7 +390,8 @@ to 8):
                            "written whole or not at all, and never over an input"_s.arg(
                                outputExtensions()))) +
            uR"(  --batch INDIR OUTDIR
-                      every pair of pictures in INDIR, and every NAME.mpo, NAME.jps and NAME.heic, is
+                      every pair of pictures in INDIR, and every NAME.mpo, NAME.jps,
+                      NAME.heic and phone's NAME.jpg holding both eyes, is
                       combined into OUTDIR/NAME.bmp (or as --format and --to say), on every
                       core. A pair is NAME_L.ext with
                       NAME_R.ext, or NAME-L/NAME-R, NAME.L/NAME.R, NAME_left/NAME_right,

@@ -1,5 +1,8 @@
 #include "embedded_eyes.h"
 
+#include "mpo_index.h"
+
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -102,7 +105,12 @@ std::optional<EmbeddedEyes> xmpEyes(const QByteArray &file) {
         return refused(EmbeddedEyes::Kind::ExtendedXmp, error);
     if (!xmp)
         return std::nullopt;
+    // A depth photo (Google's lens blur) keeps its picture before the blur in GImage:Data, the
+    // same view as the file's: no second eye.
+    const bool depthPhoto = xmp->contains("GDepth:Data");
     for (const QByteArray &name : {QByteArray("GImage:Data"), QByteArray("LImage:RightAlbedo")}) {
+        if (depthPhoto && name.startsWith("GImage"))
+            continue;
         const std::optional<QByteArray> value = xmpValue(*xmp, name);
         if (!value)
             continue;
@@ -206,6 +214,33 @@ EmbeddedEyes FindEmbeddedEyes(const QByteArray &file) {
     if (std::optional<EmbeddedEyes> eyes = lifEyes(file))
         return *eyes;
     return {};
+}
+
+bool HidesEmbeddedEyes(const QString &fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxMpoBytes || file.read(2) != "\xFF\xD8")
+        return false;
+    if (file.seek(file.size() - 2) && file.read(2) == "\x1E\x1A" && file.seek(0))
+        return FindEmbeddedEyes(file.readAll()).kind != EmbeddedEyes::Kind::None;
+    // The APP1 segments (where XMP lies) up to the picture's data, the others skipped.
+    QByteArray segments("\xFF\xD8", 2);
+    file.seek(2);
+    for (;;) {
+        const QByteArray marker = file.read(4);
+        if (marker.size() < 4 || quint8(marker[0]) != 0xFF || quint8(marker[1]) == 0xDA ||
+            quint8(marker[1]) == 0xD9)
+            break;
+        const qint64 payload = ((qint64(quint8(marker[2])) << 8) | quint8(marker[3])) - 2;
+        if (payload < 0 || segments.size() > kMaxExtendedXmpBytes + (qsizetype(1) << 20))
+            break;
+        if (quint8(marker[1]) != 0xE1) {
+            if (!file.seek(file.pos() + payload))
+                break;
+            continue;
+        }
+        segments += marker + file.read(payload);
+    }
+    return FindEmbeddedEyes(segments).kind != EmbeddedEyes::Kind::None;
 }
 
 } // namespace duoptica

@@ -24,4 +24,9 @@ inline constexpr qsizetype kMaxExtendedXmpBytes = qsizetype(64) << 20;
 // when it hides none. Every size and offset is checked against the bytes that hold it.
 EmbeddedEyes FindEmbeddedEyes(const QByteArray &file);
 
+// Whether the JPEG file hides eyes, or is damaged where it would hide them, as FindEmbeddedEyes
+// tells; reads its segments before the picture's data, and the whole file only when it ends in
+// LIF's mark, so that a folder of plain photos is sorted quickly.
+bool HidesEmbeddedEyes(const QString &fileName);
+
 } // namespace duoptica

@@ -539,18 +539,19 @@ QByteArray lifBytes(const QByteArray &leftJpeg, const QByteArray &rightJpeg, qin
 }
 
 QByteArray xmpEyeBytes(const QByteArray &leftJpeg, const QByteArray &rightJpeg,
-                       qsizetype chunkBytes, XmpDamage damage) {
-    const QByteArray xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:Description GImage:Data=\"" +
-                           rightJpeg.toBase64() + "\"/></x:xmpmeta>";
+                       qsizetype chunkBytes, XmpVariant variant) {
+    const QByteArray depth = variant == XmpVariant::DepthPhoto ? "GDepth:Data=\"AAAA\" " : "";
+    const QByteArray xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:Description " + depth +
+                           "GImage:Data=\"" + rightJpeg.toBase64() + "\"/></x:xmpmeta>";
     const quint32 declared =
-        damage == XmpDamage::TooLarge ? quint32(100) << 20 : quint32(xmp.size());
+        variant == XmpVariant::TooLarge ? quint32(100) << 20 : quint32(xmp.size());
     QList<QByteArray> segments;
     for (qsizetype offset = 0; offset < xmp.size(); offset += chunkBytes)
         segments << segment('\xE1', QByteArray("http://ns.adobe.com/xmp/extension/\0", 35) +
                                         QByteArray(32, 'A') + bigEndian32(declared) +
                                         bigEndian32(quint32(offset)) + xmp.mid(offset, chunkBytes));
     // Each goes right after the start: the last first, so that they end up in order.
-    if (damage != XmpDamage::ChunksReversed)
+    if (variant != XmpVariant::ChunksReversed)
         std::reverse(segments.begin(), segments.end());
     QByteArray file = leftJpeg;
     for (const QByteArray &chunk : std::as_const(segments))

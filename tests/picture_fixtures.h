@@ -68,10 +68,10 @@ QByteArray heicBytes(const QList<QImage> &pictures, const QList<quint32> &stereo
 QByteArray lifBytes(const QByteArray &leftJpeg, const QByteArray &rightJpeg,
                     qint64 rightId = 1000002);
 // The left JPEG with the right one as GImage:Data in extended XMP, in APP1 chunks of at most
-// chunkBytes, possibly damaged.
-enum class XmpDamage { None, ChunksReversed, TooLarge };
+// chunkBytes, possibly damaged; or a lens-blur depth photo's XMP, whose GImage is no eye.
+enum class XmpVariant { Eye, ChunksReversed, TooLarge, DepthPhoto };
 QByteArray xmpEyeBytes(const QByteArray &leftJpeg, const QByteArray &rightJpeg,
-                       qsizetype chunkBytes = 60000, XmpDamage damage = XmpDamage::None);
+                       qsizetype chunkBytes = 60000, XmpVariant variant = XmpVariant::Eye);
 
 bool writeFile(const QString &path, const QByteArray &bytes);
 // Writes a file that a test cannot go on without, and gives its path.

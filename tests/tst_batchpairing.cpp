@@ -91,6 +91,10 @@ void BatchPairingTest::pairsLeftWithRight_data() {
     QTest::newRow("mpo and jps files are inputs of their own, sorted in")
         << QString() << QStringList{"c.jps", "a.MPO", "b_L.bmp", "b_R.bmp", "x_L.mpo"}
         << QStringList{"a=a.MPO", "b=b_L.bmp+b_R.bmp", "c=c.jps", "x_L=x_L.mpo"} << QStringList{};
+    QTest::newRow("a picture hiding both eyes is an input of its own, unless named a side")
+        << QString() << QStringList{"hidesA.jpg", "hidesB_L.jpg", "hidesB_R.jpg", "plain.jpg"}
+        << QStringList{"hidesA=hidesA.jpg", "hidesB=hidesB_L.jpg+hidesB_R.jpg"}
+        << QStringList{"plain.jpg: not named as a left or right picture"};
     QTest::newRow("other extensions of a stereo file take no part")
         << QString() << QStringList{"a.mpo.txt", "a.jpsx"} << QStringList{} << QStringList{};
     QTest::newRow("the same name twice clashes, whatever the case")
@@ -111,7 +115,8 @@ void BatchPairingTest::pairsLeftWithRight() {
         sideNames = duoptica::sideNamesFrom(pairNames);
         QVERIFY(sideNames);
     }
-    const duoptica::FolderPairing pairing = duoptica::pairPictureFiles(files, {}, sideNames);
+    const duoptica::FolderPairing pairing = duoptica::pairPictureFiles(
+        files, {}, sideNames, [](const QString &file) { return file.startsWith(u"hides"); });
     const auto describe = [](const duoptica::PicturePair &pair) {
         return pair.name + u'=' +
                (pair.stereoFile.isEmpty() ? pair.leftFile + u'+' + pair.rightFile

@@ -293,7 +293,7 @@ private slots:
     void batchRefusesWhatItCannotStart();
     void readsEachStereoInput_data();
     void readsEachStereoInput();
-    void batchTakesPairsMposAndJpsFiles();
+    void batchTakesPairsAndFilesHoldingBothEyes();
     void qualitySetsTheJpegOutput();
     void deflateStreamsJoinedInflateAsOne_data();
     void deflateStreamsJoinedInflateAsOne();
@@ -735,9 +735,9 @@ void CombineToolTest::reportsEachFailureInOneLine() {
     QVERIFY(fixtures::writeFile(path("lying.lif"), fixtures::lifBytes(eye, eye, 1000009)));
     QVERIFY(fixtures::writeFile(
         path("reversed.xmp"),
-        fixtures::xmpEyeBytes(eye, eye, 500, fixtures::XmpDamage::ChunksReversed)));
+        fixtures::xmpEyeBytes(eye, eye, 500, fixtures::XmpVariant::ChunksReversed)));
     QVERIFY(fixtures::writeFile(
-        path("large.xmp"), fixtures::xmpEyeBytes(eye, eye, 60000, fixtures::XmpDamage::TooLarge)));
+        path("large.xmp"), fixtures::xmpEyeBytes(eye, eye, 60000, fixtures::XmpVariant::TooLarge)));
     QImage flat(96, 96, QImage::Format_RGB32);
     flat.fill(Qt::gray);
     QVERIFY(flat.save(path("flatleft.bmp")) && flat.save(path("flatright.bmp")));
@@ -1073,7 +1073,7 @@ void CombineToolTest::readsEachStereoInput() {
     QVERIFY2(difference <= tolerance, qPrintable(QString::number(difference)));
 }
 
-void CombineToolTest::batchTakesPairsMposAndJpsFiles() {
+void CombineToolTest::batchTakesPairsAndFilesHoldingBothEyes() {
     const QSize size(30, 20);
     const QImage left = leftEye(size);
     const QImage right = rightEye(size);
@@ -1086,6 +1086,13 @@ void CombineToolTest::batchTakesPairsMposAndJpsFiles() {
     fixtures::makeFile(in, "b.MPO", mpo);
     fixtures::makeFile(in, "c.jps", fixtures::jpegBytes(bothEyes(right, left, true, 0)));
     fixtures::makeFile(in, "e.heic", fixtures::heicBytes({left, right}, {1, 2}));
+    const QByteArray leftJpeg = fixtures::jpegBytes(left);
+    const QByteArray rightJpeg = fixtures::jpegBytes(right);
+    fixtures::makeFile(in, "f.jpg", fixtures::lifBytes(leftJpeg, rightJpeg));
+    fixtures::makeFile(in, "g.jpg", fixtures::xmpEyeBytes(leftJpeg, rightJpeg, 700));
+    fixtures::makeFile(in, "h.jpg",
+                       fixtures::xmpEyeBytes(leftJpeg, rightJpeg, 700,
+                                             fixtures::XmpVariant::DepthPhoto));
     // Both would be written as d.png.
     fixtures::makeFile(in, "d.mpo", mpo);
     fixtures::makeFile(in, "D.jps", fixtures::jpegBytes(bothEyes(right, left, true, 0)));
@@ -1096,21 +1103,23 @@ void CombineToolTest::batchTakesPairsMposAndJpsFiles() {
 
     QCOMPARE(run.exitCode, int(ExitCode::BatchPartlyFailed));
     QCOMPARE(QDir(path("out")).entryList(QDir::Files),
-             (QStringList{"a.png", "b.png", "c.png", "e.png"}));
+             (QStringList{"a.png", "b.png", "c.png", "e.png", "f.png", "g.png"}));
     const QImage expected = colorAnaglyph(left, right);
-    for (const auto &[name, tolerance] :
-         {std::pair{"a.png", 0}, {"b.png", 12}, {"c.png", 12}, {"e.png", 4}}) {
+    for (const auto &[name, tolerance] : {std::pair{"a.png", 0}, {"b.png", 12}, {"c.png", 12},
+                                          {"e.png", 4}, {"f.png", 12}, {"g.png", 12}}) {
         const int difference =
             fixtures::largestChannelDifference(QImage(path("out/") + name), expected);
         QVERIFY2(difference <= tolerance,
                  qPrintable(name + QStringLiteral(": %1").arg(difference)));
     }
     const QStringList errors = QString::fromLocal8Bit(run.err).trimmed().split(u'\n');
-    QCOMPARE(errors.size(), 2);
-    QVERIFY2(errors.filter("d.mpo").size() == 1 && errors.filter("D.jps").size() == 1,
+    // A depth photo is one view: a picture like any other, left unpaired.
+    QCOMPARE(errors.size(), 3);
+    QVERIFY2(errors.filter("d.mpo").size() == 1 && errors.filter("D.jps").size() == 1 &&
+                 errors.filter("h.jpg: unpaired").size() == 1,
              run.err.constData());
     QCOMPARE(QString::fromLocal8Bit(run.out).trimmed(),
-             QStringLiteral("4 of 6 pairs combined, 2 failed"));
+             QStringLiteral("6 of 8 pairs combined, 2 failed, 1 file unpaired"));
 }
 
 void CombineToolTest::qualitySetsTheJpegOutput() {
