@@ -5,6 +5,7 @@
 #include "heic_load.h"
 #include "mpo_index.h"
 #include "picture_file.h"
+#include "resize_stage.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -204,11 +205,13 @@ std::optional<EyePictures> readEmbeddedEyes(const PairJob &job, const QString &f
         eyes.left = cameraPicture(left, found.left, &eyes.leftExif);
         eyes.right = cameraPicture(right, found.right, &eyes.rightExif);
         // Holopix files keep the 2D photo at twice the size of the views: it is brought to
-        // theirs, as a picture of another multiple or shape would not be.
+        // theirs by area averaging, as --resize shrinks, while a picture of another multiple
+        // or shape is not.
         const QSize size = eyes.right.size();
         for (int times : {2, 3, 4})
-            if (!size.isEmpty() && eyes.left.size() == size * times)
-                eyes.left = eyes.left.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            if (!size.isEmpty() && eyes.left.size() == size * times &&
+                !resizeEyeTo(eyes.left, size))
+                eyes.failure = unreadable(eyes.leftName, QStringLiteral("not enough memory"));
     }
     return eyes;
 }
