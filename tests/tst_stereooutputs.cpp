@@ -1054,6 +1054,8 @@ void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes_data() {
         << duoptica::StereoOutput::Parallel << QByteArray("jpg95") << false << false;
     QTest::newRow("parallel bmp") << duoptica::StereoOutput::Parallel << QByteArray("bmp") << true
                                   << false;
+    QTest::newRow("dubois png")
+        << duoptica::StereoOutput::Anaglyph << QByteArray("png") << false << false;
 }
 
 void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes() {
