@@ -1,8 +1,8 @@
 // Prints how fast duoptica-combine writes stereo outputs from a pair of 6000 x 4000 JPEG eyes:
-// the lossless MPO against cp of the same bytes, the packed layouts and the re-encoded MPO
-// against the anaglyph of the same pair into JPEG, and web-sized outputs beside vips and
-// ImageMagick where they are installed, with peak memory and output size. Another build of the
-// program may be given on the command line. It measures and prints; it judges nothing.
+// the lossless MPO against cp of the same bytes, the Dubois anaglyph into PNG, the packed layouts
+// and the re-encoded MPO against the anaglyph of the same pair into JPEG, and web-sized outputs
+// beside vips and ImageMagick where they are installed, with peak memory and output size. Another
+// build of the program may be given on the command line. It measures and prints; it judges nothing.
 #include "photo_like_picture.h"
 #include "process_run.h"
 
@@ -89,6 +89,9 @@ int main(int argc, char *argv[]) {
     timeRows({{"--mode red-blue out.jpg (streamed)",
                {tool, "--mode", "red-blue", left, right, out("anaglyph.jpg")},
                out("anaglyph.jpg")},
+              {"Dubois anaglyph out.png (streamed)",
+               {tool, left, right, out("dubois.png")},
+               out("dubois.png")},
               {"--to parallel out.jpg",
                {tool, "--to", "parallel", left, right, out("parallel.jpg")},
                out("parallel.jpg")},

@@ -84,10 +84,53 @@ QImage cameraPicture(ToolPicture &loaded, const QString &file, QByteArray *exif)
     return std::move(loaded.load.picture);
 }
 
+// Whether sizing is the first stage to change the eyes, so that an eye decoded smaller can be
+// brought to its size as soon as it is decoded, as the sizing stage would bring it.
+bool sizedFirst(const PairSettings &settings) {
+    return settings.adjust.size && !settings.align && !settings.movesTheWindow() &&
+           !settings.adjust.matchColors;
+}
+
+bool startsAsJpeg(const QString &file) {
+    QFile input(file);
+    return input.open(QIODevice::ReadOnly) && input.read(2) == QByteArrayView("\xFF\xD8", 2);
+}
+
+// The eye brought to the size the sizing stage gives it, when it was decoded smaller; false when
+// memory runs out.
+bool sizedNow(const PairJob &job, ToolPicture &eye) {
+    if (eye.load.fullSize.isEmpty() || eye.load.picture.isNull())
+        return true;
+    QImage &picture = eye.load.picture;
+    QImage sized = UprightPicture(std::move(picture), eye.load.orientation);
+    eye.load.orientation = QImageIOHandler::TransformationNone;
+    const bool fits = resizeEyeTo(sized, sizedEye(eye.load.fullSize, *job.settings.adjust.size));
+    picture = std::move(sized);
+    return fits;
+}
+
 EyePictures readPairFiles(const PairJob &job, Threads threads, const LoadLimits &limits) {
     ToolPicture left;
     ToolPicture right;
-    if (threads == Threads::All) {
+    if (limits.shrinkTarget && sizedFirst(job.settings) && startsAsJpeg(job.leftFile) &&
+        startsAsJpeg(job.rightFile)) {
+        // One eye after the other, each sized before the next is decoded: a pair sized down
+        // holds one eye at its decoded size at a time. JPEG eyes decoded smaller take little
+        // time each.
+        left = loadToolPicture(job, job.leftFile, limits);
+        const bool leftFits = sizedNow(job, left);
+        right = loadToolPicture(job, job.rightFile, limits);
+        if (!leftFits || !sizedNow(job, right))
+            return {
+                {},
+                {},
+                job.leftFile,
+                job.rightFile,
+                {ExitCode::UnreadableInput,
+                 QStringLiteral("%1: not enough memory to resize the pictures").arg(job.leftFile)},
+                {},
+                {}};
+    } else if (threads == Threads::All) {
         // Decoding is most of the work for large pictures: read both at once.
         QFuture<ToolPicture> rightLoad = QtConcurrent::run(
             [&job, &limits] { return loadToolPicture(job, job.rightFile, limits); });

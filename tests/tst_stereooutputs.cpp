@@ -1,10 +1,13 @@
 // duoptica-combine --to: the eyes written for stereo viewers, read back as a viewer or another
 // program would read them.
+#include "file_size_limit.h"
 #include "general_path.h"
 #include "heif_boxes.h"
 #include "mpo_index.h"
 #include "pair_paths.h"
 #include "picture_fixtures.h"
+#include "picture_writer.h"
+#include "png_parallel_output.h"
 #include "run_program.h"
 #include "synthetic_stereo.h"
 
@@ -23,8 +26,10 @@
 #include <QtEndian>
 
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include <cmath>
 
@@ -264,6 +269,8 @@ private slots:
     void streamsSideBySideIntoTheWholePicturesBytes();
     void pairThatCannotBeWrittenLeavesTheFolderAsItWas_data();
     void pairThatCannotBeWrittenLeavesTheFolderAsItWas();
+    void pngFedInBandsReadsBackAsThePicture_data();
+    void pngFedInBandsReadsBackAsThePicture();
     void batchWritesStereoFormats_data();
     void batchWritesStereoFormats();
     void fitMakesAFrameOfExactlyTheSizeAsked_data();
@@ -1047,6 +1054,8 @@ void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes_data() {
         << duoptica::StereoOutput::Parallel << QByteArray("jpg95") << false << false;
     QTest::newRow("parallel bmp") << duoptica::StereoOutput::Parallel << QByteArray("bmp") << true
                                   << false;
+    QTest::newRow("dubois png")
+        << duoptica::StereoOutput::Anaglyph << QByteArray("png") << false << false;
 }
 
 void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes() {
@@ -1114,6 +1123,66 @@ void StereoOutputsTest::pairThatCannotBeWrittenLeavesTheFolderAsItWas() {
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), before);
     if (earlierLeft)
         QCOMPARE(fixtures::readFile(earlier), QByteArray("an earlier run's"));
+}
+
+void StereoOutputsTest::pngFedInBandsReadsBackAsThePicture_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("allThreads");
+    QTest::addColumn<int>("fileSizeLimit"); // 0: none; else every write past it meets a full disk
+    QTest::newRow("one row") << QSize(7, 1) << true << 0;
+    QTest::newRow("odd width, one thread") << QSize(301, 77) << false << 0;
+    // 349 rows a piece: more pieces than are held in flight.
+    QTest::newRow("more rows than a piece") << QSize(1001, 1900) << true << 0;
+    QTest::newRow("a write that fails") << QSize(1001, 1900) << true << 4096;
+    QTest::newRow("a write that fails, one thread") << QSize(1001, 1900) << false << 4096;
+}
+
+void StereoOutputsTest::pngFedInBandsReadsBackAsThePicture() {
+    QFETCH(QSize, size);
+    QFETCH(bool, allThreads);
+    QFETCH(int, fileSizeLimit);
+    QImage picture = fixtures::patternPicture(size, 200);
+    picture.setDotsPerMeterX(2835);
+    picture.setDotsPerMeterY(5670);
+    const QString file = path("banded.png");
+    bool written = false;
+    QString reason;
+    {
+        std::optional<FileSizeLimit> limit;
+        if (fileSizeLimit > 0)
+            limit.emplace(fileSizeLimit);
+        const std::unique_ptr<duoptica::PictureWriter> writer =
+            duoptica::bandWriter(duoptica::FileFormat::Png, file, allThreads);
+        written = writer->begin({.width = size.width(),
+                                 .height = size.height(),
+                                 .dotsPerMeterX = picture.dotsPerMeterX(),
+                                 .dotsPerMeterY = picture.dotsPerMeterY(),
+                                 .quality = -1,
+                                 .exif = {}});
+        // In bands of 32 rows, as the streamed path hands them over.
+        for (int y = 0; y < size.height() && written; y += 32)
+            written = writer->writeRows(
+                reinterpret_cast<const duoptica::PackedPixel *>(picture.constScanLine(y)), y,
+                std::min(32, size.height() - y));
+        written = written && writer->finish();
+        reason = writer->error().reason;
+        if (!written)
+            writer->cancel();
+    }
+    if (fileSizeLimit > 0) {
+        QVERIFY(!written);
+        QCOMPARE(reason, QString::fromLocal8Bit(std::strerror(EFBIG)));
+        QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        return;
+    }
+    QVERIFY2(written, qPrintable(reason));
+    const QImage back(file);
+    QCOMPARE(back.convertToFormat(QImage::Format_RGB32), picture);
+    QCOMPARE(back.dotsPerMeterX(), picture.dotsPerMeterX());
+    QCOMPARE(back.dotsPerMeterY(), picture.dotsPerMeterY());
+    // The same bytes as the picture written whole.
+    QCOMPARE(duoptica::writePngInParallel(picture, path("whole.png"), allThreads), QString());
+    QCOMPARE(fixtures::readFile(file), fixtures::readFile(path("whole.png")));
 }
 
 void StereoOutputsTest::batchWritesStereoFormats_data() {

@@ -136,7 +136,39 @@ private:
     std::optional<ThumbnailAccumulator> thumbnail_;
 };
 
-// Held whole until finish(), then written by Qt's writers or, for a plain PNG, deflated a band
+// Each piece of rows is filtered and deflated once it fills, on the pool when allThreads, and
+// written in order: a few pieces are held at a time, never the picture.
+class PngWriter final : public FileWriter {
+public:
+    PngWriter(const QString &fileName, bool allThreads)
+        : FileWriter(fileName)
+        , allThreads_(allThreads) {}
+
+    bool begin(const PictureHeader &header) override {
+        if (!open())
+            return false;
+        png_.emplace(file_, allThreads_);
+        return png_->begin(header.width, header.height, header.dotsPerMeterX,
+                           header.dotsPerMeterY) ||
+               failWithEncoder();
+    }
+    bool writeRows(const PackedPixel *rows, int firstRow, int count) override {
+        return png_->addRows(rows, firstRow, count) || failWithEncoder();
+    }
+    bool finish() override { return (png_->finish() || failWithEncoder()) && commit(); }
+    void cancel() override {
+        png_.reset();
+        FileWriter::cancel();
+    }
+
+private:
+    bool failWithEncoder() { return drop(png_->errorString()); }
+
+    bool allThreads_;
+    std::optional<PngRowStream> png_;
+};
+
+// Held whole until finish(), then written by Qt's writers or, for a plain PNG, deflated a piece
 // per core.
 class WholeWriter final : public PictureWriter {
 public:
@@ -191,6 +223,7 @@ std::unique_ptr<PictureWriter> bandWriter(FileFormat format, const QString &file
     case FileFormat::Jpeg:
         return std::make_unique<JpegWriter>(fileName);
     case FileFormat::Png:
+        return std::make_unique<PngWriter>(fileName, allThreads);
     case FileFormat::Gif:
     case FileFormat::Webp:
     case FileFormat::Heic:

@@ -62,9 +62,10 @@ protected:
 };
 
 // The writer of one picture in the format: BMP and JPEG encode each band as it comes (with the
-// bytes Qt's writers give a plain 0xffRRGGBB picture); PNG, GIF and WebP hold the picture until
-// finish(). For any picture that carries text or a colour profile, wholePictureWriter() keeps
-// them as Qt's writers do.
+// bytes Qt's writers give a plain 0xffRRGGBB picture), PNG deflates its rows a piece at a time as
+// they come (with the bytes writePngInParallel() gives the picture); GIF, WebP and HEIC hold the
+// picture until finish(). For any picture that carries text or a colour profile,
+// wholePictureWriter() keeps them as Qt's writers do.
 std::unique_ptr<PictureWriter> bandWriter(FileFormat format, const QString &fileName,
                                           bool allThreads = true);
 std::unique_ptr<PictureWriter> wholePictureWriter(FileFormat format, const QString &fileName,

@@ -2,6 +2,7 @@
 
 #include <gif_lib.h>
 #include <libimagequant.h>
+#include <omp.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 
@@ -31,9 +32,50 @@ struct SharedPalette {
     std::vector<GifByteType> indices;
 };
 
+// Both frames' colours when there are 256 or fewer, each kept exactly, as GIF can, undithered;
+// false as soon as a 257th turns up, which in a photograph is within its first rows.
+bool exactPalette(const QImage &left, const QImage &right, SharedPalette &shared) {
+    std::vector<QRgb> colours; // sorted
+    const auto indexOf = [&colours](QRgb colour) {
+        return std::lower_bound(colours.begin(), colours.end(), colour) - colours.begin();
+    };
+    for (const QImage *eye : {&left, &right})
+        for (int y = 0; y < eye->height(); ++y) {
+            const auto *row = reinterpret_cast<const QRgb *>(eye->constScanLine(y));
+            for (int x = 0; x < eye->width(); ++x) {
+                const auto at = colours.begin() + indexOf(row[x]);
+                if (at != colours.end() && *at == row[x])
+                    continue;
+                if (colours.size() == 256)
+                    return false;
+                colours.insert(at, row[x]);
+            }
+        }
+    const std::size_t width = std::size_t(left.width());
+    shared.indices.resize(width * 2 * std::size_t(left.height()));
+    GifByteType *out = shared.indices.data();
+    for (const QImage *eye : {&left, &right})
+        for (int y = 0; y < eye->height(); ++y, out += width) {
+            const auto *row = reinterpret_cast<const QRgb *>(eye->constScanLine(y));
+            for (std::size_t x = 0; x < width; ++x)
+                out[x] = GifByteType(indexOf(row[x]));
+        }
+    for (const QRgb colour : colours)
+        shared.colours.push_back(
+            {GifByteType(qRed(colour)), GifByteType(qGreen(colour)), GifByteType(qBlue(colour))});
+    return true;
+}
+
 SharedPalette quantiseTogether(const QImage &left, const QImage &right, QString *error) {
     const int width = left.width();
     const int height = left.height();
+    if (SharedPalette exact; exactPalette(left, right, exact))
+        return exact;
+    // libimagequant's OpenMP threads spin between its short parallel loops: on a sized pair
+    // they burn more than half again its time for no gain in wall time on two cores, and far
+    // more on a busy machine; a batch keeps every core busy with a pair of its own anyway. Set
+    // for this thread alone.
+    omp_set_num_threads(1);
     // libimagequant reads bytes R, G, B, A.
     const QImage eyes[] = {left.convertToFormat(QImage::Format_RGBX8888),
                            right.convertToFormat(QImage::Format_RGBX8888)};
@@ -56,6 +98,14 @@ SharedPalette quantiseTogether(const QImage &left, const QImage &right, QString 
     const std::unique_ptr<liq_attr, void (*)(liq_attr *)> attributes(liq_attr_create(),
                                                                      liq_attr_destroy);
     if (!attributes) {
+        *error = QStringLiteral("the colour quantiser cannot start");
+        return {};
+    }
+    // Speed 9: no k-means refinement nor feedback loop, and a smaller histogram of colours with
+    // their lowest bit dropped. On a sized 24 MP pair that is a third of the default's time and
+    // 30 MB less memory, for 1 dB less than the default gives (still 1.5 dB above ImageMagick's
+    // GIF); a picture of few colours keeps them exactly without it.
+    if (liq_set_speed(attributes.get(), 9) != LIQ_OK) {
         *error = QStringLiteral("the colour quantiser cannot start");
         return {};
     }
