@@ -34,6 +34,7 @@ private:
 
     int addRowByBlocks(const PackedPixel *row, PackedPixel *output);
     int addRowByShares(const PackedPixel *row, PackedPixel *output);
+    void layOutColumns(const std::vector<Share> &shares);
     void sumAcross(const PackedPixel *row);
 
     int sourceWidth_;
@@ -41,7 +42,11 @@ private:
     int width_;
     int blockWidth_ = 0; // both set when the sides shrink by whole numbers
     int blockHeight_ = 0;
-    std::vector<Share> columnShares_;
+    // Each output column's source columns, columnSpan_ of them from its first, and their
+    // weights, each four times over for the four channels.
+    int columnSpan_ = 0;
+    std::vector<int> columnFirsts_;
+    std::vector<float> columnWeights_;
     std::vector<Share> rowShares_;
     std::size_t nextRowShare_ = 0;
     int sourceRow_ = 0;

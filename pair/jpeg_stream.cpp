@@ -63,8 +63,8 @@ struct EyeCut {
 struct EyeReaders {
     std::array<QByteArray, 2> mpoImages; // the two images of an MPO, which the readers read from
     std::array<JpegBandReader, 2> readers;
-    int count = 2;          // 1 when both eyes lie side by side in the first reader's rows
-    bool lowerHalf = false; // the second reader reads the same file from its lower half on
+    int count = 2;              // 1 when both eyes lie side by side in the first reader's rows
+    bool lowerHalf = false;     // the second reader reads the same file from its lower half on
     std::array<EyeCut, 2> eyes; // the left eye's and the right's
 };
 

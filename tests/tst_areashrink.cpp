@@ -30,8 +30,8 @@ void AreaShrinkTest::shrinksAsOpenCvDoesTheWholePicture_data() {
     // 1 / (1 / 98.) is not 98 in doubles.
     QTest::newRow("a 98th across, which OpenCV takes for a fraction")
         << QSize(9800, 4) << QSize(100, 4) << 3;
-    QTest::newRow("3.75 and 3.74 (a 24 MP eye to 1600)") << QSize(600, 400) << QSize(160, 107)
-                                                         << 32;
+    QTest::newRow("3.75 and 3.74 (a 24 MP eye to 1600)")
+        << QSize(600, 400) << QSize(160, 107) << 32;
     QTest::newRow("two thirds, odd sides") << QSize(301, 77) << QSize(201, 51) << 32;
     QTest::newRow("barely shrunk") << QSize(200, 150) << QSize(199, 149) << 3;
     QTest::newRow("across only, a fraction") << QSize(101, 40) << QSize(67, 40) << 32;
@@ -59,9 +59,8 @@ void AreaShrinkTest::shrinksAsOpenCvDoesTheWholePicture() {
                                   std::size_t(duoptica::AreaShrink::maxRowsFor(band)));
     int written = 0;
     for (int y = 0; y < source.height(); y += band) {
-        const int count =
-            shrink.addRows(picture.data() + stride * std::size_t(y), stride,
-                           std::min(band, source.height() - y), rows.data());
+        const int count = shrink.addRows(picture.data() + stride * std::size_t(y), stride,
+                                         std::min(band, source.height() - y), rows.data());
         QVERIFY(written + count <= target.height());
         std::copy_n(rows.begin(), std::size_t(count) * std::size_t(target.width()),
                     shrunk.begin() + std::ptrdiff_t(written) * target.width());

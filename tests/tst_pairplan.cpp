@@ -100,14 +100,14 @@ void PairPlanTest::choosesTheFirstPathThatAcceptsTheJob_data() {
         << jpegs << pair
         << S{.to = StereoOutput::Parallel,
              .adjust = {.matchColors = false,
-                        .size = duoptica::EyeSize{.kind = duoptica::EyeSize::Kind::Width,
-                                                  .width = 24}}}
+                        .size =
+                            duoptica::EyeSize{.kind = duoptica::EyeSize::Kind::Width, .width = 24}}}
         << PairPath::JpegStreamed;
     QTest::newRow("JPEG eyes enlarged: whole")
         << jpegs << pair
         << S{.adjust = {.matchColors = false,
-                        .size = duoptica::EyeSize{.kind = duoptica::EyeSize::Kind::Width,
-                                                  .width = 60}}}
+                        .size =
+                            duoptica::EyeSize{.kind = duoptica::EyeSize::Kind::Width, .width = 60}}}
         << PairPath::WholePictures;
     QTest::newRow("JPEG eyes shrunk, colours matched: whole")
         << jpegs << pair

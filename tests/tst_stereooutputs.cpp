@@ -1044,8 +1044,8 @@ void StereoOutputsTest::streamsOutputsIntoTheWholePicturesBytes_data() {
     using To = duoptica::StereoOutput;
     // Odd sizes and more rows than a band.
     const QSize odd(301, 77);
-    QTest::newRow("parallel jpeg") << To::Parallel << QByteArray("jpg") << "pair" << false << odd
-                                   << 0;
+    QTest::newRow("parallel jpeg")
+        << To::Parallel << QByteArray("jpg") << "pair" << false << odd << 0;
     QTest::newRow("cross jpeg from an mpo, swapped")
         << To::Cross << QByteArray("jpg") << "mpo" << true << odd << 0;
     QTest::newRow("jps") << To::Jps << QByteArray("jpg") << "pair" << false << odd << 0;
@@ -1053,8 +1053,8 @@ void StereoOutputsTest::streamsOutputsIntoTheWholePicturesBytes_data() {
         << To::Parallel << QByteArray("jpg95") << "pair" << false << odd << 0;
     QTest::newRow("parallel bmp") << To::Parallel << QByteArray("bmp") << "mpo" << false << odd
                                   << 0;
-    QTest::newRow("over-under jpeg") << To::OverUnder << QByteArray("jpg") << "pair" << false
-                                     << odd << 0;
+    QTest::newRow("over-under jpeg")
+        << To::OverUnder << QByteArray("jpg") << "pair" << false << odd << 0;
     QTest::newRow("over-under bmp from an mpo, swapped")
         << To::OverUnder << QByteArray("bmp") << "mpo" << true << odd << 0;
     QTest::newRow("over-under png from one picture, cross, swapped")
@@ -1097,8 +1097,8 @@ void StereoOutputsTest::streamsOutputsIntoTheWholePicturesBytes() {
                                        .swap = swap,
                                        .jpegQuality = quality}};
     if (maxSize != 0)
-        job.settings.adjust.size = duoptica::EyeSize{.kind = duoptica::EyeSize::Kind::LongerSide,
-                                                     .longerSide = maxSize};
+        job.settings.adjust.size =
+            duoptica::EyeSize{.kind = duoptica::EyeSize::Kind::LongerSide, .longerSide = maxSize};
     if (source == u"mpo") {
         job.leftFile = fixtures::makeFile(dir_->path(), "in.mpo", fixtures::mpoBytes(eyes, false));
         job.layout = duoptica::StereoLayout::FromFile;
@@ -1115,7 +1115,7 @@ void StereoOutputsTest::streamsOutputsIntoTheWholePicturesBytes() {
                           source == u"cross" ? left : right);
         painter.end();
         job.leftFile = fixtures::makeFile(dir_->path(), "both.jpg", fixtures::jpegBytes(both));
-        job.layout = overUnder              ? duoptica::StereoLayout::OverUnder
+        job.layout = overUnder            ? duoptica::StereoLayout::OverUnder
                      : source == u"cross" ? duoptica::StereoLayout::Cross
                                           : duoptica::StereoLayout::Parallel;
     }
