@@ -115,6 +115,15 @@ int dotsPerMeter(const jpeg_decompress_struct &info, unsigned density, int defau
 
 } // namespace
 
+int JpegReductionFor(QSize stored, QSize target) {
+    for (int tried : {8, 4, 2})
+        if (stored.width() % tried == 0 && stored.height() % tried == 0 &&
+            stored.width() / tried >= 2 * target.width() &&
+            stored.height() / tried >= 2 * target.height())
+            return tried;
+    return 1;
+}
+
 struct JpegBandReader::State {
     jpeg_decompress_struct info{};
     JpegErrorJump errors{};

@@ -7,11 +7,19 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QSize>
 #include <QString>
 
 #include <memory>
 
 namespace duoptica {
+
+// The denominator (1, 2, 4 or 8) at which to decode a JPEG of the stored size that is then shrunk
+// by area to target. Reduced in the DCT, detail is cut more sharply than by area averaging: the
+// largest that still leaves the average at least 2x to shrink, which keeps the result within a
+// level of the whole decode's on grainy photographs too, and that divides both sides, since one
+// that does not would shift the picture by a fraction of a block. 1 when none does.
+int JpegReductionFor(QSize stored, QSize target);
 
 class JpegBandReader {
 public:

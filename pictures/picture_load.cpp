@@ -120,18 +120,7 @@ PictureLoad decodeScaledJpeg(QSize stored, QImageIOHandler::Transformations orie
     QSize target = limits.shrinkTarget(upright);
     if (turned)
         target.transpose();
-    // Reduced in the DCT, detail is cut more sharply than by area averaging: the average still
-    // shrinks at least 2x, which keeps the result within a level of the whole decode's on
-    // grainy photographs too. A side that does not divide would shift the picture by a fraction
-    // of a block, so only exact reductions are taken.
-    int denominator = 1;
-    for (int tried : {8, 4, 2})
-        if (stored.width() % tried == 0 && stored.height() % tried == 0 &&
-            stored.width() / tried >= 2 * target.width() &&
-            stored.height() / tried >= 2 * target.height()) {
-            denominator = tried;
-            break;
-        }
+    const int denominator = JpegReductionFor(stored, target);
     if (denominator == 1)
         return {};
     JpegBandReader reader;

@@ -92,8 +92,27 @@ void PairPlanTest::choosesTheFirstPathThatAcceptsTheJob_data() {
         << QStringList{"pair.mpo"} << StereoLayout::Parallel << S{} << PairPath::WholePictures;
     QTest::newRow("JPEG eyes of two sizes: whole")
         << QStringList{"l.jpg", "small.jpg"} << pair << S{} << PairPath::WholePictures;
-    QTest::newRow("JPEG eyes over-under: whole")
-        << jpegs << pair << S{.to = StereoOutput::OverUnder} << PairPath::WholePictures;
+    QTest::newRow("JPEG eyes over-under: streamed")
+        << jpegs << pair << S{.to = StereoOutput::OverUnder} << PairPath::JpegStreamed;
+    QTest::newRow("JPEG eyes half over-under: whole")
+        << jpegs << pair << S{.to = StereoOutput::HalfOverUnder} << PairPath::WholePictures;
+    QTest::newRow("JPEG eyes shrunk side by side: streamed")
+        << jpegs << pair
+        << S{.to = StereoOutput::Parallel,
+             .adjust = {.matchColors = false,
+                        .size =
+                            duoptica::EyeSize{.kind = duoptica::EyeSize::Kind::Width, .width = 24}}}
+        << PairPath::JpegStreamed;
+    QTest::newRow("JPEG eyes enlarged: whole")
+        << jpegs << pair
+        << S{.adjust = {.matchColors = false,
+                        .size =
+                            duoptica::EyeSize{.kind = duoptica::EyeSize::Kind::Width, .width = 60}}}
+        << PairPath::WholePictures;
+    QTest::newRow("JPEG eyes shrunk, colours matched: whole")
+        << jpegs << pair
+        << S{.adjust = {.matchColors = true, .size = duoptica::EyeSize{.width = 24}}}
+        << PairPath::WholePictures;
     QTest::newRow("JPEG eyes aligned: whole")
         << jpegs << pair << S{.align = duoptica::AlignOptions{}} << PairPath::WholePictures;
     QTest::newRow("a stereo HEIC into a JPEG: whole")

@@ -265,8 +265,8 @@ private slots:
     void jpegChromaIsWholeForAnaglyphsAndHighQualities();
     void wiggleAlternatesTheEyes_data();
     void wiggleAlternatesTheEyes();
-    void streamsSideBySideIntoTheWholePicturesBytes_data();
-    void streamsSideBySideIntoTheWholePicturesBytes();
+    void streamsOutputsIntoTheWholePicturesBytes_data();
+    void streamsOutputsIntoTheWholePicturesBytes();
     void pairThatCannotBeWrittenLeavesTheFolderAsItWas_data();
     void pairThatCannotBeWrittenLeavesTheFolderAsItWas();
     void pngFedInBandsReadsBackAsThePicture_data();
@@ -1040,36 +1040,63 @@ void StereoOutputsTest::wigglesOfAdobeRgbEyesAreInSrgb() {
     }
 }
 
-void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes_data() {
+void StereoOutputsTest::streamsOutputsIntoTheWholePicturesBytes_data() {
     QTest::addColumn<duoptica::StereoOutput>("to");
     QTest::addColumn<QByteArray>("format");
-    QTest::addColumn<bool>("asMpo");
+    // Two files ("pair"), an MPO, or one picture holding both eyes in that layout.
+    QTest::addColumn<QString>("source");
     QTest::addColumn<bool>("swap");
+    QTest::addColumn<QSize>("eye");
+    QTest::addColumn<int>("maxSize"); // --max-size, or 0
+    using To = duoptica::StereoOutput;
+    // Odd sizes and more rows than a band.
+    const QSize odd(301, 77);
     QTest::newRow("parallel jpeg")
-        << duoptica::StereoOutput::Parallel << QByteArray("jpg") << false << false;
+        << To::Parallel << QByteArray("jpg") << "pair" << false << odd << 0;
     QTest::newRow("cross jpeg from an mpo, swapped")
-        << duoptica::StereoOutput::Cross << QByteArray("jpg") << true << true;
-    QTest::newRow("jps") << duoptica::StereoOutput::Jps << QByteArray("jpg") << false << false;
+        << To::Cross << QByteArray("jpg") << "mpo" << true << odd << 0;
+    QTest::newRow("jps") << To::Jps << QByteArray("jpg") << "pair" << false << odd << 0;
     QTest::newRow("parallel jpeg at quality 95, 4:4:4")
-        << duoptica::StereoOutput::Parallel << QByteArray("jpg95") << false << false;
-    QTest::newRow("parallel bmp") << duoptica::StereoOutput::Parallel << QByteArray("bmp") << true
-                                  << false;
-    QTest::newRow("dubois png")
-        << duoptica::StereoOutput::Anaglyph << QByteArray("png") << false << false;
+        << To::Parallel << QByteArray("jpg95") << "pair" << false << odd << 0;
+    QTest::newRow("parallel bmp") << To::Parallel << QByteArray("bmp") << "mpo" << false << odd
+                                  << 0;
+    QTest::newRow("anaglyph png") << To::Anaglyph << QByteArray("png") << "pair" << false << odd << 0;
+    QTest::newRow("over-under jpeg")
+        << To::OverUnder << QByteArray("jpg") << "pair" << false << odd << 0;
+    QTest::newRow("over-under bmp from an mpo, swapped")
+        << To::OverUnder << QByteArray("bmp") << "mpo" << true << odd << 0;
+    QTest::newRow("over-under png from one picture, cross, swapped")
+        << To::OverUnder << QByteArray("png") << "cross" << true << odd << 0;
+    QTest::newRow("over-under jpeg from one picture over-under, odd height")
+        << To::OverUnder << QByteArray("jpg") << "over-under" << false << odd << 0;
+    // Sized: decoded whole, or smaller where libjpeg's reduction leaves the average 2x or more.
+    QTest::newRow("parallel jpeg shrunk by a fraction")
+        << To::Parallel << QByteArray("jpg") << "pair" << false << odd << 200;
+    QTest::newRow("parallel jpeg decoded at a quarter, then halved")
+        << To::Parallel << QByteArray("jpg") << "pair" << false << QSize(320, 96) << 40;
+    QTest::newRow("anaglyph bmp from an mpo decoded at a half")
+        << To::Anaglyph << QByteArray("bmp") << "mpo" << false << QSize(320, 96) << 50;
+    QTest::newRow("cross bmp shrunk to one row, swapped")
+        << To::Cross << QByteArray("bmp") << "pair" << true << odd << 3;
+    QTest::newRow("over-under jpeg from an mpo shrunk, swapped")
+        << To::OverUnder << QByteArray("jpg") << "mpo" << true << QSize(320, 96) << 100;
+    QTest::newRow("over-under jpeg from one picture side by side, decoded whole")
+        << To::OverUnder << QByteArray("jpg") << "parallel" << false << QSize(320, 96) << 50;
 }
 
-void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes() {
+void StereoOutputsTest::streamsOutputsIntoTheWholePicturesBytes() {
     QFETCH(duoptica::StereoOutput, to);
     QFETCH(QByteArray, format);
-    QFETCH(bool, asMpo);
+    QFETCH(QString, source);
     QFETCH(bool, swap);
+    QFETCH(QSize, eye);
+    QFETCH(int, maxSize);
     // "jpg95": a JPEG at quality 95, whose chroma is kept whole.
     const int quality = format == "jpg95" ? 95 : duoptica::kDefaultJpegQuality;
     format.truncate(3);
-    // Odd sizes and more rows than a band.
-    const QSize size(301, 77);
-    const QList<QByteArray> eyes{fixtures::jpegBytes(leftEye(size)),
-                                 fixtures::jpegBytes(rightEye(size))};
+    const QImage left = leftEye(eye);
+    const QImage right = rightEye(eye);
+    const QList<QByteArray> eyes{fixtures::jpegBytes(left), fixtures::jpegBytes(right)};
     duoptica::PairJob job{.leftFile = fixtures::makeFile(dir_->path(), "l.jpg", eyes[0]),
                           .rightFile = fixtures::makeFile(dir_->path(), "r.jpg", eyes[1]),
                           .outputFile = path("whole." + format),
@@ -1077,19 +1104,41 @@ void StereoOutputsTest::streamsSideBySideIntoTheWholePicturesBytes() {
                                        .format = duoptica::outputFormatNamed(format)->file,
                                        .swap = swap,
                                        .jpegQuality = quality}};
-    if (asMpo) {
+    if (maxSize != 0)
+        job.settings.adjust.size =
+            duoptica::EyeSize{.kind = duoptica::EyeSize::Kind::LongerSide, .longerSide = maxSize};
+    if (source == u"mpo") {
         job.leftFile = fixtures::makeFile(dir_->path(), "in.mpo", fixtures::mpoBytes(eyes, false));
-        job.rightFile.clear();
         job.layout = duoptica::StereoLayout::FromFile;
+    } else if (source != u"pair") {
+        // Over-under with a row to spare, which belongs to neither eye.
+        const bool overUnder = source == u"over-under";
+        QImage both(overUnder ? QSize(eye.width(), 2 * eye.height() + 1)
+                              : QSize(2 * eye.width(), eye.height()),
+                    QImage::Format_RGB32);
+        both.fill(Qt::white);
+        QPainter painter(&both);
+        painter.drawImage(0, 0, source == u"cross" ? right : left);
+        painter.drawImage(overUnder ? 0 : eye.width(), overUnder ? eye.height() : 0,
+                          source == u"cross" ? left : right);
+        painter.end();
+        job.leftFile = fixtures::makeFile(dir_->path(), "both.jpg", fixtures::jpegBytes(both));
+        job.layout = overUnder            ? duoptica::StereoLayout::OverUnder
+                     : source == u"cross" ? duoptica::StereoLayout::Cross
+                                          : duoptica::StereoLayout::Parallel;
     }
+    if (source != u"pair")
+        job.rightFile.clear();
     QCOMPARE(int(duoptica::combineWholePictures(job, duoptica::Threads::All).code), 0);
-    job.outputFile = path("streamed." + format);
-    const std::optional<duoptica::Outcome> streamed =
-        runOnPath(duoptica::PairPath::JpegStreamed, job, duoptica::Threads::All);
-    QVERIFY(streamed.has_value());
-    QCOMPARE(int(streamed->code), 0);
-    QCOMPARE(fixtures::readFile(path("streamed." + format)),
-             fixtures::readFile(path("whole." + format)));
+    for (const duoptica::Threads threads : {duoptica::Threads::All, duoptica::Threads::One}) {
+        job.outputFile = path("streamed." + format);
+        const std::optional<duoptica::Outcome> streamed =
+            runOnPath(duoptica::PairPath::JpegStreamed, job, threads);
+        QVERIFY(streamed.has_value());
+        QCOMPARE(int(streamed->code), 0);
+        QCOMPARE(fixtures::readFile(path("streamed." + format)),
+                 fixtures::readFile(path("whole." + format)));
+    }
 }
 
 void StereoOutputsTest::pairThatCannotBeWrittenLeavesTheFolderAsItWas_data() {
