@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <malloc.h>
 #include <vector>
 
 namespace duoptica::align {
@@ -155,26 +156,29 @@ double median(std::vector<double> values) {
 // full-size pixels.
 std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, int reduction,
                                      AlignmentFit &fit) {
-    // One eye on each core: most of SIFT's time goes to building its pyramid, which runs on one.
+    // One eye after the other: SIFT's pyramid of a 24-megapixel eye's reduced copy takes some
+    // 350 MB, and OpenCV spreads all but its building over the cores by itself.
     cv::Mat grey[2];
     std::vector<cv::KeyPoint> keys[2];
     cv::Mat descriptors[2];
     const auto detect = [&](bool enhanced) {
-        cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range &eyes) {
-            for (int eye = eyes.start; eye < eyes.end; ++eye) {
-                if (grey[eye].empty())
-                    grey[eye] = reducedGrey(eye == 0 ? left : right, reduction);
-                cv::Mat seen = grey[eye];
-                if (enhanced) {
-                    cv::Mat stretched;
-                    cv::equalizeHist(grey[eye], stretched);
-                    cv::createCLAHE(kClaheClip, cv::Size(kClaheTiles, kClaheTiles))
-                        ->apply(stretched, seen);
-                }
-                cv::SIFT::create(kMaxFeatures, 3, enhanced ? kFaintContrast : kContrast)
-                    ->detectAndCompute(seen, cv::noArray(), keys[eye], descriptors[eye]);
+        for (int eye = 0; eye < 2; ++eye) {
+            if (grey[eye].empty())
+                grey[eye] = reducedGrey(eye == 0 ? left : right, reduction);
+            cv::Mat seen = grey[eye];
+            if (enhanced) {
+                cv::Mat stretched;
+                cv::equalizeHist(grey[eye], stretched);
+                cv::createCLAHE(kClaheClip, cv::Size(kClaheTiles, kClaheTiles))
+                    ->apply(stretched, seen);
             }
-        });
+            cv::SIFT::create(kMaxFeatures, 3, enhanced ? kFaintContrast : kContrast)
+                ->detectAndCompute(seen, cv::noArray(), keys[eye], descriptors[eye]);
+            // Much of the pyramid was freed into the arenas of OpenCV's worker threads, which
+            // need not be the ones the next pyramid is built in: given back to the system now,
+            // those pages are not held on to beside it.
+            malloc_trim(0);
+        }
     };
     detect(false);
     // A dark, foggy or soft picture leaves SIFT few points above its contrast threshold: then
