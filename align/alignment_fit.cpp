@@ -1,5 +1,7 @@
 #include "alignment_fit.h"
 
+#include "row_matches.h"
+
 #include <opencv2/core.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -561,6 +563,40 @@ std::vector<PointPair> refineTwice(const cv::Mat &leftPicture, const cv::Mat &ri
     return refined;
 }
 
+// Candidates for a pair whose matches refined too few points: patches found along the rows of
+// the reduced copies where the model lays the right picture, within the disparities of the
+// candidates so far (and a quarter of their span beyond), behind those in every grid cell. Soft
+// pictures take the refinement's lower correlation.
+std::vector<PointPair> alongRows(const cv::Mat &leftPicture, const cv::Mat &rightPicture,
+                                 const std::vector<PointPair> &candidates,
+                                 const VerticalModel &model, const Frame &frame, int reduction,
+                                 bool soft) {
+    const Homography estimate = homographyOf(model, frame);
+    std::vector<double> disparities;
+    for (const PointPair &pair : candidates)
+        disparities.push_back(estimate.apply(pair.right).x - pair.left.x);
+    const auto [nearest, farthest] = std::minmax_element(disparities.begin(), disparities.end());
+    const double margin = 0.25 * (*farthest - *nearest) + 2 * reduction;
+    const cv::Mat greyLeft = reducedGrey(leftPicture, reduction);
+    const double scaleX = double(leftPicture.cols) / greyLeft.cols;
+    const double scaleY = double(leftPicture.rows) / greyLeft.rows;
+    const Homography toGrey{
+        {1 / scaleX, 0, 0.5 / scaleX - 0.5, 0, 1 / scaleY, 0.5 / scaleY - 0.5, 0, 0, 1}};
+    const Homography toFull = toGrey.inverse();
+    const RowSearch search{toFull.then(estimate).then(toGrey),
+                           (*nearest - margin) / scaleX,
+                           (*farthest + margin) / scaleX,
+                           soft ? kSoftMinCorrelation : kMinCorrelation,
+                           kGridColumns,
+                           kGridRows};
+    std::vector<PointPair> found;
+    for (const RowMatch &match :
+         matchAlongRows(greyLeft, reducedGrey(rightPicture, reduction), search))
+        found.push_back({toFull.apply(match.left), toFull.apply(match.right),
+                         std::numeric_limits<float>::max()});
+    return found;
+}
+
 // Measures how well the model fits the points it agreed with, and where the nearest of them
 // lie; a refusal when they do not fit one alignment, empty otherwise.
 std::string judgeResiduals(AlignmentFit &fit, const VerticalModel &model, const Frame &frame,
@@ -645,9 +681,21 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
             candidates.push_back(pair);
     candidates = spreadOut(candidates, left.width, left.height);
 
-    const std::vector<PointPair> refined =
+    std::vector<PointPair> refined =
         refineTwice(leftPicture, rightPicture, candidates, consensus.model, frame, keystoneFirst,
                     fit, limits, minPoints);
+    if (int(refined.size()) < minPoints) {
+        // Too few features matched, though enough agree on a first estimate (a wide baseline,
+        // glossy surfaces whose highlights move, a softer eye): the estimate tells on which row
+        // to look for the rest.
+        std::vector<PointPair> more =
+            alongRows(leftPicture, rightPicture, candidates, consensus.model, frame, fit.reduction,
+                      fit.enhanced);
+        fit.rowMatches = int(more.size());
+        more.insert(more.begin(), candidates.begin(), candidates.end());
+        refined = refineTwice(leftPicture, rightPicture, spreadOut(more, left.width, left.height),
+                              consensus.model, frame, keystoneFirst, fit, limits, minPoints);
+    }
     if (int(refined.size()) < minPoints)
         return refused(tooFew(int(refined.size()), minPoints));
 

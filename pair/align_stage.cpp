@@ -49,14 +49,17 @@ QImage croppedInPlace(QImage picture, const align::PixelRect &crop) {
 
 QString matchingDetails(const align::AlignmentFit &fit) {
     return QStringLiteral("%1 and %2 features on a copy reduced %3 times%7, %4 mutual matches "
-                          "passed the ratio test, %5 agreed vertically, %6 refined at full size")
+                          "passed the ratio test, %5 agreed vertically, %6 refined at full size%8")
         .arg(fit.featuresLeft)
         .arg(fit.featuresRight)
         .arg(fit.reduction)
         .arg(fit.ratioMatches)
         .arg(fit.consistentMatches)
         .arg(fit.points)
-        .arg(fit.enhanced ? QStringLiteral(" with its contrast evened out") : QString());
+        .arg(fit.enhanced ? QStringLiteral(" with its contrast evened out") : QString(),
+             fit.rowMatches
+                 ? QStringLiteral(" (with %1 more found along the rows)").arg(fit.rowMatches)
+                 : QString());
 }
 
 std::optional<int> measureNearestShift(const QImage &left, const QImage &right, QString *why) {
