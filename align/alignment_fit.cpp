@@ -200,12 +200,25 @@ std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, 
     // A k-d tree finds the nearest descriptors far faster than trying every pair. Its trees are
     // drawn from the thread's generator, which carries on from whatever ran on the thread before:
     // seeded from the pair itself, the same pair gives the same matches alone, in a batch, on any
-    // thread.
+    // thread. The trees over the left eye's features are drawn first, those over the right's from
+    // where that left the generator, as one after the other; the searches, which draw nothing,
+    // then run on both cores.
     cv::theRNG().state = hashed(grey[1], hashed(grey[0], 0xcbf29ce484222325u)) | 1;
     std::vector<std::vector<cv::DMatch>> forward, backward;
-    cv::FlannBasedMatcher matcher;
-    matcher.knnMatch(descriptorsRight, descriptorsLeft, forward, 2);
-    matcher.knnMatch(descriptorsLeft, descriptorsRight, backward, 1);
+    cv::FlannBasedMatcher forwardMatcher, backwardMatcher;
+    forwardMatcher.add(descriptorsLeft);
+    forwardMatcher.train();
+    const std::uint64_t afterForward = cv::theRNG().state;
+    cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range &directions) {
+        for (int direction = directions.start; direction < directions.end; ++direction) {
+            if (direction == 0) {
+                forwardMatcher.knnMatch(descriptorsRight, forward, 2);
+                continue;
+            }
+            cv::theRNG().state = afterForward;
+            backwardMatcher.knnMatch(descriptorsLeft, descriptorsRight, backward, 1);
+        }
+    });
     const double scaleX = double(left.cols) / greyLeft.cols;
     const double scaleY = double(left.rows) / greyLeft.rows;
     const auto fullSize = [&](cv::Point2f p) {
