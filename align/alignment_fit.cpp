@@ -25,6 +25,11 @@ namespace {
 // four times) stays within the time a user waits for.
 constexpr int kDetectionSide = 1600;
 constexpr int kMaxFeatures = 4000;
+// SIFT's pyramid takes some 240 bytes per pixel of the copy (350 MB for a 24-megapixel picture's):
+// copies of up to this many pixels are looked at on a core each, larger ones one after the
+// other, so that two large pyramids are never held at once (OpenCV spreads all but the building
+// of each over the cores by itself).
+constexpr int kSideBySidePixels = 600'000;
 constexpr double kContrast = 0.04; // SIFT's own
 // Fewer features than this on either eye and the detection runs again on copies whose contrast
 // is stretched over the whole range and evened out in tiles of an eighth of the picture, with a
@@ -158,24 +163,33 @@ double median(std::vector<double> values) {
 // full-size pixels.
 std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, int reduction,
                                      AlignmentFit &fit) {
-    // One eye after the other: SIFT's pyramid of a 24-megapixel eye's reduced copy takes some
-    // 350 MB, and OpenCV spreads all but its building over the cores by itself.
     cv::Mat grey[2];
     std::vector<cv::KeyPoint> keys[2];
     cv::Mat descriptors[2];
+    const auto detectEye = [&](int eye, bool enhanced) {
+        if (grey[eye].empty())
+            grey[eye] = reducedGrey(eye == 0 ? left : right, reduction);
+        cv::Mat seen = grey[eye];
+        if (enhanced) {
+            cv::Mat stretched;
+            cv::equalizeHist(grey[eye], stretched);
+            cv::createCLAHE(kClaheClip, cv::Size(kClaheTiles, kClaheTiles))->apply(stretched, seen);
+        }
+        cv::SIFT::create(kMaxFeatures, 3, enhanced ? kFaintContrast : kContrast)
+            ->detectAndCompute(seen, cv::noArray(), keys[eye], descriptors[eye]);
+    };
+    const cv::Size copy(left.cols / reduction, left.rows / reduction);
+    const bool sideBySide = copy.area() <= kSideBySidePixels;
     const auto detect = [&](bool enhanced) {
+        if (sideBySide) {
+            cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range &eyes) {
+                for (int eye = eyes.start; eye < eyes.end; ++eye)
+                    detectEye(eye, enhanced);
+            });
+            return;
+        }
         for (int eye = 0; eye < 2; ++eye) {
-            if (grey[eye].empty())
-                grey[eye] = reducedGrey(eye == 0 ? left : right, reduction);
-            cv::Mat seen = grey[eye];
-            if (enhanced) {
-                cv::Mat stretched;
-                cv::equalizeHist(grey[eye], stretched);
-                cv::createCLAHE(kClaheClip, cv::Size(kClaheTiles, kClaheTiles))
-                    ->apply(stretched, seen);
-            }
-            cv::SIFT::create(kMaxFeatures, 3, enhanced ? kFaintContrast : kContrast)
-                ->detectAndCompute(seen, cv::noArray(), keys[eye], descriptors[eye]);
+            detectEye(eye, enhanced);
             // Much of the pyramid was freed into the arenas of OpenCV's worker threads, which
             // need not be the ones the next pyramid is built in: given back to the system now,
             // those pages are not held on to beside it.
