@@ -40,6 +40,7 @@ QImage croppedInPlace(QImage picture, const align::PixelRect &crop) {
     QImage cropped(bits, crop.width, crop.height, to, format, releaseHolder, holder);
     cropped.setDotsPerMeterX(holder->dotsPerMeterX());
     cropped.setDotsPerMeterY(holder->dotsPerMeterY());
+    cropped.setDevicePixelRatio(holder->devicePixelRatio());
     cropped.setOffset(holder->offset());
     cropped.setColorSpace(holder->colorSpace());
     for (const QString &key : holder->textKeys())
