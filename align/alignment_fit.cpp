@@ -1,5 +1,7 @@
 #include "alignment_fit.h"
 
+#include "row_matches.h"
+
 #include <opencv2/core.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -10,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <malloc.h>
 #include <vector>
 
 namespace duoptica::align {
@@ -22,6 +25,11 @@ namespace {
 // four times) stays within the time a user waits for.
 constexpr int kDetectionSide = 1600;
 constexpr int kMaxFeatures = 4000;
+// SIFT's pyramid takes some 240 bytes per pixel of the copy (350 MB for a 24-megapixel picture's):
+// copies of up to this many pixels are looked at on a core each, larger ones one after the
+// other, so that two large pyramids are never held at once (OpenCV spreads all but the building
+// of each over the cores by itself).
+constexpr int kSideBySidePixels = 600'000;
 constexpr double kContrast = 0.04; // SIFT's own
 // Fewer features than this on either eye and the detection runs again on copies whose contrast
 // is stretched over the whole range and evened out in tiles of an eighth of the picture, with a
@@ -155,26 +163,38 @@ double median(std::vector<double> values) {
 // full-size pixels.
 std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, int reduction,
                                      AlignmentFit &fit) {
-    // One eye on each core: most of SIFT's time goes to building its pyramid, which runs on one.
     cv::Mat grey[2];
     std::vector<cv::KeyPoint> keys[2];
     cv::Mat descriptors[2];
+    const auto detectEye = [&](int eye, bool enhanced) {
+        if (grey[eye].empty())
+            grey[eye] = reducedGrey(eye == 0 ? left : right, reduction);
+        cv::Mat seen = grey[eye];
+        if (enhanced) {
+            cv::Mat stretched;
+            cv::equalizeHist(grey[eye], stretched);
+            cv::createCLAHE(kClaheClip, cv::Size(kClaheTiles, kClaheTiles))->apply(stretched, seen);
+        }
+        cv::SIFT::create(kMaxFeatures, 3, enhanced ? kFaintContrast : kContrast)
+            ->detectAndCompute(seen, cv::noArray(), keys[eye], descriptors[eye]);
+    };
+    const cv::Size copy(left.cols / reduction, left.rows / reduction);
+    const bool sideBySide = copy.area() <= kSideBySidePixels;
     const auto detect = [&](bool enhanced) {
-        cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range &eyes) {
-            for (int eye = eyes.start; eye < eyes.end; ++eye) {
-                if (grey[eye].empty())
-                    grey[eye] = reducedGrey(eye == 0 ? left : right, reduction);
-                cv::Mat seen = grey[eye];
-                if (enhanced) {
-                    cv::Mat stretched;
-                    cv::equalizeHist(grey[eye], stretched);
-                    cv::createCLAHE(kClaheClip, cv::Size(kClaheTiles, kClaheTiles))
-                        ->apply(stretched, seen);
-                }
-                cv::SIFT::create(kMaxFeatures, 3, enhanced ? kFaintContrast : kContrast)
-                    ->detectAndCompute(seen, cv::noArray(), keys[eye], descriptors[eye]);
-            }
-        });
+        if (sideBySide) {
+            cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range &eyes) {
+                for (int eye = eyes.start; eye < eyes.end; ++eye)
+                    detectEye(eye, enhanced);
+            });
+            return;
+        }
+        for (int eye = 0; eye < 2; ++eye) {
+            detectEye(eye, enhanced);
+            // Much of the pyramid was freed into the arenas of OpenCV's worker threads, which
+            // need not be the ones the next pyramid is built in: given back to the system now,
+            // those pages are not held on to beside it.
+            malloc_trim(0);
+        }
     };
     detect(false);
     // A dark, foggy or soft picture leaves SIFT few points above its contrast threshold: then
@@ -194,12 +214,25 @@ std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, 
     // A k-d tree finds the nearest descriptors far faster than trying every pair. Its trees are
     // drawn from the thread's generator, which carries on from whatever ran on the thread before:
     // seeded from the pair itself, the same pair gives the same matches alone, in a batch, on any
-    // thread.
+    // thread. The trees over the left eye's features are drawn first, those over the right's from
+    // where that left the generator, as one after the other; the searches, which draw nothing,
+    // then run on both cores.
     cv::theRNG().state = hashed(grey[1], hashed(grey[0], 0xcbf29ce484222325u)) | 1;
     std::vector<std::vector<cv::DMatch>> forward, backward;
-    cv::FlannBasedMatcher matcher;
-    matcher.knnMatch(descriptorsRight, descriptorsLeft, forward, 2);
-    matcher.knnMatch(descriptorsLeft, descriptorsRight, backward, 1);
+    cv::FlannBasedMatcher forwardMatcher, backwardMatcher;
+    forwardMatcher.add(descriptorsLeft);
+    forwardMatcher.train();
+    const std::uint64_t afterForward = cv::theRNG().state;
+    cv::parallel_for_(cv::Range(0, 2), [&](const cv::Range &directions) {
+        for (int direction = directions.start; direction < directions.end; ++direction) {
+            if (direction == 0) {
+                forwardMatcher.knnMatch(descriptorsRight, forward, 2);
+                continue;
+            }
+            cv::theRNG().state = afterForward;
+            backwardMatcher.knnMatch(descriptorsLeft, descriptorsRight, backward, 1);
+        }
+    });
     const double scaleX = double(left.cols) / greyLeft.cols;
     const double scaleY = double(left.rows) / greyLeft.rows;
     const auto fullSize = [&](cv::Point2f p) {
@@ -557,6 +590,40 @@ std::vector<PointPair> refineTwice(const cv::Mat &leftPicture, const cv::Mat &ri
     return refined;
 }
 
+// Candidates for a pair whose matches refined too few points: patches found along the rows of
+// the reduced copies where the model lays the right picture, within the disparities of the
+// candidates so far (and a quarter of their span beyond), behind those in every grid cell. Soft
+// pictures take the refinement's lower correlation.
+std::vector<PointPair> alongRows(const cv::Mat &leftPicture, const cv::Mat &rightPicture,
+                                 const std::vector<PointPair> &candidates,
+                                 const VerticalModel &model, const Frame &frame, int reduction,
+                                 bool soft) {
+    const Homography estimate = homographyOf(model, frame);
+    std::vector<double> disparities;
+    for (const PointPair &pair : candidates)
+        disparities.push_back(estimate.apply(pair.right).x - pair.left.x);
+    const auto [nearest, farthest] = std::minmax_element(disparities.begin(), disparities.end());
+    const double margin = 0.25 * (*farthest - *nearest) + 2 * reduction;
+    const cv::Mat greyLeft = reducedGrey(leftPicture, reduction);
+    const double scaleX = double(leftPicture.cols) / greyLeft.cols;
+    const double scaleY = double(leftPicture.rows) / greyLeft.rows;
+    const Homography toGrey{
+        {1 / scaleX, 0, 0.5 / scaleX - 0.5, 0, 1 / scaleY, 0.5 / scaleY - 0.5, 0, 0, 1}};
+    const Homography toFull = toGrey.inverse();
+    const RowSearch search{toFull.then(estimate).then(toGrey),
+                           (*nearest - margin) / scaleX,
+                           (*farthest + margin) / scaleX,
+                           soft ? kSoftMinCorrelation : kMinCorrelation,
+                           kGridColumns,
+                           kGridRows};
+    std::vector<PointPair> found;
+    for (const RowMatch &match :
+         matchAlongRows(greyLeft, reducedGrey(rightPicture, reduction), search))
+        found.push_back({toFull.apply(match.left), toFull.apply(match.right),
+                         std::numeric_limits<float>::max()});
+    return found;
+}
+
 // Measures how well the model fits the points it agreed with, and where the nearest of them
 // lie; a refusal when they do not fit one alignment, empty otherwise.
 std::string judgeResiduals(AlignmentFit &fit, const VerticalModel &model, const Frame &frame,
@@ -641,9 +708,21 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
             candidates.push_back(pair);
     candidates = spreadOut(candidates, left.width, left.height);
 
-    const std::vector<PointPair> refined =
+    std::vector<PointPair> refined =
         refineTwice(leftPicture, rightPicture, candidates, consensus.model, frame, keystoneFirst,
                     fit, limits, minPoints);
+    if (int(refined.size()) < minPoints) {
+        // Too few features matched, though enough agree on a first estimate (a wide baseline,
+        // glossy surfaces whose highlights move, a softer eye): the estimate tells on which row
+        // to look for the rest.
+        std::vector<PointPair> more =
+            alongRows(leftPicture, rightPicture, candidates, consensus.model, frame, fit.reduction,
+                      fit.enhanced);
+        fit.rowMatches = int(more.size());
+        more.insert(more.begin(), candidates.begin(), candidates.end());
+        refined = refineTwice(leftPicture, rightPicture, spreadOut(more, left.width, left.height),
+                              consensus.model, frame, keystoneFirst, fit, limits, minPoints);
+    }
     if (int(refined.size()) < minPoints)
         return refused(tooFew(int(refined.size()), minPoints));
 

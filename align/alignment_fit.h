@@ -40,6 +40,7 @@ struct AlignmentFit {
     int featuresRight = 0;
     int ratioMatches = 0;            // mutual best matches that passed the ratio test
     int consistentMatches = 0;       // of those, the ones RANSAC kept
+    int rowMatches = 0;              // more found along the rows, when those refined too few
     int points = 0;                  // matches refined at full size and used for the fit
     int reduction = 1;               // features were found on a copy this many times smaller
     double verticalShift = 0;        // at the picture's centre, in pixels

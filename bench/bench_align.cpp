@@ -1,9 +1,12 @@
 // Prints how long --align takes on a 24-megapixel pair (6000 x 4000), made up of textured planes
-// at known depths, with and without a keystone to correct, and with --picture FILE writes an
+// at known depths, with and without a keystone to correct, and what the whole command
+// duoptica-combine --align --to parallel takes on it as JPEG eyes, time and peak memory beside
+// the same command without --align. With --picture FILE it writes an
 // unaligned and an aligned red-blue anaglyph of a smaller such pair side by side. With
 // --corpus DIR it aligns every stereo file (or pair of files) in DIR and prints what it got.
 #include "align_stage.h"
 #include "combine_pictures.h"
+#include "process_run.h"
 #include "stereo_input.h"
 #include "synthetic_stereo.h"
 
@@ -14,6 +17,7 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -53,10 +57,16 @@ void writePicture(const QString &file) {
         std::fprintf(stderr, "%s: cannot write\n", qPrintable(file));
 }
 
-// The nearest 2 % of the disparity of an aligned pair, measured apart from the alignment's own
-// matches: patches on a grid over a copy of at most 2000 pixels a side are looked for along the
-// same row of the other eye (NCC, a clear and unique peak). NaN when too few are found.
-double measuredNearest(const QImage &left, const QImage &right) {
+// The nearest 2 % of the disparity of an aligned pair and the median vertical disparity left,
+// measured apart from the alignment's own matches: patches on a grid over a copy of at most
+// 2000 pixels a side are looked for along the same row of the other eye, 4 rows either way (NCC,
+// a clear and unique peak). NaN when too few are found.
+struct Measured {
+    double nearest = std::numeric_limits<double>::quiet_NaN();
+    double vertical = std::numeric_limits<double>::quiet_NaN(); // in full-size pixels
+};
+
+Measured measureApart(const QImage &left, const QImage &right) {
     const auto grey = [](const QImage &picture, double &factor) {
         const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
         const cv::Mat bgra(rgb.height(), rgb.width(), CV_8UC4, const_cast<uchar *>(rgb.constBits()),
@@ -70,11 +80,11 @@ double measuredNearest(const QImage &left, const QImage &right) {
     };
     double factor = 1;
     const cv::Mat l = grey(left, factor), r = grey(right, factor);
-    constexpr int kHalf = 10;
+    constexpr int kHalf = 10, kRows = 4;
     const int reach = std::min(160, l.cols / 6), step = std::max(12, l.cols / 64);
-    std::vector<double> disparities;
+    std::vector<double> disparities, verticals;
     cv::Mat scores;
-    for (int y = kHalf + 2; y + kHalf + 2 < l.rows; y += step)
+    for (int y = kHalf + kRows; y + kHalf + kRows < l.rows; y += step)
         for (int x = kHalf; x + kHalf < l.cols; x += step) {
             const cv::Mat patch = l(cv::Rect(x - kHalf, y - kHalf, 2 * kHalf + 1, 2 * kHalf + 1));
             cv::Scalar mean, deviation;
@@ -85,12 +95,14 @@ double measuredNearest(const QImage &left, const QImage &right) {
             const int x1 = std::min(r.cols, x + kHalf + 1 + reach);
             if (x1 - x0 < 2 * kHalf + 8)
                 continue;
-            cv::matchTemplate(r(cv::Range(y - kHalf - 2, y + kHalf + 3), cv::Range(x0, x1)), patch,
-                              scores, cv::TM_CCOEFF_NORMED);
+            cv::matchTemplate(
+                r(cv::Range(y - kHalf - kRows, y + kHalf + kRows + 1), cv::Range(x0, x1)), patch,
+                scores, cv::TM_CCOEFF_NORMED);
             double best = 0;
             cv::Point at;
             cv::minMaxLoc(scores, nullptr, &best, nullptr, &at);
-            if (best < 0.9 || at.x == 0 || at.x == scores.cols - 1)
+            if (best < 0.9 || at.x == 0 || at.x == scores.cols - 1 || at.y == 0 ||
+                at.y == scores.rows - 1)
                 continue;
             // Unique: nothing as good farther than 3 pixels along the row.
             float second = -1;
@@ -100,11 +112,18 @@ double measuredNearest(const QImage &left, const QImage &right) {
             if (second > best - 0.1)
                 continue;
             disparities.push_back((x0 + at.x + kHalf - x) * factor);
+            const double above = scores.at<float>(at.y - 1, at.x);
+            const double below = scores.at<float>(at.y + 1, at.x);
+            const double curvature = above - 2 * best + below;
+            const double offset = curvature < 0 ? 0.5 * (above - below) / curvature : 0;
+            verticals.push_back(std::abs(at.y - kRows + offset) * factor);
         }
     if (disparities.size() < 50)
-        return std::numeric_limits<double>::quiet_NaN();
+        return {};
     std::sort(disparities.begin(), disparities.end());
-    return disparities[std::size_t(0.02 * double(disparities.size() - 1) + 0.5)];
+    std::sort(verticals.begin(), verticals.end());
+    return {disparities[std::size_t(0.02 * double(disparities.size() - 1) + 0.5)],
+            verticals[verticals.size() / 2]};
 }
 
 // The pairs a folder of real stereo files holds: a file named like NAME_left, NAME_l, NAME-red
@@ -163,9 +182,11 @@ int alignCorpus(const QString &folder) {
         std::fprintf(stderr, "%s: no stereo files\n", qPrintable(folder));
         return 1;
     }
-    // "check": the nearest 2 % of the output's disparity as measured apart (zero is the screen).
-    std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %7s %11s  %s\n", "file", "result", "points",
-                "median", "95th", "turn", "scale", "window", "check", "time s", "size", "why");
+    // "check": the nearest 2 % of the output's disparity as measured apart (zero is the screen);
+    // "vcheck": the median vertical disparity left, measured alike.
+    std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %6s %7s %11s  %s\n", "file", "result",
+                "points", "median", "95th", "turn", "scale", "window", "check", "vcheck", "time s",
+                "size", "why");
     for (const duoptica::PairJob &job : jobs) {
         QString name = QFileInfo(job.leftFile).fileName();
         if (!job.rightFile.isEmpty())
@@ -174,15 +195,16 @@ int alignCorpus(const QString &folder) {
                                            .section(QRegularExpression(QStringLiteral("[_-]")), -1);
         duoptica::EyePictures eyes = duoptica::readEyes(job, duoptica::Threads::All);
         if (eyes.failure.code != duoptica::ExitCode::Success || eyes.left.isNull()) {
-            std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %7s %11s  %s\n", qPrintable(name),
-                        "unread", "", "", "", "", "", "", "", "", "",
+            std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %6s %7s %11s  %s\n",
+                        qPrintable(name), "unread", "", "", "", "", "", "", "", "", "", "",
                         qPrintable(eyes.failure.message));
             continue;
         }
         const QString size = QStringLiteral("%1x%2").arg(eyes.left.width()).arg(eyes.left.height());
         if (eyes.left.size() != eyes.right.size()) {
-            std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %7s %11s  %s\n", qPrintable(name),
-                        "unequal", "", "", "", "", "", "", "", "", qPrintable(size),
+            std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %6s %7s %11s  %s\n",
+                        qPrintable(name), "unequal", "", "", "", "", "", "", "", "", "",
+                        qPrintable(size),
                         qPrintable(QStringLiteral("right eye %1x%2")
                                        .arg(eyes.right.width())
                                        .arg(eyes.right.height())));
@@ -197,21 +219,61 @@ int alignCorpus(const QString &folder) {
         const auto summary = duoptica::alignEyes(eyes.left, eyes.right, options, &refusal);
         const double seconds = timer.nsecsElapsed() / 1e9;
         if (!summary) {
-            std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %7.2f %11s  %s\n", qPrintable(name),
-                        "refused", "", "", "", "", "", "", "", seconds, qPrintable(size),
-                        qPrintable(refusal));
+            std::printf("%-36s %-9s %6s %6s %6s %7s %7s %7s %6s %6s %7.2f %11s  %s\n",
+                        qPrintable(name), "refused", "", "", "", "", "", "", "", "", seconds,
+                        qPrintable(size), qPrintable(refusal));
             continue;
         }
         const duoptica::align::AlignmentFit &fit = summary->fit;
+        const Measured apart = measureApart(eyes.left, eyes.right);
         std::printf(
-            "%-36s %-9s %6d %6.2f %6.2f %7.2f %7.4f %7.1f %6.1f %7.2f %11s  %s\n", qPrintable(name),
+            "%-36s %-9s %6d %6.2f %6.2f %7.2f %7.4f %7.1f %6.1f %6.2f %7.2f %11s  %s\n",
+            qPrintable(name),
             fit.correction == duoptica::align::Correction::Keystone ? "keystone" : "aligned",
             fit.points, fit.residualVertical, fit.residualVertical95,
             fit.similarity.rotationDegrees(), fit.similarity.scale(), summary->layout.windowShift,
-            measuredNearest(eyes.left, eyes.right), seconds, qPrintable(size),
+            apart.nearest, apart.vertical, seconds, qPrintable(size),
             qPrintable(QStringLiteral("vertical shift %1 px").arg(fit.verticalShift, 0, 'f', 1)));
     }
     return 0;
+}
+
+// The whole command on JPEG eyes, run after the pictures made here are let go (a forked child
+// would count them as its own).
+void timeCommand(const synthetic::Scene &scene, const QString &folder) {
+    const QString left = folder + QStringLiteral("/left.jpg");
+    const QString right = folder + QStringLiteral("/right.jpg");
+    if (!scene.left().save(left, "JPEG", 90) || !scene.right(kError).save(right, "JPEG", 90)) {
+        std::fprintf(stderr, "cannot write the JPEG pair\n");
+        return;
+    }
+    const QString output = folder + QStringLiteral("/out.jpg");
+    const QStringList plain{QStringLiteral(DUOPTICA_COMBINE),
+                            QStringLiteral("--to"),
+                            QStringLiteral("parallel"),
+                            left,
+                            right,
+                            output};
+    QStringList aligned = plain;
+    aligned.insert(1, QStringLiteral("--align"));
+    constexpr int kRuns = 3;
+    for (const QStringList &command : {aligned, plain}) {
+        std::vector<double> seconds;
+        long peak = 0;
+        int status = 0;
+        for (int run = 0; run < kRuns; ++run) {
+            const ProcessRun result = runProcess(command, ChildErrors::Hidden);
+            seconds.push_back(result.seconds);
+            peak = std::max(peak, result.peakKiB);
+            status = std::max(status, result.exitCode);
+        }
+        std::sort(seconds.begin(), seconds.end());
+        std::printf("duoptica-combine %s on 6000 x 4000 JPEG eyes: median %.3f s, best %.3f s of "
+                    "%d runs, peak %.1f MiB%s\n",
+                    command.size() > plain.size() ? "--align --to parallel" : "--to parallel",
+                    seconds[seconds.size() / 2], seconds.front(), kRuns, double(peak) / 1024,
+                    status ? qPrintable(QStringLiteral(", EXIT STATUS %1").arg(status)) : "");
+    }
 }
 
 } // namespace
@@ -228,6 +290,8 @@ int main(int argc, char *argv[]) {
 
     std::printf("making a 6000 x 4000 pair (not timed)...\n");
     const synthetic::Scene scene({6000, 4000});
+    const QTemporaryDir folder;
+    timeCommand(scene, folder.path());
     const QImage left = scene.left();
     synthetic::EyeError toedIn = kError;
     toedIn.toeInDegrees = 1.5;

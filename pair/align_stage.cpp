@@ -2,7 +2,10 @@
 
 #include "combine_pictures.h"
 
+#include <QColorSpace>
+
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <new>
 
@@ -15,16 +18,49 @@ align::PixelView viewOf(const QImage &picture) {
             picture.height(), picture.bytesPerLine() / qsizetype(sizeof(std::uint32_t))};
 }
 
+void releaseHolder(void *holder) {
+    delete static_cast<QImage *>(holder);
+}
+
+// The crop of a 32-bit picture without a second copy of it: its rows are moved to the front of
+// its own buffer (each lands before where it was), which the result keeps alive. With what
+// copy() carries over.
+QImage croppedInPlace(QImage picture, const align::PixelRect &crop) {
+    uchar *bits = picture.bits(); // detaches a shared picture, as copy() would
+    if (!bits)
+        return {};
+    const qsizetype from = picture.bytesPerLine();
+    const qsizetype to = qsizetype(crop.width) * qsizetype(sizeof(std::uint32_t));
+    for (int row = 0; row < crop.height; ++row)
+        std::memmove(bits + row * to,
+                     bits + (crop.y + row) * from + crop.x * qsizetype(sizeof(std::uint32_t)),
+                     std::size_t(to));
+    const QImage::Format format = picture.format();
+    auto *holder = new QImage(std::move(picture));
+    QImage cropped(bits, crop.width, crop.height, to, format, releaseHolder, holder);
+    cropped.setDotsPerMeterX(holder->dotsPerMeterX());
+    cropped.setDotsPerMeterY(holder->dotsPerMeterY());
+    cropped.setDevicePixelRatio(holder->devicePixelRatio());
+    cropped.setOffset(holder->offset());
+    cropped.setColorSpace(holder->colorSpace());
+    for (const QString &key : holder->textKeys())
+        cropped.setText(key, holder->text(key));
+    return cropped;
+}
+
 QString matchingDetails(const align::AlignmentFit &fit) {
     return QStringLiteral("%1 and %2 features on a copy reduced %3 times%7, %4 mutual matches "
-                          "passed the ratio test, %5 agreed vertically, %6 refined at full size")
+                          "passed the ratio test, %5 agreed vertically, %6 refined at full size%8")
         .arg(fit.featuresLeft)
         .arg(fit.featuresRight)
         .arg(fit.reduction)
         .arg(fit.ratioMatches)
         .arg(fit.consistentMatches)
         .arg(fit.points)
-        .arg(fit.enhanced ? QStringLiteral(" with its contrast evened out") : QString());
+        .arg(fit.enhanced ? QStringLiteral(" with its contrast evened out") : QString(),
+             fit.rowMatches
+                 ? QStringLiteral(" (with %1 more found along the rows)").arg(fit.rowMatches)
+                 : QString());
 }
 
 std::optional<int> measureNearestShift(const QImage &left, const QImage &right, QString *why) {
@@ -46,7 +82,7 @@ std::optional<AlignSummary> alignOrRefuse(QImage &left, QImage &right, const Ali
                                           QString *refusal) {
     // The 32-bit words the alignment works on, as the pictures will be combined.
     QImage leftBitmap = asSourceBitmap(left);
-    const QImage rightBitmap = asSourceBitmap(right);
+    QImage rightBitmap = asSourceBitmap(right);
     if (leftBitmap.isNull() || rightBitmap.isNull()) {
         *refusal = QStringLiteral("not enough memory to align the pictures");
         return {};
@@ -77,8 +113,11 @@ std::optional<AlignSummary> alignOrRefuse(QImage &left, QImage &right, const Ali
     align::warpRight(viewOf(rightBitmap), summary.layout,
                      {target, crop.width, crop.height,
                       alignedRight.bytesPerLine() / qsizetype(sizeof(std::uint32_t))});
-    left = leftBitmap.copy(crop.x, crop.y, crop.width, crop.height);
+    // Each eye's source goes before the left is cut, so that it owns its buffer alone.
+    rightBitmap = QImage();
     right = std::move(alignedRight);
+    left = QImage();
+    left = croppedInPlace(std::move(leftBitmap), crop);
     return summary;
 }
 

@@ -5,9 +5,12 @@
 #include "align_stage.h"
 #include "alignment_fit.h"
 #include "common_rectangle.h"
+#include "row_matches.h"
 #include "synthetic_stereo.h"
 
 #include <QTest>
+
+#include <opencv2/imgproc.hpp>
 
 #include <thread>
 
@@ -49,6 +52,8 @@ class AlignEyesTest : public QObject {
 private slots:
     void alignsOrRefusesThePair_data();
     void alignsOrRefusesThePair();
+    void rowSearchKeepsOnlyClearUniqueMatches_data();
+    void rowSearchKeepsOnlyClearUniqueMatches();
     void residualIsJudgedAgainstThePointsNoise_data();
     void residualIsJudgedAgainstThePointsNoise();
     void samePairGivesTheSameBytes_data();
@@ -213,6 +218,64 @@ void AlignEyesTest::alignsOrRefusesThePair() {
     // The corners too: the alignment's own 95th percentile over its points.
     QVERIFY2(aligned->fit.residualVertical95 <= 1.0,
              qPrintable(QString::number(aligned->fit.residualVertical95)));
+}
+
+// When the features refine too few points, patches are looked for along their rows: a match is
+// kept only where it is clear and unique, never on texture that repeats along the row or is too
+// faint, never beyond the disparities looked in.
+void AlignEyesTest::rowSearchKeepsOnlyClearUniqueMatches_data() {
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<int>("disparity");
+    QTest::addColumn<double>("farthest"); // looked in from -farthest to farthest
+    QTest::addColumn<bool>("found");
+    QTest::newRow("texture, 9 pixels apart") << "texture" << 9 << 12.0 << true;
+    QTest::newRow("texture, 7 pixels the other way") << "texture" << -7 << 12.0 << true;
+    QTest::newRow("texture beyond the disparities looked in") << "texture" << 20 << 12.0 << false;
+    QTest::newRow("bars repeating along the row") << "bars" << 3 << 12.0 << false;
+    QTest::newRow("texture too faint to tell") << "faint" << 5 << 12.0 << false;
+}
+
+void AlignEyesTest::rowSearchKeepsOnlyClearUniqueMatches() {
+    QFETCH(QString, pattern);
+    QFETCH(int, disparity);
+    QFETCH(double, farthest);
+    QFETCH(bool, found);
+    constexpr int kVertical = 2; // the right eye sits this much lower; the estimate knows it
+    cv::Mat scene(200, 260, CV_8U, cv::Scalar(128));
+    cv::RNG random(7);
+    if (pattern == u"texture" || pattern == u"faint") {
+        const double amplitude = pattern == u"texture" ? 88 : 2;
+        random.fill(scene, cv::RNG::UNIFORM, 128 - amplitude, 128 + amplitude);
+        cv::GaussianBlur(scene, scene, cv::Size(), 1.5);
+    } else if (pattern == u"bars") {
+        // Bars 8 pixels apart, each row lighter or darker than the next.
+        for (int y = 0; y < scene.rows; ++y) {
+            const int shade = random.uniform(-30, 30);
+            for (int x = 0; x < scene.cols; ++x)
+                scene.at<std::uint8_t>(y, x) = std::uint8_t((x % 8 < 4 ? 70 : 180) + shade);
+        }
+    }
+    const cv::Rect seen(20, 20, 200, 160);
+    const cv::Mat left = scene(seen).clone();
+    const cv::Mat right = scene(seen - cv::Point(disparity, kVertical)).clone();
+    duoptica::align::RowSearch search;
+    search.rightToLeft = {{1, 0, 0, 0, 1, -kVertical, 0, 0, 1}};
+    search.nearest = -farthest;
+    search.farthest = farthest;
+    search.columns = 8;
+    search.rows = 6;
+    const std::vector<duoptica::align::RowMatch> matches =
+        duoptica::align::matchAlongRows(left, right, search);
+    if (!found) {
+        QCOMPARE(int(matches.size()), 0);
+        return;
+    }
+    // All but the cells at the sides, whose range runs off the picture.
+    QVERIFY2(matches.size() >= 30, qPrintable(QString::number(matches.size())));
+    for (const duoptica::align::RowMatch &match : matches) {
+        QCOMPARE(match.right.x - match.left.x, double(disparity));
+        QCOMPARE(match.right.y - match.left.y, double(kVertical));
+    }
 }
 
 // With the limit set below what a pair leaves, the noise of its points may still excuse the
