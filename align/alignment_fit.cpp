@@ -161,11 +161,19 @@ double median(std::vector<double> values) {
 
 // The mutual best matches of right features and left ones that pass the ratio test, in
 // full-size pixels.
-std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, int reduction,
-                                     AlignmentFit &fit) {
+// Each eye's features on its reduced grey copy.
+struct EyeFeatures {
     cv::Mat grey[2];
     std::vector<cv::KeyPoint> keys[2];
     cv::Mat descriptors[2];
+};
+
+EyeFeatures detectFeatures(const cv::Mat &left, const cv::Mat &right, int reduction,
+                           AlignmentFit &fit) {
+    EyeFeatures found;
+    cv::Mat(&grey)[2] = found.grey;
+    std::vector<cv::KeyPoint>(&keys)[2] = found.keys;
+    cv::Mat(&descriptors)[2] = found.descriptors;
     const auto detectEye = [&](int eye, bool enhanced) {
         if (grey[eye].empty())
             grey[eye] = reducedGrey(eye == 0 ? left : right, reduction);
@@ -203,11 +211,19 @@ std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, 
     fit.enhanced = std::min(keys[0].size(), keys[1].size()) < std::size_t(kFewFeatures);
     if (fit.enhanced)
         detect(true);
+    fit.featuresLeft = int(keys[0].size());
+    fit.featuresRight = int(keys[1].size());
+    return found;
+}
+
+std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, int reduction,
+                                     AlignmentFit &fit) {
+    const EyeFeatures features = detectFeatures(left, right, reduction, fit);
+    const cv::Mat(&grey)[2] = features.grey;
     const cv::Mat &greyLeft = grey[0];
-    const std::vector<cv::KeyPoint> &keysLeft = keys[0], &keysRight = keys[1];
-    const cv::Mat &descriptorsLeft = descriptors[0], &descriptorsRight = descriptors[1];
-    fit.featuresLeft = int(keysLeft.size());
-    fit.featuresRight = int(keysRight.size());
+    const std::vector<cv::KeyPoint> &keysLeft = features.keys[0], &keysRight = features.keys[1];
+    const cv::Mat &descriptorsLeft = features.descriptors[0],
+                  &descriptorsRight = features.descriptors[1];
     if (keysLeft.size() < 2 || keysRight.size() < 2)
         return {};
 
@@ -624,6 +640,62 @@ std::vector<PointPair> alongRows(const cv::Mat &leftPicture, const cv::Mat &righ
     return found;
 }
 
+// The refined points, and where too few features matched though enough agree on a first
+// estimate (a wide baseline, glossy surfaces whose highlights move, a softer eye), those the
+// estimate finds along the rows besides.
+std::vector<PointPair> refineOrSearchRows(const cv::Mat &leftPicture, const cv::Mat &rightPicture,
+                                          const std::vector<PointPair> &candidates,
+                                          const VerticalModel &estimate, const Frame &frame,
+                                          bool keystoneFirst, AlignmentFit &fit,
+                                          const AlignmentLimits &limits, int minPoints) {
+    std::vector<PointPair> refined = refineTwice(leftPicture, rightPicture, candidates, estimate,
+                                                 frame, keystoneFirst, fit, limits, minPoints);
+    if (int(refined.size()) >= minPoints)
+        return refined;
+    std::vector<PointPair> more = alongRows(leftPicture, rightPicture, candidates, estimate, frame,
+                                            fit.reduction, fit.enhanced);
+    fit.rowMatches = int(more.size());
+    more.insert(more.begin(), candidates.begin(), candidates.end());
+    return refineTwice(leftPicture, rightPicture,
+                       spreadOut(more, leftPicture.cols, leftPicture.rows), estimate, frame,
+                       keystoneFirst, fit, limits, minPoints);
+}
+
+// The similarity, or the keystone correction where it fits the corners clearly better, and into
+// *agreed the points either one agrees with, on which both are judged, the corners included;
+// nothing when no similarity fits.
+std::optional<VerticalModel> chooseCorrection(const std::vector<PointPair> &refined,
+                                              const Frame &frame, const AlignmentLimits &limits,
+                                              AlignmentFit &fit, std::vector<PointPair> &agreed) {
+    std::vector<char> keptBySimilarity, keptByKeystone;
+    const std::optional<VerticalModel> similarity =
+        fitRobustly(refined, frame, false, keptBySimilarity);
+    std::optional<VerticalModel> keystone = fitRobustly(refined, frame, true, keptByKeystone);
+    if (!similarity)
+        return std::nullopt;
+    if (keystone && !plausible(*keystone, frame, limits))
+        keystone.reset();
+    for (std::size_t i = 0; i < refined.size(); ++i)
+        if (keptBySimilarity[i] || (keystone && keptByKeystone[i]))
+            agreed.push_back(refined[i]);
+    const auto residualsOf = [&](const VerticalModel &candidate) {
+        std::vector<double> residuals;
+        for (const PointPair &pair : agreed)
+            residuals.push_back(std::abs(verticalResidual(candidate, frame, pair)));
+        return residuals;
+    };
+    fit.similarityResidual95 = percentile(residualsOf(*similarity), 0.95);
+    if (keystone) {
+        const double keystone95 = percentile(residualsOf(*keystone), 0.95);
+        if (keystone95 <= kKeystoneShare * fit.similarityResidual95 &&
+            keystone95 <= fit.similarityResidual95 - kKeystoneGain) {
+            fit.correction = Correction::Keystone;
+            return keystone;
+        }
+    }
+    return similarity;
+}
+
 // Measures how well the model fits the points it agreed with, and where the nearest of them
 // lie; a refusal when they do not fit one alignment, empty otherwise.
 std::string judgeResiduals(AlignmentFit &fit, const VerticalModel &model, const Frame &frame,
@@ -708,53 +780,17 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
             candidates.push_back(pair);
     candidates = spreadOut(candidates, left.width, left.height);
 
-    std::vector<PointPair> refined =
-        refineTwice(leftPicture, rightPicture, candidates, consensus.model, frame, keystoneFirst,
-                    fit, limits, minPoints);
-    if (int(refined.size()) < minPoints) {
-        // Too few features matched, though enough agree on a first estimate (a wide baseline,
-        // glossy surfaces whose highlights move, a softer eye): the estimate tells on which row
-        // to look for the rest.
-        std::vector<PointPair> more =
-            alongRows(leftPicture, rightPicture, candidates, consensus.model, frame, fit.reduction,
-                      fit.enhanced);
-        fit.rowMatches = int(more.size());
-        more.insert(more.begin(), candidates.begin(), candidates.end());
-        refined = refineTwice(leftPicture, rightPicture, spreadOut(more, left.width, left.height),
-                              consensus.model, frame, keystoneFirst, fit, limits, minPoints);
-    }
+    const std::vector<PointPair> refined =
+        refineOrSearchRows(leftPicture, rightPicture, candidates, consensus.model, frame,
+                           keystoneFirst, fit, limits, minPoints);
     if (int(refined.size()) < minPoints)
         return refused(tooFew(int(refined.size()), minPoints));
 
-    // Both corrections are judged on the points either one agrees with, the corners included.
-    std::vector<char> keptBySimilarity, keptByKeystone;
-    const std::optional<VerticalModel> similarity =
-        fitRobustly(refined, frame, false, keptBySimilarity);
-    std::optional<VerticalModel> keystone = fitRobustly(refined, frame, true, keptByKeystone);
-    if (!similarity)
-        return refused(tooFew(int(refined.size()), minPoints));
-    if (keystone && !plausible(*keystone, frame, limits))
-        keystone.reset();
     std::vector<PointPair> agreed;
-    for (std::size_t i = 0; i < refined.size(); ++i)
-        if (keptBySimilarity[i] || (keystone && keptByKeystone[i]))
-            agreed.push_back(refined[i]);
-    const auto residualsOf = [&](const VerticalModel &candidate) {
-        std::vector<double> residuals;
-        for (const PointPair &pair : agreed)
-            residuals.push_back(std::abs(verticalResidual(candidate, frame, pair)));
-        return residuals;
-    };
-    fit.similarityResidual95 = percentile(residualsOf(*similarity), 0.95);
-    VerticalModel model = *similarity;
-    if (keystone) {
-        const double keystone95 = percentile(residualsOf(*keystone), 0.95);
-        if (keystone95 <= kKeystoneShare * fit.similarityResidual95 &&
-            keystone95 <= fit.similarityResidual95 - kKeystoneGain) {
-            model = *keystone;
-            fit.correction = Correction::Keystone;
-        }
-    }
+    const std::optional<VerticalModel> chosen = chooseCorrection(refined, frame, limits, fit, agreed);
+    if (!chosen)
+        return refused(tooFew(int(refined.size()), minPoints));
+    const VerticalModel &model = *chosen;
 
     fit.similarity = similarityOf(model, frame);
     fit.rightToLeft = homographyOf(model, frame);
