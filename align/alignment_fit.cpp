@@ -159,8 +159,6 @@ double median(std::vector<double> values) {
     return percentile(std::move(values), 0.5);
 }
 
-// The mutual best matches of right features and left ones that pass the ratio test, in
-// full-size pixels.
 // Each eye's features on its reduced grey copy.
 struct EyeFeatures {
     cv::Mat grey[2];
@@ -216,6 +214,8 @@ EyeFeatures detectFeatures(const cv::Mat &left, const cv::Mat &right, int reduct
     return found;
 }
 
+// The mutual best matches of right features and left ones that pass the ratio test, in
+// full-size pixels.
 std::vector<PointPair> matchFeatures(const cv::Mat &left, const cv::Mat &right, int reduction,
                                      AlignmentFit &fit) {
     const EyeFeatures features = detectFeatures(left, right, reduction, fit);
