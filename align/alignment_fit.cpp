@@ -155,6 +155,13 @@ double percentile(std::vector<double> values, double share) {
     return *at;
 }
 
+// The 2nd percentile of the disparities, and never one of the two nearest: among the few points
+// of a soft or glossy pair, those are as likely stray as near.
+double nearest(std::vector<double> values) {
+    const double third = values.size() > 2 ? 2.0 / double(values.size() - 1) : 0;
+    return percentile(std::move(values), std::max(kNearestShare, third));
+}
+
 double median(std::vector<double> values) {
     return percentile(std::move(values), 0.5);
 }
@@ -713,8 +720,8 @@ std::string judgeResiduals(AlignmentFit &fit, const VerticalModel &model, const 
     fit.residualNoise = residualNoise(agreed, signedResiduals);
     // The nearest points: the 2nd percentile of the points that fit, so that no single stray
     // match (one that agrees vertically but not in depth) decides the window.
-    fit.nearestDisparity = percentile(disparities, kNearestShare);
-    fit.nearestRawDisparity = percentile(rawDisparities, kNearestShare);
+    fit.nearestDisparity = nearest(disparities);
+    fit.nearestRawDisparity = nearest(rawDisparities);
     fit.measured = true;
     const double allowed = std::max(limits.maxResidual,
                                     std::min(kNoiseMargin * fit.residualNoise, kMostNoisyResidual));
@@ -787,7 +794,8 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
         return refused(tooFew(int(refined.size()), minPoints));
 
     std::vector<PointPair> agreed;
-    const std::optional<VerticalModel> chosen = chooseCorrection(refined, frame, limits, fit, agreed);
+    const std::optional<VerticalModel> chosen =
+        chooseCorrection(refined, frame, limits, fit, agreed);
     if (!chosen)
         return refused(tooFew(int(refined.size()), minPoints));
     const VerticalModel &model = *chosen;
