@@ -375,7 +375,8 @@ Inputs (BMP, JPEG, GIF, PNG, TIFF, WebP or HEIC, told by content; 16-bit channel
 to 8):
   LEFT RIGHT          two pictures of the same size, one for each eye
   INPUT.mpo           a multi-picture file of a stereo camera: its first two images (told by
-                      content, whatever the extension)
+                      content, whatever the extension), or two JPEGs of one size joined
+                      without the index, the left first
   INPUT.heic          a stereo HEIC of a phone or headset (a spatial photo): the two images of
                       its stereo group, left first (told by content); a HEIC without the
                       group is one picture, its primary image

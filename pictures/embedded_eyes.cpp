@@ -1,8 +1,11 @@
 #include "embedded_eyes.h"
 
+#include "jpeg_markers.h"
 #include "mpo_index.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -204,6 +207,48 @@ std::optional<EmbeddedEyes> lifEyes(const QByteArray &file) {
     return eyes;
 }
 
+// --- Two JPEGs joined ---------------------------------------------------------------------
+
+// The byte after the end-of-image marker of the JPEG the bytes start with; nothing when they
+// end before it.
+std::optional<qsizetype> endOfFirstJpeg(QByteArrayView bytes) {
+    JpegScanCounter walk;
+    walk.feed(bytes);
+    return walk.reachedEnd() ? std::optional(qsizetype(walk.consumed())) : std::nullopt;
+}
+
+QSize declaredSize(const QByteArray &jpeg) {
+    QBuffer buffer;
+    buffer.setData(jpeg);
+    return QImageReader(&buffer, "jpeg").size();
+}
+
+// Where the padding (zero bytes and line ends) that joining tools leave after a JPEG ends.
+qsizetype pastPadding(QByteArrayView bytes, qsizetype at) {
+    constexpr qsizetype kMostPadding = 64;
+    const qsizetype limit = std::min(bytes.size(), at + kMostPadding);
+    while (at < limit && (bytes[at] == '\0' || bytes[at] == '\n' || bytes[at] == '\r'))
+        ++at;
+    return at;
+}
+
+std::optional<EmbeddedEyes> joinedEyes(const QByteArray &file) {
+    const std::optional<qsizetype> firstEnd = endOfFirstJpeg(file);
+    if (!firstEnd)
+        return std::nullopt;
+    const QByteArray second = file.sliced(pastPadding(file, *firstEnd));
+    const std::optional<qsizetype> secondEnd = endOfFirstJpeg(second);
+    if (!second.startsWith("\xFF\xD8") || !secondEnd ||
+        pastPadding(second, *secondEnd) != second.size())
+        return std::nullopt;
+    const QByteArray first = file.first(*firstEnd);
+    // A photo with its preview after it is one picture.
+    const QSize size = declaredSize(first);
+    if (size.isEmpty() || declaredSize(second) != size)
+        return std::nullopt;
+    return EmbeddedEyes{EmbeddedEyes::Kind::Joined, first, second, {}};
+}
+
 } // namespace
 
 EmbeddedEyes FindEmbeddedEyes(const QByteArray &file) {
@@ -212,6 +257,8 @@ EmbeddedEyes FindEmbeddedEyes(const QByteArray &file) {
     if (std::optional<EmbeddedEyes> eyes = xmpEyes(file))
         return *eyes;
     if (std::optional<EmbeddedEyes> eyes = lifEyes(file))
+        return *eyes;
+    if (std::optional<EmbeddedEyes> eyes = joinedEyes(file))
         return *eyes;
     return {};
 }

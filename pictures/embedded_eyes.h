@@ -10,7 +10,7 @@
 namespace duoptica {
 
 struct EmbeddedEyes {
-    enum class Kind { None, Lif, ExtendedXmp };
+    enum class Kind { None, Lif, ExtendedXmp, Joined };
     Kind kind = Kind::None;
     QByteArray left; // each eye's JPEG
     QByteArray right;
@@ -20,8 +20,9 @@ struct EmbeddedEyes {
 // The largest extended XMP put together: an eye of a 50-megapixel camera fits.
 inline constexpr qsizetype kMaxExtendedXmpBytes = qsizetype(64) << 20;
 
-// The eyes a JPEG held whole in memory hides, XMP first (a Leia file may have both); Kind::None
-// when it hides none. Every size and offset is checked against the bytes that hold it.
+// The eyes a JPEG held whole in memory hides, XMP first (a Leia file may have both), or two
+// JPEGs of one size joined with nothing between or after them, as tools write an "MPO" without
+// its index, the left eye first; Kind::None when it hides none. Every size and offset is checked against the bytes that hold it.
 EmbeddedEyes FindEmbeddedEyes(const QByteArray &file);
 
 // Whether the JPEG file hides eyes, or is damaged where it would hide them, as FindEmbeddedEyes

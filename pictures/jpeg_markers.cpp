@@ -40,6 +40,7 @@ void JpegScanCounter::onMarker(unsigned char code) {
 void JpegScanCounter::feed(QByteArrayView bytes) {
     const auto *byte = reinterpret_cast<const unsigned char *>(bytes.data());
     const auto *const end = byte + bytes.size();
+    const auto *const start = byte;
     while (byte < end && state_ != State::End) {
         switch (state_) {
         case State::MarkerPrefix:
@@ -95,6 +96,7 @@ void JpegScanCounter::feed(QByteArrayView bytes) {
         if (state_ == State::Segment && segmentLeft_ == 0)
             state_ = segmentIsScan_ ? State::Entropy : State::MarkerPrefix;
     }
+    consumed_ += byte - start;
 }
 
 bool JpegDataCanHold(qint64 entropyBytes, qint64 width, qint64 height) {

@@ -19,6 +19,8 @@ public:
     qint64 entropyBytes() const { return entropyBytes_; }
     // The frame is arithmetic-coded, which can spend less than a bit on a block.
     bool arithmetic() const { return arithmetic_; }
+    // The bytes fed up to the end-of-image marker, or all of them before it.
+    qint64 consumed() const { return consumed_; }
 
 private:
     enum class State {
@@ -40,6 +42,7 @@ private:
     int scans_ = 0;
     qint64 entropyBytes_ = 0;
     bool arithmetic_ = false;
+    qint64 consumed_ = 0;
 };
 
 // Whether entropyBytes of Huffman-coded data can hold a picture of width x height. Every scan

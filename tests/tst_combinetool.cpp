@@ -648,6 +648,9 @@ void CombineToolTest::reportsEachFailureInOneLine_data() {
     QTest::newRow("LIF whose JSON names an image it does not hold")
         << QStringList{"lying.lif", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"lying.lif", "names image 1000009"};
+    QTest::newRow("a photo with a smaller preview joined after it is one picture")
+        << QStringList{"previewed.jpg", "out.bmp"} << ExitCode::Usage
+        << QStringList{"previewed.jpg", "not an MPO file"};
     QTest::newRow("extended XMP whose chunks are out of order")
         << QStringList{"reversed.xmp", "out.bmp"} << ExitCode::UnreadableInput
         << QStringList{"reversed.xmp", "out of order"};
@@ -733,6 +736,8 @@ void CombineToolTest::reportsEachFailureInOneLine() {
         QVERIFY(fixtures::writeFile(path("plain.heic"), fixtures::heicBytes({eye, eye})));
     }
     QVERIFY(fixtures::writeFile(path("lying.lif"), fixtures::lifBytes(eye, eye, 1000009)));
+    QVERIFY(fixtures::writeFile(path("previewed.jpg"),
+                                eye + fixtures::jpegBytes(randomPicture({20, 15}, 15))));
     QVERIFY(fixtures::writeFile(
         path("reversed.xmp"),
         fixtures::xmpEyeBytes(eye, eye, 500, fixtures::XmpVariant::ChunksReversed)));
@@ -1006,6 +1011,8 @@ void CombineToolTest::readsEachStereoInput_data() {
         << "lif" << QStringList{} << false << 1 << "out.png" << 12;
     QTest::newRow("right eye in extended xmp, in chunks")
         << "xmp" << QStringList{} << false << 1 << "out.png" << 12;
+    QTest::newRow("two jpegs joined without an index, a zero byte between")
+        << "joined" << QStringList{} << false << 1 << "out.png" << 12;
     QTest::newRow("plain heic as the left file")
         << "plain heic" << QStringList{} << false << 1 << "out.png" << 4;
 }
@@ -1044,6 +1051,9 @@ void CombineToolTest::readsEachStereoInput() {
     } else if (input == u"lif") {
         inputs << fixtures::makeFile(dir_->path(), "leia.jpg",
                                      fixtures::lifBytes(jpeg(left), jpeg(right)));
+    } else if (input == u"joined") {
+        inputs << fixtures::makeFile(dir_->path(), "joined.mpo",
+                                     jpeg(left) + QByteArray(1, '\0') + jpeg(right));
     } else if (input == u"xmp") {
         inputs << fixtures::makeFile(dir_->path(), "vr.jpg",
                                      fixtures::xmpEyeBytes(jpeg(left), jpeg(right), 700));
