@@ -84,13 +84,6 @@ QImage cameraPicture(ToolPicture &loaded, const QString &file, QByteArray *exif)
     return std::move(loaded.load.picture);
 }
 
-// Whether sizing is the first stage to change the eyes, so that an eye decoded smaller can be
-// brought to its size as soon as it is decoded, as the sizing stage would bring it.
-bool sizedFirst(const PairSettings &settings) {
-    return settings.adjust.size && !settings.align && !settings.movesTheWindow() &&
-           !settings.adjust.matchColors;
-}
-
 bool startsAsJpeg(const QString &file) {
     QFile input(file);
     return input.open(QIODevice::ReadOnly) && input.read(2) == QByteArrayView("\xFF\xD8", 2);
@@ -112,7 +105,9 @@ bool sizedNow(const PairJob &job, ToolPicture &eye) {
 EyePictures readPairFiles(const PairJob &job, Threads threads, const LoadLimits &limits) {
     ToolPicture left;
     ToolPicture right;
-    if (limits.shrinkTarget && sizedFirst(job.settings) && startsAsJpeg(job.leftFile) &&
+    // Eyes that decode smaller are sized as soon as they are decoded, as the sizing stage would
+    // size them, unless --window auto is to measure them first as decoded.
+    if (limits.shrinkTarget && !job.settings.windowAtNearest && startsAsJpeg(job.leftFile) &&
         startsAsJpeg(job.rightFile)) {
         // One eye after the other, each sized before the next is decoded: a pair sized down
         // holds one eye at its decoded size at a time. JPEG eyes decoded smaller take little
