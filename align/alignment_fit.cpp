@@ -1,5 +1,6 @@
 #include "alignment_fit.h"
 
+#include "kept_buffers.h"
 #include "row_matches.h"
 
 #include <opencv2/core.hpp>
@@ -12,7 +13,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
-#include <malloc.h>
 #include <vector>
 
 namespace duoptica::align {
@@ -175,6 +175,7 @@ struct EyeFeatures {
 
 EyeFeatures detectFeatures(const cv::Mat &left, const cv::Mat &right, int reduction,
                            AlignmentFit &fit) {
+    const KeptBuffers pyramidsOfOneSize;
     EyeFeatures found;
     cv::Mat(&grey)[2] = found.grey;
     std::vector<cv::KeyPoint>(&keys)[2] = found.keys;
@@ -201,13 +202,8 @@ EyeFeatures detectFeatures(const cv::Mat &left, const cv::Mat &right, int reduct
             });
             return;
         }
-        for (int eye = 0; eye < 2; ++eye) {
+        for (int eye = 0; eye < 2; ++eye)
             detectEye(eye, enhanced);
-            // Much of the pyramid was freed into the arenas of OpenCV's worker threads, which
-            // need not be the ones the next pyramid is built in: given back to the system now,
-            // those pages are not held on to beside it.
-            malloc_trim(0);
-        }
     };
     detect(false);
     // A dark, foggy or soft picture leaves SIFT few points above its contrast threshold: then
