@@ -60,8 +60,19 @@ constexpr double kKeystoneShare = 0.8;
 // The most keystone taken: the projective weight may change by this much from the centre to the
 // corners. Toe-in of 1.5 degrees gives about 0.015, and far more is not a stereo pair.
 constexpr double kMaxKeystone = 0.06;
-// --window auto puts this share of the points in front of the screen.
+// --window auto puts this share of the points in front of the screen. It measures them on a
+// grid of patches this dense over a copy of at most kNearestSide pixels a side, looked for over
+// the fit's disparities and kNearestReach of the picture's width past them. Only clear texture,
+// clearly matched, counts: a few patches decide the window. The fit's own points serve when
+// fewer than kNearestMinPatches are found.
 constexpr double kNearestShare = 0.02;
+constexpr int kNearestSide = 2560;
+constexpr int kNearestGridColumns = 64;
+constexpr int kNearestGridRows = 48;
+constexpr double kNearestReach = 0.04;
+constexpr double kNearestMinCorrelation = 0.9;
+constexpr double kNearestMinPatchContrast = 6.0;
+constexpr int kNearestMinPatches = 50;
 // A pair held sideways has its depth in the vertical coordinate: its matches then agree on the
 // horizontal one, and their vertical disparity spreads with the depth. Refused when
 // kTurnedAgreement times as many matches agree across as along the vertical, or when the
@@ -609,6 +620,28 @@ std::vector<PointPair> refineTwice(const cv::Mat &leftPicture, const cv::Mat &ri
     return refined;
 }
 
+// Patches of the reduced copies looked for along their rows where `estimate` lays the right
+// picture, the search's disparities given in full-size pixels; the matches in full-size pixels.
+std::vector<PointPair> matchedAlongRows(const cv::Mat &leftPicture, const cv::Mat &rightPicture,
+                                        const Homography &estimate, int reduction,
+                                        RowSearch search) {
+    const cv::Mat greyLeft = reducedGrey(leftPicture, reduction);
+    const double scaleX = double(leftPicture.cols) / greyLeft.cols;
+    const double scaleY = double(leftPicture.rows) / greyLeft.rows;
+    const Homography toGrey{
+        {1 / scaleX, 0, 0.5 / scaleX - 0.5, 0, 1 / scaleY, 0.5 / scaleY - 0.5, 0, 0, 1}};
+    const Homography toFull = toGrey.inverse();
+    search.rightToLeft = toFull.then(estimate).then(toGrey);
+    search.nearest /= scaleX;
+    search.farthest /= scaleX;
+    std::vector<PointPair> found;
+    for (const RowMatch &match :
+         matchAlongRows(greyLeft, reducedGrey(rightPicture, reduction), search))
+        found.push_back({toFull.apply(match.left), toFull.apply(match.right),
+                         std::numeric_limits<float>::max()});
+    return found;
+}
+
 // Candidates for a pair whose matches refined too few points: patches found along the rows of
 // the reduced copies where the model lays the right picture, within the disparities of the
 // candidates so far (and a quarter of their span beyond), behind those in every grid cell. Soft
@@ -623,24 +656,49 @@ std::vector<PointPair> alongRows(const cv::Mat &leftPicture, const cv::Mat &righ
         disparities.push_back(estimate.apply(pair.right).x - pair.left.x);
     const auto [nearest, farthest] = std::minmax_element(disparities.begin(), disparities.end());
     const double margin = 0.25 * (*farthest - *nearest) + 2 * reduction;
-    const cv::Mat greyLeft = reducedGrey(leftPicture, reduction);
-    const double scaleX = double(leftPicture.cols) / greyLeft.cols;
-    const double scaleY = double(leftPicture.rows) / greyLeft.rows;
-    const Homography toGrey{
-        {1 / scaleX, 0, 0.5 / scaleX - 0.5, 0, 1 / scaleY, 0.5 / scaleY - 0.5, 0, 0, 1}};
-    const Homography toFull = toGrey.inverse();
-    const RowSearch search{toFull.then(estimate).then(toGrey),
-                           (*nearest - margin) / scaleX,
-                           (*farthest + margin) / scaleX,
-                           soft ? kSoftMinCorrelation : kMinCorrelation,
-                           kGridColumns,
-                           kGridRows};
-    std::vector<PointPair> found;
-    for (const RowMatch &match :
-         matchAlongRows(greyLeft, reducedGrey(rightPicture, reduction), search))
-        found.push_back({toFull.apply(match.left), toFull.apply(match.right),
-                         std::numeric_limits<float>::max()});
-    return found;
+    return matchedAlongRows(leftPicture, rightPicture, estimate, reduction,
+                            {.rightToLeft = {},
+                             .nearest = *nearest - margin,
+                             .farthest = *farthest + margin,
+                             .minScore = soft ? kSoftMinCorrelation : kMinCorrelation,
+                             .columns = kGridColumns,
+                             .rows = kGridRows});
+}
+
+// Where --window auto finds the nearest points. Those of the fit lie where SIFT found corners,
+// seldom where a viewer sees the window broken (a dark box in front, a frame printed round each
+// eye): the textured area is sampled instead, a patch per cell of a dense grid looked for along
+// its row where the fit lays the right picture, over the points' disparities and well past them
+// either way. The nearest 2 % of those patches, when enough were found.
+void measureNearestArea(const cv::Mat &leftPicture, const cv::Mat &rightPicture,
+                        const std::vector<PointPair> &agreed, AlignmentFit &fit) {
+    std::vector<double> disparities;
+    for (const PointPair &pair : agreed)
+        disparities.push_back(fit.rightToLeft.apply(pair.right).x - pair.left.x);
+    const auto [closest, farthest] = std::minmax_element(disparities.begin(), disparities.end());
+    const double width = leftPicture.cols;
+    const double reach = std::max(0.25 * (*farthest - *closest), kNearestReach * width);
+    const int reduction =
+        std::max(1, (std::max(leftPicture.cols, leftPicture.rows) + kNearestSide - 1) / kNearestSide);
+    const std::vector<PointPair> patches = matchedAlongRows(
+        leftPicture, rightPicture, fit.rightToLeft, reduction,
+        {.rightToLeft = {},
+         .nearest = std::max(*closest - reach, -0.25 * width),
+         .farthest = std::min(*farthest + reach, 0.25 * width),
+         .minScore = kNearestMinCorrelation,
+         .minContrast = kNearestMinPatchContrast,
+         .columns = kNearestGridColumns,
+         .rows = kNearestGridRows,
+         .cutAtSides = true});
+    if (int(patches.size()) < kNearestMinPatches)
+        return;
+    std::vector<double> aligned, raw;
+    for (const PointPair &patch : patches) {
+        aligned.push_back(fit.rightToLeft.apply(patch.right).x - patch.left.x);
+        raw.push_back(patch.right.x - patch.left.x);
+    }
+    fit.nearestDisparity = nearest(std::move(aligned));
+    fit.nearestRawDisparity = nearest(std::move(raw));
 }
 
 // The refined points, and where too few features matched though enough agree on a first
@@ -736,7 +794,8 @@ std::string judgeResiduals(AlignmentFit &fit, const VerticalModel &model, const 
 
 } // namespace
 
-FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &limits) {
+FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &limits,
+                       NearestFrom nearestFrom) {
     const cv::Mat leftPicture = wrap(left);
     const cv::Mat rightPicture = wrap(right);
     FitResult result;
@@ -804,7 +863,11 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
     if (fit.points < minPoints)
         return refused(tooFew(fit.points, minPoints));
 
-    if (std::string refusal = judgeResiduals(fit, model, frame, agreed, limits); !refusal.empty())
+    std::string refusal = judgeResiduals(fit, model, frame, agreed, limits);
+    // Also for a refused pair, whose window may still be placed as it is.
+    if (nearestFrom == NearestFrom::TexturedArea)
+        measureNearestArea(leftPicture, rightPicture, agreed, fit);
+    if (!refusal.empty())
         return refused(refusal);
     result.fit = fit;
     return result;

@@ -57,7 +57,12 @@ struct FitResult {
     AlignmentFit attempt; // how far the matching went, also when refused
 };
 
+// Where the nearest points are looked for: among the fit's own points, or, for a window placed
+// at them, over the whole textured area of the pair, which takes a while longer.
+enum class NearestFrom { FitPoints, TexturedArea };
+
 // Both pictures have the same size.
-FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &limits = {});
+FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &limits = {},
+                       NearestFrom nearestFrom = NearestFrom::FitPoints);
 
 } // namespace duoptica::align

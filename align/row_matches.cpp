@@ -10,11 +10,10 @@ namespace duoptica::align {
 
 namespace {
 
-constexpr int kHalf = 10; // patches of 21 x 21 pixels
-// The estimate comes from a few matches on a reduced copy: the row it gives may be off by this
-// many pixels either way.
+// The estimate comes from a few matches on a reduced copy, or from a fit that leaves up to a
+// couple of pixels toward the corners: the row it gives may be off by this many pixels either way.
 constexpr int kSlack = 3;
-constexpr double kMinContrast = 2.0;
+constexpr int kHalf = 10; // patches of 21 x 21 pixels
 // Texture that repeats along the row (wood grain, tiles) matches in several places: a peak is
 // kept only when nothing this close to it lies farther than kPeakWidth pixels along the row.
 constexpr double kUniqueBy = 0.1;
@@ -39,11 +38,16 @@ std::optional<RowMatch> matchAt(const cv::Mat &left, const cv::Mat &laid, int x,
     const cv::Mat patch = left(cv::Rect(x - kHalf, y - kHalf, side, side));
     cv::Scalar mean, deviation;
     cv::meanStdDev(patch, mean, deviation);
-    if (deviation[0] < kMinContrast)
+    if (deviation[0] < search.minContrast)
         return {};
-    // The whole range lies in the picture: a repeat of the texture past its edge would go unseen.
-    const int from = x + int(std::floor(search.nearest)) - kHalf;
-    const int to = x + int(std::ceil(search.farthest)) + kHalf + 1;
+    // Unless cut at the sides, the whole range lies in the picture: a repeat of the texture past
+    // its edge would go unseen.
+    int from = x + int(std::floor(search.nearest)) - kHalf;
+    int to = x + int(std::ceil(search.farthest)) + kHalf + 1;
+    if (search.cutAtSides) {
+        from = std::max(from, 0);
+        to = std::min(to, laid.cols);
+    }
     if (from < 0 || to > laid.cols || to - from < side + 2)
         return {};
     cv::Mat scores;
@@ -68,15 +72,21 @@ std::vector<RowMatch> matchAlongRows(const cv::Mat &leftGrey, const cv::Mat &rig
     cv::warpPerspective(rightGrey, laid, cv::Matx33d(search.rightToLeft.m.data()), leftGrey.size(),
                         cv::INTER_LINEAR, cv::BORDER_CONSTANT);
     const Homography leftToRight = search.rightToLeft.inverse();
+    // The grid's rows on both cores, gathered in order so that the result is the same on any.
+    std::vector<std::vector<RowMatch>> byRow(std::size_t(search.rows));
+    cv::parallel_for_(cv::Range(0, search.rows), [&](const cv::Range &rows) {
+        for (int row = rows.start; row < rows.end; ++row)
+            for (int column = 0; column < search.columns; ++column) {
+                const int x = (2 * column + 1) * leftGrey.cols / (2 * search.columns);
+                const int y = (2 * row + 1) * leftGrey.rows / (2 * search.rows);
+                if (const std::optional<RowMatch> match =
+                        matchAt(leftGrey, laid, x, y, search, leftToRight))
+                    byRow[std::size_t(row)].push_back(*match);
+            }
+    });
     std::vector<RowMatch> found;
-    for (int row = 0; row < search.rows; ++row)
-        for (int column = 0; column < search.columns; ++column) {
-            const int x = (2 * column + 1) * leftGrey.cols / (2 * search.columns);
-            const int y = (2 * row + 1) * leftGrey.rows / (2 * search.rows);
-            if (const std::optional<RowMatch> match =
-                    matchAt(leftGrey, laid, x, y, search, leftToRight))
-                found.push_back(*match);
-        }
+    for (const std::vector<RowMatch> &row : byRow)
+        found.insert(found.end(), row.begin(), row.end());
     return found;
 }
 

@@ -122,11 +122,11 @@ constexpr std::array kOptions{
                       "tells what was done; a pair that cannot be aligned is refused."_L1},
     OptionRow{.name = "window"_L1,
               .valueName = "auto|N"_L1,
-              .help = "auto shifts the right picture so that the nearest 2 % of the matched\n"
-                      "points sit at the screen (after --align, or on the pair as it is\n"
-                      "without it); N shifts it N pixels to the right (pushing the scene back\n"
-                      "into the screen; negative N brings it forward); both eyes are cropped\n"
-                      "to what they share"_L1,
+              .help = "auto shifts the right picture so that the nearest 2 % of its textured\n"
+                      "patches, each matched along its row, sit at the screen (after --align,\n"
+                      "or on the pair as it is without it); N shifts it N pixels to the right\n"
+                      "(pushing the scene back into the screen; negative N brings it\n"
+                      "forward); both eyes are cropped to what they share"_L1,
               .once = true,
               .values = autoValue},
     OptionRow{.name = "verbose"_L1,

@@ -70,7 +70,8 @@ std::optional<int> measureNearestShift(const QImage &left, const QImage &right, 
         *why = QStringLiteral("not enough memory to match the pictures");
         return std::nullopt;
     }
-    const align::FitResult result = align::fitAlignment(viewOf(leftBitmap), viewOf(rightBitmap));
+    const align::FitResult result = align::fitAlignment(
+        viewOf(leftBitmap), viewOf(rightBitmap), {}, align::NearestFrom::TexturedArea);
     if (!result.attempt.measured) {
         *why = QString::fromStdString(result.refusal);
         return std::nullopt;
@@ -87,7 +88,11 @@ std::optional<AlignSummary> alignOrRefuse(QImage &left, QImage &right, const Ali
         *refusal = QStringLiteral("not enough memory to align the pictures");
         return {};
     }
-    const align::FitResult result = align::fitAlignment(viewOf(leftBitmap), viewOf(rightBitmap));
+    const align::FitResult result =
+        align::fitAlignment(viewOf(leftBitmap), viewOf(rightBitmap), {},
+                            options.window.kind == align::WindowPlacement::Kind::NearestAtScreen
+                                ? align::NearestFrom::TexturedArea
+                                : align::NearestFrom::FitPoints);
     if (!result.fit) {
         *refusal = QString::fromStdString(result.refusal) +
                    (options.verbose ? QStringLiteral(" (%1)").arg(matchingDetails(result.attempt))
