@@ -109,13 +109,25 @@ EyePictures readPairFiles(const PairJob &job, Threads threads, const LoadLimits 
     // size them, unless --window auto is to measure them first as decoded.
     if (limits.shrinkTarget && !job.settings.windowAtNearest && startsAsJpeg(job.leftFile) &&
         startsAsJpeg(job.rightFile)) {
-        // One eye after the other, each sized before the next is decoded: a pair sized down
-        // holds one eye at its decoded size at a time. JPEG eyes decoded smaller take little
-        // time each.
-        left = loadToolPicture(job, job.leftFile, limits);
-        const bool leftFits = sizedNow(job, left);
-        right = loadToolPicture(job, job.rightFile, limits);
-        if (!leftFits || !sizedNow(job, right))
+        // Each eye shrunk as its rows are decoded, so that a pair sized down never holds an eye
+        // at its decoded size, and both at once. An eye turned by its EXIF is shrunk as stored
+        // and turned once small.
+        LoadLimits shrinking = limits;
+        shrinking.shrinkWhileDecoding = true;
+        const auto loadSized = [&job, &shrinking](const QString &file, ToolPicture &eye) {
+            eye = loadToolPicture(job, file, shrinking);
+            return sizedNow(job, eye);
+        };
+        bool rightFits = true;
+        QFuture<void> rightLoad;
+        if (threads == Threads::All)
+            rightLoad = QtConcurrent::run(
+                [&] { rightFits = loadSized(job.rightFile, right); });
+        else
+            rightFits = loadSized(job.rightFile, right);
+        const bool leftFits = loadSized(job.leftFile, left);
+        rightLoad.waitForFinished();
+        if (!leftFits || !rightFits)
             return {
                 {},
                 {},

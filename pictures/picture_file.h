@@ -50,6 +50,10 @@ struct LoadLimits {
     // its upright size. A JPEG shrunk 4x or more is then decoded at 1/2, 1/4 or 1/8 of its size
     // (LoadPicture() tells which), and the shrink finishes from there.
     std::function<QSize(QSize upright)> shrinkTarget = {};
+    // With shrinkTarget: the loader finishes the shrink itself as the rows are decoded, so that
+    // the picture decoded smaller is never held whole. A picture stored turned is shrunk as
+    // stored, to the target turned alike.
+    bool shrinkWhileDecoding = false;
 };
 
 PictureLoad LoadPicture(const QString &fileName, const LoadLimits &limits = {});

@@ -1,3 +1,4 @@
+#include "area_shrink.h"
 #include "decoder_input.h"
 #include "huge_pages.h"
 #include "jpeg_band_reader.h"
@@ -108,6 +109,25 @@ bool jpegScansComplete(JpegBandReader &reader) {
     return reader.finish();
 }
 
+// The reader's rows shrunk by area into picture a band at a time.
+bool readShrunk(JpegBandReader &reader, QImage &picture) {
+    constexpr int kBandRows = 16;
+    const int width = reader.scaledWidth();
+    const int height = reader.scaledHeight();
+    AreaShrink shrink(width, height, picture.width(), picture.height());
+    std::vector<std::uint32_t> band(std::size_t(width) * kBandRows);
+    auto *output = reinterpret_cast<PackedPixel *>(picture.bits());
+    int written = 0;
+    for (int row = 0; row < height; row += kBandRows) {
+        const int count = std::min(kBandRows, height - row);
+        if (!reader.readRows(band.data(), count))
+            return false;
+        written += shrink.addRows(band.data(), std::size_t(width), count,
+                                  output + qsizetype(written) * picture.width());
+    }
+    return written == picture.height();
+}
+
 // The JPEG decoded in libjpeg's DCT at the smallest of 1/2, 1/4 and 1/8 of its size still at
 // least twice the size it will be shrunk to, at a fraction of the cost of decoding it whole, for
 // the area average to finish. Null when no reduction fits, or when libjpeg refuses what Qt's
@@ -127,11 +147,15 @@ PictureLoad decodeScaledJpeg(QSize stored, QImageIOHandler::Transformations orie
     if (!openAgain(reader) || !reader.isColourOrGrey())
         return {};
     reader.setScaleDenominator(denominator);
+    const QSize decoded(reader.scaledWidth(), reader.scaledHeight());
     QImage picture =
-        AllocatePicture({reader.scaledWidth(), reader.scaledHeight()}, QImage::Format_RGB32);
+        AllocatePicture(limits.shrinkWhileDecoding ? target : decoded, QImage::Format_RGB32);
     if (picture.isNull() || picture.bytesPerLine() != qsizetype(picture.width()) * 4 ||
-        !reader.start() ||
-        !reader.readRows(reinterpret_cast<std::uint32_t *>(picture.bits()), picture.height()) ||
+        !reader.start())
+        return {};
+    auto *rows = reinterpret_cast<std::uint32_t *>(picture.bits());
+    if (!(picture.size() == decoded ? reader.readRows(rows, picture.height())
+                                    : readShrunk(reader, picture)) ||
         !reader.finish())
         return {};
     // The resolution Qt's reader would give it.
