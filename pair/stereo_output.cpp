@@ -7,6 +7,7 @@
 #include "heic_file.h"
 #include "huge_pages.h"
 #include "mpo_file.h"
+#include "packed_bands.h"
 #include "picture_file.h"
 #include "png_parallel_output.h"
 #include "resize_stage.h"
@@ -162,6 +163,13 @@ Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
     if (job.settings.fit &&
         !resizeEyes(eyes.left, eyes.right, fittingEye(job.settings.to, *job.settings.fit)))
         return outOfMemory(job, size);
+    if (writesPackedBands(job, eyes.left)) {
+        const QImage left = asSourceBitmap(std::move(eyes.left));
+        const QImage right = asSourceBitmap(std::move(eyes.right));
+        if (left.isNull() || right.isNull())
+            return outOfMemory(job, size);
+        return writePackedBands(job, left, right, eyes.leftExif, threads);
+    }
     QImage output = job.settings.to == StereoOutput::Anaglyph
                         ? combinePictures(std::move(eyes.left), std::move(eyes.right),
                                           job.settings.mode, threads)
