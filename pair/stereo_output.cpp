@@ -118,6 +118,29 @@ Outcome writeHeic(const PairJob &job, const EyePictures &eyes) {
                           : saveFiles({{job.outputFile, heic}});
 }
 
+// The two eyes as an animation that swaps them.
+Outcome writeWiggle(const PairJob &job, EyePictures eyes) {
+    const QSize size = eyes.left.size();
+    // The window the stages placed is the pivot: what sits at zero disparity stays still.
+    const QColorSpace leftSpace = eyes.left.colorSpace();
+    const QColorSpace rightSpace = eyes.right.colorSpace();
+    eyes.left = asSourceBitmap(std::move(eyes.left));
+    eyes.right = asSourceBitmap(std::move(eyes.right));
+    if (eyes.left.isNull() || eyes.right.isNull())
+        return outOfMemory(job, size);
+    // Neither animation keeps a profile; browsers take their numbers as sRGB.
+    convertToSrgb(eyes.left, leftSpace);
+    convertToSrgb(eyes.right, rightSpace);
+    QString error;
+    const QByteArray animation =
+        job.settings.format == FileFormat::Webp
+            ? wiggleWebp(eyes.left, eyes.right, job.settings.wiggleMs, job.settings.jpegQuality,
+                         &error)
+            : wiggleGif(eyes.left, eyes.right, job.settings.wiggleMs, &error);
+    return animation.isEmpty() ? cannotWrite(job.outputFile, error)
+                               : saveFiles({{job.outputFile, animation}});
+}
+
 } // namespace
 
 bool jpegFullChroma(const PairJob &job) {
@@ -140,26 +163,8 @@ Outcome writeEyes(const PairJob &job, EyePictures eyes, Threads threads) {
             return writeHeic(job, eyes);
         return writeTwoPictures(job, eyes);
     }
-    if (job.settings.to == StereoOutput::Wiggle) {
-        // The window the stages placed is the pivot: what sits at zero disparity stays still.
-        const QColorSpace leftSpace = eyes.left.colorSpace();
-        const QColorSpace rightSpace = eyes.right.colorSpace();
-        eyes.left = asSourceBitmap(std::move(eyes.left));
-        eyes.right = asSourceBitmap(std::move(eyes.right));
-        if (eyes.left.isNull() || eyes.right.isNull())
-            return outOfMemory(job, size);
-        // Neither animation keeps a profile; browsers take their numbers as sRGB.
-        convertToSrgb(eyes.left, leftSpace);
-        convertToSrgb(eyes.right, rightSpace);
-        QString error;
-        const QByteArray animation =
-            job.settings.format == FileFormat::Webp
-                ? wiggleWebp(eyes.left, eyes.right, job.settings.wiggleMs, job.settings.jpegQuality,
-                             &error)
-                : wiggleGif(eyes.left, eyes.right, job.settings.wiggleMs, &error);
-        return animation.isEmpty() ? cannotWrite(job.outputFile, error)
-                                   : saveFiles({{job.outputFile, animation}});
-    }
+    if (job.settings.to == StereoOutput::Wiggle)
+        return writeWiggle(job, std::move(eyes));
     if (job.settings.fit &&
         !resizeEyes(eyes.left, eyes.right, fittingEye(job.settings.to, *job.settings.fit)))
         return outOfMemory(job, size);
