@@ -13,6 +13,7 @@ namespace duoptica::align {
 
 namespace {
 
+// Smaller buffers (rows, keypoints) come and go through OpenCV's own heap as before.
 constexpr std::size_t kKeptFrom = std::size_t(1) << 20;
 
 class KeepingAllocator final : public cv::MatAllocator {

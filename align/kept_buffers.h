@@ -10,7 +10,7 @@ namespace duoptica::align {
 // While one of these lives, OpenCV's buffers of a megabyte or more are mapped on their own and,
 // once freed, kept for the next buffer of exactly their size; the last one to go unmaps them.
 // OpenCV takes its allocator from one process-wide setting, so the allocator is installed once,
-// at start, for good; with no keeper alive it maps and unmaps like OpenCV's own.
+// at start, for good; with no keeper alive it keeps nothing, and a freed buffer is unmapped.
 class KeptBuffers {
 public:
     KeptBuffers();
