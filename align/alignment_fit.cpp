@@ -678,18 +678,18 @@ void measureNearestArea(const cv::Mat &leftPicture, const cv::Mat &rightPicture,
     const auto [closest, farthest] = std::minmax_element(disparities.begin(), disparities.end());
     const double width = leftPicture.cols;
     const double reach = std::max(0.25 * (*farthest - *closest), kNearestReach * width);
-    const int reduction =
-        std::max(1, (std::max(leftPicture.cols, leftPicture.rows) + kNearestSide - 1) / kNearestSide);
-    const std::vector<PointPair> patches = matchedAlongRows(
-        leftPicture, rightPicture, fit.rightToLeft, reduction,
-        {.rightToLeft = {},
-         .nearest = std::max(*closest - reach, -0.25 * width),
-         .farthest = std::min(*farthest + reach, 0.25 * width),
-         .minScore = kNearestMinCorrelation,
-         .minContrast = kNearestMinPatchContrast,
-         .columns = kNearestGridColumns,
-         .rows = kNearestGridRows,
-         .cutAtSides = true});
+    const int reduction = std::max(
+        1, (std::max(leftPicture.cols, leftPicture.rows) + kNearestSide - 1) / kNearestSide);
+    const std::vector<PointPair> patches =
+        matchedAlongRows(leftPicture, rightPicture, fit.rightToLeft, reduction,
+                         {.rightToLeft = {},
+                          .nearest = std::max(*closest - reach, -0.25 * width),
+                          .farthest = std::min(*farthest + reach, 0.25 * width),
+                          .minScore = kNearestMinCorrelation,
+                          .minContrast = kNearestMinPatchContrast,
+                          .columns = kNearestGridColumns,
+                          .rows = kNearestGridRows,
+                          .cutAtSides = true});
     if (int(patches.size()) < kNearestMinPatches)
         return;
     std::vector<double> aligned, raw;

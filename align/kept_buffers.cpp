@@ -87,8 +87,8 @@ private:
                 return memory;
             }
         }
-        void *memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                              -1, 0);
+        void *memory =
+            ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (memory == MAP_FAILED)
             throw std::bad_alloc();
         // Huge pages where the kernel has them: a pyramid's worth of faults in a few hundred.

@@ -24,7 +24,7 @@ struct RowSearch {
     double farthest = 0;
     double minScore = 0.8;    // the least correlation of a match
     double minContrast = 2.0; // the least standard deviation of a patch's grey levels
-    int columns = 1; // one patch at the middle of each cell of this grid
+    int columns = 1;          // one patch at the middle of each cell of this grid
     int rows = 1;
     // Near the picture's sides the range is cut to what the picture holds, rather than the patch
     // left out: a frame around the picture, or a subject at its edge, is measured too.

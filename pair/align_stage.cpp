@@ -70,8 +70,8 @@ std::optional<int> measureNearestShift(const QImage &left, const QImage &right, 
         *why = QStringLiteral("not enough memory to match the pictures");
         return std::nullopt;
     }
-    const align::FitResult result = align::fitAlignment(
-        viewOf(leftBitmap), viewOf(rightBitmap), {}, align::NearestFrom::TexturedArea);
+    const align::FitResult result = align::fitAlignment(viewOf(leftBitmap), viewOf(rightBitmap), {},
+                                                        align::NearestFrom::TexturedArea);
     if (!result.attempt.measured) {
         *why = QString::fromStdString(result.refusal);
         return std::nullopt;

@@ -48,14 +48,13 @@ Outcome writePackedBands(const PairJob &job, const QImage &left, const QImage &r
                          const QByteArray &exif, Threads threads) {
     const bool below = job.settings.to == StereoOutput::OverUnder;
     const bool jpeg = job.settings.format == FileFormat::Jpeg;
-    const PictureHeader header{
-        .width = below ? left.width() : 2 * left.width(),
-        .height = below ? 2 * left.height() : left.height(),
-        .dotsPerMeterX = left.dotsPerMeterX(),
-        .dotsPerMeterY = left.dotsPerMeterY(),
-        .quality = jpeg ? job.settings.jpegQuality : -1,
-        .exif = jpeg ? exif : QByteArray(),
-        .fullChroma = jpeg && jpegFullChroma(job)};
+    const PictureHeader header{.width = below ? left.width() : 2 * left.width(),
+                               .height = below ? 2 * left.height() : left.height(),
+                               .dotsPerMeterX = left.dotsPerMeterX(),
+                               .dotsPerMeterY = left.dotsPerMeterY(),
+                               .quality = jpeg ? job.settings.jpegQuality : -1,
+                               .exif = jpeg ? exif : QByteArray(),
+                               .fullChroma = jpeg && jpegFullChroma(job)};
     const std::unique_ptr<PictureWriter> writer =
         bandWriter(job.settings.format, job.outputFile, threads == Threads::All);
     const bool cross = job.settings.to == StereoOutput::Cross;

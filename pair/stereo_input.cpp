@@ -121,8 +121,7 @@ EyePictures readPairFiles(const PairJob &job, Threads threads, const LoadLimits 
         bool rightFits = true;
         QFuture<void> rightLoad;
         if (threads == Threads::All)
-            rightLoad = QtConcurrent::run(
-                [&] { rightFits = loadSized(job.rightFile, right); });
+            rightLoad = QtConcurrent::run([&] { rightFits = loadSized(job.rightFile, right); });
         else
             rightFits = loadSized(job.rightFile, right);
         const bool leftFits = loadSized(job.leftFile, left);

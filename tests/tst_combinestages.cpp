@@ -224,8 +224,8 @@ void CombineStagesTest::windowAutoPutsTheNearestAtTheScreen() {
     }
     QVERIFY(left.save(path("l.png")));
     QVERIFY(right.save(path("r.png")));
-    QStringList arguments{"--window", "auto", "--mode", "normal", path("l.png"), path("r.png"),
-                          path("out.png")};
+    QStringList arguments{"--window",    "auto",        "--mode",       "normal",
+                          path("l.png"), path("r.png"), path("out.png")};
     if (align)
         arguments.prepend("--align");
     const ProgramRun run = runTool(arguments);
