@@ -103,32 +103,34 @@ bool sizedNow(const PairJob &job, ToolPicture &eye) {
 }
 
 EyePictures readPairFiles(const PairJob &job, Threads threads, const LoadLimits &limits) {
+    // Eyes that decode smaller are sized as soon as they are decoded, as the sizing stage would
+    // size them, unless --window auto is to measure them first as decoded. Each is shrunk as its
+    // rows are decoded, so that a pair sized down never holds an eye at its decoded size; an eye
+    // turned by its EXIF is shrunk as stored and turned once small.
+    const bool sizedAsDecoded = limits.shrinkTarget && !job.settings.windowAtNearest &&
+                                startsAsJpeg(job.leftFile) && startsAsJpeg(job.rightFile);
+    LoadLimits eyeLimits = limits;
+    eyeLimits.shrinkWhileDecoding = sizedAsDecoded;
+    const auto load = [&job, &eyeLimits, sizedAsDecoded](const QString &file, ToolPicture &eye) {
+        eye = loadToolPicture(job, file, eyeLimits);
+        return !sizedAsDecoded || sizedNow(job, eye);
+    };
     ToolPicture left;
     ToolPicture right;
-    // Eyes that decode smaller are sized as soon as they are decoded, as the sizing stage would
-    // size them, unless --window auto is to measure them first as decoded.
-    if (limits.shrinkTarget && !job.settings.windowAtNearest && startsAsJpeg(job.leftFile) &&
-        startsAsJpeg(job.rightFile)) {
-        // Each eye shrunk as its rows are decoded, so that a pair sized down never holds an eye
-        // at its decoded size, and both at once. An eye turned by its EXIF is shrunk as stored
-        // and turned once small.
-        LoadLimits shrinking = limits;
-        shrinking.shrinkWhileDecoding = true;
-        const auto loadSized = [&job, &shrinking](const QString &file, ToolPicture &eye) {
-            eye = loadToolPicture(job, file, shrinking);
-            return sizedNow(job, eye);
-        };
-        bool rightFits = true;
-        QFuture<void> rightLoad;
-        if (threads == Threads::All)
-            rightLoad = QtConcurrent::run([&] { rightFits = loadSized(job.rightFile, right); });
-        else
-            rightFits = loadSized(job.rightFile, right);
-        const bool leftFits = loadSized(job.leftFile, left);
+    bool leftFits = true;
+    bool rightFits = true;
+    if (threads == Threads::All) {
+        // Decoding is most of the work for large pictures: read both at once.
+        QFuture<void> rightLoad =
+            QtConcurrent::run([&] { rightFits = load(job.rightFile, right); });
+        leftFits = load(job.leftFile, left);
         rightLoad.waitForFinished();
-        if (!leftFits || !rightFits)
-            return {
-                {},
+    } else {
+        leftFits = load(job.leftFile, left);
+        rightFits = load(job.rightFile, right);
+    }
+    if (!leftFits || !rightFits)
+        return {{},
                 {},
                 job.leftFile,
                 job.rightFile,
@@ -136,16 +138,6 @@ EyePictures readPairFiles(const PairJob &job, Threads threads, const LoadLimits 
                  QStringLiteral("%1: not enough memory to resize the pictures").arg(job.leftFile)},
                 {},
                 {}};
-    } else if (threads == Threads::All) {
-        // Decoding is most of the work for large pictures: read both at once.
-        QFuture<ToolPicture> rightLoad = QtConcurrent::run(
-            [&job, &limits] { return loadToolPicture(job, job.rightFile, limits); });
-        left = loadToolPicture(job, job.leftFile, limits);
-        right = rightLoad.result();
-    } else {
-        left = loadToolPicture(job, job.leftFile, limits);
-        right = loadToolPicture(job, job.rightFile, limits);
-    }
     if (!scaledAlike(left.load, right.load))
         return readPairFiles(job, threads, toolLimits(job));
     EyePictures eyes{{}, {}, job.leftFile, job.rightFile, {}, {}, {}};
