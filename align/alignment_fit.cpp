@@ -177,6 +177,11 @@ double median(std::vector<double> values) {
     return percentile(std::move(values), 0.5);
 }
 
+// How many times a picture is reduced so that its longer side is at most `side`.
+int reductionFor(int width, int height, int side) {
+    return std::max(1, (std::max(width, height) + side - 1) / side);
+}
+
 // Each eye's features on its reduced grey copy.
 struct EyeFeatures {
     cv::Mat grey[2];
@@ -620,6 +625,14 @@ std::vector<PointPair> refineTwice(const cv::Mat &leftPicture, const cv::Mat &ri
     return refined;
 }
 
+// x right - x left of each pair, once `map` lays the right point onto the left picture.
+std::vector<double> disparitiesUnder(const Homography &map, const std::vector<PointPair> &pairs) {
+    std::vector<double> disparities;
+    for (const PointPair &pair : pairs)
+        disparities.push_back(map.apply(pair.right).x - pair.left.x);
+    return disparities;
+}
+
 // Patches of the reduced copies looked for along their rows where `estimate` lays the right
 // picture, the search's disparities given in full-size pixels; the matches in full-size pixels.
 std::vector<PointPair> matchedAlongRows(const cv::Mat &leftPicture, const cv::Mat &rightPicture,
@@ -651,9 +664,7 @@ std::vector<PointPair> alongRows(const cv::Mat &leftPicture, const cv::Mat &righ
                                  const VerticalModel &model, const Frame &frame, int reduction,
                                  bool soft) {
     const Homography estimate = homographyOf(model, frame);
-    std::vector<double> disparities;
-    for (const PointPair &pair : candidates)
-        disparities.push_back(estimate.apply(pair.right).x - pair.left.x);
+    const std::vector<double> disparities = disparitiesUnder(estimate, candidates);
     const auto [nearest, farthest] = std::minmax_element(disparities.begin(), disparities.end());
     const double margin = 0.25 * (*farthest - *nearest) + 2 * reduction;
     return matchedAlongRows(leftPicture, rightPicture, estimate, reduction,
@@ -672,14 +683,11 @@ std::vector<PointPair> alongRows(const cv::Mat &leftPicture, const cv::Mat &righ
 // either way. The nearest 2 % of those patches, when enough were found.
 void measureNearestArea(const cv::Mat &leftPicture, const cv::Mat &rightPicture,
                         const std::vector<PointPair> &agreed, AlignmentFit &fit) {
-    std::vector<double> disparities;
-    for (const PointPair &pair : agreed)
-        disparities.push_back(fit.rightToLeft.apply(pair.right).x - pair.left.x);
+    const std::vector<double> disparities = disparitiesUnder(fit.rightToLeft, agreed);
     const auto [closest, farthest] = std::minmax_element(disparities.begin(), disparities.end());
     const double width = leftPicture.cols;
     const double reach = std::max(0.25 * (*farthest - *closest), kNearestReach * width);
-    const int reduction = std::max(
-        1, (std::max(leftPicture.cols, leftPicture.rows) + kNearestSide - 1) / kNearestSide);
+    const int reduction = reductionFor(leftPicture.cols, leftPicture.rows, kNearestSide);
     const std::vector<PointPair> patches =
         matchedAlongRows(leftPicture, rightPicture, fit.rightToLeft, reduction,
                          {.rightToLeft = {},
@@ -692,13 +700,8 @@ void measureNearestArea(const cv::Mat &leftPicture, const cv::Mat &rightPicture,
                           .cutAtSides = true});
     if (int(patches.size()) < kNearestMinPatches)
         return;
-    std::vector<double> aligned, raw;
-    for (const PointPair &patch : patches) {
-        aligned.push_back(fit.rightToLeft.apply(patch.right).x - patch.left.x);
-        raw.push_back(patch.right.x - patch.left.x);
-    }
-    fit.nearestDisparity = nearest(std::move(aligned));
-    fit.nearestRawDisparity = nearest(std::move(raw));
+    fit.nearestDisparity = nearest(disparitiesUnder(fit.rightToLeft, patches));
+    fit.nearestRawDisparity = nearest(disparitiesUnder(Homography{}, patches));
 }
 
 // The refined points, and where too few features matched though enough agree on a first
@@ -761,12 +764,10 @@ std::optional<VerticalModel> chooseCorrection(const std::vector<PointPair> &refi
 // lie; a refusal when they do not fit one alignment, empty otherwise.
 std::string judgeResiduals(AlignmentFit &fit, const VerticalModel &model, const Frame &frame,
                            const std::vector<PointPair> &agreed, const AlignmentLimits &limits) {
-    std::vector<double> residuals, signedResiduals, disparities, rawDisparities;
+    std::vector<double> residuals, signedResiduals;
     for (const PointPair &pair : agreed) {
-        rawDisparities.push_back(pair.right.x - pair.left.x);
         signedResiduals.push_back(verticalResidual(model, frame, pair));
         residuals.push_back(std::abs(signedResiduals.back()));
-        disparities.push_back(fit.rightToLeft.apply(pair.right).x - pair.left.x);
     }
     fit.verticalShift = fit.rightToLeft.apply({frame.cx, frame.cy}).y - frame.cy;
     fit.residualVertical = median(residuals);
@@ -774,8 +775,8 @@ std::string judgeResiduals(AlignmentFit &fit, const VerticalModel &model, const 
     fit.residualNoise = residualNoise(agreed, signedResiduals);
     // The nearest points: the 2nd percentile of the points that fit, so that no single stray
     // match (one that agrees vertically but not in depth) decides the window.
-    fit.nearestDisparity = nearest(disparities);
-    fit.nearestRawDisparity = nearest(rawDisparities);
+    fit.nearestDisparity = nearest(disparitiesUnder(fit.rightToLeft, agreed));
+    fit.nearestRawDisparity = nearest(disparitiesUnder(Homography{}, agreed));
     fit.measured = true;
     const double allowed = std::max(limits.maxResidual,
                                     std::min(kNoiseMargin * fit.residualNoise, kMostNoisyResidual));
@@ -804,8 +805,7 @@ FitResult fitAlignment(PixelView left, PixelView right, const AlignmentLimits &l
         result.refusal = std::move(why);
         return result;
     };
-    fit.reduction =
-        std::max(1, (std::max(left.width, left.height) + kDetectionSide - 1) / kDetectionSide);
+    fit.reduction = reductionFor(left.width, left.height, kDetectionSide);
     std::vector<PointPair> matches = matchFeatures(leftPicture, rightPicture, fit.reduction, fit);
     // Points a quarter of the picture apart horizontally are no depth of one scene.
     const double width = left.width;
